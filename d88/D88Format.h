@@ -1,0 +1,58 @@
+// The on-disk layout of a D88 image: disk headers, track tables and sector records.
+#pragma once
+
+#include <cstdint>
+
+namespace d88 {
+
+constexpr int MAX_DISKS = 64;   // disks indexed in one image file
+constexpr int MAX_TRACKS = 164; // entries in a disk's track table
+
+// Disk header: 688 bytes at the start of every disk image.
+constexpr int DISK_HEADER_SIZE = 0x2B0;
+constexpr int DISK_NAME_OFFSET = 0x00;
+constexpr int DISK_NAME_LENGTH = 16;
+constexpr int MEDIA_TYPE_OFFSET = 0x1B;
+constexpr int DISK_SIZE_OFFSET = 0x1C;
+constexpr int TRACK_TABLE_OFFSET = 0x20;
+
+// Sector record header: 16 bytes in front of every sector's data.
+constexpr int SECTOR_RECORD_HEADER_SIZE = 16;
+constexpr int SECTORS_IN_TRACK_OFFSET = 4;
+constexpr int DATA_LENGTH_OFFSET = 14;
+
+// The ID of a sector: cylinder, head, sector number and size code (data size 128 << n).
+struct SectorId {
+    uint8_t c;
+    uint8_t h;
+    uint8_t r;
+    uint8_t n;
+};
+static_assert(sizeof(SectorId) == 4, "SectorId is four bytes");
+
+// The fields of a sector record header that the reader uses.
+struct SectorRecordHeader {
+    SectorId id;
+    uint16_t sectorsInTrack;
+    uint16_t dataLength;
+};
+
+// Little-endian readers, assembled byte by byte so the host's byte order does not matter.
+inline uint16_t readU16(const uint8_t* p) {
+    return static_cast<uint16_t>(p[0] | (p[1] << 8));
+}
+
+inline uint32_t readU32(const uint8_t* p) {
+    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
+           (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
+}
+
+inline SectorRecordHeader parseSectorRecordHeader(const uint8_t* p) {
+    SectorRecordHeader header;
+    header.id = SectorId{p[0], p[1], p[2], p[3]};
+    header.sectorsInTrack = readU16(p + SECTORS_IN_TRACK_OFFSET);
+    header.dataLength = readU16(p + DATA_LENGTH_OFFSET);
+    return header;
+}
+
+} // namespace d88

@@ -1,0 +1,61 @@
+// D88Image: reads a D88 image file that may hold several disks one after another.
+#pragma once
+
+#include "D88Format.h"
+
+#include <cstdint>
+#include <cstdio>
+
+namespace d88 {
+
+class D88Image {
+  public:
+    D88Image() = default;
+    ~D88Image();
+    D88Image(const D88Image&) = delete;
+    D88Image& operator=(const D88Image&) = delete;
+
+    // Opens `path` for binary reading and indexes the disks it holds. A null path closes.
+    // Returns false only when the file cannot be opened.
+    bool open(const char* path);
+    void close();
+    int diskCount() const { return diskCount_; }
+
+    // Makes disk `index` (0-based, in file order) the selected disk by reading its header.
+    bool selectDisk(int index);
+    void setSectorRange(int first, int last);
+    const char* diskName() const { return diskName_; }
+    int mediaType() const { return mediaType_; }
+    // The selected disk's header offset in the file (-1 when none), its size field (0 when
+    // none) and its track table entry for `track` (0 when absent or out of range).
+    int32_t diskOffset() const { return diskOffset_; }
+    uint32_t diskSize() const { return diskSize_; }
+    uint32_t trackOffset(int track) const;
+
+    // Finds sector (c, h, r, n) in `track` of the selected disk and copies at most `maxLength`
+    // bytes of its data into `buffer`. Returns the number of bytes stored, 0 when not found.
+    int readSector(int track, int c, int h, int r, int n, uint8_t* buffer, int maxLength);
+    // Writes the IDs of `track`'s sector records, in stored order, as 4-byte SectorId records.
+    // Returns the number of bytes written.
+    int listSectorIds(int track, void* buffer, int bufferLength);
+    // Reads `total` bytes of consecutive sectors starting at (track, c, h, r, n), stepping
+    // through the sector range, then head 0 to 1 and on to the next cylinder.
+    // Returns the number of bytes read.
+    int readRun(int track, int c, int h, int r, int n, uint8_t* buffer, int total);
+
+  private:
+    bool seekToTrack(int track);
+
+    FILE* file_ = nullptr;
+    int diskCount_ = 0;
+    int firstSector_ = 1;
+    int lastSector_ = 16;
+    int32_t diskOffsets_[MAX_DISKS] = {};
+    uint32_t diskSize_ = 0;
+    int32_t diskOffset_ = 0;
+    uint32_t trackOffsets_[MAX_TRACKS] = {};
+    int mediaType_ = -1;
+    char diskName_[DISK_NAME_LENGTH + 1] = {};
+};
+
+} // namespace d88

@@ -1,0 +1,214 @@
+// Finding sectors by their ID along a track, and listing a track's IDs.
+#include "support/TempDir.h"
+
+#include "D88Image.h"
+#include "ImageBuilder.h"
+
+#include <gtest/gtest.h>
+#include <vector>
+
+using namespace d88;
+
+namespace {
+
+// A track of five 1024-byte sectors R = 1..5, each filled with its own R.
+TrackSpec numberedTrack(int c, int h) {
+    TrackSpec track;
+    for (int r = 1; r <= 5; ++r) {
+        track.sectors.push_back(makeSector(c, h, r, 3, 1024, static_cast<uint8_t>(r)));
+    }
+    return track;
+}
+
+class SectorTest : public ::testing::Test {
+  protected:
+    // Writes `disks` as one image and opens it with disk 0 selected.
+    void openImage(const std::vector<DiskSpec>& disks, const std::vector<uint8_t>& trailer = {}) {
+        std::vector<uint8_t> bytes = buildImage(disks);
+        bytes.insert(bytes.end(), trailer.begin(), trailer.end());
+        ASSERT_TRUE(image.open(dir.write("image.d88", bytes).c_str()));
+        ASSERT_TRUE(image.selectDisk(0));
+    }
+
+    TempDir dir;
+    D88Image image;
+    std::vector<uint8_t> buffer = std::vector<uint8_t>(4096, 0xEE);
+};
+
+} // namespace
+
+TEST_F(SectorTest, FindsEverySectorByItsFullId) {
+    DiskSpec disk;
+    disk.tracks[3] = numberedTrack(1, 1);
+    openImage({disk});
+    for (int r = 1; r <= 5; ++r) {
+        ASSERT_EQ(image.readSector(3, 1, 1, r, 3, buffer.data(), 4096), 1024) << r;
+        EXPECT_EQ(buffer[0], r);
+        EXPECT_EQ(buffer[1023], r);
+        EXPECT_EQ(buffer[1024], 0xEE) << "nothing past the data length";
+    }
+    EXPECT_EQ(image.readSector(3, 1, 1, 6, 3, buffer.data(), 4096), 0);
+    EXPECT_EQ(image.readSector(3, 1, 1, 5, 2, buffer.data(), 4096), 0) << "N must match";
+    EXPECT_EQ(image.readSector(3, 0, 1, 5, 3, buffer.data(), 4096), 0) << "C must match";
+    EXPECT_EQ(image.readSector(3, 1, 0, 5, 3, buffer.data(), 4096), 0) << "H must match";
+    EXPECT_EQ(image.readSector(3, 1, 1, 5 + 256, 3, buffer.data(), 4096), 0);
+    EXPECT_EQ(image.readSector(3, 1, 1, -251, 3, buffer.data(), 4096), 0);
+}
+
+TEST_F(SectorTest, IdsNamingAnotherCylinderAreFound) {
+    DiskSpec disk;
+    disk.tracks[3] = numberedTrack(7, 0);
+    openImage({disk});
+    EXPECT_EQ(image.readSector(3, 7, 0, 2, 3, buffer.data(), 4096), 1024);
+    EXPECT_EQ(image.readSector(3, 1, 1, 2, 3, buffer.data(), 4096), 0);
+}
+
+TEST_F(SectorTest, MaxLengthCutsTheRead) {
+    DiskSpec disk;
+    disk.tracks[0] = numberedTrack(0, 0);
+    openImage({disk});
+    EXPECT_EQ(image.readSector(0, 0, 0, 2, 3, buffer.data(), 100), 100);
+    EXPECT_EQ(buffer[99], 2);
+    EXPECT_EQ(buffer[100], 0xEE);
+    EXPECT_EQ(image.readSector(0, 0, 0, 2, 3, buffer.data(), 0), 0);
+}
+
+TEST_F(SectorTest, FirstOfTwoEqualIdsWins) {
+    DiskSpec disk;
+    disk.tracks[0].sectors = {makeSector(0, 0, 1, 3, 16, 0xAA), makeSector(0, 0, 1, 3, 32, 0xBB)};
+    openImage({disk});
+    EXPECT_EQ(image.readSector(0, 0, 0, 1, 3, buffer.data(), 4096), 16);
+    EXPECT_EQ(buffer[0], 0xAA);
+}
+
+TEST_F(SectorTest, EmptyDataLengthReadsAsNotFound) {
+    DiskSpec disk;
+    disk.tracks[0].sectors = {makeSector(0, 0, 1, 3, 0), makeSector(0, 0, 2, 3, 8, 0x22)};
+    openImage({disk});
+    EXPECT_EQ(image.readSector(0, 0, 0, 1, 3, buffer.data(), 4096), 0);
+    EXPECT_EQ(image.readSector(0, 0, 0, 2, 3, buffer.data(), 4096), 8)
+        << "the next header follows a zero-length record directly";
+}
+
+TEST_F(SectorTest, RecordCountEndsTheWalk) {
+    DiskSpec disk;
+    disk.tracks[0] = numberedTrack(0, 0);
+    for (SectorSpec& s : disk.tracks[0].sectors) {
+        s.sectorsInTrack = 2;
+    }
+    disk.tracks[2] = numberedTrack(1, 0);
+    disk.tracks[2].sectors[0].sectorsInTrack = 0;
+    disk.tracks[2].sectors[1].sectorsInTrack = 0;
+    openImage({disk});
+    EXPECT_EQ(image.readSector(0, 0, 0, 2, 3, buffer.data(), 4096), 1024);
+    EXPECT_EQ(image.readSector(0, 0, 0, 3, 3, buffer.data(), 4096), 0)
+        << "a count of 2 ends the search after two records";
+    EXPECT_EQ(image.readSector(2, 1, 0, 1, 3, buffer.data(), 4096), 0)
+        << "a count of 0 ends the walk, even on a matching record";
+}
+
+TEST_F(SectorTest, LargeCountRunsIntoTheFollowingTrack) {
+    DiskSpec disk;
+    disk.tracks[0] = numberedTrack(0, 0);
+    for (SectorSpec& s : disk.tracks[0].sectors) {
+        s.sectorsInTrack = 9;
+    }
+    disk.tracks[1] = numberedTrack(0, 1);
+    for (SectorSpec& s : disk.tracks[1].sectors) {
+        s.sectorsInTrack = 7;
+    }
+    openImage({disk});
+    EXPECT_EQ(image.readSector(0, 0, 1, 2, 3, buffer.data(), 4096), 1024)
+        << "the seventh record of the walk is track 1's R = 2";
+    EXPECT_EQ(buffer[0], 2);
+    EXPECT_EQ(image.readSector(0, 0, 1, 3, 3, buffer.data(), 4096), 0)
+        << "that record's count of 7 ends the walk at position 7";
+}
+
+TEST_F(SectorTest, DataCutByTheEndOfTheFileCountsOnlyStoredBytes) {
+    DiskSpec disk;
+    disk.tracks[0] = numberedTrack(0, 0);
+    std::vector<uint8_t> bytes = buildDisk(disk);
+    bytes.resize(bytes.size() - 1024 + 300);
+    ASSERT_TRUE(image.open(dir.write("cut.d88", bytes).c_str()));
+    ASSERT_TRUE(image.selectDisk(0));
+    EXPECT_EQ(image.readSector(0, 0, 0, 5, 3, buffer.data(), 4096), 300);
+    EXPECT_EQ(buffer[299], 5);
+    EXPECT_EQ(image.readSector(0, 0, 0, 5, 3, buffer.data(), 200), 200);
+
+    bytes.resize(bytes.size() - 300 - 8); // now the last header itself is cut
+    ASSERT_TRUE(image.open(dir.write("cut2.d88", bytes).c_str()));
+    ASSERT_TRUE(image.selectDisk(0));
+    EXPECT_EQ(image.readSector(0, 0, 0, 5, 3, buffer.data(), 4096), 0);
+    EXPECT_EQ(image.readSector(0, 0, 0, 4, 3, buffer.data(), 4096), 1024);
+}
+
+TEST_F(SectorTest, TrackCheck) {
+    DiskSpec disk;
+    disk.tracks[0] = numberedTrack(0, 0);
+    disk.tracks[163] = numberedTrack(81, 1);
+    const uint32_t realSize = static_cast<uint32_t>(buildDisk(disk).size());
+    disk.trackOffsetOverride[5] = realSize;     // equal to the disk size: passes
+    disk.trackOffsetOverride[6] = realSize + 1; // greater: fails
+    disk.trackOffsetOverride[7] = 0xFFFFFFFF;
+    // Bytes after the disk image that a track at the disk's end walks into.
+    SectorSpec after = makeSector(9, 9, 9, 3, 4, 0x99);
+    DiskSpec carrier;
+    carrier.tracks[0].sectors = {after};
+    std::vector<uint8_t> trailer = buildDisk(carrier);
+    trailer.erase(trailer.begin(), trailer.begin() + DISK_HEADER_SIZE);
+    openImage({disk}, trailer);
+
+    EXPECT_EQ(image.readSector(163, 81, 1, 1, 3, buffer.data(), 4096), 1024);
+    EXPECT_EQ(image.readSector(164, 81, 1, 1, 3, buffer.data(), 4096), 0);
+    EXPECT_EQ(image.readSector(-1, 0, 0, 1, 3, buffer.data(), 4096), 0);
+    EXPECT_EQ(image.readSector(1, 0, 0, 1, 3, buffer.data(), 4096), 0) << "absent track";
+    EXPECT_EQ(image.readSector(5, 9, 9, 9, 3, buffer.data(), 4096), 4);
+    EXPECT_EQ(image.readSector(6, 9, 9, 9, 3, buffer.data(), 4096), 0);
+    EXPECT_EQ(image.readSector(7, 9, 9, 9, 3, buffer.data(), 4096), 0);
+    EXPECT_EQ(image.listSectorIds(164, buffer.data(), 64), 0);
+    EXPECT_EQ(image.listSectorIds(1, buffer.data(), 64), 0);
+    EXPECT_EQ(image.listSectorIds(6, buffer.data(), 64), 0);
+    EXPECT_EQ(image.listSectorIds(5, buffer.data(), 64), 4);
+
+    image.close();
+    EXPECT_EQ(image.readSector(0, 0, 0, 1, 3, buffer.data(), 4096), 0) << "no file";
+    EXPECT_EQ(image.listSectorIds(0, buffer.data(), 64), 0);
+}
+
+TEST_F(SectorTest, ListsIdsInStoredOrderWithinTheBuffer) {
+    DiskSpec disk;
+    disk.tracks[0] = numberedTrack(0, 0);
+    std::swap(disk.tracks[0].sectors[0], disk.tracks[0].sectors[4]);
+    openImage({disk});
+    EXPECT_EQ(image.listSectorIds(0, buffer.data(), 12), 12);
+    EXPECT_EQ(image.listSectorIds(0, buffer.data(), 15), 12);
+    EXPECT_EQ(image.listSectorIds(0, buffer.data(), 3), 0);
+    ASSERT_EQ(image.listSectorIds(0, buffer.data(), 64), 20);
+    const uint8_t expected[] = {0, 0, 5, 3, 0, 0, 2, 3, 0, 0, 3, 3, 0, 0, 4, 3, 0, 0, 1, 3};
+    EXPECT_EQ(std::vector<uint8_t>(buffer.begin(), buffer.begin() + 20),
+              std::vector<uint8_t>(expected, expected + 20));
+}
+
+TEST_F(SectorTest, ListingGoesOnPastACountOfZero) {
+    DiskSpec disk;
+    disk.tracks[0] = numberedTrack(0, 0);
+    for (SectorSpec& s : disk.tracks[0].sectors) {
+        s.sectorsInTrack = 0;
+    }
+    disk.tracks[1] = numberedTrack(0, 1);
+    for (SectorSpec& s : disk.tracks[1].sectors) {
+        s.sectorsInTrack = 10;
+    }
+    disk.tracks[2] = numberedTrack(1, 0);
+    openImage({disk});
+    EXPECT_EQ(image.listSectorIds(0, buffer.data(), 24), 24) << "stops when the buffer is full";
+    EXPECT_EQ(buffer[21], 1) << "the sixth ID is track 1's first";
+    EXPECT_EQ(image.listSectorIds(0, buffer.data(), 4096), 40)
+        << "track 1's count of 10 ends the listing at its fifth record";
+    for (SectorSpec& s : disk.tracks[1].sectors) {
+        s.sectorsInTrack = 0;
+    }
+    openImage({disk});
+    EXPECT_EQ(image.listSectorIds(0, buffer.data(), 4096), 60) << "the end of the file stops it";
+}
