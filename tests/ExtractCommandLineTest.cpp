@@ -1,0 +1,87 @@
+// The extraction programs' command line, their start-up messages and exit statuses.
+#include "support/DiskSetImage.h"
+#include "support/ExtractFixture.h"
+
+#include <string>
+
+namespace {
+
+// The exact Shift_JIS bytes of the two Japanese messages.
+const std::string CANNOT_OPEN = "\x83\x74\x83\x40\x83\x43\x83\x8B\x82\xF0\x83\x49\x81\x5B\x83\x76"
+                                "\x83\x93\x82\xC5\x82\xAB\x82\xDC\x82\xB9\x82\xF1\x2E\x0A";
+const std::string TOO_FEW_DISKS =
+    "\x44\x69\x73\x6B\x20\x41\x81\x60\x44\x69\x73\x6B\x20\x44\x82\xAA\x98\x41\x8C\x8B\x82\xB5"
+    "\x82\xBD\x83\x43\x83\x81\x81\x5B\x83\x57\x82\xF0\x8E\x67\x97\x70\x82\xB5\x82\xC4\x82\xAD"
+    "\x82\xBE\x82\xB3\x82\xA2\x2E\x0A";
+
+class CommandLine : public ExtractFixture,
+                    public ::testing::WithParamInterface<const DirectoryLayout*> {
+  protected:
+    const DirectoryLayout& layout() const { return *GetParam(); }
+};
+
+} // namespace
+
+TEST_P(CommandLine, WrongArgumentCountShowsUsageWithTheNameAsTyped) {
+    if (usesLauncher()) {
+        GTEST_SKIP() << "the launcher decides the first word";
+    }
+    for (const auto& words :
+         std::vector<std::vector<std::string>>{{"./typed-name"}, {"typed", "one.d88", "two.d88"}}) {
+        const RunResult result = runWords(layout(), words);
+        EXPECT_EQ(result.status, 1);
+        EXPECT_EQ(result.out, "");
+        EXPECT_EQ(result.err, "Usage: " + words[0] + " [d88file]\n");
+    }
+    expectFiles({});
+}
+
+TEST_P(CommandLine, NoWordAtAllShowsTheProgramsOwnName) {
+    if (usesLauncher()) {
+        GTEST_SKIP() << "the launcher decides the first word";
+    }
+    const RunResult result = runWords(layout(), {});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err, "Usage: " + std::string(layout().programName) + " [d88file]\n");
+}
+
+TEST_P(CommandLine, ImageThatCannotBeOpened) {
+    for (const std::string& path : {root.file("missing.d88"), root.path() + "/no/such/dir.d88"}) {
+        const RunResult result = runWords(layout(), {"x", path});
+        EXPECT_EQ(result.status, 1);
+        EXPECT_EQ(result.out, "");
+        EXPECT_EQ(result.err, consoleText(CANNOT_OPEN));
+    }
+}
+
+TEST_P(CommandLine, FewerThanFourDisksExtractNothing) {
+    DiskSetImage three(3);
+    three.setEntry(layout().firstEntryOffset, "A.BIN", 2, 1, 1, 0);
+    three.putFile(0, 2, 1, patternBytes(1, 1));
+    const std::vector<std::vector<uint8_t>> images = {
+        {}, std::vector<uint8_t>(687, 0), three.build()};
+    for (const auto& image : images) {
+        const RunResult result = extract(layout(), image);
+        EXPECT_EQ(result.status, 1);
+        EXPECT_EQ(result.out, "");
+        EXPECT_EQ(result.err, consoleText(TOO_FEW_DISKS));
+        expectFiles({});
+    }
+}
+
+TEST_P(CommandLine, ReportThatCannotBeWrittenIsAFailure) {
+    DiskSetImage set(4);
+    set.setEntry(layout().firstEntryOffset, "A.BIN", 2, 1, 1, 0);
+    set.putFile(0, 2, 1, patternBytes(1, 1));
+    RunOptions options;
+    options.stdoutPath = "/dev/full";
+    const RunResult result = extract(layout(), set.build(), options);
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err, consoleText("cannot write standard output\n"));
+    expectFiles({{"A.BIN", patternBytes(1, 1)}});
+}
+
+INSTANTIATE_TEST_SUITE_P(BothPrograms, CommandLine, ::testing::Values(&LAYOUT_A, &LAYOUT_B),
+                         [](const auto& info) {
+                             return std::string(info.param == &LAYOUT_A ? "A" : "B");
+                         });

@@ -1,0 +1,134 @@
+// Files that cannot be read whole, names that must not be opened, and host files that cannot
+// be created or written: each gets its message, the walk goes on, and the status is 1.
+#include "support/DiskSetImage.h"
+#include "support/ExtractFixture.h"
+
+#include <cerrno>
+#include <cstring>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+class Failure : public ExtractFixture,
+                public ::testing::WithParamInterface<const DirectoryLayout*> {
+  protected:
+    const DirectoryLayout& layout() const { return *GetParam(); }
+    int entryOffset(int index) const { return layout().firstEntryOffset + 16 * index; }
+};
+
+std::vector<uint8_t> withZeroTail(std::vector<uint8_t> bytes, size_t keep) {
+    std::fill(bytes.begin() + static_cast<long>(keep), bytes.end(), 0);
+    return bytes;
+}
+
+} // namespace
+
+TEST_P(Failure, ShortFileIsWrittenWholeWithZerosAndReported) {
+    DiskSetImage set(4);
+    set.setEntry(entryOffset(0), "FULL.BIN", 30, 1, 3, 0);
+    set.setEntry(entryOffset(1), "SHORT.BIN", 40, 1, 3, 0);
+    set.setEntry(entryOffset(2), "AFTER.BIN", 50, 1, 1, 0);
+    set.putFile(0, 30, 1, patternBytes(3, 1));
+    set.putFile(0, 40, 1, patternBytes(3, 2));
+    set.putFile(0, 50, 1, patternBytes(1, 3));
+    set.disks[0].tracks[40].sectors[2].data.resize(1000); // R = 3 is 24 bytes short
+    const RunResult result = extract(layout(), set.build());
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.out, consoleText("FULL.BIN      DISK:01 TRK:1e SEC:01 SIZE:c00\n"
+                                      "SHORT.BIN     DISK:01 TRK:28 SEC:01 SIZE:c00\n"
+                                      "AFTER.BIN     DISK:01 TRK:32 SEC:01 SIZE:400\n"));
+    EXPECT_EQ(result.err, consoleText("incomplete file 'SHORT.BIN': 2048 of 3072 bytes read\n"));
+    // Nothing of FULL.BIN's third sector, still in the work buffer, may leak into SHORT.BIN.
+    expectFiles({{"FULL.BIN", patternBytes(3, 1)},
+                 {"SHORT.BIN", withZeroTail(patternBytes(3, 2), 2048)},
+                 {"AFTER.BIN", patternBytes(1, 3)}});
+}
+
+TEST_P(Failure, UnsafeNamesAreNeverOpened) {
+    const std::string absolute = "/tmp/D88.X";
+    unlink(absolute.c_str());
+    DiskSetImage set(4);
+    set.setEntry(entryOffset(0), "../EVIL.BIN", 30, 1, 1, 0);
+    set.setEntry(entryOffset(1), absolute, 30, 1, 1, 0);
+    set.setEntry(entryOffset(2), "SUB/X", 30, 1, 1, 0);
+    set.setEntry(entryOffset(3), "../SILENT", 31, 1, 1, 0); // reads nothing: no message
+    set.setEntry(entryOffset(4), "OK.BIN", 30, 1, 1, 0);
+    set.putFile(0, 30, 1, patternBytes(1, 1));
+    mkdir((work + "/SUB").c_str(), 0700);
+    const RunResult result = extract(layout(), set.build());
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.out, consoleText("OK.BIN        DISK:01 TRK:1e SEC:01 SIZE:400\n"));
+    EXPECT_EQ(result.err, consoleText("unsafe file name '../EVIL.BIN', not written\n"
+                                      "unsafe file name '/tmp/D88.X', not written\n"
+                                      "unsafe file name 'SUB/X', not written\n"));
+    EXPECT_FALSE(fileExists(absolute));
+    EXPECT_TRUE(listDirectory(work + "/SUB").empty());
+    rmdir((work + "/SUB").c_str());
+    expectFiles({{"OK.BIN", patternBytes(1, 1)}});
+}
+
+TEST_P(Failure, HostFilesThatCannotBeCreated) {
+    DiskSetImage set(4);
+    set.setEntry(entryOffset(0), " EMPTY", 30, 1, 1, 0); // the name ends at once
+    set.setEntry(entryOffset(1), ".", 30, 1, 1, 0);
+    set.setEntry(entryOffset(2), "DIR", 30, 1, 1, 0);
+    set.setEntry(entryOffset(3), "OK.BIN", 30, 1, 1, 0);
+    set.putFile(0, 30, 1, patternBytes(1, 1));
+    mkdir((work + "/DIR").c_str(), 0700);
+    const RunResult result = extract(layout(), set.build());
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.out, consoleText("OK.BIN        DISK:01 TRK:1e SEC:01 SIZE:400\n"));
+    EXPECT_EQ(result.err, consoleText("cannot create file '': " + std::string(strerror(ENOENT)) +
+                                      "\n" + "cannot create file '.': " + strerror(EISDIR) + "\n" +
+                                      "cannot create file 'DIR': " + strerror(EISDIR) + "\n"));
+    rmdir((work + "/DIR").c_str());
+    expectFiles({{"OK.BIN", patternBytes(1, 1)}});
+}
+
+TEST_P(Failure, ReadOnlyDirectory) {
+    if (usesLauncher()) {
+        GTEST_SKIP() << "the launcher's own files belong to this user";
+    }
+    DiskSetImage set(4);
+    set.setEntry(entryOffset(0), "A.BIN", 30, 1, 1, 0);
+    set.putFile(0, 30, 1, patternBytes(1, 1));
+    root.write("image.d88", set.build());
+    // Readable by anyone, writable by nobody: root itself would write anyway, so the program
+    // then runs as an unprivileged user.
+    chmod(root.path().c_str(), 0755);
+    chmod(imagePath.c_str(), 0644);
+    chmod(work.c_str(), 0555);
+    RunOptions options;
+    options.asUnprivilegedUser = true;
+    const RunResult result = runWords(layout(), {"x", imagePath}, options);
+    chmod(work.c_str(), 0700);
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(result.err,
+              consoleText("cannot create file 'A.BIN': " + std::string(strerror(EACCES)) + "\n"));
+    expectFiles({});
+}
+
+TEST_P(Failure, WriteFailureRemovesThePartialFile) {
+    DiskSetImage set(4);
+    set.setEntry(entryOffset(0), "SMALL.BIN", 30, 1, 1, 0);
+    set.setEntry(entryOffset(1), "BIG.BIN", 31, 1, 8, 0);
+    set.setEntry(entryOffset(2), "SMALL2.BIN", 30, 1, 1, 0);
+    set.putFile(0, 30, 1, patternBytes(1, 1));
+    set.putFile(0, 31, 1, patternBytes(8, 2));
+    RunOptions options;
+    options.fileSizeLimit = 4096;
+    const RunResult result = extract(layout(), set.build(), options);
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.out, consoleText("SMALL.BIN     DISK:01 TRK:1e SEC:01 SIZE:400\n"
+                                      "SMALL2.BIN    DISK:01 TRK:1e SEC:01 SIZE:400\n"));
+    EXPECT_EQ(result.err,
+              consoleText("cannot write file 'BIG.BIN': " + std::string(strerror(EFBIG)) + "\n"));
+    expectFiles({{"SMALL.BIN", patternBytes(1, 1)}, {"SMALL2.BIN", patternBytes(1, 1)}});
+}
+
+INSTANTIATE_TEST_SUITE_P(BothPrograms, Failure, ::testing::Values(&LAYOUT_A, &LAYOUT_B),
+                         [](const auto& info) {
+                             return std::string(info.param == &LAYOUT_A ? "A" : "B");
+                         });

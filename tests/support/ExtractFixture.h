@@ -1,0 +1,33 @@
+// Runs d88extract-a or d88extract-b on an image in a fresh working directory.
+#pragma once
+
+#include "DirectoryLayout.h"
+#include "RunProgram.h"
+#include "TempDir.h"
+
+#include <gtest/gtest.h>
+#include <map>
+#include <string>
+#include <vector>
+
+// The built program for a layout; D88_EXTRACT_A / D88_EXTRACT_B in the environment override it.
+std::string extractProgram(const DirectoryLayout& layout);
+// Expected console text: line feeds become CR LF where the programs run on Windows.
+std::string consoleText(const std::string& text);
+
+class ExtractFixture : public ::testing::Test {
+  protected:
+    ExtractFixture();
+
+    // Writes `image` outside the working directory and runs the program on it.
+    RunResult extract(const DirectoryLayout& layout, const std::vector<uint8_t>& image,
+                      RunOptions options = {});
+    RunResult runWords(const DirectoryLayout& layout, const std::vector<std::string>& words,
+                       RunOptions options = {});
+    // The working directory holds exactly these files with these bytes.
+    void expectFiles(const std::map<std::string, std::vector<uint8_t>>& files) const;
+
+    TempDir root; // holds the image and the working directory, nothing else
+    std::string work;
+    std::string imagePath;
+};

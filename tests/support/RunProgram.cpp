@@ -1,0 +1,90 @@
+#include "RunProgram.h"
+
+#include "TempDir.h"
+
+#include <cstdlib>
+#include <fcntl.h>
+#include <grp.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace {
+
+std::string readAll(const std::string& path) {
+    const std::vector<uint8_t> bytes = readFileBytes(path);
+    return std::string(bytes.begin(), bytes.end());
+}
+
+const char* launcher() {
+    const char* value = getenv("D88_TEST_LAUNCHER");
+    return value != nullptr && *value != '\0' ? value : nullptr;
+}
+
+} // namespace
+
+bool usesLauncher() {
+    return launcher() != nullptr;
+}
+
+RunResult runProgram(const std::string& program, const std::vector<std::string>& words,
+                     const RunOptions& options) {
+    TempDir capture;
+    const std::string outPath =
+        options.stdoutPath.empty() ? capture.file("stdout") : options.stdoutPath;
+    const std::string errPath = capture.file("stderr");
+
+    std::vector<std::string> command;
+    std::string path = program;
+    if (launcher() != nullptr) {
+        path = launcher();
+        command = {path, program};
+        command.insert(command.end(), words.begin() + (words.empty() ? 0 : 1), words.end());
+    } else {
+        command = words;
+    }
+    std::vector<char*> argv;
+    for (std::string& word : command) {
+        argv.push_back(word.data());
+    }
+    argv.push_back(nullptr);
+
+    const pid_t child = fork();
+    if (child == 0) {
+        const int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        const int in = open("/dev/null", O_RDONLY);
+        if (out < 0 || err < 0 || in < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 ||
+            dup2(err, 2) < 0 || chdir(options.cwd.c_str()) != 0) {
+            _exit(125);
+        }
+        if (options.fileSizeLimit >= 0) {
+            signal(SIGXFSZ, SIG_IGN);
+            const rlimit limit{static_cast<rlim_t>(options.fileSizeLimit),
+                               static_cast<rlim_t>(options.fileSizeLimit)};
+            setrlimit(RLIMIT_FSIZE, &limit);
+        }
+        if (options.asUnprivilegedUser && geteuid() == 0 &&
+            (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0)) {
+            _exit(125);
+        }
+        if (launcher() != nullptr) {
+            execvp(path.c_str(), argv.data());
+        } else {
+            execve(path.c_str(), argv.data(), environ);
+        }
+        _exit(126);
+    }
+    RunResult result;
+    int status = 0;
+    if (child < 0 || waitpid(child, &status, 0) != child) {
+        return result;
+    }
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    result.out = options.stdoutPath.empty() ? readAll(outPath) : std::string();
+    result.err = readAll(errPath);
+    return result;
+}

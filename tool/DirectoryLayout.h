@@ -1,0 +1,18 @@
+// Where the disk set's directory table lies inside its 3072 directory bytes. The two programs
+// differ only in this.
+#pragma once
+
+struct DirectoryLayout {
+    const char* programName; // shown in the usage message when the command line has no word
+    int firstEntryOffset;    // offset of the first 16-byte entry in the directory bytes
+    int entryCount;          // whole entries from there to the end of the directory
+};
+
+constexpr int DIRECTORY_BYTES = 3072;
+constexpr int DIR_ENTRY_SIZE = 16;
+
+constexpr DirectoryLayout LAYOUT_A = {"d88extract-a", 434,
+                                      (DIRECTORY_BYTES - 434) / DIR_ENTRY_SIZE};
+constexpr DirectoryLayout LAYOUT_B = {"d88extract-b", 422,
+                                      (DIRECTORY_BYTES - 422) / DIR_ENTRY_SIZE};
+static_assert(LAYOUT_A.entryCount == 164 && LAYOUT_B.entryCount == 165, "entry counts");

@@ -1,0 +1,52 @@
+// The directory walk: reads the disk set's directory from disk 0 and writes out every file
+// it lists, finding each file's disk by the ID byte of that disk's ID sector.
+#pragma once
+
+#include "DirectoryLayout.h"
+
+#include "D88Image.h"
+
+#include <cstdint>
+#include <cstdio>
+
+// A 16-byte directory entry.
+struct DirEntry {
+    char name[13];  // bytes 0-11 up to the first space, NUL-terminated
+    int track;      // track index of the first sector: cylinder = track >> 1, head = track & 1
+    int sector;     // sector number R of the first sector
+    int size;       // in bytes: the size byte times 1024
+    int diskNumber; // counted from 0; the disk's ID byte is diskNumber + 1
+};
+
+DirEntry parseDirEntry(const uint8_t* bytes);
+
+constexpr int WORK_BUFFER_BYTES = 400 * 1024;
+extern uint8_t directoryBuffer[DIRECTORY_BYTES];
+extern uint8_t workBuffer[WORK_BUFFER_BYTES];
+
+enum class ExtractOutcome {
+    NothingRead,  // the run read nothing: no file, no message
+    Written,      // the whole file was read and written
+    Incomplete,   // written with its full size, zero past the bytes that could be read
+    UnsafeName,   // not opened: the name could reach outside the current directory
+    CannotCreate, // the host file could not be created
+    CannotWrite,  // a write or close failed; the partly written file was removed
+};
+
+struct ExtractResult {
+    ExtractOutcome outcome;
+    int bytesRead;   // of the file's `size` bytes
+    int systemError; // errno for CannotCreate and CannotWrite
+};
+
+// Reads `offset` + `size` bytes of consecutive sectors from (track, c, h, r, n) of the selected
+// disk into workBuffer and writes the `size` bytes after the first `offset` to the file `name`
+// in the current directory.
+ExtractResult extractFile(d88::D88Image& image, const char* name, int track, int c, int h, int r,
+                          int n, int offset, int size);
+
+// Walks the whole directory of `image` (open, at least four disks) in `layout`, writing files
+// into the current directory, report lines to `report` and messages to `messages`.
+// Returns true when every file that it tried to write was written whole.
+bool walkDirectory(d88::D88Image& image, const DirectoryLayout& layout, FILE* report,
+                   FILE* messages);

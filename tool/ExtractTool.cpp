@@ -1,0 +1,34 @@
+#include "ExtractTool.h"
+
+#include "DirectoryWalk.h"
+#include "Messages.h"
+
+#include <cstdio>
+
+namespace {
+constexpr int MIN_DISKS = 4; // Disk A to Disk D
+}
+
+int runExtractTool(d88::D88Image& image, const DirectoryLayout& layout, int argc,
+                   const char* const* argv) {
+    if (argc != 2) {
+        // With no word at all (some systems pass an empty one instead) show our own name.
+        const bool typedName = argc >= 1 && argv[0] != nullptr && argv[0][0] != '\0';
+        fprintf(stderr, MSG_USAGE, typedName ? argv[0] : layout.programName);
+        return 1;
+    }
+    if (!image.open(argv[1])) {
+        fputs(MSG_CANNOT_OPEN_IMAGE, stderr);
+        return 1;
+    }
+    if (image.diskCount() < MIN_DISKS) {
+        fputs(MSG_TOO_FEW_DISKS, stderr);
+        return 1; // the image stays open until it is destroyed at exit
+    }
+    const bool allWritten = walkDirectory(image, layout, stdout, stderr);
+    if (fflush(stdout) != 0 || ferror(stdout)) {
+        fputs(MSG_CANNOT_WRITE_STDOUT, stderr);
+        return 1;
+    }
+    return allWritten ? 0 : 1;
+}
