@@ -16,7 +16,7 @@ std::string extractProgram(const DirectoryLayout& layout);
 std::string consoleText(const std::string& text);
 
 class ExtractFixture : public ::testing::Test {
-  protected:
+  public:
     ExtractFixture();
 
     // Writes `image` outside the working directory and runs the program on it.
