@@ -8,6 +8,9 @@
 
 namespace d88 {
 
+// The image stream's buffer: larger than a 5-sector track, so walking one track mostly stays in it.
+constexpr int STREAM_BUFFER_BYTES = 16384;
+
 class D88Image {
   public:
     D88Image() = default;
@@ -56,6 +59,7 @@ class D88Image {
     uint32_t trackOffsets_[MAX_TRACKS] = {};
     int mediaType_ = -1;
     char diskName_[DISK_NAME_LENGTH + 1] = {};
+    char streamBuffer_[STREAM_BUFFER_BYTES];
 };
 
 } // namespace d88

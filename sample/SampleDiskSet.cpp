@@ -120,17 +120,24 @@ void writeDirEntry(uint8_t* entry, const std::string& name, int track, int secto
 
 bool buildSampleDisks(const SampleSet& set, std::vector<DiskSpec>& out) {
     out.assign(static_cast<size_t>(set.disks), DiskSpec{});
+    // Formats a track unless it exists already.
+    const auto track = [&out](int disk, int index) -> DiskSpec& {
+        DiskSpec& spec = out[static_cast<size_t>(disk)];
+        if (spec.tracks.count(index) == 0) {
+            spec.tracks[index] = makeTrack(index, SECTORS_PER_TRACK);
+        }
+        return spec;
+    };
     for (int d = 0; d < set.disks; ++d) {
-        DiskSpec& disk = out[static_cast<size_t>(d)];
         char name[32];
         snprintf(name, sizeof name, "SAMPLE DISK %d", d + 1);
-        disk.name = name; // the builder keeps at most 16 bytes
-        for (int t = 0; t < TRACKS; ++t) {
-            disk.tracks[t] = makeTrack(t, SECTORS_PER_TRACK);
+        out[static_cast<size_t>(d)].name = name; // the builder keeps at most 16 bytes
+        for (int t = 0; t < TRACKS && !set.compact; ++t) {
+            track(d, t);
         }
         std::vector<uint8_t> id(SECTOR_BYTES, 0);
         id[0] = static_cast<uint8_t>(d + 1);
-        setSectorData(disk, ID_TRACK, ID_SECTOR, id);
+        setSectorData(track(d, ID_TRACK), ID_TRACK, ID_SECTOR, id);
     }
 
     std::vector<uint8_t> directory(DIRECTORY_BYTES, 0);
@@ -152,8 +159,8 @@ bool buildSampleDisks(const SampleSet& set, std::vector<DiskSpec>& out) {
                 return false;
             }
             const auto begin = f.bytes.begin() + static_cast<long>(s) * SECTOR_BYTES;
-            setSectorData(out[static_cast<size_t>(f.diskNumber)], linear / SECTORS_PER_TRACK,
-                          linear % SECTORS_PER_TRACK + 1,
+            setSectorData(track(f.diskNumber, linear / SECTORS_PER_TRACK),
+                          linear / SECTORS_PER_TRACK, linear % SECTORS_PER_TRACK + 1,
                           std::vector<uint8_t>(begin, begin + SECTOR_BYTES));
         }
         writeDirEntry(directory.data() + set.firstEntryOffset + i * DIR_ENTRY_SIZE, f.name, f.track,
@@ -161,7 +168,7 @@ bool buildSampleDisks(const SampleSet& set, std::vector<DiskSpec>& out) {
     }
     for (int s = 0; s < 3; ++s) {
         const auto begin = directory.begin() + s * SECTOR_BYTES;
-        setSectorData(out[0], DIRECTORY_TRACK, DIRECTORY_SECTOR + s,
+        setSectorData(track(0, DIRECTORY_TRACK), DIRECTORY_TRACK, DIRECTORY_SECTOR + s,
                       std::vector<uint8_t>(begin, begin + SECTOR_BYTES));
     }
     return true;

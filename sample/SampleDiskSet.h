@@ -24,6 +24,7 @@ struct SampleSet {
     int firstEntryOffset = LAYOUT_A.firstEntryOffset;
     int entryCount = LAYOUT_A.entryCount;
     std::vector<SampleFile> files; // in directory order; the remaining entries stay all zero
+    bool compact = false; // only the tracks that hold the directory, an ID sector or file data
 };
 
 // A handful of files: some crossing sector, head and cylinder boundaries, one on each of the

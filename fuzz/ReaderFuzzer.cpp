@@ -1,0 +1,81 @@
+// Fuzzes the D88 reader: the input is an image file. Its first 27 bytes (the first disk's name
+// and the unused header bytes, which the reader ignores) choose the calls. Every buffer is
+// allocated with exactly the size the call is given, so an overrun is caught.
+#include "FuzzFiles.h"
+
+#include "D88Image.h"
+
+#include <memory>
+#include <vector>
+
+namespace {
+
+std::string imagePath;
+
+// Calls `call` with a heap buffer of exactly `size` bytes and checks its result.
+template <typename Call> int withBuffer(int size, Call call) {
+    std::unique_ptr<uint8_t[]> buffer(new uint8_t[static_cast<size_t>(size)]);
+    const int result = call(buffer.get(), size);
+    if (result < 0 || result > size) {
+        abort();
+    }
+    return result;
+}
+
+void exerciseDisk(d88::D88Image& image, const uint8_t* script) {
+    for (int j = 0; j < 4; ++j) {
+        const int track = script[2 + j] % 166 - 1; // -1 to 164
+        const int c = script[6 + j] == 0xFF ? 256 : script[6 + j];
+        const int h = script[10 + j] % 3;
+        const int r = script[14 + j];
+        const int n = script[18 + j] % 8;
+        const int length = script[22 + j] * (j + 1) * 8;
+        withBuffer(length, [&](uint8_t* b, int size) {
+            return image.readSector(track, c, h, r, n, b, size);
+        });
+        const int listed = withBuffer(
+            length % 97, [&](uint8_t* b, int size) { return image.listSectorIds(track, b, size); });
+        if (listed % 4 != 0) {
+            abort();
+        }
+        withBuffer(length * 3 + script[26],
+                   [&](uint8_t* b, int size) { return image.readRun(track, c, h, r, n, b, size); });
+    }
+    // The calls the extraction programs make.
+    withBuffer(1024, [&](uint8_t* b, int size) { return image.readRun(79, 39, 1, 5, 3, b, size); });
+    withBuffer(3072, [&](uint8_t* b, int size) { return image.readRun(1, 0, 1, 1, 3, b, size); });
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    imagePath = makePrivateFolder() + "/image.d88";
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    uint8_t script[27] = {};
+    for (size_t i = 0; i < sizeof script && i < size; ++i) {
+        script[i] = data[i];
+    }
+    writeWholeFile(imagePath, data, size);
+    d88::D88Image image;
+    if (!image.open(imagePath.c_str())) {
+        abort();
+    }
+    if (image.diskCount() < 0 || image.diskCount() > d88::MAX_DISKS) {
+        abort();
+    }
+    image.setSectorRange(script[0] % 8, script[1] % 8);
+    const int disks = image.diskCount() < 4 ? image.diskCount() : 4;
+    for (int disk = -1; disk <= disks; ++disk) {
+        const bool selected = image.selectDisk(disk == disks ? image.diskCount() : disk);
+        if (!selected && image.mediaType() != -1) {
+            abort(); // a failed selection leaves nothing selected
+        }
+        exerciseDisk(image, script);
+    }
+    image.close();
+    exerciseDisk(image, script); // nothing open: every call reads nothing
+    return 0;
+}
