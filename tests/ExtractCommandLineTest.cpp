@@ -38,7 +38,7 @@ TEST_P(CommandLine, WrongArgumentCountShowsUsageWithTheNameAsTyped) {
 
 TEST_P(CommandLine, NoWordAtAllShowsTheProgramsOwnName) {
     if (usesLauncher()) {
-        GTEST_SKIP() << "the launcher decides the first word";
+        GTEST_SKIP() << "the launcher always passes a first word";
     }
     const RunResult result = runWords(layout(), {});
     EXPECT_EQ(result.status, 1);

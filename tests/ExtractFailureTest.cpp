@@ -79,9 +79,9 @@ TEST_P(Failure, HostFilesThatCannotBeCreated) {
     const RunResult result = extract(layout(), set.build());
     EXPECT_EQ(result.status, 1);
     EXPECT_EQ(result.out, consoleText("OK.BIN        DISK:01 TRK:1e SEC:01 SIZE:400\n"));
-    EXPECT_EQ(result.err, consoleText("cannot create file '': " + std::string(strerror(ENOENT)) +
-                                      "\n" + "cannot create file '.': " + strerror(EISDIR) + "\n" +
-                                      "cannot create file 'DIR': " + strerror(EISDIR) + "\n"));
+    EXPECT_EQ(result.err, consoleText("cannot create file '': " + systemMessage(ENOENT) + "\n" +
+                                      "cannot create file '.': " + systemMessage(EISDIR) + "\n" +
+                                      "cannot create file 'DIR': " + systemMessage(EISDIR) + "\n"));
     rmdir((work + "/DIR").c_str());
     expectFiles({{"OK.BIN", patternBytes(1, 1)}});
 }
@@ -106,7 +106,7 @@ TEST_P(Failure, ReadOnlyDirectory) {
     EXPECT_EQ(result.status, 1);
     EXPECT_EQ(result.out, "");
     EXPECT_EQ(result.err,
-              consoleText("cannot create file 'A.BIN': " + std::string(strerror(EACCES)) + "\n"));
+              consoleText("cannot create file 'A.BIN': " + systemMessage(EACCES) + "\n"));
     expectFiles({});
 }
 
@@ -124,8 +124,37 @@ TEST_P(Failure, WriteFailureRemovesThePartialFile) {
     EXPECT_EQ(result.out, consoleText("SMALL.BIN     DISK:01 TRK:1e SEC:01 SIZE:400\n"
                                       "SMALL2.BIN    DISK:01 TRK:1e SEC:01 SIZE:400\n"));
     EXPECT_EQ(result.err,
-              consoleText("cannot write file 'BIG.BIN': " + std::string(strerror(EFBIG)) + "\n"));
+              consoleText("cannot write file 'BIG.BIN': " + systemMessage(EFBIG) + "\n"));
     expectFiles({{"SMALL.BIN", patternBytes(1, 1)}, {"SMALL2.BIN", patternBytes(1, 1)}});
+}
+
+// What Windows takes for a path or a device is refused there; on other hosts the same names
+// are plain file names. A Shift_JIS character whose second byte is 0x5C is never a separator.
+TEST_P(Failure, WindowsPathsAndDevices) {
+    DiskSetImage set(4);
+    const std::vector<std::string> names = {"..\\UP.BIN", "C:DRIVE.BIN", "NUL.BIN", "\\ROOT"};
+    for (size_t i = 0; i < names.size(); ++i) {
+        set.setEntry(entryOffset(static_cast<int>(i)), names[i], 30, 1, 1, 0);
+    }
+    set.setEntry(entryOffset(4), "\x95\x5C.BIN", 30, 1, 1, 0); // "表.BIN"
+    set.putFile(0, 30, 1, patternBytes(1, 1));
+    const RunResult result = extract(layout(), set.build());
+    std::map<std::string, std::vector<uint8_t>> files = {{"\x95\x5C.BIN", patternBytes(1, 1)}};
+    std::string out;
+    std::string err;
+    for (const std::string& name : names) {
+        if (usesLauncher()) {
+            err += "unsafe file name '" + name + "', not written\n";
+        } else {
+            files[name] = patternBytes(1, 1);
+            out += name + std::string(14 - name.size(), ' ') + "DISK:01 TRK:1e SEC:01 SIZE:400\n";
+        }
+    }
+    out += "\x95\x5C.BIN        DISK:01 TRK:1e SEC:01 SIZE:400\n";
+    EXPECT_EQ(result.status, usesLauncher() ? 1 : 0);
+    EXPECT_EQ(result.out, consoleText(out));
+    EXPECT_EQ(result.err, consoleText(err));
+    expectFiles(files);
 }
 
 INSTANTIATE_TEST_SUITE_P(BothPrograms, Failure, ::testing::Values(&LAYOUT_A, &LAYOUT_B),

@@ -138,7 +138,7 @@ TEST_P(Walk, NamesEndAtTheFirstSpaceOrNul) {
     DiskSetImage set(4);
     set.setEntry(entryOffset(0), "TWELVECHARS!", 30, 1, 1, 0);
     set.setEntry(entryOffset(1), "A B", 30, 2, 1, 0);
-    set.setEntry(entryOffset(2), std::string("NUL\0TAIL", 8), 30, 3, 1, 0);
+    set.setEntry(entryOffset(2), std::string("ZERO\0TAIL", 9), 30, 3, 1, 0);
     set.setEntry(entryOffset(3), "NOTHING.BIN", 33, 1, 0, 0); // size 0: nothing read
     set.setEntry(entryOffset(4), "ABSENT.BIN", 99, 1, 1, 0);  // track not on the disk
     set.putFile(0, 30, 1, patternBytes(3, 1));
@@ -147,11 +147,11 @@ TEST_P(Walk, NamesEndAtTheFirstSpaceOrNul) {
     EXPECT_EQ(result.status, 0);
     EXPECT_EQ(result.out, consoleText("TWELVECHARS!  DISK:01 TRK:1e SEC:01 SIZE:400\n"
                                       "A             DISK:01 TRK:1e SEC:02 SIZE:400\n"
-                                      "NUL           DISK:01 TRK:1e SEC:03 SIZE:400\n"));
+                                      "ZERO          DISK:01 TRK:1e SEC:03 SIZE:400\n"));
     const std::vector<uint8_t> all = patternBytes(3, 1);
     expectFiles({{"TWELVECHARS!", std::vector<uint8_t>(all.begin(), all.begin() + 1024)},
                  {"A", std::vector<uint8_t>(all.begin() + 1024, all.begin() + 2048)},
-                 {"NUL", std::vector<uint8_t>(all.begin() + 2048, all.end())}});
+                 {"ZERO", std::vector<uint8_t>(all.begin() + 2048, all.end())}});
 }
 
 TEST_P(Walk, OnlyTheFirstSixtyFourDisksAreSearched) {

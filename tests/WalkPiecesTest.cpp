@@ -63,3 +63,15 @@ TEST(SafeNames, WindowsPathsAlsoRefuseBackslashAndDrives) {
     EXPECT_TRUE(isUnsafeName("\xA0\\", true)) << "0xA0 is not a lead byte";
     EXPECT_TRUE(isUnsafeName("\xB1\\", true)) << "half-width katakana is one byte";
 }
+
+TEST(SafeNames, WindowsDeviceNamesAreRefusedThere) {
+    for (const char* device :
+         {"NUL", "con", "Prn", "AUX", "COM1", "lpt9", "NUL.TXT", "CON .X", "com3.bin.bak"}) {
+        EXPECT_TRUE(isUnsafeName(device, true)) << device;
+        EXPECT_FALSE(isUnsafeName(device, false)) << device;
+    }
+    for (const char* name :
+         {"NULL", "CONFIG.SYS", "COM0", "COM10", "LPT", "AUXDATA.BIN", "XNUL", ".NUL"}) {
+        EXPECT_FALSE(isUnsafeName(name, true)) << name;
+    }
+}

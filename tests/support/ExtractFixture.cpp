@@ -1,7 +1,10 @@
 #include "ExtractFixture.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
+#include <iconv.h>
 #include <sys/stat.h>
 
 std::string extractProgram(const DirectoryLayout& layout) {
@@ -11,6 +14,20 @@ std::string extractProgram(const DirectoryLayout& layout) {
         return override;
     }
     return b ? D88EXTRACT_B_PATH : D88EXTRACT_A_PATH;
+}
+
+std::string systemMessage(int error) {
+    if (usesLauncher()) {
+        // The Windows C library opens a folder with EACCES and reports a file size limit as
+        // EINVAL.
+        if (error == EISDIR) {
+            return "Permission denied";
+        }
+        if (error == EFBIG) {
+            return "Invalid argument";
+        }
+    }
+    return strerror(error);
 }
 
 std::string consoleText(const std::string& text) {
@@ -43,14 +60,40 @@ RunResult ExtractFixture::runWords(const DirectoryLayout& layout,
     return runProgram(extractProgram(layout), words, options);
 }
 
+std::string hostFileName(const std::string& name) {
+    if (!usesLauncher()) {
+        return name;
+    }
+    // Wine keeps file names in UTF-8 on the host; the program gives them in code page 932.
+    iconv_t convert = iconv_open("UTF-8", "CP932");
+    if (convert == reinterpret_cast<iconv_t>(-1)) {
+        return name;
+    }
+    std::string in = name;
+    std::string out(name.size() * 3 + 1, '\0');
+    char* inPtr = in.data();
+    char* outPtr = out.data();
+    size_t inLeft = in.size();
+    size_t outLeft = out.size();
+    const size_t converted = iconv(convert, &inPtr, &inLeft, &outPtr, &outLeft);
+    iconv_close(convert);
+    if (converted == static_cast<size_t>(-1)) {
+        return name;
+    }
+    out.resize(out.size() - outLeft);
+    return out;
+}
+
 void ExtractFixture::expectFiles(const std::map<std::string, std::vector<uint8_t>>& files) const {
     std::vector<std::string> names;
     for (const auto& entry : files) {
-        names.push_back(entry.first);
+        names.push_back(hostFileName(entry.first));
     }
+    std::sort(names.begin(), names.end());
     ASSERT_EQ(listDirectory(work), names);
     for (const auto& [name, bytes] : files) {
-        EXPECT_TRUE(readFileBytes(work + "/" + name) == bytes) << "contents of " << name;
+        EXPECT_TRUE(readFileBytes(work + "/" + hostFileName(name)) == bytes)
+            << "contents of " << name;
     }
     std::vector<std::string> beside = listDirectory(root.path());
     beside.erase(std::remove(beside.begin(), beside.end(), "image.d88"), beside.end());

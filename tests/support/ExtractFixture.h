@@ -12,6 +12,11 @@
 
 // The built program for a layout; D88_EXTRACT_A / D88_EXTRACT_B in the environment override it.
 std::string extractProgram(const DirectoryLayout& layout);
+// The name under which a file named `name` by the program appears on this host.
+std::string hostFileName(const std::string& name);
+// The text that the programs print for the system error `error` (an errno value of this
+// host), as the C library of the platform that they run on words it.
+std::string systemMessage(int error);
 // Expected console text: line feeds become CR LF where the programs run on Windows.
 std::string consoleText(const std::string& text);
 
