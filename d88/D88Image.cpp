@@ -3,6 +3,12 @@
 #include "FileSeek.h"
 
 #include <cstring>
+#ifdef _WIN32
+#include <io.h>
+#include <windows.h>
+#else
+#include <sys/stat.h>
+#endif
 
 namespace d88 {
 
@@ -92,6 +98,36 @@ bool D88Image::selectDisk(int index) {
     }
     return true;
 }
+
+#ifdef _WIN32
+bool D88Image::holdsFile(const char* path) const {
+    if (file_ == nullptr) {
+        return false;
+    }
+    const HANDLE image = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file_)));
+    const HANDLE other =
+        CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (other == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    BY_HANDLE_FILE_INFORMATION a;
+    BY_HANDLE_FILE_INFORMATION b;
+    const bool same = GetFileInformationByHandle(image, &a) &&
+                      GetFileInformationByHandle(other, &b) &&
+                      a.dwVolumeSerialNumber == b.dwVolumeSerialNumber &&
+                      a.nFileIndexHigh == b.nFileIndexHigh && a.nFileIndexLow == b.nFileIndexLow;
+    CloseHandle(other);
+    return same;
+}
+#else
+bool D88Image::holdsFile(const char* path) const {
+    struct stat image;
+    struct stat other;
+    return file_ != nullptr && fstat(fileno(file_), &image) == 0 && stat(path, &other) == 0 &&
+           image.st_dev == other.st_dev && image.st_ino == other.st_ino;
+}
+#endif
 
 void D88Image::setSectorRange(int first, int last) {
     firstSector_ = first;

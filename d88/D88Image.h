@@ -35,6 +35,10 @@ class D88Image {
     uint32_t diskSize() const { return diskSize_; }
     uint32_t trackOffset(int track) const;
 
+    // True when `path` names the open image file itself (through any link), so that a caller
+    // never writes over the image it is reading.
+    bool holdsFile(const char* path) const;
+
     // Finds sector (c, h, r, n) in `track` of the selected disk and copies at most `maxLength`
     // bytes of its data into `buffer`. Returns the number of bytes stored, 0 when not found.
     int readSector(int track, int c, int h, int r, int n, uint8_t* buffer, int maxLength);

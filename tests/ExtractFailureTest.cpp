@@ -128,6 +128,45 @@ TEST_P(Failure, WriteFailureRemovesThePartialFile) {
     expectFiles({{"SMALL.BIN", patternBytes(1, 1)}, {"SMALL2.BIN", patternBytes(1, 1)}});
 }
 
+TEST_P(Failure, TheImageItselfIsNeverWrittenOver) {
+    DiskSetImage set(4);
+    set.setEntry(entryOffset(0), "SELF.D88", 30, 1, 1, 0);
+    set.setEntry(entryOffset(1), "LINK.D88", 30, 1, 1, 0);
+    set.setEntry(entryOffset(2), "OK.BIN", 30, 1, 1, 0);
+    set.putFile(0, 30, 1, patternBytes(1, 1));
+    const std::vector<uint8_t> image = set.build();
+    const std::string self = work + "/SELF.D88";
+    FILE* out = fopen(self.c_str(), "wb");
+    ASSERT_NE(out, nullptr);
+    fwrite(image.data(), 1, image.size(), out);
+    fclose(out);
+    ASSERT_EQ(link(self.c_str(), (work + "/LINK.D88").c_str()), 0);
+    const RunResult result = runWords(layout(), {"x", self});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.out, consoleText("OK.BIN        DISK:01 TRK:1e SEC:01 SIZE:400\n"));
+    EXPECT_EQ(result.err,
+              consoleText("cannot create file 'SELF.D88': it is the image being read\n"
+                          "cannot create file 'LINK.D88': it is the image being read\n"));
+    expectFiles({{"SELF.D88", image}, {"LINK.D88", image}, {"OK.BIN", patternBytes(1, 1)}});
+}
+
+TEST_P(Failure, SymbolicLinksAreNotFollowed) {
+    if (usesLauncher()) {
+        GTEST_SKIP() << "Windows programs follow the host's links";
+    }
+    TempDir elsewhere;
+    const std::string target = elsewhere.write("precious.txt", {'k', 'e', 'e', 'p'});
+    ASSERT_EQ(symlink(target.c_str(), (work + "/A.BIN").c_str()), 0);
+    DiskSetImage set(4);
+    set.setEntry(entryOffset(0), "A.BIN", 30, 1, 1, 0);
+    set.putFile(0, 30, 1, patternBytes(1, 1));
+    const RunResult result = extract(layout(), set.build());
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(result.err, "cannot create file 'A.BIN': " + systemMessage(ELOOP) + "\n");
+    EXPECT_EQ(readFileBytes(target), (std::vector<uint8_t>{'k', 'e', 'e', 'p'}));
+}
+
 // What Windows takes for a path or a device is refused there; on other hosts the same names
 // are plain file names. A Shift_JIS character whose second byte is 0x5C is never a separator.
 TEST_P(Failure, WindowsPathsAndDevices) {

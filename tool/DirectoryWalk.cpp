@@ -6,6 +6,10 @@
 
 #include <cerrno>
 #include <cstring>
+#ifndef _WIN32
+#include <fcntl.h>
+#include <unistd.h>
+#endif
 
 uint8_t directoryBuffer[DIRECTORY_BYTES];
 uint8_t workBuffer[WORK_BUFFER_BYTES];
@@ -24,10 +28,30 @@ DirEntry parseDirEntry(const uint8_t* bytes) {
 
 namespace {
 
+// Creates or truncates the host file `name` for binary writing. Elsewhere than on Windows a
+// symbolic link is not followed: it could point outside the current directory.
+FILE* createHostFile(const char* name) {
+#ifdef _WIN32
+    return fopen(name, "wb");
+#else
+    const int fd = open(name, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        return nullptr;
+    }
+    FILE* file = fdopen(fd, "wb");
+    if (file == nullptr) {
+        const int error = errno;
+        close(fd);
+        errno = error;
+    }
+    return file;
+#endif
+}
+
 // Writes `length` bytes to a new file `name`; on failure removes it and returns errno.
 int writeHostFile(const char* name, const uint8_t* data, int length, bool& created) {
     created = false;
-    FILE* file = fopen(name, "wb");
+    FILE* file = createHostFile(name);
     if (file == nullptr) {
         return errno != 0 ? errno : EIO;
     }
@@ -81,6 +105,10 @@ ExtractResult extractFile(d88::D88Image& image, const char* name, int track, int
         result.outcome = ExtractOutcome::UnsafeName;
         return result;
     }
+    if (image.holdsFile(name)) {
+        result.outcome = ExtractOutcome::ImageItself;
+        return result;
+    }
     // Bytes the run did not count must not carry data of earlier reads into this file.
     memset(workBuffer + got, 0, static_cast<size_t>(total - got));
     bool created = false;
@@ -126,6 +154,10 @@ bool walkDirectory(d88::D88Image& image, const DirectoryLayout& layout, FILE* re
             break;
         case ExtractOutcome::UnsafeName:
             fprintf(messages, MSG_UNSAFE_NAME, entry.name);
+            allWritten = false;
+            break;
+        case ExtractOutcome::ImageItself:
+            fprintf(messages, MSG_IMAGE_ITSELF, entry.name);
             allWritten = false;
             break;
         case ExtractOutcome::CannotCreate:
