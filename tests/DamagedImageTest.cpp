@@ -26,6 +26,4 @@ TEST_P(DamagedImage, EveryCaseGivesItsExpectedResult) {
 }
 
 INSTANTIATE_TEST_SUITE_P(BothPrograms, DamagedImage, ::testing::Values(&LAYOUT_A, &LAYOUT_B),
-                         [](const auto& info) {
-                             return std::string(info.param == &LAYOUT_A ? "A" : "B");
-                         });
+                         LayoutName());

@@ -1,4 +1,5 @@
 // The extraction programs' command line, their start-up messages and exit statuses.
+#include "support/DamagedImages.h"
 #include "support/DiskSetImage.h"
 #include "support/ExtractFixture.h"
 
@@ -9,10 +10,6 @@ namespace {
 // The exact Shift_JIS bytes of the two Japanese messages.
 const std::string CANNOT_OPEN = "\x83\x74\x83\x40\x83\x43\x83\x8B\x82\xF0\x83\x49\x81\x5B\x83\x76"
                                 "\x83\x93\x82\xC5\x82\xAB\x82\xDC\x82\xB9\x82\xF1\x2E\x0A";
-const std::string TOO_FEW_DISKS =
-    "\x44\x69\x73\x6B\x20\x41\x81\x60\x44\x69\x73\x6B\x20\x44\x82\xAA\x98\x41\x8C\x8B\x82\xB5"
-    "\x82\xBD\x83\x43\x83\x81\x81\x5B\x83\x57\x82\xF0\x8E\x67\x97\x70\x82\xB5\x82\xC4\x82\xAD"
-    "\x82\xBE\x82\xB3\x82\xA2\x2E\x0A";
 
 class CommandLine : public ExtractFixture,
                     public ::testing::WithParamInterface<const DirectoryLayout*> {
@@ -64,7 +61,7 @@ TEST_P(CommandLine, FewerThanFourDisksExtractNothing) {
         const RunResult result = extract(layout(), image);
         EXPECT_EQ(result.status, 1);
         EXPECT_EQ(result.out, "");
-        EXPECT_EQ(result.err, consoleText(TOO_FEW_DISKS));
+        EXPECT_EQ(result.err, consoleText(TOO_FEW_DISKS_MESSAGE));
         expectFiles({});
     }
 }
@@ -82,6 +79,4 @@ TEST_P(CommandLine, ReportThatCannotBeWrittenIsAFailure) {
 }
 
 INSTANTIATE_TEST_SUITE_P(BothPrograms, CommandLine, ::testing::Values(&LAYOUT_A, &LAYOUT_B),
-                         [](const auto& info) {
-                             return std::string(info.param == &LAYOUT_A ? "A" : "B");
-                         });
+                         LayoutName());

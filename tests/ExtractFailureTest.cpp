@@ -17,11 +17,6 @@ class Failure : public ExtractFixture,
     int entryOffset(int index) const { return layout().firstEntryOffset + 16 * index; }
 };
 
-std::vector<uint8_t> withZeroTail(std::vector<uint8_t> bytes, size_t keep) {
-    std::fill(bytes.begin() + static_cast<long>(keep), bytes.end(), 0);
-    return bytes;
-}
-
 } // namespace
 
 TEST_P(Failure, ShortFileIsWrittenWholeWithZerosAndReported) {
@@ -41,7 +36,7 @@ TEST_P(Failure, ShortFileIsWrittenWholeWithZerosAndReported) {
     EXPECT_EQ(result.err, consoleText("incomplete file 'SHORT.BIN': 2048 of 3072 bytes read\n"));
     // Nothing of FULL.BIN's third sector, still in the work buffer, may leak into SHORT.BIN.
     expectFiles({{"FULL.BIN", patternBytes(3, 1)},
-                 {"SHORT.BIN", withZeroTail(patternBytes(3, 2), 2048)},
+                 {"SHORT.BIN", zeroTail(patternBytes(3, 2), 2048)},
                  {"AFTER.BIN", patternBytes(1, 3)}});
 }
 
@@ -197,6 +192,4 @@ TEST_P(Failure, WindowsPathsAndDevices) {
 }
 
 INSTANTIATE_TEST_SUITE_P(BothPrograms, Failure, ::testing::Values(&LAYOUT_A, &LAYOUT_B),
-                         [](const auto& info) {
-                             return std::string(info.param == &LAYOUT_A ? "A" : "B");
-                         });
+                         LayoutName());

@@ -178,7 +178,4 @@ TEST_P(Walk, UnreadableDirectoryExtractsNothing) {
     expectFiles({});
 }
 
-INSTANTIATE_TEST_SUITE_P(BothPrograms, Walk, ::testing::Values(&LAYOUT_A, &LAYOUT_B),
-                         [](const auto& info) {
-                             return std::string(info.param == &LAYOUT_A ? "A" : "B");
-                         });
+INSTANTIATE_TEST_SUITE_P(BothPrograms, Walk, ::testing::Values(&LAYOUT_A, &LAYOUT_B), LayoutName());

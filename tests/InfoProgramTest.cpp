@@ -1,6 +1,5 @@
 // d88info end to end: the listing of disks and tracks, --disk, and its errors.
-#include "support/RunProgram.h"
-#include "support/TempDir.h"
+#include "support/ExtractFixture.h"
 
 #include "ImageBuilder.h"
 
@@ -13,17 +12,6 @@ namespace {
 std::string infoProgram() {
     const char* override = getenv("D88_INFO");
     return override != nullptr && *override != '\0' ? override : D88INFO_PATH;
-}
-
-std::string crlf(const std::string& text) {
-    std::string out;
-    for (char ch : text) {
-        if (ch == '\n' && usesLauncher()) {
-            out += '\r';
-        }
-        out += ch;
-    }
-    return out;
 }
 
 class Info : public ::testing::Test {
@@ -66,23 +54,24 @@ TEST_F(Info, ListsDisksAndPresentTracks) {
     EXPECT_EQ(result.status, 0);
     EXPECT_EQ(result.err, "");
     EXPECT_EQ(result.out,
-              crlf(path + ": 2 disks\n" +
-                   "disk 0  offset 0  size 19408  media 20  name \"INFO A\"  set-id 01\n"
-                   "  track   0  records 5 00/00/01/03 00/00/02/03 00/00/03/03 00/00/04/03 "
-                   "00/00/05/03\n"
-                   "  track   2  records 8 01/00/01/03 01/00/02/03 01/00/03/03 01/00/04/03 "
-                   "01/00/05/03 01/00/06/03 01/00/07/03 01/00/08/03\n"
-                   "  track   6  records 1 10/00/01/03\n"
-                   "  track  79  records 5 27/01/01/03 27/01/02/03 27/01/03/03 27/01/04/03 "
-                   "27/01/05/03\n"
-                   "disk 1  offset 19408  size 712  media ff  name \"\x10\"  set-id none\n"
-                   "  track 163  records 1 50/01/f7/06\n"));
+              consoleText(path + ": 2 disks\n" +
+                          "disk 0  offset 0  size 19408  media 20  name \"INFO A\"  set-id 01\n"
+                          "  track   0  records 5 00/00/01/03 00/00/02/03 00/00/03/03 00/00/04/03 "
+                          "00/00/05/03\n"
+                          "  track   2  records 8 01/00/01/03 01/00/02/03 01/00/03/03 01/00/04/03 "
+                          "01/00/05/03 01/00/06/03 01/00/07/03 01/00/08/03\n"
+                          "  track   6  records 1 10/00/01/03\n"
+                          "  track  79  records 5 27/01/01/03 27/01/02/03 27/01/03/03 27/01/04/03 "
+                          "27/01/05/03\n"
+                          "disk 1  offset 19408  size 712  media ff  name \"\x10\"  set-id none\n"
+                          "  track 163  records 1 50/01/f7/06\n"));
 
     const RunResult one = run({"d88info", "--disk", "1", path});
     EXPECT_EQ(one.status, 0);
-    EXPECT_EQ(one.out, crlf(path + ": 2 disks\n" +
-                            "disk 1  offset 19408  size 712  media ff  name \"\x10\"  set-id none\n"
-                            "  track 163  records 1 50/01/f7/06\n"));
+    EXPECT_EQ(one.out,
+              consoleText(path + ": 2 disks\n" +
+                          "disk 1  offset 19408  size 712  media ff  name \"\x10\"  set-id none\n"
+                          "  track 163  records 1 50/01/f7/06\n"));
 }
 
 TEST_F(Info, LongTrackSaysItsListingWasCut) {
@@ -96,20 +85,20 @@ TEST_F(Info, LongTrackSaysItsListingWasCut) {
     const std::string head = "disk 0  offset 0  size 10288  media 00  name \"\"  set-id none\n"
                              "  track   0  records 512+ 00/00/00/00 00/00/01/00";
     const std::string tail = " 00/00/ff/00 (listing cut after 512 records)\n";
-    ASSERT_NE(result.out.find(crlf(head)), std::string::npos) << result.out.substr(0, 300);
-    EXPECT_EQ(result.out.substr(result.out.size() - crlf(tail).size()), crlf(tail));
+    ASSERT_NE(result.out.find(consoleText(head)), std::string::npos) << result.out.substr(0, 300);
+    EXPECT_EQ(result.out.substr(result.out.size() - consoleText(tail).size()), consoleText(tail));
 }
 
 TEST_F(Info, EmptyImageListsNoDisk) {
     const std::string path = dir.write("empty.d88", {});
     const RunResult result = run({"d88info", path});
     EXPECT_EQ(result.status, 0);
-    EXPECT_EQ(result.out, crlf(path + ": 0 disks\n"));
+    EXPECT_EQ(result.out, consoleText(path + ": 0 disks\n"));
 }
 
 TEST_F(Info, UsageAndOpenErrors) {
     const std::string path = dir.write("two.d88", twoDisks());
-    const std::string usage = crlf("usage: d88info [--disk N] IMAGE\n");
+    const std::string usage = consoleText("usage: d88info [--disk N] IMAGE\n");
     for (const auto& words :
          std::vector<std::vector<std::string>>{{"d88info"},
                                                {"d88info", path, path},
@@ -124,8 +113,8 @@ TEST_F(Info, UsageAndOpenErrors) {
     }
     const RunResult missing = run({"d88info", dir.file("missing.d88")});
     EXPECT_EQ(missing.status, 1);
-    EXPECT_EQ(missing.err, crlf("d88info: cannot open " + dir.file("missing.d88") + "\n"));
+    EXPECT_EQ(missing.err, consoleText("d88info: cannot open " + dir.file("missing.d88") + "\n"));
     const RunResult noDisk = run({"d88info", "--disk", "2", path});
     EXPECT_EQ(noDisk.status, 1);
-    EXPECT_EQ(noDisk.err, crlf("d88info: no disk 2, the image holds 2\n"));
+    EXPECT_EQ(noDisk.err, consoleText("d88info: no disk 2, the image holds 2\n"));
 }

@@ -14,11 +14,6 @@ const std::string LINE_A = "A.BIN         DISK:01 TRK:1e SEC:01 SIZE:800\n";
 const std::string LINE_B = "B.BIN         DISK:02 TRK:28 SEC:04 SIZE:c00\n";
 const std::string LINE_C = "C.BIN         DISK:04 TRK:78 SEC:01 SIZE:800\n";
 
-std::vector<uint8_t> zeroTail(std::vector<uint8_t> bytes, size_t keep) {
-    std::fill(bytes.begin() + static_cast<long>(keep), bytes.end(), 0);
-    return bytes;
-}
-
 // Four healthy disks: A.BIN (disk 1, track 30), B.BIN (disk 2, track 40 sector 4 on to track
 // 41) and C.BIN (disk 4, track 120, after the ID track in the file).
 struct Healthy {
@@ -52,12 +47,12 @@ struct Healthy {
 const std::map<std::string, std::vector<uint8_t>> ALL_FILES = {
     {"A.BIN", patternBytes(2, 1)}, {"B.BIN", patternBytes(3, 2)}, {"C.BIN", patternBytes(2, 3)}};
 
-const std::string TOO_FEW_DISKS =
+} // namespace
+
+const std::string TOO_FEW_DISKS_MESSAGE =
     "\x44\x69\x73\x6B\x20\x41\x81\x60\x44\x69\x73\x6B\x20\x44\x82\xAA\x98\x41\x8C\x8B\x82\xB5"
     "\x82\xBD\x83\x43\x83\x81\x81\x5B\x83\x57\x82\xF0\x8E\x67\x97\x70\x82\xB5\x82\xC4\x82\xAD"
     "\x82\xBE\x82\xB3\x82\xA2\x2E\x0A";
-
-} // namespace
 
 std::vector<DamagedCase> damagedCases(const DirectoryLayout& layout) {
     std::vector<DamagedCase> cases;
@@ -67,7 +62,7 @@ std::vector<DamagedCase> damagedCases(const DirectoryLayout& layout) {
         return files;
     };
     const auto tooFew = [&cases](const std::string& name, std::vector<uint8_t> image) {
-        cases.push_back({name, std::move(image), 1, "", TOO_FEW_DISKS, {}});
+        cases.push_back({name, std::move(image), 1, "", TOO_FEW_DISKS_MESSAGE, {}});
     };
 
     {

@@ -18,4 +18,7 @@ struct DamagedCase {
     std::map<std::string, std::vector<uint8_t>> files;
 };
 
+// The exact Shift_JIS bytes of the too-few-disks message.
+extern const std::string TOO_FEW_DISKS_MESSAGE;
+
 std::vector<DamagedCase> damagedCases(const DirectoryLayout& layout);

@@ -3,6 +3,8 @@
 #include "DiskSet.h"
 #include "SampleDiskSet.h"
 
+#include <algorithm>
+
 using namespace d88;
 
 namespace {
@@ -67,5 +69,10 @@ std::vector<uint8_t> patternBytes(int sectors, int seed) {
     for (size_t i = 0; i < bytes.size(); ++i) {
         bytes[i] = static_cast<uint8_t>(i * 7 + i / 1024 * 13 + static_cast<size_t>(seed) * 31);
     }
+    return bytes;
+}
+
+std::vector<uint8_t> zeroTail(std::vector<uint8_t> bytes, size_t keep) {
+    std::fill(bytes.begin() + static_cast<long>(keep), bytes.end(), 0);
     return bytes;
 }

@@ -26,3 +26,6 @@ struct DiskSetImage {
 
 // `sectors` 1024-byte sectors of bytes that differ from file to file (by `seed`).
 std::vector<uint8_t> patternBytes(int sectors, int seed);
+
+// `bytes` with everything from `keep` on set to zero.
+std::vector<uint8_t> zeroTail(std::vector<uint8_t> bytes, size_t keep);

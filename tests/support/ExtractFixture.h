@@ -17,6 +17,12 @@ std::string hostFileName(const std::string& name);
 // The text that the programs print for the system error `error` (an errno value of this
 // host), as the C library of the platform that they run on words it.
 std::string systemMessage(int error);
+// Names the instances of a test over both layouts "A" and "B".
+struct LayoutName {
+    template <typename Info> std::string operator()(const Info& info) const {
+        return info.param == &LAYOUT_A ? "A" : "B";
+    }
+};
 // Expected console text: line feeds become CR LF where the programs run on Windows.
 std::string consoleText(const std::string& text);
 
