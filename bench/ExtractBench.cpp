@@ -11,6 +11,7 @@
 #include <ftw.h>
 #include <spawn.h>
 #include <string>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <time.h>
@@ -35,8 +36,13 @@ double now() {
     return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
 }
 
-// Runs `words` in a fresh folder `dir` with standard output discarded and returns its wall time.
-double runIn(const std::string& dir, const std::vector<std::string>& words) {
+struct Times {
+    double wall;
+    double cpu; // user + system
+};
+
+// Runs `words` in a fresh folder `dir` with standard output discarded.
+Times runIn(const std::string& dir, const std::vector<std::string>& words) {
     removeTree(dir);
     mkdir(dir.c_str(), 0700);
     std::vector<char*> argv;
@@ -53,8 +59,9 @@ double runIn(const std::string& dir, const std::vector<std::string>& words) {
     pid_t child = -1;
     const int error = posix_spawn(&child, argv[0], &actions, nullptr, argv.data(), environ);
     int status = 0;
+    rusage usage{};
     if (error == 0) {
-        waitpid(child, &status, 0);
+        wait4(child, &status, 0, &usage);
     }
     const double seconds = now() - start;
     posix_spawn_file_actions_destroy(&actions);
@@ -62,7 +69,10 @@ double runIn(const std::string& dir, const std::vector<std::string>& words) {
         fprintf(stderr, "%s failed\n", words[0].c_str());
         exit(1);
     }
-    return seconds;
+    const auto secondsOf = [](const timeval& t) {
+        return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) * 1e-6;
+    };
+    return Times{seconds, secondsOf(usage.ru_utime) + secondsOf(usage.ru_stime)};
 }
 
 double median(std::vector<double> values) {
@@ -170,15 +180,19 @@ void benchmark(const std::string& work, int disks, int repetitions) {
         BASELINE_PATH, image, std::to_string(set.files.size()), std::to_string(total)};
     runIn(dir, extract); // warm the page cache
     runIn(dir, baseline);
-    std::vector<double> a, b;
+    std::vector<double> a, b, cpuA, cpuB;
     for (int i = 0; i < repetitions; ++i) {
-        a.push_back(runIn(dir, extract));
+        const Times timesA = runIn(dir, extract);
+        a.push_back(timesA.wall);
+        cpuA.push_back(timesA.cpu);
         if (countFiles(dir) != set.files.size()) {
             fprintf(stderr, "the extraction wrote %zu files, not %zu\n", countFiles(dir),
                     set.files.size());
             exit(1);
         }
-        b.push_back(runIn(dir, baseline));
+        const Times timesB = runIn(dir, baseline);
+        b.push_back(timesB.wall);
+        cpuB.push_back(timesB.cpu);
     }
     const long peak = peakResidentKiB(dir, image);
     printf("%d disks: image %zu bytes, %zu files, %zu bytes written, %d repetitions\n", disks,
@@ -186,6 +200,8 @@ void benchmark(const std::string& work, int disks, int repetitions) {
     printf("  d88extract-a    median %.4f s, peak resident memory %ld KiB\n", median(a), peak);
     printf("  baseline        median %.4f s\n", median(b));
     printf("  ratio           %.3f\n", median(a) / median(b));
+    printf("  cpu time        median %.4f s against %.4f s, ratio %.3f\n", median(cpuA),
+           median(cpuB), median(cpuA) / median(cpuB));
     fflush(stdout);
     printSystemCalls(dir, image);
     removeTree(dir);
