@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <sys/stat.h>
 #include <unistd.h>
 
 inline std::string makePrivateFolder() {
@@ -23,8 +24,6 @@ inline void writeWholeFile(const std::string& path, const uint8_t* data, size_t 
         abort();
     }
 }
-
-#include <sys/stat.h>
 
 inline int mkdirFolder(const std::string& path) {
     return mkdir(path.c_str(), 0700);
