@@ -153,22 +153,22 @@ void printSystemCalls(const std::string& dir, const std::string& image) {
 
 void benchmark(const std::string& work, int disks, int repetitions) {
     d88::SampleSet set = d88::fullSampleSet(LAYOUT_A, disks);
-    std::vector<d88::DiskSpec> specs;
-    if (!d88::buildSampleDisks(set, specs)) {
+    std::vector<d88::DiskPlan> plans;
+    if (!d88::buildSampleDisks(set, plans)) {
         fprintf(stderr, "cannot build the %d-disk set\n", disks);
         exit(1);
     }
     const std::string image = work + "/set" + std::to_string(disks) + ".d88";
     size_t imageBytes = 0;
     {
-        const std::vector<uint8_t> bytes = d88::buildImage(specs);
+        const std::vector<uint8_t> bytes = d88::buildImage(plans);
         imageBytes = bytes.size();
         if (!d88::writeBytes(image, bytes)) {
             fprintf(stderr, "cannot write %s\n", image.c_str());
             exit(1);
         }
     }
-    specs.clear();
+    plans.clear();
     size_t total = 0;
     for (d88::SampleFile& file : set.files) {
         total += file.bytes.size();

@@ -24,7 +24,7 @@ int main(int argc, char** argv) {
         d88::SampleSet set = d88::smallSampleSet(*layout);
         set.compact = true;
         set.files.back().bytes.resize(4 * 1024); // keep the seed small
-        std::vector<d88::DiskSpec> disks;
+        std::vector<d88::DiskPlan> disks;
         if (!d88::buildSampleDisks(set, disks)) {
             return 1;
         }

@@ -20,7 +20,7 @@ void putU32(std::vector<uint8_t>& out, size_t at, uint32_t value) {
 
 } // namespace
 
-std::vector<uint8_t> buildDisk(const DiskSpec& disk) {
+std::vector<uint8_t> buildDisk(const DiskPlan& disk) {
     std::vector<uint8_t> out(DISK_HEADER_SIZE, 0);
     for (size_t i = 0; i < disk.name.size() && i < DISK_NAME_LENGTH; ++i) {
         out[DISK_NAME_OFFSET + i] = static_cast<uint8_t>(disk.name[i]);
@@ -31,7 +31,7 @@ std::vector<uint8_t> buildDisk(const DiskSpec& disk) {
         if (index >= 0 && index < MAX_TRACKS) {
             putU32(out, TRACK_TABLE_OFFSET + 4 * index, static_cast<uint32_t>(out.size()));
         }
-        for (const SectorSpec& sector : track.sectors) {
+        for (const SectorPlan& sector : track.sectors) {
             const size_t at = out.size();
             out.resize(at + SECTOR_RECORD_HEADER_SIZE, 0);
             out[at] = sector.c;
@@ -59,17 +59,17 @@ std::vector<uint8_t> buildDisk(const DiskSpec& disk) {
     return out;
 }
 
-std::vector<uint8_t> buildImage(const std::vector<DiskSpec>& disks) {
+std::vector<uint8_t> buildImage(const std::vector<DiskPlan>& disks) {
     std::vector<uint8_t> out;
-    for (const DiskSpec& disk : disks) {
+    for (const DiskPlan& disk : disks) {
         const std::vector<uint8_t> bytes = buildDisk(disk);
         out.insert(out.end(), bytes.begin(), bytes.end());
     }
     return out;
 }
 
-SectorSpec makeSector(int c, int h, int r, int n, size_t size, uint8_t fill) {
-    SectorSpec sector;
+SectorPlan makeSector(int c, int h, int r, int n, size_t size, uint8_t fill) {
+    SectorPlan sector;
     sector.c = static_cast<uint8_t>(c);
     sector.h = static_cast<uint8_t>(h);
     sector.r = static_cast<uint8_t>(r);
@@ -78,16 +78,16 @@ SectorSpec makeSector(int c, int h, int r, int n, size_t size, uint8_t fill) {
     return sector;
 }
 
-TrackSpec makeTrack(int track, int sectorsPerTrack) {
-    TrackSpec spec;
+TrackPlan makeTrack(int track, int sectorsPerTrack) {
+    TrackPlan plan;
     for (int r = 1; r <= sectorsPerTrack; ++r) {
-        spec.sectors.push_back(makeSector(track / 2, track % 2, r, 3, 1024));
+        plan.sectors.push_back(makeSector(track / 2, track % 2, r, 3, 1024));
     }
-    return spec;
+    return plan;
 }
 
-void setSectorData(DiskSpec& disk, int track, int r, const std::vector<uint8_t>& data) {
-    for (SectorSpec& sector : disk.tracks.at(track).sectors) {
+void setSectorData(DiskPlan& disk, int track, int r, const std::vector<uint8_t>& data) {
+    for (SectorPlan& sector : disk.tracks.at(track).sectors) {
         if (sector.r == r) {
             sector.data = data;
             return;

@@ -9,7 +9,7 @@
 
 namespace d88 {
 
-struct SectorSpec {
+struct SectorPlan {
     uint8_t c = 0;
     uint8_t h = 0;
     uint8_t r = 1;
@@ -19,31 +19,31 @@ struct SectorSpec {
     std::vector<uint8_t> data;
 };
 
-struct TrackSpec {
-    std::vector<SectorSpec> sectors;
+struct TrackPlan {
+    std::vector<SectorPlan> sectors;
 };
 
-struct DiskSpec {
+struct DiskPlan {
     std::string name; // up to 16 bytes, NUL-padded
     uint8_t mediaType = 0;
-    std::map<int, TrackSpec> tracks;             // track index -> records, laid out in order
+    std::map<int, TrackPlan> tracks;             // track index -> records, laid out in order
     std::map<int, uint32_t> trackOffsetOverride; // track index -> table entry to store instead
     int64_t diskSizeOverride = -1;               // -1: the real length of the disk image
     std::vector<uint8_t> headerBytesOverride;    // when not empty: raw bytes over the header
 };
 
 // The disk image bytes: the 688-byte header, then the tracks in index order.
-std::vector<uint8_t> buildDisk(const DiskSpec& disk);
+std::vector<uint8_t> buildDisk(const DiskPlan& disk);
 // Disk images stored one after another.
-std::vector<uint8_t> buildImage(const std::vector<DiskSpec>& disks);
+std::vector<uint8_t> buildImage(const std::vector<DiskPlan>& disks);
 
 // A sector of `size` data bytes, all `fill`, with the ID (c, h, r, n).
-SectorSpec makeSector(int c, int h, int r, int n, size_t size, uint8_t fill = 0);
+SectorPlan makeSector(int c, int h, int r, int n, size_t size, uint8_t fill = 0);
 // A formatted track: sectors 1 to `sectorsPerTrack` of 1024 bytes (N = 3), zero-filled,
 // with C = track / 2 and H = track % 2.
-TrackSpec makeTrack(int track, int sectorsPerTrack = 5);
+TrackPlan makeTrack(int track, int sectorsPerTrack = 5);
 // Sets the data of sector `r` of `track`; the track must already exist.
-void setSectorData(DiskSpec& disk, int track, int r, const std::vector<uint8_t>& data);
+void setSectorData(DiskPlan& disk, int track, int r, const std::vector<uint8_t>& data);
 
 bool writeBytes(const std::string& path, const std::vector<uint8_t>& bytes);
 

@@ -118,15 +118,15 @@ void writeDirEntry(uint8_t* entry, const std::string& name, int track, int secto
     entry[15] = static_cast<uint8_t>(diskNumber);
 }
 
-bool buildSampleDisks(const SampleSet& set, std::vector<DiskSpec>& out) {
-    out.assign(static_cast<size_t>(set.disks), DiskSpec{});
+bool buildSampleDisks(const SampleSet& set, std::vector<DiskPlan>& out) {
+    out.assign(static_cast<size_t>(set.disks), DiskPlan{});
     // Formats a track unless it exists already.
-    const auto track = [&out](int disk, int index) -> DiskSpec& {
-        DiskSpec& spec = out[static_cast<size_t>(disk)];
-        if (spec.tracks.count(index) == 0) {
-            spec.tracks[index] = makeTrack(index, SECTORS_PER_TRACK);
+    const auto track = [&out](int disk, int index) -> DiskPlan& {
+        DiskPlan& plan = out[static_cast<size_t>(disk)];
+        if (plan.tracks.count(index) == 0) {
+            plan.tracks[index] = makeTrack(index, SECTORS_PER_TRACK);
         }
-        return spec;
+        return plan;
     };
     for (int d = 0; d < set.disks; ++d) {
         char name[32];

@@ -40,6 +40,6 @@ void writeDirEntry(uint8_t* entry, const std::string& name, int track, int secto
 
 // The disks of the set, ready for buildImage. Returns false (and leaves `out` unspecified)
 // when a file does not fit on its disk or overlaps the directory or an ID sector.
-bool buildSampleDisks(const SampleSet& set, std::vector<DiskSpec>& out);
+bool buildSampleDisks(const SampleSet& set, std::vector<DiskPlan>& out);
 
 } // namespace d88

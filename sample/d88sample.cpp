@@ -56,12 +56,12 @@ int main(int argc, char** argv) {
 
     d88::SampleSet set = full ? d88::fullSampleSet(*layout, disks) : d88::smallSampleSet(*layout);
     set.disks = disks;
-    std::vector<d88::DiskSpec> specs;
-    if (!d88::buildSampleDisks(set, specs)) {
+    std::vector<d88::DiskPlan> plans;
+    if (!d88::buildSampleDisks(set, plans)) {
         fprintf(stderr, "%s: the files do not fit on the disks\n", program);
         return 1;
     }
-    const std::vector<uint8_t> bytes = d88::buildImage(specs);
+    const std::vector<uint8_t> bytes = d88::buildImage(plans);
     if (!d88::writeBytes(output, bytes)) {
         fprintf(stderr, "%s: cannot write %s\n", program, output);
         return 1;

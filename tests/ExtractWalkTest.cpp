@@ -18,7 +18,7 @@ class Walk : public ExtractFixture, public ::testing::WithParamInterface<const D
 
 TEST_P(Walk, ExtractsTheSampleDiskSet) {
     const SampleSet set = smallSampleSet(layout());
-    std::vector<DiskSpec> disks;
+    std::vector<DiskPlan> disks;
     ASSERT_TRUE(buildSampleDisks(set, disks));
     const RunResult result = extract(layout(), buildImage(disks));
     EXPECT_EQ(result.status, 0);

@@ -26,7 +26,7 @@ class Info : public ::testing::Test {
     // at and past its size; the second with a 16-byte name and a track of IDs that are not its
     // own.
     std::vector<uint8_t> twoDisks() {
-        DiskSpec first;
+        DiskPlan first;
         first.name = "INFO A";
         first.mediaType = 0x20;
         first.tracks[0] = makeTrack(0);
@@ -36,7 +36,7 @@ class Info : public ::testing::Test {
         const uint32_t size = static_cast<uint32_t>(buildDisk(first).size());
         first.trackOffsetOverride[5] = size + 1; // past the disk: not listed
         first.trackOffsetOverride[6] = size;     // at its very end: listed, walks into disk 2
-        DiskSpec second;
+        DiskPlan second;
         second.name = std::string("\x10\x00\x01\x03\x01\x00SECOND-DISK", 16); // read as a record
         second.mediaType = 0xFF;
         second.tracks[163].sectors = {makeSector(0x50, 0x01, 0xF7, 0x06, 8)};
@@ -75,7 +75,7 @@ TEST_F(Info, ListsDisksAndPresentTracks) {
 }
 
 TEST_F(Info, LongTrackSaysItsListingWasCut) {
-    DiskSpec disk;
+    DiskPlan disk;
     for (int i = 0; i < 600; ++i) {
         disk.tracks[0].sectors.push_back(makeSector(0, 0, i % 256, 0, 0));
     }

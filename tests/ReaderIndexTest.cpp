@@ -13,8 +13,8 @@ using namespace d88;
 
 namespace {
 
-DiskSpec diskWithTrack(const std::string& name, int sectors = 5) {
-    DiskSpec disk;
+DiskPlan diskWithTrack(const std::string& name, int sectors = 5) {
+    DiskPlan disk;
     disk.name = name;
     disk.tracks[0] = makeTrack(0, sectors);
     return disk;
@@ -80,7 +80,7 @@ TEST(Open, IndexesDisksBackToBack) {
 
 TEST(Open, DiskSizeZeroIndexesTheSameDiskSixtyFourTimes) {
     TempDir dir;
-    DiskSpec disk = diskWithTrack("ZERO");
+    DiskPlan disk = diskWithTrack("ZERO");
     disk.diskSizeOverride = 0;
     D88Image image;
     ASSERT_TRUE(image.open(dir.write("zero.d88", buildDisk(disk)).c_str()));
@@ -92,7 +92,7 @@ TEST(Open, DiskSizeZeroIndexesTheSameDiskSixtyFourTimes) {
 
 TEST(Open, StopsAtSixtyFourDisks) {
     TempDir dir;
-    std::vector<DiskSpec> disks(70, diskWithTrack("MANY", 1));
+    std::vector<DiskPlan> disks(70, diskWithTrack("MANY", 1));
     D88Image image;
     ASSERT_TRUE(image.open(dir.write("many.d88", buildImage(disks)).c_str()));
     EXPECT_EQ(image.diskCount(), MAX_DISKS);
@@ -100,7 +100,7 @@ TEST(Open, StopsAtSixtyFourDisks) {
 
 TEST(Open, SizePastTheEndMakesTheLastDisk) {
     TempDir dir;
-    DiskSpec last = diskWithTrack("LAST");
+    DiskPlan last = diskWithTrack("LAST");
     last.diskSizeOverride = 0x100000;
     std::vector<uint8_t> bytes = buildImage({diskWithTrack("FIRST"), last});
     D88Image image;
@@ -119,13 +119,13 @@ TEST(Open, StopsPastTwoGigabytesAndSeeksBeyond) {
     const std::string path = dir.file("sparse.d88");
     const int fd = ::open(path.c_str(), O_CREAT | O_WRONLY | O_TRUNC, 0600);
     ASSERT_GE(fd, 0);
-    DiskSpec first;
+    DiskPlan first;
     first.diskSizeOverride = 0x7FFFFFF0;
-    DiskSpec second;
+    DiskPlan second;
     second.name = "HIGH";
     second.tracks[0].sectors.push_back(makeSector(0, 0, 1, 0, 128, 0x5A));
     const std::vector<uint8_t> secondBytes = buildDisk(second);
-    DiskSpec third;
+    DiskPlan third;
     writeAt(fd, 0, buildDisk(first));
     writeAt(fd, 0x7FFFFFF0, secondBytes);
     writeAt(fd, 0x7FFFFFF0 + static_cast<off_t>(secondBytes.size()), buildDisk(third));
@@ -143,9 +143,9 @@ TEST(Open, StopsPastTwoGigabytesAndSeeksBeyond) {
 
 TEST(Select, LoadsNameAndMediaType) {
     TempDir dir;
-    DiskSpec full = diskWithTrack("0123456789ABCDEF");
+    DiskPlan full = diskWithTrack("0123456789ABCDEF");
     full.mediaType = 0x20;
-    DiskSpec cut = diskWithTrack(std::string("ABC\0XYZ", 7));
+    DiskPlan cut = diskWithTrack(std::string("ABC\0XYZ", 7));
     cut.mediaType = 0xFF;
     D88Image image;
     ASSERT_TRUE(image.open(dir.write("names.d88", buildImage({full, cut})).c_str()));

@@ -16,11 +16,11 @@ uint8_t fillOf(int track, int r) {
     return static_cast<uint8_t>(track * 16 + r);
 }
 
-DiskSpec patternDisk(int tracks, int sectorsPerTrack = 5) {
-    DiskSpec disk;
+DiskPlan patternDisk(int tracks, int sectorsPerTrack = 5) {
+    DiskPlan disk;
     for (int t = 0; t < tracks; ++t) {
         disk.tracks[t] = makeTrack(t, sectorsPerTrack);
-        for (SectorSpec& s : disk.tracks[t].sectors) {
+        for (SectorPlan& s : disk.tracks[t].sectors) {
             s.data.assign(1024, fillOf(t, s.r));
         }
     }
@@ -29,7 +29,7 @@ DiskSpec patternDisk(int tracks, int sectorsPerTrack = 5) {
 
 class RunTest : public ::testing::Test {
   protected:
-    void openDisk(const DiskSpec& disk) { openBytes(buildDisk(disk)); }
+    void openDisk(const DiskPlan& disk) { openBytes(buildDisk(disk)); }
     void openBytes(const std::vector<uint8_t>& bytes) {
         ASSERT_TRUE(image.open(dir.write("run.d88", bytes).c_str()));
         ASSERT_TRUE(image.selectDisk(0));
@@ -77,7 +77,7 @@ TEST_F(RunTest, ShortLastPieceReadsOnlyTheRemainder) {
 }
 
 TEST_F(RunTest, StopsAtAMissingOrShortSector) {
-    DiskSpec disk = patternDisk(1);
+    DiskPlan disk = patternDisk(1);
     disk.tracks[0].sectors.erase(disk.tracks[0].sectors.begin() + 2); // R = 3 missing
     disk.tracks[0].sectors[0].data.resize(512);                       // R = 1 short
     openDisk(disk);

@@ -12,8 +12,8 @@ using namespace d88;
 namespace {
 
 // A track of five 1024-byte sectors R = 1..5, each filled with its own R.
-TrackSpec numberedTrack(int c, int h) {
-    TrackSpec track;
+TrackPlan numberedTrack(int c, int h) {
+    TrackPlan track;
     for (int r = 1; r <= 5; ++r) {
         track.sectors.push_back(makeSector(c, h, r, 3, 1024, static_cast<uint8_t>(r)));
     }
@@ -23,7 +23,7 @@ TrackSpec numberedTrack(int c, int h) {
 class SectorTest : public ::testing::Test {
   protected:
     // Writes `disks` as one image and opens it with disk 0 selected.
-    void openImage(const std::vector<DiskSpec>& disks, const std::vector<uint8_t>& trailer = {}) {
+    void openImage(const std::vector<DiskPlan>& disks, const std::vector<uint8_t>& trailer = {}) {
         std::vector<uint8_t> bytes = buildImage(disks);
         bytes.insert(bytes.end(), trailer.begin(), trailer.end());
         ASSERT_TRUE(image.open(dir.write("image.d88", bytes).c_str()));
@@ -38,7 +38,7 @@ class SectorTest : public ::testing::Test {
 } // namespace
 
 TEST_F(SectorTest, FindsEverySectorByItsFullId) {
-    DiskSpec disk;
+    DiskPlan disk;
     disk.tracks[3] = numberedTrack(1, 1);
     openImage({disk});
     for (int r = 1; r <= 5; ++r) {
@@ -56,7 +56,7 @@ TEST_F(SectorTest, FindsEverySectorByItsFullId) {
 }
 
 TEST_F(SectorTest, IdsNamingAnotherCylinderAreFound) {
-    DiskSpec disk;
+    DiskPlan disk;
     disk.tracks[3] = numberedTrack(7, 0);
     openImage({disk});
     EXPECT_EQ(image.readSector(3, 7, 0, 2, 3, buffer.data(), 4096), 1024);
@@ -64,7 +64,7 @@ TEST_F(SectorTest, IdsNamingAnotherCylinderAreFound) {
 }
 
 TEST_F(SectorTest, MaxLengthCutsTheRead) {
-    DiskSpec disk;
+    DiskPlan disk;
     disk.tracks[0] = numberedTrack(0, 0);
     openImage({disk});
     EXPECT_EQ(image.readSector(0, 0, 0, 2, 3, buffer.data(), 100), 100);
@@ -74,7 +74,7 @@ TEST_F(SectorTest, MaxLengthCutsTheRead) {
 }
 
 TEST_F(SectorTest, FirstOfTwoEqualIdsWins) {
-    DiskSpec disk;
+    DiskPlan disk;
     disk.tracks[0].sectors = {makeSector(0, 0, 1, 3, 16, 0xAA), makeSector(0, 0, 1, 3, 32, 0xBB)};
     openImage({disk});
     EXPECT_EQ(image.readSector(0, 0, 0, 1, 3, buffer.data(), 4096), 16);
@@ -82,7 +82,7 @@ TEST_F(SectorTest, FirstOfTwoEqualIdsWins) {
 }
 
 TEST_F(SectorTest, EmptyDataLengthReadsAsNotFound) {
-    DiskSpec disk;
+    DiskPlan disk;
     disk.tracks[0].sectors = {makeSector(0, 0, 1, 3, 0), makeSector(0, 0, 2, 3, 8, 0x22)};
     openImage({disk});
     EXPECT_EQ(image.readSector(0, 0, 0, 1, 3, buffer.data(), 4096), 0);
@@ -91,9 +91,9 @@ TEST_F(SectorTest, EmptyDataLengthReadsAsNotFound) {
 }
 
 TEST_F(SectorTest, RecordCountEndsTheWalk) {
-    DiskSpec disk;
+    DiskPlan disk;
     disk.tracks[0] = numberedTrack(0, 0);
-    for (SectorSpec& s : disk.tracks[0].sectors) {
+    for (SectorPlan& s : disk.tracks[0].sectors) {
         s.sectorsInTrack = 2;
     }
     disk.tracks[2] = numberedTrack(1, 0);
@@ -108,13 +108,13 @@ TEST_F(SectorTest, RecordCountEndsTheWalk) {
 }
 
 TEST_F(SectorTest, LargeCountRunsIntoTheFollowingTrack) {
-    DiskSpec disk;
+    DiskPlan disk;
     disk.tracks[0] = numberedTrack(0, 0);
-    for (SectorSpec& s : disk.tracks[0].sectors) {
+    for (SectorPlan& s : disk.tracks[0].sectors) {
         s.sectorsInTrack = 9;
     }
     disk.tracks[1] = numberedTrack(0, 1);
-    for (SectorSpec& s : disk.tracks[1].sectors) {
+    for (SectorPlan& s : disk.tracks[1].sectors) {
         s.sectorsInTrack = 7;
     }
     openImage({disk});
@@ -126,7 +126,7 @@ TEST_F(SectorTest, LargeCountRunsIntoTheFollowingTrack) {
 }
 
 TEST_F(SectorTest, DataCutByTheEndOfTheFileCountsOnlyStoredBytes) {
-    DiskSpec disk;
+    DiskPlan disk;
     disk.tracks[0] = numberedTrack(0, 0);
     std::vector<uint8_t> bytes = buildDisk(disk);
     bytes.resize(bytes.size() - 1024 + 300);
@@ -144,7 +144,7 @@ TEST_F(SectorTest, DataCutByTheEndOfTheFileCountsOnlyStoredBytes) {
 }
 
 TEST_F(SectorTest, TrackCheck) {
-    DiskSpec disk;
+    DiskPlan disk;
     disk.tracks[0] = numberedTrack(0, 0);
     disk.tracks[163] = numberedTrack(81, 1);
     const uint32_t realSize = static_cast<uint32_t>(buildDisk(disk).size());
@@ -152,8 +152,8 @@ TEST_F(SectorTest, TrackCheck) {
     disk.trackOffsetOverride[6] = realSize + 1; // greater: fails
     disk.trackOffsetOverride[7] = 0xFFFFFFFF;
     // Bytes after the disk image that a track at the disk's end walks into.
-    SectorSpec after = makeSector(9, 9, 9, 3, 4, 0x99);
-    DiskSpec carrier;
+    SectorPlan after = makeSector(9, 9, 9, 3, 4, 0x99);
+    DiskPlan carrier;
     carrier.tracks[0].sectors = {after};
     std::vector<uint8_t> trailer = buildDisk(carrier);
     trailer.erase(trailer.begin(), trailer.begin() + DISK_HEADER_SIZE);
@@ -177,7 +177,7 @@ TEST_F(SectorTest, TrackCheck) {
 }
 
 TEST_F(SectorTest, ListsIdsInStoredOrderWithinTheBuffer) {
-    DiskSpec disk;
+    DiskPlan disk;
     disk.tracks[0] = numberedTrack(0, 0);
     std::swap(disk.tracks[0].sectors[0], disk.tracks[0].sectors[4]);
     openImage({disk});
@@ -191,13 +191,13 @@ TEST_F(SectorTest, ListsIdsInStoredOrderWithinTheBuffer) {
 }
 
 TEST_F(SectorTest, ListingGoesOnPastACountOfZero) {
-    DiskSpec disk;
+    DiskPlan disk;
     disk.tracks[0] = numberedTrack(0, 0);
-    for (SectorSpec& s : disk.tracks[0].sectors) {
+    for (SectorPlan& s : disk.tracks[0].sectors) {
         s.sectorsInTrack = 0;
     }
     disk.tracks[1] = numberedTrack(0, 1);
-    for (SectorSpec& s : disk.tracks[1].sectors) {
+    for (SectorPlan& s : disk.tracks[1].sectors) {
         s.sectorsInTrack = 10;
     }
     disk.tracks[2] = numberedTrack(1, 0);
@@ -206,7 +206,7 @@ TEST_F(SectorTest, ListingGoesOnPastACountOfZero) {
     EXPECT_EQ(buffer[21], 1) << "the sixth ID is track 1's first";
     EXPECT_EQ(image.listSectorIds(0, buffer.data(), 4096), 40)
         << "track 1's count of 10 ends the listing at its fifth record";
-    for (SectorSpec& s : disk.tracks[1].sectors) {
+    for (SectorPlan& s : disk.tracks[1].sectors) {
         s.sectorsInTrack = 0;
     }
     openImage({disk});

@@ -34,7 +34,7 @@ struct Healthy {
         }
         return at;
     }
-    SectorSpec& sector(int disk, int track, int index) {
+    SectorPlan& sector(int disk, int track, int index) {
         return set.disks[static_cast<size_t>(disk)]
             .tracks[track]
             .sectors[static_cast<size_t>(index)];
@@ -134,7 +134,7 @@ std::vector<DamagedCase> damagedCases(const DirectoryLayout& layout) {
     }
     {
         Healthy h(layout);
-        for (SectorSpec& s : h.set.disks[1].tracks[40].sectors) {
+        for (SectorPlan& s : h.set.disks[1].tracks[40].sectors) {
             s.sectorsInTrack = 3; // B.BIN starts at the fourth record
         }
         cases.push_back({"sectors-in-track too small", h.set.build(), 0, LINE_A + LINE_C, "",
@@ -143,7 +143,7 @@ std::vector<DamagedCase> damagedCases(const DirectoryLayout& layout) {
     {
         Healthy h(layout);
         h.set.disks[0].tracks[30].sectors.pop_back(); // track 30 has four records
-        for (SectorSpec& s : h.set.disks[0].tracks[30].sectors) {
+        for (SectorPlan& s : h.set.disks[0].tracks[30].sectors) {
             s.sectorsInTrack = 200;
         }
         h.set.setEntry(h.entry + 48, "D.BIN", 30, 5, 1, 0);
@@ -179,7 +179,7 @@ std::vector<DamagedCase> damagedCases(const DirectoryLayout& layout) {
     }
     {
         Healthy h(layout);
-        SectorSpec first = h.sector(0, 30, 0);
+        SectorPlan first = h.sector(0, 30, 0);
         first.data.assign(1024, 0x11);
         auto& sectors = h.set.disks[0].tracks[30].sectors;
         sectors.insert(sectors.begin(), first);

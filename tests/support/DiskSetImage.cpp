@@ -9,7 +9,7 @@ using namespace d88;
 
 namespace {
 
-void ensureTrack(DiskSpec& disk, int track) {
+void ensureTrack(DiskPlan& disk, int track) {
     if (disk.tracks.count(track) == 0) {
         disk.tracks[track] = makeTrack(track, LAST_SECTOR);
     }
@@ -31,10 +31,10 @@ void DiskSetImage::setEntry(int offset, const std::string& name, int track, int 
 }
 
 void DiskSetImage::putFile(int disk, int track, int sector, const std::vector<uint8_t>& bytes) {
-    DiskSpec& spec = disks[static_cast<size_t>(disk)];
+    DiskPlan& plan = disks[static_cast<size_t>(disk)];
     for (size_t at = 0; at < bytes.size(); at += SECTOR_BYTES) {
-        ensureTrack(spec, track);
-        setSectorData(spec, track, sector,
+        ensureTrack(plan, track);
+        setSectorData(plan, track, sector,
                       std::vector<uint8_t>(bytes.begin() + static_cast<long>(at),
                                            bytes.begin() + static_cast<long>(at) + SECTOR_BYTES));
         if (sector == LAST_SECTOR) {
@@ -47,15 +47,15 @@ void DiskSetImage::putFile(int disk, int track, int sector, const std::vector<ui
 }
 
 void DiskSetImage::setIdByte(int disk, uint8_t id) {
-    DiskSpec& spec = disks[static_cast<size_t>(disk)];
-    ensureTrack(spec, ID_TRACK);
+    DiskPlan& plan = disks[static_cast<size_t>(disk)];
+    ensureTrack(plan, ID_TRACK);
     std::vector<uint8_t> sector(SECTOR_BYTES, 0);
     sector[0] = id;
-    setSectorData(spec, ID_TRACK, ID_SECTOR, sector);
+    setSectorData(plan, ID_TRACK, ID_SECTOR, sector);
 }
 
 std::vector<uint8_t> DiskSetImage::build() const {
-    std::vector<DiskSpec> copy = disks;
+    std::vector<DiskPlan> copy = disks;
     for (int s = 0; s < 3 && copy[0].tracks.count(DIRECTORY_TRACK) != 0; ++s) {
         const auto begin = directory.begin() + s * SECTOR_BYTES;
         setSectorData(copy[0], DIRECTORY_TRACK, DIRECTORY_SECTOR + s,

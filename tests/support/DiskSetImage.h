@@ -20,7 +20,7 @@ struct DiskSetImage {
     // The image bytes, with the directory in disk 0's track 1.
     std::vector<uint8_t> build() const;
 
-    std::vector<d88::DiskSpec> disks;
+    std::vector<d88::DiskPlan> disks;
     std::vector<uint8_t> directory;
 };
 
