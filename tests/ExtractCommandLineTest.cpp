@@ -11,11 +11,7 @@ namespace {
 const std::string CANNOT_OPEN = "\x83\x74\x83\x40\x83\x43\x83\x8B\x82\xF0\x83\x49\x81\x5B\x83\x76"
                                 "\x83\x93\x82\xC5\x82\xAB\x82\xDC\x82\xB9\x82\xF1\x2E\x0A";
 
-class CommandLine : public ExtractFixture,
-                    public ::testing::WithParamInterface<const DirectoryLayout*> {
-  protected:
-    const DirectoryLayout& layout() const { return *GetParam(); }
-};
+using CommandLine = LayoutTest;
 
 } // namespace
 

@@ -10,12 +10,7 @@
 
 namespace {
 
-class Failure : public ExtractFixture,
-                public ::testing::WithParamInterface<const DirectoryLayout*> {
-  protected:
-    const DirectoryLayout& layout() const { return *GetParam(); }
-    int entryOffset(int index) const { return layout().firstEntryOffset + 16 * index; }
-};
+using Failure = LayoutTest;
 
 } // namespace
 

@@ -8,11 +8,7 @@ using namespace d88;
 
 namespace {
 
-class Walk : public ExtractFixture, public ::testing::WithParamInterface<const DirectoryLayout*> {
-  protected:
-    const DirectoryLayout& layout() const { return *GetParam(); }
-    int entryOffset(int index) const { return layout().firstEntryOffset + 16 * index; }
-};
+using Walk = LayoutTest;
 
 } // namespace
 

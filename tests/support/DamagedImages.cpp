@@ -18,7 +18,7 @@ const std::string LINE_C = "C.BIN         DISK:04 TRK:78 SEC:01 SIZE:800\n";
 // 41) and C.BIN (disk 4, track 120, after the ID track in the file).
 struct Healthy {
     explicit Healthy(const DirectoryLayout& layout, int disks = 4) : set(disks) {
-        entry = [&layout](int i) { return layout.firstEntryOffset + 16 * i; }(0);
+        entry = layout.firstEntryOffset;
         set.setEntry(entry, "A.BIN", 30, 1, 2, 0);
         set.setEntry(entry + 16, "B.BIN", 40, 4, 3, 1);
         set.setEntry(entry + 32, "C.BIN", 120, 1, 2, 3);

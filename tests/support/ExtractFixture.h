@@ -42,3 +42,12 @@ class ExtractFixture : public ::testing::Test {
     std::string work;
     std::string imagePath;
 };
+
+// An extraction test run once for each layout.
+class LayoutTest : public ExtractFixture,
+                   public ::testing::WithParamInterface<const DirectoryLayout*> {
+  public:
+    const DirectoryLayout& layout() const { return *GetParam(); }
+    // Offset of directory entry `index` in the 3072 directory bytes.
+    int entryOffset(int index) const { return layout().firstEntryOffset + 16 * index; }
+};
