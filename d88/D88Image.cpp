@@ -1,8 +1,7 @@
 #include "D88Image.h"
 
-#include "FileSeek.h"
-
 #include <cstring>
+#include <new>
 #ifdef _WIN32
 #include <io.h>
 #include <windows.h>
@@ -15,12 +14,52 @@ namespace d88 {
 namespace {
 
 constexpr int64_t MAX_FILE_OFFSET = 0x7FFFFFFF; // file offsets are signed 32-bit values
+constexpr int SECTOR_SEARCHES_KEPT = 1024;      // a power of two
 
-bool readExactly(FILE* file, uint8_t* buffer, size_t length) {
-    return fread(buffer, 1, length, file) == length;
+// The result of one sector search: where the first record with `id` lies on the walk that
+// starts at `trackStart`, or that it has none.
+struct SectorSearch {
+    int64_t trackStart; // -1 for an unused entry
+    SectorId id;
+    bool found;
+    uint16_t dataLength;
+    int64_t dataPosition;
+};
+
+uint32_t searchSlot(int64_t trackStart, SectorId id) {
+    const uint64_t key = static_cast<uint64_t>(trackStart) * 0x9E3779B97F4A7C15ull ^
+                         (static_cast<uint64_t>(id.c) | static_cast<uint64_t>(id.h) << 8 |
+                          static_cast<uint64_t>(id.r) << 16 | static_cast<uint64_t>(id.n) << 24);
+    return static_cast<uint32_t>((key * 0xFF51AFD7ED558CCDull) >> 54) & (SECTOR_SEARCHES_KEPT - 1);
 }
 
 } // namespace
+
+struct ReaderMemory {
+    BlockCache cache;
+    bool headerKnown[MAX_DISKS];
+    uint8_t headers[MAX_DISKS][DISK_HEADER_SIZE];
+    SectorSearch searches[SECTOR_SEARCHES_KEPT];
+    TrackWalk walk;
+};
+
+namespace {
+
+// Forgets everything read from the file before.
+void resetMemory(ReaderMemory& memory, FILE* file) {
+    resetBlockCache(memory.cache, file);
+    for (bool& known : memory.headerKnown) {
+        known = false;
+    }
+    for (SectorSearch& search : memory.searches) {
+        search.trackStart = -1;
+    }
+    resetTrackWalk(memory.walk);
+}
+
+} // namespace
+
+D88Image::D88Image() = default;
 
 D88Image::~D88Image() {
     close();
@@ -31,6 +70,13 @@ bool D88Image::open(const char* path) {
         close();
         return true;
     }
+    if (!memory_) {
+        memory_.reset(new (std::nothrow) ReaderMemory);
+        if (!memory_) {
+            return false;
+        }
+        prepareTrackWalk(memory_->walk);
+    }
     FILE* opened = fopen(path, "rb");
     if (file_ != nullptr) { // never leak a stream if a caller opens twice
         fclose(file_);
@@ -40,16 +86,17 @@ bool D88Image::open(const char* path) {
         return false;
     }
     file_ = opened;
-    // A buffer that holds a whole track saves a read for most records of a track walk.
-    setvbuf(file_, streamBuffer_, _IOFBF, sizeof streamBuffer_);
+    // Every read goes into the reader's own blocks, straight from the file.
+    setvbuf(file_, nullptr, _IONBF, 0);
+    resetMemory(*memory_, file_);
 
     int64_t runningOffset = 0;
     diskCount_ = 0;
     uint8_t header[DISK_HEADER_SIZE];
     while (diskCount_ < MAX_DISKS) {
         diskOffsets_[diskCount_] = static_cast<int32_t>(runningOffset);
-        if (!seekFile(file_, runningOffset, SEEK_SET) ||
-            !readExactly(file_, header, sizeof header)) {
+        if (copyFileBytes(memory_->cache, runningOffset, header, sizeof header) !=
+            static_cast<int64_t>(sizeof header)) {
             break;
         }
         runningOffset += readU32(header + DISK_SIZE_OFFSET);
@@ -58,6 +105,8 @@ bool D88Image::open(const char* path) {
             break;
         }
     }
+    // A selection reads its header from the file as it is then, not as it was indexed.
+    resetBlockCache(memory_->cache, file_);
     return true;
 }
 
@@ -82,10 +131,14 @@ bool D88Image::selectDisk(int index) {
         return false;
     }
 
-    uint8_t header[DISK_HEADER_SIZE];
-    if (!seekFile(file_, diskOffsets_[index], SEEK_SET) ||
-        !readExactly(file_, header, sizeof header)) {
-        return false; // the file has changed since it was indexed
+    // A header read once is kept: every later selection of the disk finds the same bytes.
+    uint8_t* header = memory_->headers[index];
+    if (!memory_->headerKnown[index]) {
+        if (copyFileBytes(memory_->cache, diskOffsets_[index], header, DISK_HEADER_SIZE) !=
+            DISK_HEADER_SIZE) {
+            return false; // the file has changed since it was indexed
+        }
+        memory_->headerKnown[index] = true;
     }
     diskOffset_ = diskOffsets_[index];
     for (int track = 0; track < MAX_TRACKS; ++track) {
@@ -141,8 +194,9 @@ uint32_t D88Image::trackOffset(int track) const {
     return trackOffsets_[track];
 }
 
-// Checks that `track` can be reached on the selected disk and seeks to its first record.
-bool D88Image::seekToTrack(int track) {
+// Checks that `track` can be reached on the selected disk and gives its first record's
+// file position.
+bool D88Image::trackStart(int track, int64_t& position) const {
     if (file_ == nullptr || track < 0 || track >= MAX_TRACKS) {
         return false;
     }
@@ -150,62 +204,81 @@ bool D88Image::seekToTrack(int track) {
     if (offset == 0 || offset > diskSize_) {
         return false;
     }
-    return seekFile(file_, static_cast<int64_t>(diskOffset_) + offset, SEEK_SET);
+    position = static_cast<int64_t>(diskOffset_) + offset;
+    return true;
 }
 
 int D88Image::readSector(int track, int c, int h, int r, int n, uint8_t* buffer, int maxLength) {
-    if (!seekToTrack(track)) {
+    int64_t start = 0;
+    if (!trackStart(track, start)) {
         return 0;
     }
-    uint8_t raw[SECTOR_RECORD_HEADER_SIZE];
-    for (int64_t i = 0;; ++i) {
-        if (!readExactly(file_, raw, sizeof raw)) {
-            return 0;
-        }
-        const SectorRecordHeader record = parseSectorRecordHeader(raw);
-        if (record.sectorsInTrack == 0) {
-            return 0;
-        }
-        if (record.id.c == c && record.id.h == h && record.id.r == r && record.id.n == n) {
-            int length = record.dataLength;
-            if (length > maxLength) {
-                length = maxLength > 0 ? maxLength : 0;
-            }
-            // Count only what was really stored: a record cut off by the end of the file
-            // must not pass stale buffer bytes off as data.
-            return static_cast<int>(fread(buffer, 1, static_cast<size_t>(length), file_));
-        }
-        if (!seekFile(file_, record.dataLength, SEEK_CUR)) {
-            return 0;
-        }
-        if (i == record.sectorsInTrack - 1) {
-            return 0; // the whole track was searched
+    const auto isByte = [](int value) { return value >= 0 && value <= 255; };
+    if (!isByte(c) || !isByte(h) || !isByte(r) || !isByte(n)) {
+        return 0; // no stored ID byte holds such a value
+    }
+    const SectorId id{static_cast<uint8_t>(c), static_cast<uint8_t>(h), static_cast<uint8_t>(r),
+                      static_cast<uint8_t>(n)};
+    SectorSearch& search = memory_->searches[searchSlot(start, id)];
+    if (search.trackStart != start || memcmp(&search.id, &id, sizeof id) != 0) {
+        TrackWalk& walk = memory_->walk;
+        beginTrackWalk(walk, start);
+        const int found = findWalkedRecord(walk, memory_->cache, id);
+        search.trackStart = start;
+        search.id = id;
+        search.found = found >= 0;
+        if (search.found) {
+            search.dataLength = walk.records[found].dataLength;
+            search.dataPosition = walk.records[found].headerPosition + SECTOR_RECORD_HEADER_SIZE;
         }
     }
+    if (!search.found) {
+        return 0;
+    }
+    int length = search.dataLength;
+    if (length > maxLength) {
+        length = maxLength > 0 ? maxLength : 0;
+    }
+    // Count only what was really stored: a record cut off by the end of the file must not pass
+    // stale buffer bytes off as data.
+    return static_cast<int>(copyFileBytes(memory_->cache, search.dataPosition, buffer, length));
 }
 
 int D88Image::listSectorIds(int track, void* buffer, int bufferLength) {
-    if (!seekToTrack(track)) {
+    int64_t position = 0;
+    if (!trackStart(track, position)) {
         return 0;
     }
     uint8_t* out = static_cast<uint8_t*>(buffer);
     int written = 0;
-    uint8_t raw[SECTOR_RECORD_HEADER_SIZE];
-    for (int64_t i = 0; bufferLength - written >= static_cast<int>(sizeof(SectorId)); ++i) {
-        if (!readExactly(file_, raw, sizeof raw)) {
+    uint8_t scratch[SECTOR_RECORD_HEADER_SIZE];
+    for (int i = 0;
+         i < MAX_WALK_RECORDS && bufferLength - written >= static_cast<int>(sizeof(SectorId));
+         ++i) {
+        const uint8_t* raw =
+            viewFileBytes(memory_->cache, position, SECTOR_RECORD_HEADER_SIZE, scratch);
+        if (raw == nullptr) {
             break;
         }
         const SectorRecordHeader record = parseSectorRecordHeader(raw);
         memcpy(out + written, &record.id, sizeof(SectorId));
         written += static_cast<int>(sizeof(SectorId));
-        if (!seekFile(file_, record.dataLength, SEEK_CUR)) {
-            break;
-        }
-        if (i == static_cast<int64_t>(record.sectorsInTrack) - 1) {
+        position += SECTOR_RECORD_HEADER_SIZE + record.dataLength;
+        if (i == record.sectorsInTrack - 1) {
             break;
         }
     }
     return written;
+}
+
+const TrackWalk* D88Image::walkTrack(int track) {
+    int64_t start = 0;
+    if (!trackStart(track, start)) {
+        return nullptr;
+    }
+    beginTrackWalk(memory_->walk, start);
+    finishTrackWalk(memory_->walk, memory_->cache);
+    return &memory_->walk;
 }
 
 int D88Image::readRun(int track, int c, int h, int r, int n, uint8_t* buffer, int total) {

@@ -2,18 +2,21 @@
 #pragma once
 
 #include "D88Format.h"
+#include "TrackWalk.h"
 
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 
 namespace d88 {
 
-// The image stream's buffer: larger than a 5-sector track, so walking one track mostly stays in it.
-constexpr int STREAM_BUFFER_BYTES = 16384;
+// What the reader keeps of the file between calls: blocks of its bytes, the disk headers
+// already read, the last track walk and the results of recent sector searches.
+struct ReaderMemory;
 
 class D88Image {
   public:
-    D88Image() = default;
+    D88Image();
     ~D88Image();
     D88Image(const D88Image&) = delete;
     D88Image& operator=(const D88Image&) = delete;
@@ -50,8 +53,12 @@ class D88Image {
     // Returns the number of bytes read.
     int readRun(int track, int c, int h, int r, int n, uint8_t* buffer, int total);
 
+    // Walks `track` of the selected disk as readSector does, to the walk's end, and returns
+    // the records it passed; null when the track cannot be reached. Valid until the next call.
+    const TrackWalk* walkTrack(int track);
+
   private:
-    bool seekToTrack(int track);
+    bool trackStart(int track, int64_t& position) const;
 
     FILE* file_ = nullptr;
     int diskCount_ = 0;
@@ -63,7 +70,7 @@ class D88Image {
     uint32_t trackOffsets_[MAX_TRACKS] = {};
     int mediaType_ = -1;
     char diskName_[DISK_NAME_LENGTH + 1] = {};
-    char streamBuffer_[STREAM_BUFFER_BYTES];
+    std::unique_ptr<ReaderMemory> memory_;
 };
 
 } // namespace d88
