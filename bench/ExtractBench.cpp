@@ -1,6 +1,7 @@
-// Benchmark: d88extract-a on generated disk sets against a baseline that only reads the image
-// once and writes the same number of files with the same total size. Prints the median wall
-// times, their ratio, the extraction's peak resident memory and its system calls.
+// Benchmark: d88extract-a on generated disk sets and on the two worst-case images against a
+// baseline that reads the image once and writes the same files. Prints the median wall times,
+// the medians of the paired wall-time and CPU-time ratios, the extraction's peak resident
+// memory and its system calls.
 #include "SampleDiskSet.h"
 
 #include <algorithm>
@@ -151,67 +152,91 @@ void printSystemCalls(const std::string& dir, const std::string& image) {
     printf("  system calls    %ld (%s)\n", total, detail.c_str());
 }
 
-void benchmark(const std::string& work, int disks, int repetitions) {
-    d88::SampleSet set = d88::fullSampleSet(LAYOUT_A, disks);
-    std::vector<d88::DiskPlan> plans;
-    if (!d88::buildSampleDisks(set, plans)) {
-        fprintf(stderr, "cannot build the %d-disk set\n", disks);
-        exit(1);
+// The files that an extraction wrote into `dir`, as baseline manifest lines "SIZE NAME".
+std::string manifestOf(const std::string& dir, size_t& files) {
+    std::string manifest;
+    files = 0;
+    const std::string command = "cd '" + dir + "' && find . -maxdepth 1 -type f -printf '%s %f\\n'";
+    if (FILE* pipe = popen(command.c_str(), "r")) {
+        char line[512];
+        while (fgets(line, sizeof line, pipe) != nullptr) {
+            manifest += line;
+            ++files;
+        }
+        pclose(pipe);
     }
-    const std::string image = work + "/set" + std::to_string(disks) + ".d88";
-    size_t imageBytes = 0;
+    return manifest;
+}
+
+// Runs d88extract-a on `image` and the baseline (which reads the image once and writes the
+// same files) in alternation and prints the medians of their paired ratios.
+void benchmark(const std::string& work, const std::string& title, const std::string& image,
+               int repetitions) {
+    const std::string dir = work + "/out";
+    const std::vector<std::string> extract = {D88EXTRACT_A_PATH, image};
+    runIn(dir, extract); // warms the page cache and shows what the extraction writes
+    size_t files = 0;
+    const std::string manifest = work + "/manifest";
     {
-        const std::vector<uint8_t> bytes = d88::buildImage(plans);
-        imageBytes = bytes.size();
-        if (!d88::writeBytes(image, bytes)) {
-            fprintf(stderr, "cannot write %s\n", image.c_str());
+        const std::string lines = manifestOf(dir, files);
+        FILE* out = fopen(manifest.c_str(), "w");
+        if (out == nullptr || fputs(lines.c_str(), out) < 0 || fclose(out) != 0) {
+            fprintf(stderr, "cannot write %s\n", manifest.c_str());
             exit(1);
         }
     }
-    plans.clear();
-    size_t total = 0;
-    for (d88::SampleFile& file : set.files) {
-        total += file.bytes.size();
-        file.bytes = std::vector<uint8_t>(); // only the counts are needed from here on
-    }
-    const std::string dir = work + "/out";
-    const std::vector<std::string> extract = {D88EXTRACT_A_PATH, image};
-    const std::vector<std::string> baseline = {
-        BASELINE_PATH, image, std::to_string(set.files.size()), std::to_string(total)};
-    runIn(dir, extract); // warm the page cache
+    const std::vector<std::string> baseline = {BASELINE_PATH, image, manifest};
     runIn(dir, baseline);
-    std::vector<double> a, b, cpuA, cpuB;
+    std::vector<double> a, b, ratio, cpuRatio;
     for (int i = 0; i < repetitions; ++i) {
         const Times timesA = runIn(dir, extract);
-        a.push_back(timesA.wall);
-        cpuA.push_back(timesA.cpu);
-        if (countFiles(dir) != set.files.size()) {
-            fprintf(stderr, "the extraction wrote %zu files, not %zu\n", countFiles(dir),
-                    set.files.size());
+        if (countFiles(dir) != files) {
+            fprintf(stderr, "the extraction wrote %zu files, not %zu\n", countFiles(dir), files);
             exit(1);
         }
         const Times timesB = runIn(dir, baseline);
+        a.push_back(timesA.wall);
         b.push_back(timesB.wall);
-        cpuB.push_back(timesB.cpu);
+        ratio.push_back(timesA.wall / timesB.wall);
+        cpuRatio.push_back(timesA.cpu / std::max(timesB.cpu, 1e-6));
     }
+    struct stat info;
+    const long long imageBytes = stat(image.c_str(), &info) == 0 ? info.st_size : -1;
     const long peak = peakResidentKiB(dir, image);
-    printf("%d disks: image %zu bytes, %zu files, %zu bytes written, %d repetitions\n", disks,
-           imageBytes, set.files.size(), total, repetitions);
+    printf("%s: image %lld bytes, %zu files written, %d paired runs\n", title.c_str(), imageBytes,
+           files, repetitions);
     printf("  d88extract-a    median %.4f s, peak resident memory %ld KiB\n", median(a), peak);
     printf("  baseline        median %.4f s\n", median(b));
-    printf("  ratio           %.3f\n", median(a) / median(b));
-    printf("  cpu time        median %.4f s against %.4f s, ratio %.3f\n", median(cpuA),
-           median(cpuB), median(cpuA) / median(cpuB));
+    printf("  ratio           %.3f (median of paired ratios)\n", median(ratio));
+    printf("  cpu time ratio  %.3f (median of paired ratios)\n", median(cpuRatio));
     fflush(stdout);
     printSystemCalls(dir, image);
     removeTree(dir);
-    remove(image.c_str());
+    remove(manifest.c_str());
+}
+
+// Writes the sample generator's full set on `disks` disks to `path`.
+void writeFullSet(const std::string& path, int disks) {
+    d88::SampleSet set = d88::fullSampleSet(LAYOUT_A, disks);
+    set.disks = disks;
+    std::vector<d88::DiskPlan> plans;
+    if (!d88::buildSampleDisks(set, plans) || !d88::writeBytes(path, d88::buildImage(plans))) {
+        fprintf(stderr, "cannot write the %d-disk set to %s\n", disks, path.c_str());
+        exit(1);
+    }
+}
+
+void runMaker(const std::string& command) {
+    if (system(command.c_str()) != 0) {
+        fprintf(stderr, "%s failed\n", command.c_str());
+        exit(1);
+    }
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
-    int repetitions = 15;
+    int repetitions = 21;
     if (argc == 3 && strcmp(argv[1], "--repetitions") == 0) {
         repetitions = atoi(argv[2]);
     } else if (argc != 1) {
@@ -227,8 +252,15 @@ int main(int argc, char** argv) {
     if (mkdtemp(work.data()) == nullptr) {
         return 1;
     }
-    benchmark(work, 4, repetitions);
-    benchmark(work, 64, repetitions);
+    const std::string image = work + "/image.d88";
+    writeFullSet(image, 4);
+    benchmark(work, "full four-disk set", image, repetitions);
+    writeFullSet(image, 64);
+    benchmark(work, "64-disk image", image, repetitions);
+    runMaker(std::string("'") + WORST_CASE_IMAGE_PATH + "' '" + image + "' 8388608");
+    benchmark(work, "worst case, disk searches (8 MiB)", image, repetitions);
+    runMaker(std::string("'") + WORST_CASE_RUNS_PATH + "' '" + image + "' a");
+    benchmark(work, "worst case, file runs", image, repetitions);
     removeTree(work);
     return 0;
 }

@@ -1,5 +1,6 @@
 #include "D88Image.h"
 
+#include <cerrno>
 #include <cstring>
 #include <new>
 #ifdef _WIN32
@@ -77,14 +78,23 @@ bool D88Image::open(const char* path) {
         }
         prepareTrackWalk(memory_->walk);
     }
-    FILE* opened = fopen(path, "rb");
     if (file_ != nullptr) { // never leak a stream if a caller opens twice
         fclose(file_);
         file_ = nullptr;
     }
+    FILE* opened = fopen(path, "rb");
     if (opened == nullptr) {
         return false;
     }
+#ifndef _WIN32
+    // A folder opens as a stream here (Windows refuses it), but it is no image.
+    struct stat info;
+    if (fstat(fileno(opened), &info) == 0 && S_ISDIR(info.st_mode)) {
+        fclose(opened);
+        errno = EISDIR;
+        return false;
+    }
+#endif
     file_ = opened;
     // Every read goes into the reader's own blocks, straight from the file.
     setvbuf(file_, nullptr, _IONBF, 0);

@@ -22,7 +22,7 @@ class D88Image {
     D88Image& operator=(const D88Image&) = delete;
 
     // Opens `path` for binary reading and indexes the disks it holds. A null path closes.
-    // Returns false only when the file cannot be opened.
+    // Returns false only when the file cannot be opened (errno says why); a folder is no file.
     bool open(const char* path);
     void close();
     int diskCount() const { return diskCount_; }

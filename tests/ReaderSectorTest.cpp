@@ -5,6 +5,7 @@
 #include "ImageBuilder.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 #include <vector>
 
 using namespace d88;
@@ -211,4 +212,78 @@ TEST_F(SectorTest, ListingGoesOnPastACountOfZero) {
     }
     openImage({disk});
     EXPECT_EQ(image.listSectorIds(0, buffer.data(), 4096), 60) << "the end of the file stops it";
+}
+
+// No count can end a walk after its 65,535th record, so the walk stops there: a record stored
+// as the 65,535th is still found, the 65,536th is not, and the listing stops there too.
+TEST_F(SectorTest, WalkEndsAfter65535Records) {
+    DiskPlan disk;
+    std::vector<SectorPlan>& records = disk.tracks[0].sectors;
+    records.assign(MAX_WALK_RECORDS + 1, makeSector(0xEE, 0, 0, 0, 0));
+    for (size_t i = 0; i < records.size(); ++i) {
+        records[i].sectorsInTrack = i == 0 ? 2 : 1; // never equal to the record's position
+    }
+    records[MAX_WALK_RECORDS - 1] = makeSector(1, 0, 1, 3, 4, 0x11);
+    records[MAX_WALK_RECORDS] = makeSector(1, 0, 2, 3, 4, 0x22);
+    records[MAX_WALK_RECORDS - 1].sectorsInTrack = records[MAX_WALK_RECORDS].sectorsInTrack = 1;
+    openImage({disk});
+    EXPECT_EQ(image.readSector(0, 1, 0, 1, 3, buffer.data(), 4096), 4);
+    EXPECT_EQ(buffer[0], 0x11);
+    EXPECT_EQ(image.readSector(0, 1, 0, 2, 3, buffer.data(), 4096), 0);
+    std::vector<uint8_t> ids(4 * (MAX_WALK_RECORDS + 10));
+    EXPECT_EQ(image.listSectorIds(0, ids.data(), static_cast<int>(ids.size())),
+              4 * MAX_WALK_RECORDS);
+}
+
+// The reader fetches the file in blocks: records and data that cross a block's edge, a file
+// that ends at an edge, and a file cut or replaced after open all read as the file holds them.
+TEST_F(SectorTest, RecordsAcrossBlockEdgesAndFilesThatChange) {
+    DiskPlan disk;
+    int64_t position = DISK_HEADER_SIZE;
+    bool headerAcross = false;
+    bool dataAcross = false;
+    std::vector<int> lengths;
+    int cutRecord = 0;
+    int64_t cutData = 0;
+    for (int i = 0; i < 60; ++i) {
+        int length = 1000 + 7 * (i % 5);
+        if (position + 32 + length > BLOCK_BYTES && position + 24 < BLOCK_BYTES) {
+            length = static_cast<int>(BLOCK_BYTES - 8 - position - 16); // next header across
+        }
+        lengths.push_back(length);
+        SectorPlan s = makeSector(0, 0, i + 1, 3, length, static_cast<uint8_t>(i + 1));
+        s.data[length - 1] = 0xA5;
+        disk.tracks[0].sectors.push_back(s);
+        headerAcross |= position / BLOCK_BYTES != (position + 15) / BLOCK_BYTES;
+        if ((position + 16) / BLOCK_BYTES != (position + 16 + length - 1) / BLOCK_BYTES) {
+            dataAcross = true;
+            cutRecord = i; // the file is cut later at the edge inside this record's data
+            cutData = position + 16;
+        }
+        position += 16 + length;
+    }
+    ASSERT_TRUE(headerAcross && dataAcross);
+    openImage({disk});
+    for (int i = 0; i < 60; ++i) {
+        ASSERT_EQ(image.readSector(0, 0, 0, i + 1, 3, buffer.data(), 4096), lengths[i]);
+        EXPECT_EQ(buffer[0], i + 1);
+        EXPECT_EQ(buffer[lengths[i] - 1], 0xA5);
+    }
+
+    // Cut after open, at a block edge inside a record's data.
+    std::vector<uint8_t> bytes = buildDisk(disk);
+    const std::string path = dir.write("cut.d88", bytes);
+    ASSERT_TRUE(image.open(path.c_str()));
+    ASSERT_TRUE(image.selectDisk(0));
+    const int64_t edge = (cutData / BLOCK_BYTES + 1) * BLOCK_BYTES;
+    ASSERT_EQ(truncate(path.c_str(), static_cast<off_t>(edge)), 0);
+    EXPECT_EQ(image.readSector(0, 0, 0, cutRecord + 1, 3, buffer.data(), 4096), edge - cutData);
+    EXPECT_EQ(image.readSector(0, 0, 0, cutRecord + 2, 3, buffer.data(), 4096), 0);
+
+    // Another file opened with the same reader: nothing of the first is kept.
+    bytes[cutData] = 0x77;
+    ASSERT_TRUE(image.open(dir.write("other.d88", bytes).c_str()));
+    ASSERT_TRUE(image.selectDisk(0));
+    EXPECT_EQ(image.readSector(0, 0, 0, cutRecord + 1, 3, buffer.data(), 4096), lengths[cutRecord]);
+    EXPECT_EQ(buffer[0], 0x77);
 }

@@ -56,6 +56,8 @@ int writeHostFile(const char* name, const uint8_t* data, int length, bool& creat
         return errno != 0 ? errno : EIO;
     }
     created = true;
+    setvbuf(file, nullptr, _IONBF, 0); // the whole file leaves in one write
+
     int error = 0;
     if (fwrite(data, 1, static_cast<size_t>(length), file) != static_cast<size_t>(length) ||
         fflush(file) != 0) {
