@@ -1,7 +1,11 @@
 // d88info end to end: the listing of disks and tracks, --disk, and its errors.
+#include "support/DiskSetImage.h"
 #include "support/ExtractFixture.h"
 
 #include "ImageBuilder.h"
+#include "SampleDiskSet.h"
+
+#include <cerrno>
 
 #include <gtest/gtest.h>
 
@@ -53,38 +57,51 @@ TEST_F(Info, ListsDisksAndPresentTracks) {
     const RunResult result = run({"d88info", path});
     EXPECT_EQ(result.status, 0);
     EXPECT_EQ(result.err, "");
-    EXPECT_EQ(result.out,
-              consoleText(path + ": 2 disks\n" +
-                          "disk 0  offset 0  size 19408  media 20  name \"INFO A\"  set-id 01\n"
-                          "  track   0  records 5 00/00/01/03 00/00/02/03 00/00/03/03 00/00/04/03 "
-                          "00/00/05/03\n"
-                          "  track   2  records 8 01/00/01/03 01/00/02/03 01/00/03/03 01/00/04/03 "
-                          "01/00/05/03 01/00/06/03 01/00/07/03 01/00/08/03\n"
-                          "  track   6  records 1 10/00/01/03\n"
-                          "  track  79  records 5 27/01/01/03 27/01/02/03 27/01/03/03 27/01/04/03 "
-                          "27/01/05/03\n"
-                          "disk 1  offset 19408  size 712  media ff  name \"\x10\"  set-id none\n"
-                          "  track 163  records 1 50/01/f7/06\n"));
+    EXPECT_EQ(
+        result.out,
+        consoleText(path + ": 2 disks\n" +
+                    "disk 0  offset 0  size 19408  media 20  name \"INFO A\"  set-id 01\n"
+                    "  track   0  records 5 00/00/01/03 00/00/02/03 00/00/03/03 00/00/04/03 "
+                    "00/00/05/03\n"
+                    "  track   2  records 8 01/00/01/03 01/00/02/03 01/00/03/03 01/00/04/03 "
+                    "01/00/05/03 01/00/06/03 01/00/07/03 01/00/08/03\n"
+                    "  track   6  records 1 10/00/01/03 (walk runs past the end of the disk)\n"
+                    "  track  79  records 5 27/01/01/03 27/01/02/03 27/01/03/03 27/01/04/03 "
+                    "27/01/05/03\n"
+                    "disk 1  offset 19408  size 712  media ff  name \"\\x10\"  set-id none\n"
+                    "  track 163  records 1 50/01/f7/06\n"
+                    "disk set: fewer than four disks, neither program extracts anything\n"));
 
     const RunResult one = run({"d88info", "--disk", "1", path});
     EXPECT_EQ(one.status, 0);
     EXPECT_EQ(one.out,
               consoleText(path + ": 2 disks\n" +
-                          "disk 1  offset 19408  size 712  media ff  name \"\x10\"  set-id none\n"
-                          "  track 163  records 1 50/01/f7/06\n"));
+                          "disk 1  offset 19408  size 712  media ff  name \"\\x10\"  set-id none\n"
+                          "  track 163  records 1 50/01/f7/06\n"
+                          "disk set: fewer than four disks, neither program extracts anything\n"));
 }
 
-TEST_F(Info, LongTrackSaysItsListingWasCut) {
+// Tracks are listed as the extraction walks them: a record with a count of 0 ends the walk
+// (a zero-filled track has no records), a long walk is listed in part. Control bytes in a
+// disk name are escaped.
+TEST_F(Info, TracksAreListedAsTheProgramsWalkThem) {
     DiskPlan disk;
+    disk.name = std::string("A\nB\"C\\\x7f", 7);
     for (int i = 0; i < 600; ++i) {
         disk.tracks[0].sectors.push_back(makeSector(0, 0, i % 256, 0, 0));
     }
+    SectorPlan zeros = makeSector(0, 0, 0, 0, 5200);
+    zeros.sectorsInTrack = 0;
+    disk.tracks[1].sectors = {zeros};
     const std::string path = dir.write("long.d88", buildDisk(disk));
     const RunResult result = run({"d88info", path});
     EXPECT_EQ(result.status, 0);
-    const std::string head = "disk 0  offset 0  size 10288  media 00  name \"\"  set-id none\n"
-                             "  track   0  records 512+ 00/00/00/00 00/00/01/00";
-    const std::string tail = " 00/00/ff/00 (listing cut after 512 records)\n";
+    const std::string head =
+        "disk 0  offset 0  size 15504  media 00  name \"A\\x0aB\\x22C\\x5c\\x7f\"  set-id none\n"
+        "  track   0  records 600 00/00/00/00 00/00/01/00";
+    const std::string tail = " 00/00/ff/00 (listing cut after 512 records)\n"
+                             "  track   1  records 0\n"
+                             "disk set: fewer than four disks, neither program extracts anything\n";
     ASSERT_NE(result.out.find(consoleText(head)), std::string::npos) << result.out.substr(0, 300);
     EXPECT_EQ(result.out.substr(result.out.size() - consoleText(tail).size()), consoleText(tail));
 }
@@ -93,28 +110,154 @@ TEST_F(Info, EmptyImageListsNoDisk) {
     const std::string path = dir.write("empty.d88", {});
     const RunResult result = run({"d88info", path});
     EXPECT_EQ(result.status, 0);
-    EXPECT_EQ(result.out, consoleText(path + ": 0 disks\n"));
+    EXPECT_EQ(result.out,
+              consoleText(path + ": 0 disks\n" +
+                          "disk set: fewer than four disks, neither program extracts anything\n"));
 }
 
-TEST_F(Info, UsageAndOpenErrors) {
+TEST_F(Info, CommandLine) {
     const std::string path = dir.write("two.d88", twoDisks());
-    const std::string usage = consoleText("usage: d88info [--disk N] IMAGE\n");
-    for (const auto& words :
-         std::vector<std::vector<std::string>>{{"d88info"},
-                                               {"d88info", path, path},
-                                               {"d88info", "--disk", path},
-                                               {"d88info", "--disk", "x", path},
-                                               {"d88info", "--disk", "-1", path},
-                                               {"d88info", "--bogus", path}}) {
+    const RunResult help = run({"d88info", "--help"});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_EQ(help.out.rfind(consoleText("usage: d88info [--disk N | --set a|b] IMAGE\n"), 0), 0u);
+    EXPECT_NE(help.out.find("--version"), std::string::npos);
+    const RunResult version = run({"d88info", "--version"});
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.out, consoleText(std::string("d88info ") + D88_VERSION + "\n"));
+
+    const std::string hint = "\nTry 'd88info --help' for more information.\n";
+    const std::vector<std::pair<std::vector<std::string>, std::string>> errors = {
+        {{"d88info"}, "no image given"},
+        {{"d88info", path, "other.d88"}, "one image only, got '" + path + "' and 'other.d88'"},
+        {{"d88info", "--disk", "abc", path}, "--disk needs a disk number from 0 to 63, got 'abc'"},
+        {{"d88info", "--disk", "-1", path}, "--disk needs a disk number from 0 to 63, got '-1'"},
+        {{"d88info", path, "--disk"}, "--disk needs a disk number"},
+        {{"d88info", "--disk", "1", "--disk", "0", path}, "--disk given twice"},
+        {{"d88info", "--set", "c", path}, "--set needs a or b, got 'c'"},
+        {{"d88info", "--set", "a", "--disk", "0", path},
+         "--disk and --set cannot be used together"},
+        {{"d88info", "--bogus", path}, "unknown option '--bogus'"}};
+    for (const auto& [words, message] : errors) {
         const RunResult result = run(words);
-        EXPECT_EQ(result.status, 1) << words.size();
+        EXPECT_EQ(result.status, 1) << message;
         EXPECT_EQ(result.out, "");
-        EXPECT_EQ(result.err, usage);
+        EXPECT_EQ(result.err, consoleText("d88info: " + message + hint));
     }
     const RunResult missing = run({"d88info", dir.file("missing.d88")});
     EXPECT_EQ(missing.status, 1);
-    EXPECT_EQ(missing.err, consoleText("d88info: cannot open " + dir.file("missing.d88") + "\n"));
+    EXPECT_EQ(missing.err, consoleText("d88info: cannot open " + dir.file("missing.d88") + ": " +
+                                       systemMessage(ENOENT) + "\n"));
+    const RunResult folder = run({"d88info", dir.path()});
+    EXPECT_EQ(folder.status, 1);
+    EXPECT_EQ(folder.err, consoleText("d88info: cannot open " + dir.path() + ": " +
+                                      systemMessage(EISDIR) + "\n"));
     const RunResult noDisk = run({"d88info", "--disk", "2", path});
     EXPECT_EQ(noDisk.status, 1);
     EXPECT_EQ(noDisk.err, consoleText("d88info: no disk 2, the image holds 2\n"));
+    const RunResult tooFew = run({"d88info", "--set", "b", path});
+    EXPECT_EQ(tooFew.status, 0);
+    EXPECT_EQ(tooFew.out,
+              consoleText(path + ": 2 disks, directory in the layout of d88extract-b\n" +
+                          "d88extract-b stops here with its too-few-disks message: it "
+                          "needs Disk A to Disk D\n"));
 }
+
+namespace {
+
+using SetPlan = LayoutTest;
+
+std::string infoSet(const DirectoryLayout& layout) {
+    return layout.firstEntryOffset == LAYOUT_A.firstEntryOffset ? "a" : "b";
+}
+
+// The lines of `text` that end in `word` or hold "  word ", without the index in front and the
+// outcome behind: what the extraction would print for them.
+std::string reportLinesOf(const std::string& text, const std::string& word) {
+    std::string lines;
+    size_t start = 0;
+    while (start < text.size()) {
+        const size_t end = text.find('\n', start);
+        const std::string line = text.substr(start, end - start);
+        const size_t at = line.find("  " + word);
+        if (at != std::string::npos && line.size() > 5 && line[3] == ' ' && line[4] == ' ') {
+            lines += line.substr(5, at - 5) + "\n";
+        }
+        start = end == std::string::npos ? text.size() : end + 1;
+    }
+    return lines;
+}
+
+} // namespace
+
+// The sample set of each layout, shown with --set in both layouts, and the layout line.
+TEST_P(SetPlan, SampleSetInBothLayouts) {
+    std::vector<DiskPlan> plans;
+    ASSERT_TRUE(buildSampleDisks(smallSampleSet(layout()), plans));
+    root.write("image.d88", buildImage(plans));
+    const RunResult extraction = runWords(layout(), {layout().programName, imagePath});
+    ASSERT_EQ(extraction.status, 0);
+    RunOptions options;
+    options.cwd = work;
+    const RunResult same =
+        runProgram(infoProgram(), {"d88info", "--set", infoSet(layout()), imagePath}, options);
+    EXPECT_EQ(same.status, 0);
+    EXPECT_EQ(consoleText(reportLinesOf(same.out, "extract")), extraction.out);
+    EXPECT_NE(same.out.find(consoleText("7 files to write, 75776 bytes; 0 entries passed over\n")),
+              std::string::npos)
+        << same.out;
+    const std::string other = infoSet(layout()) == "a" ? "b" : "a";
+    const RunResult crossed =
+        runProgram(infoProgram(), {"d88info", "--set", other, imagePath}, options);
+    EXPECT_EQ(crossed.status, 0);
+    EXPECT_EQ(reportLinesOf(crossed.out, "extract"), "");
+    EXPECT_NE(crossed.out.find("0 files to write, 0 bytes; "), std::string::npos) << crossed.out;
+    const RunResult plain = runProgram(infoProgram(), {"d88info", imagePath}, options);
+    const std::string line =
+        "disk set: layout " + infoSet(layout()) + " (" + layout().programName + "), 7 files\n";
+    EXPECT_EQ(plain.out.substr(plain.out.size() - consoleText(line).size()), consoleText(line));
+}
+
+// A damaged set where every outcome appears once: the extract and incomplete lines are what
+// the extraction prints, and d88info writes nothing.
+TEST_P(SetPlan, EveryOutcomeMatchesTheExtraction) {
+    DiskSetImage set(4);
+    set.setEntry(entryOffset(0), "WHOLE.BIN", 30, 1, 2, 0);
+    set.setEntry(entryOffset(1), "SHORT.BIN", 40, 1, 3, 1);
+    set.setEntry(entryOffset(2), "EMPTY.BIN", 30, 1, 0, 0);
+    set.setEntry(entryOffset(3), "NODISK.BIN", 30, 1, 1, 9);
+    set.setEntry(entryOffset(4), "MISSING.BIN", 60, 1, 1, 0);
+    set.setEntry(entryOffset(5), "../UNSAFE", 30, 1, 1, 0);
+    set.setEntry(entryOffset(6), ".", 30, 1, 1, 0);
+    set.putFile(0, 30, 1, patternBytes(2, 1));
+    set.putFile(1, 40, 1, patternBytes(3, 2));
+    set.disks[1].tracks[40].sectors[2].data.resize(1000);
+    root.write("image.d88", set.build());
+    RunOptions options;
+    options.cwd = work;
+    const RunResult info =
+        runProgram(infoProgram(), {"d88info", "--set", infoSet(layout()), imagePath}, options);
+    EXPECT_EQ(info.status, 0);
+    EXPECT_TRUE(listDirectory(work).empty());
+    EXPECT_EQ(
+        info.out,
+        consoleText(imagePath + ": 4 disks, directory in the layout of " + layout().programName +
+                    "\n" +
+                    "  0  WHOLE.BIN     DISK:01 TRK:1e SEC:01 SIZE:800  extract\n"
+                    "  1  SHORT.BIN     DISK:02 TRK:28 SEC:01 SIZE:c00  incomplete 2048/3072\n"
+                    "  2  EMPTY.BIN     DISK:01 TRK:1e SEC:01 SIZE:00  empty\n"
+                    "  3  NODISK.BIN    DISK:0a TRK:1e SEC:01 SIZE:400  no-disk\n"
+                    "  4  MISSING.BIN   DISK:01 TRK:3c SEC:01 SIZE:400  missing\n"
+                    "  5  ../UNSAFE     DISK:01 TRK:1e SEC:01 SIZE:400  unsafe\n"
+                    "  6  .             DISK:01 TRK:1e SEC:01 SIZE:400  unsafe\n"
+                    "2 files to write, 5120 bytes; 5 entries passed over\n"));
+    const RunResult extraction = runWords(layout(), {layout().programName, imagePath});
+    EXPECT_EQ(extraction.status, 1);
+    EXPECT_EQ(
+        consoleText(reportLinesOf(info.out, "extract") + reportLinesOf(info.out, "incomplete")),
+        extraction.out);
+    EXPECT_NE(extraction.err.find("incomplete file 'SHORT.BIN': 2048 of 3072 bytes read"),
+              std::string::npos);
+}
+
+INSTANTIATE_TEST_SUITE_P(BothPrograms, SetPlan, ::testing::Values(&LAYOUT_A, &LAYOUT_B),
+                         LayoutName());

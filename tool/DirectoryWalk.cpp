@@ -89,88 +89,153 @@ bool selectDiskByNumber(d88::D88Image& image, int diskNumber) {
     return false;
 }
 
-} // namespace
-
-ExtractResult extractFile(d88::D88Image& image, const char* name, int track, int c, int h, int r,
-                          int n, int offset, int size) {
-    ExtractResult result{ExtractOutcome::NothingRead, 0, 0};
+// Reads the file's run into workBuffer and decides what becomes of it.
+EntryOutcome planFile(d88::D88Image& image, const char* name, int track, int c, int h, int r, int n,
+                      int offset, int size, int& bytesRead) {
+    bytesRead = 0;
     if (offset < 0 || size < 0 || size > WORK_BUFFER_BYTES - offset) {
-        return result;
+        return EntryOutcome::Missing;
     }
     const int total = offset + size;
-    const int got = image.readRun(track, c, h, r, n, workBuffer, total);
+    const int got = total > 0 ? image.readRun(track, c, h, r, n, workBuffer, total) : 0;
     if (got == 0) {
-        return result;
+        return size == 0 ? EntryOutcome::Empty : EntryOutcome::Missing;
     }
-    result.bytesRead = got > offset ? got - offset : 0;
-    if (isUnsafeName(name)) {
-        result.outcome = ExtractOutcome::UnsafeName;
-        return result;
-    }
-    if (image.holdsFile(name)) {
-        result.outcome = ExtractOutcome::ImageItself;
-        return result;
-    }
+    bytesRead = got > offset ? got - offset : 0;
     // Bytes the run did not count must not carry data of earlier reads into this file.
     memset(workBuffer + got, 0, static_cast<size_t>(total - got));
+    if (isUnsafeName(name)) {
+        return EntryOutcome::UnsafeName;
+    }
+    if (image.holdsFile(name)) {
+        return EntryOutcome::ImageItself;
+    }
+    if (name[0] == '\0' || strcmp(name, ".") == 0 || strcmp(name, "..") == 0) {
+        return EntryOutcome::Uncreatable;
+    }
+    return got < total ? EntryOutcome::Incomplete : EntryOutcome::Whole;
+}
+
+// Writes what planFile read, as the extraction does.
+ExtractResult writePlannedFile(const char* name, EntryOutcome outcome, int bytesRead, int offset,
+                               int size) {
+    ExtractResult result{ExtractOutcome::NothingRead, bytesRead, 0};
+    switch (outcome) {
+    case EntryOutcome::NoDisk:
+    case EntryOutcome::Empty:
+    case EntryOutcome::Missing:
+        return result;
+    case EntryOutcome::UnsafeName:
+        result.outcome = ExtractOutcome::UnsafeName;
+        return result;
+    case EntryOutcome::ImageItself:
+        result.outcome = ExtractOutcome::ImageItself;
+        return result;
+    case EntryOutcome::Uncreatable: // the host says why
+    case EntryOutcome::Whole:
+    case EntryOutcome::Incomplete:
+        break;
+    }
     bool created = false;
     errno = 0;
     result.systemError = writeHostFile(name, workBuffer + offset, size, created);
     if (result.systemError != 0) {
         result.outcome = created ? ExtractOutcome::CannotWrite : ExtractOutcome::CannotCreate;
     } else {
-        result.outcome = got < total ? ExtractOutcome::Incomplete : ExtractOutcome::Written;
+        result.outcome = outcome == EntryOutcome::Incomplete ? ExtractOutcome::Incomplete
+                                                             : ExtractOutcome::Written;
     }
     return result;
 }
 
-bool walkDirectory(d88::D88Image& image, const DirectoryLayout& layout, FILE* report,
-                   FILE* messages) {
+// Prints the report line and messages of one entry; returns false when it was not written whole.
+bool reportExtraction(const DirEntry& entry, const ExtractResult& result, FILE* report,
+                      FILE* messages) {
+    switch (result.outcome) {
+    case ExtractOutcome::NothingRead:
+        return true;
+    case ExtractOutcome::Written:
+    case ExtractOutcome::Incomplete:
+        fprintf(report, MSG_REPORT_LINE, entry.name, entry.diskNumber + 1, entry.track,
+                entry.sector, entry.size);
+        if (result.outcome == ExtractOutcome::Incomplete) {
+            fprintf(messages, MSG_INCOMPLETE_FILE, entry.name, result.bytesRead, entry.size);
+            return false;
+        }
+        return true;
+    case ExtractOutcome::UnsafeName:
+        fprintf(messages, MSG_UNSAFE_NAME, entry.name);
+        return false;
+    case ExtractOutcome::ImageItself:
+        fprintf(messages, MSG_IMAGE_ITSELF, entry.name);
+        return false;
+    case ExtractOutcome::CannotCreate:
+        fprintf(messages, MSG_CANNOT_CREATE, entry.name, strerror(result.systemError));
+        return false;
+    case ExtractOutcome::CannotWrite:
+        fprintf(messages, MSG_CANNOT_WRITE, entry.name, strerror(result.systemError));
+        return false;
+    }
+    return false;
+}
+
+struct Extraction {
+    FILE* report;
+    FILE* messages;
+    bool allWritten;
+};
+
+void extractPlannedEntry(const EntryPlan& plan, void* context) {
+    Extraction& extraction = *static_cast<Extraction*>(context);
+    const ExtractResult result =
+        writePlannedFile(plan.entry.name, plan.outcome, plan.bytesRead, 0, plan.entry.size);
+    if (!reportExtraction(plan.entry, result, extraction.report, extraction.messages)) {
+        extraction.allWritten = false;
+    }
+}
+
+} // namespace
+
+bool isWritten(EntryOutcome outcome) {
+    return outcome == EntryOutcome::Whole || outcome == EntryOutcome::Incomplete;
+}
+
+ExtractResult extractFile(d88::D88Image& image, const char* name, int track, int c, int h, int r,
+                          int n, int offset, int size) {
+    int bytesRead = 0;
+    const EntryOutcome outcome = planFile(image, name, track, c, h, r, n, offset, size, bytesRead);
+    return writePlannedFile(name, outcome, bytesRead, offset, size);
+}
+
+void planDirectory(d88::D88Image& image, const DirectoryLayout& layout, EntryVisitor visit,
+                   void* context) {
     memset(directoryBuffer, 0, sizeof directoryBuffer); // what the run does not read stays 0
     image.selectDisk(0);
     image.setSectorRange(FIRST_SECTOR, LAST_SECTOR);
     image.readRun(DIRECTORY_TRACK, DIRECTORY_TRACK >> 1, DIRECTORY_TRACK & 1, DIRECTORY_SECTOR,
                   SECTOR_SIZE_CODE, directoryBuffer, DIRECTORY_BYTES);
 
-    bool allWritten = true;
     for (int i = 0; i < layout.entryCount; ++i) {
-        const DirEntry entry =
-            parseDirEntry(directoryBuffer + layout.firstEntryOffset + i * DIR_ENTRY_SIZE);
+        EntryPlan plan;
+        plan.index = i;
+        plan.bytes = directoryBuffer + layout.firstEntryOffset + i * DIR_ENTRY_SIZE;
+        plan.entry = parseDirEntry(plan.bytes);
+        plan.bytesRead = 0;
+        const DirEntry& entry = plan.entry;
         if (!selectDiskByNumber(image, entry.diskNumber)) {
-            continue; // no disk carries this number
+            plan.outcome = EntryOutcome::NoDisk;
+        } else {
+            plan.outcome =
+                planFile(image, entry.name, entry.track, entry.track >> 1, entry.track & 1,
+                         entry.sector, SECTOR_SIZE_CODE, 0, entry.size, plan.bytesRead);
         }
-        const ExtractResult result =
-            extractFile(image, entry.name, entry.track, entry.track >> 1, entry.track & 1,
-                        entry.sector, SECTOR_SIZE_CODE, 0, entry.size);
-        switch (result.outcome) {
-        case ExtractOutcome::NothingRead:
-            break;
-        case ExtractOutcome::Written:
-        case ExtractOutcome::Incomplete:
-            fprintf(report, MSG_REPORT_LINE, entry.name, entry.diskNumber + 1, entry.track,
-                    entry.sector, entry.size);
-            if (result.outcome == ExtractOutcome::Incomplete) {
-                fprintf(messages, MSG_INCOMPLETE_FILE, entry.name, result.bytesRead, entry.size);
-                allWritten = false;
-            }
-            break;
-        case ExtractOutcome::UnsafeName:
-            fprintf(messages, MSG_UNSAFE_NAME, entry.name);
-            allWritten = false;
-            break;
-        case ExtractOutcome::ImageItself:
-            fprintf(messages, MSG_IMAGE_ITSELF, entry.name);
-            allWritten = false;
-            break;
-        case ExtractOutcome::CannotCreate:
-            fprintf(messages, MSG_CANNOT_CREATE, entry.name, strerror(result.systemError));
-            allWritten = false;
-            break;
-        case ExtractOutcome::CannotWrite:
-            fprintf(messages, MSG_CANNOT_WRITE, entry.name, strerror(result.systemError));
-            allWritten = false;
-            break;
-        }
+        visit(plan, context);
     }
-    return allWritten;
+}
+
+bool walkDirectory(d88::D88Image& image, const DirectoryLayout& layout, FILE* report,
+                   FILE* messages) {
+    Extraction extraction{report, messages, true};
+    planDirectory(image, layout, extractPlannedEntry, &extraction);
+    return extraction.allWritten;
 }

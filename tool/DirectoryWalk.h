@@ -1,5 +1,6 @@
-// The directory walk: reads the disk set's directory from disk 0 and writes out every file
-// it lists, finding each file's disk by the ID byte of that disk's ID sector.
+// The directory walk: reads the disk set's directory from disk 0 and decides, entry by entry,
+// what becomes of each file, finding its disk by the ID byte of that disk's ID sector. The
+// extraction writes what the walk decides; d88info prints it.
 #pragma once
 
 #include "DirectoryLayout.h"
@@ -24,6 +25,37 @@ constexpr int WORK_BUFFER_BYTES = 400 * 1024;
 extern uint8_t directoryBuffer[DIRECTORY_BYTES];
 extern uint8_t workBuffer[WORK_BUFFER_BYTES];
 
+// What the walk decides for one entry, in the order in which it tests them.
+enum class EntryOutcome {
+    NoDisk,      // no disk carries the entry's number
+    Empty,       // size 0: nothing to read
+    Missing,     // the first sector cannot be read: nothing is written
+    UnsafeName,  // the name could reach outside the current directory
+    ImageItself, // the name is the image file being read
+    Uncreatable, // the name can never be created: empty, "." or ".."
+    Whole,       // the whole file was read
+    Incomplete,  // written with its full size, zero past the bytes that could be read
+};
+
+// True for the outcomes that the extraction tries to write.
+bool isWritten(EntryOutcome outcome);
+
+struct EntryPlan {
+    int index;            // in the directory table
+    const uint8_t* bytes; // the entry's 16 bytes in directoryBuffer
+    DirEntry entry;
+    EntryOutcome outcome;
+    int bytesRead; // of entry.size, read into workBuffer
+};
+
+// Called for every entry in table order, with the file's bytes in workBuffer.
+using EntryVisitor = void (*)(const EntryPlan& plan, void* context);
+
+// Walks the whole directory of `image` (open, at least four disks) in `layout`, reading each
+// file into workBuffer and handing what it decided to `visit`. Writes nothing.
+void planDirectory(d88::D88Image& image, const DirectoryLayout& layout, EntryVisitor visit,
+                   void* context);
+
 enum class ExtractOutcome {
     NothingRead,  // the run read nothing: no file, no message
     Written,      // the whole file was read and written
@@ -46,8 +78,8 @@ struct ExtractResult {
 ExtractResult extractFile(d88::D88Image& image, const char* name, int track, int c, int h, int r,
                           int n, int offset, int size);
 
-// Walks the whole directory of `image` (open, at least four disks) in `layout`, writing files
-// into the current directory, report lines to `report` and messages to `messages`.
-// Returns true when every file that it tried to write was written whole.
+// The extraction: walks the whole directory as planDirectory does, writing files into the
+// current directory, report lines to `report` and messages to `messages`. Returns true when
+// every file that it tried to write was written whole.
 bool walkDirectory(d88::D88Image& image, const DirectoryLayout& layout, FILE* report,
                    FILE* messages);

@@ -16,7 +16,8 @@
     "Disk D\x82\xAA\x98\x41\x8C\x8B\x82\xB5\x82\xBD\x83\x43\x83\x81\x81\x5B\x83\x57\x82\xF0\x8E"   \
     "\x67\x97\x70\x82\xB5\x82\xC4\x82\xAD\x82\xBE\x82\xB3\x82\xA2\x2E\x0A"
 
-#define MSG_REPORT_LINE "%-12s  DISK:%02x TRK:%02x SEC:%02x SIZE:%02x\n"
+#define MSG_REPORT_LINE_TEXT "%-12s  DISK:%02x TRK:%02x SEC:%02x SIZE:%02x"
+#define MSG_REPORT_LINE MSG_REPORT_LINE_TEXT "\n"
 #define MSG_INCOMPLETE_FILE "incomplete file '%s': %d of %d bytes read\n"
 #define MSG_UNSAFE_NAME "unsafe file name '%s', not written\n"
 #define MSG_CANNOT_CREATE "cannot create file '%s': %s\n"

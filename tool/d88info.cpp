@@ -1,59 +1,158 @@
-// d88info: lists the disks of a D88 image, their headers and the sector IDs of every track.
+// d88info: lists the disks of a D88 image, their headers and the sector IDs of every track,
+// and tells what the extraction programs would write from it.
+#include "CompanionProgram.h"
 #include "DiskInfo.h"
+#include "SetInfo.h"
 
+#include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
 namespace {
 
+const char* const PROGRAM = "d88info";
+constexpr int MIN_DISKS = 4; // the extraction programs need Disk A to Disk D
+
 d88::D88Image image;
 
-int usage() {
-    fputs("usage: d88info [--disk N] IMAGE\n", stderr);
-    return 1;
+void printHelp() {
+    printf("usage: d88info [--disk N | --set a|b] IMAGE\n"
+           "Lists the disks, tracks and sector IDs of a D88 image and tells which extraction\n"
+           "program fits it. Writes nothing.\n"
+           "  --disk N   list only disk N, counted from 0\n"
+           "  --set a|b  show the directory in the layout of d88extract-a or d88extract-b and\n"
+           "             what that program would do with each entry\n"
+           "  --help     show this help and exit\n"
+           "  --version  show the version and exit\n");
+}
+
+struct Options {
+    const char* path = nullptr;
+    long disk = -1;
+    const DirectoryLayout* layout = nullptr; // --set
+};
+
+// Parses the command line; returns -1 to go on, otherwise the exit status.
+int parseOptions(int argc, char** argv, Options& options) {
+    for (int i = 1; i < argc; ++i) {
+        const char* word = argv[i];
+        if (strcmp(word, "--help") == 0) {
+            printHelp();
+            return finishOutput(PROGRAM, 0);
+        }
+        if (strcmp(word, "--version") == 0) {
+            printVersion(PROGRAM);
+            return finishOutput(PROGRAM, 0);
+        }
+        if (strcmp(word, "--disk") == 0) {
+            if (options.disk >= 0) {
+                return commandLineError(PROGRAM, "--disk given twice");
+            }
+            if (i + 1 >= argc) {
+                return commandLineError(PROGRAM, "--disk needs a disk number");
+            }
+            if (!parseNumber(argv[++i], 0, d88::MAX_DISKS - 1, options.disk)) {
+                return commandLineError(PROGRAM,
+                                        "--disk needs a disk number from 0 to %d, got '%s'",
+                                        d88::MAX_DISKS - 1, argv[i]);
+            }
+        } else if (strcmp(word, "--set") == 0) {
+            if (options.layout != nullptr) {
+                return commandLineError(PROGRAM, "--set given twice");
+            }
+            if (i + 1 >= argc) {
+                return commandLineError(PROGRAM, "--set needs a or b");
+            }
+            ++i;
+            if (strcmp(argv[i], "a") == 0) {
+                options.layout = &LAYOUT_A;
+            } else if (strcmp(argv[i], "b") == 0) {
+                options.layout = &LAYOUT_B;
+            } else {
+                return commandLineError(PROGRAM, "--set needs a or b, got '%s'", argv[i]);
+            }
+        } else if (word[0] == '-' && word[1] != '\0') {
+            return commandLineError(PROGRAM, "unknown option '%s'", word);
+        } else if (options.path != nullptr) {
+            return commandLineError(PROGRAM, "one image only, got '%s' and '%s'", options.path,
+                                    word);
+        } else {
+            options.path = word;
+        }
+    }
+    if (options.path == nullptr) {
+        return commandLineError(PROGRAM, "no image given");
+    }
+    if (options.disk >= 0 && options.layout != nullptr) {
+        return commandLineError(PROGRAM, "--disk and --set cannot be used together");
+    }
+    return -1;
+}
+
+// The directory as one extraction program would process it.
+void printSet(const char* path, const DirectoryLayout& layout) {
+    printf("%s: %d disk%s, directory in the layout of %s\n", path, image.diskCount(),
+           image.diskCount() == 1 ? "" : "s", layout.programName);
+    if (image.diskCount() < MIN_DISKS) {
+        printf("%s stops here with its too-few-disks message: it needs Disk A to Disk D\n",
+               layout.programName);
+        return;
+    }
+    const SetSummary summary = printSetPlan(image, layout, stdout);
+    printf("%d file%s to write, %lld bytes; %d entr%s passed over\n", summary.files,
+           summary.files == 1 ? "" : "s", static_cast<long long>(summary.bytes), summary.passedOver,
+           summary.passedOver == 1 ? "y" : "ies");
+}
+
+// Which layout's directory yields files on this image.
+void printLayoutLine() {
+    if (image.diskCount() < MIN_DISKS) {
+        printf("disk set: fewer than four disks, neither program extracts anything\n");
+        return;
+    }
+    const DirectoryLayout* layouts[] = {&LAYOUT_A, &LAYOUT_B};
+    const char* letters[] = {"a", "b"};
+    fputs("disk set: ", stdout);
+    bool any = false;
+    for (int i = 0; i < 2; ++i) {
+        const int files = countSetFiles(image, *layouts[i]);
+        if (files > 0) {
+            printf("%slayout %s (%s), %d file%s", any ? "; " : "", letters[i],
+                   layouts[i]->programName, files, files == 1 ? "" : "s");
+            any = true;
+        }
+    }
+    puts(any ? "" : "no files in either layout");
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
-    const char* path = nullptr;
-    int only = -1;
-    for (int i = 1; i < argc; ++i) {
-        if (strcmp(argv[i], "--disk") == 0 && i + 1 < argc) {
-            char* end = nullptr;
-            const long value = strtol(argv[++i], &end, 10);
-            if (end == argv[i] || *end != '\0' || value < 0 || value >= d88::MAX_DISKS) {
-                return usage();
-            }
-            only = static_cast<int>(value);
-        } else if (path == nullptr && (argv[i][0] != '-' || argv[i][1] == '\0')) {
-            path = argv[i];
-        } else {
-            return usage();
-        }
+    Options options;
+    const int status = parseOptions(argc, argv, options);
+    if (status >= 0) {
+        return status;
     }
-    if (path == nullptr) {
-        return usage();
-    }
-    if (!image.open(path)) {
-        fprintf(stderr, "d88info: cannot open %s\n", path);
+    if (!image.open(options.path)) {
+        fprintf(stderr, "%s: cannot open %s: %s\n", PROGRAM, options.path, strerror(errno));
         return 1;
     }
-    if (only >= image.diskCount()) {
-        fprintf(stderr, "d88info: no disk %d, the image holds %d\n", only, image.diskCount());
+    if (options.layout != nullptr) {
+        printSet(options.path, *options.layout);
+        return finishOutput(PROGRAM, 0);
+    }
+    if (options.disk >= image.diskCount()) {
+        fprintf(stderr, "%s: no disk %ld, the image holds %d\n", PROGRAM, options.disk,
+                image.diskCount());
         return 1;
     }
-    printf("%s: %d disk%s\n", path, image.diskCount(), image.diskCount() == 1 ? "" : "s");
+    printf("%s: %d disk%s\n", options.path, image.diskCount(), image.diskCount() == 1 ? "" : "s");
     bool ok = true;
     for (int disk = 0; disk < image.diskCount(); ++disk) {
-        if (only < 0 || disk == only) {
+        if (options.disk < 0 || disk == options.disk) {
             ok = printDiskInfo(image, disk, stdout) && ok;
         }
     }
-    if (fflush(stdout) != 0 || ferror(stdout)) {
-        fputs("d88info: cannot write standard output\n", stderr);
-        return 1;
-    }
-    return ok ? 0 : 1;
+    printLayoutLine();
+    return finishOutput(PROGRAM, ok ? 0 : 1);
 }

@@ -1,0 +1,77 @@
+#include "SetInfo.h"
+
+#include "Messages.h"
+
+namespace {
+
+struct SetListing {
+    FILE* out; // null: only count
+    SetSummary summary;
+};
+
+bool allZero(const uint8_t* bytes) {
+    for (int i = 0; i < DIR_ENTRY_SIZE; ++i) {
+        if (bytes[i] != 0) {
+            return false;
+        }
+    }
+    return true;
+}
+
+const char* outcomeWord(EntryOutcome outcome) {
+    switch (outcome) {
+    case EntryOutcome::NoDisk:
+        return "no-disk";
+    case EntryOutcome::Empty:
+        return "empty";
+    case EntryOutcome::Missing:
+        return "missing";
+    case EntryOutcome::UnsafeName:
+    case EntryOutcome::ImageItself:
+    case EntryOutcome::Uncreatable:
+        return "unsafe";
+    case EntryOutcome::Whole:
+        return "extract";
+    case EntryOutcome::Incomplete:
+        return "incomplete";
+    }
+    return "?";
+}
+
+void listEntry(const EntryPlan& plan, void* context) {
+    SetListing& listing = *static_cast<SetListing*>(context);
+    if (allZero(plan.bytes)) {
+        return;
+    }
+    const DirEntry& entry = plan.entry;
+    if (isWritten(plan.outcome)) {
+        ++listing.summary.files;
+        listing.summary.bytes += entry.size;
+    } else {
+        ++listing.summary.passedOver;
+    }
+    if (listing.out == nullptr) {
+        return;
+    }
+    // The report line without its line feed, exactly as the extraction prints it.
+    fprintf(listing.out, "%3d  ", plan.index);
+    fprintf(listing.out, MSG_REPORT_LINE_TEXT, entry.name, entry.diskNumber + 1, entry.track,
+            entry.sector, entry.size);
+    fprintf(listing.out, "  %s", outcomeWord(plan.outcome));
+    if (plan.outcome == EntryOutcome::Incomplete) {
+        fprintf(listing.out, " %d/%d", plan.bytesRead, entry.size);
+    }
+    fputc('\n', listing.out);
+}
+
+} // namespace
+
+SetSummary printSetPlan(d88::D88Image& image, const DirectoryLayout& layout, FILE* out) {
+    SetListing listing{out, SetSummary{0, 0, 0}};
+    planDirectory(image, layout, listEntry, &listing);
+    return listing.summary;
+}
+
+int countSetFiles(d88::D88Image& image, const DirectoryLayout& layout) {
+    return printSetPlan(image, layout, nullptr).files;
+}
