@@ -1,72 +1,137 @@
 // d88sample: writes a synthetic disk-set image that the extraction programs can read.
+#include "CompanionProgram.h"
 #include "SampleDiskSet.h"
 
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
 namespace {
 
-int usage(const char* program) {
-    fprintf(stderr,
-            "Usage: %s [--layout a|b] [--full] [--disks N] OUTPUT.d88\n"
-            "  --layout a|b  directory layout of d88extract-a (default) or d88extract-b\n"
-            "  --full        one file per directory entry, filling most of the disks\n"
-            "  --disks N     number of disks, 4 to 64 (default 4)\n",
-            program);
-    return 1;
+const char* const PROGRAM = "d88sample";
+
+void printHelp() {
+    printf("usage: d88sample [--layout a|b] [--full] [--disks N] OUTPUT.d88\n"
+           "Writes a made-up disk set that the extraction programs can read.\n"
+           "  --layout a|b  directory layout of d88extract-a (default) or d88extract-b\n"
+           "  --full        one file per directory entry, spread over all the disks\n"
+           "  --disks N     number of disks, 4 to 64 (default 4); without --full the seven\n"
+           "                files stay on the first four\n"
+           "  --help        show this help and exit\n"
+           "  --version     show the version and exit\n");
+}
+
+struct Options {
+    const DirectoryLayout* layout = nullptr;
+    bool full = false;
+    long disks = -1;
+    const char* output = nullptr;
+};
+
+// Parses the command line; returns -1 to go on, otherwise the exit status.
+int parseOptions(int argc, char** argv, Options& options) {
+    for (int i = 1; i < argc; ++i) {
+        const char* word = argv[i];
+        if (strcmp(word, "--help") == 0) {
+            printHelp();
+            return finishOutput(PROGRAM, 0);
+        }
+        if (strcmp(word, "--version") == 0) {
+            printVersion(PROGRAM);
+            return finishOutput(PROGRAM, 0);
+        }
+        if (strcmp(word, "--layout") == 0) {
+            if (options.layout != nullptr) {
+                return commandLineError(PROGRAM, "--layout given twice");
+            }
+            const char* value = i + 1 < argc ? argv[++i] : nullptr;
+            if (value != nullptr && strcmp(value, "a") == 0) {
+                options.layout = &LAYOUT_A;
+            } else if (value != nullptr && strcmp(value, "b") == 0) {
+                options.layout = &LAYOUT_B;
+            } else if (value == nullptr) {
+                return commandLineError(PROGRAM, "--layout needs a or b");
+            } else {
+                return commandLineError(PROGRAM, "--layout needs a or b, got '%s'", value);
+            }
+        } else if (strcmp(word, "--full") == 0) {
+            options.full = true;
+        } else if (strcmp(word, "--disks") == 0) {
+            if (options.disks >= 0) {
+                return commandLineError(PROGRAM, "--disks given twice");
+            }
+            if (i + 1 >= argc) {
+                return commandLineError(PROGRAM, "--disks needs a number from 4 to 64");
+            }
+            if (!parseNumber(argv[++i], 4, 64, options.disks)) {
+                return commandLineError(PROGRAM, "--disks needs a number from 4 to 64, got '%s'",
+                                        argv[i]);
+            }
+        } else if (word[0] == '-' && word[1] != '\0') {
+            return commandLineError(PROGRAM, "unknown option '%s'", word);
+        } else if (options.output != nullptr) {
+            return commandLineError(PROGRAM, "one output file only, got '%s' and '%s'",
+                                    options.output, word);
+        } else {
+            options.output = word;
+        }
+    }
+    if (options.output == nullptr) {
+        return commandLineError(PROGRAM, "no output file given");
+    }
+    return -1;
+}
+
+// Writes the image; on failure says why and leaves no half-written file behind.
+bool writeImage(const char* path, const std::vector<uint8_t>& bytes) {
+    FILE* file = fopen(path, "wb");
+    if (file == nullptr) {
+        fprintf(stderr, "%s: cannot write %s: %s\n", PROGRAM, path, strerror(errno));
+        return false;
+    }
+    errno = 0;
+    int error = 0;
+    if (fwrite(bytes.data(), 1, bytes.size(), file) != bytes.size() || fflush(file) != 0) {
+        error = errno != 0 ? errno : EIO;
+    }
+    if (fclose(file) != 0 && error == 0) {
+        error = errno != 0 ? errno : EIO;
+    }
+    if (error != 0) {
+        remove(path);
+        fprintf(stderr, "%s: cannot write %s: %s\n", PROGRAM, path, strerror(error));
+        return false;
+    }
+    return true;
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
-    const char* program = argc > 0 && argv[0][0] != '\0' ? argv[0] : "d88sample";
-    const DirectoryLayout* layout = &LAYOUT_A;
-    bool full = false;
-    int disks = 4;
-    const char* output = nullptr;
-    for (int i = 1; i < argc; ++i) {
-        if (strcmp(argv[i], "--layout") == 0 && i + 1 < argc) {
-            ++i;
-            if (strcmp(argv[i], "a") == 0) {
-                layout = &LAYOUT_A;
-            } else if (strcmp(argv[i], "b") == 0) {
-                layout = &LAYOUT_B;
-            } else {
-                return usage(program);
-            }
-        } else if (strcmp(argv[i], "--full") == 0) {
-            full = true;
-        } else if (strcmp(argv[i], "--disks") == 0 && i + 1 < argc) {
-            char* end = nullptr;
-            const long value = strtol(argv[++i], &end, 10);
-            if (*end != '\0' || value < 4 || value > 64) {
-                return usage(program);
-            }
-            disks = static_cast<int>(value);
-        } else if (argv[i][0] != '-' && output == nullptr) {
-            output = argv[i];
-        } else {
-            return usage(program);
-        }
+#ifdef SIGXFSZ
+    signal(SIGXFSZ, SIG_IGN); // past a file size limit the write fails and is reported
+#endif
+    Options options;
+    const int status = parseOptions(argc, argv, options);
+    if (status >= 0) {
+        return status;
     }
-    if (output == nullptr) {
-        return usage(program);
-    }
-
-    d88::SampleSet set = full ? d88::fullSampleSet(*layout, disks) : d88::smallSampleSet(*layout);
+    const DirectoryLayout& layout = options.layout != nullptr ? *options.layout : LAYOUT_A;
+    const int disks = options.disks >= 0 ? static_cast<int>(options.disks) : 4;
+    d88::SampleSet set =
+        options.full ? d88::fullSampleSet(layout, disks) : d88::smallSampleSet(layout);
     set.disks = disks;
     std::vector<d88::DiskPlan> plans;
     if (!d88::buildSampleDisks(set, plans)) {
-        fprintf(stderr, "%s: the files do not fit on the disks\n", program);
+        fprintf(stderr, "%s: the files do not fit on the disks\n", PROGRAM);
         return 1;
     }
     const std::vector<uint8_t> bytes = d88::buildImage(plans);
-    if (!d88::writeBytes(output, bytes)) {
-        fprintf(stderr, "%s: cannot write %s\n", program, output);
+    if (!writeImage(options.output, bytes)) {
         return 1;
     }
-    printf("%s: %d disks, %zu files, layout of %s, %zu bytes\n", output, disks, set.files.size(),
-           layout->programName, bytes.size());
-    return 0;
+    printf("%s: %d disks, %zu files, layout of %s, %zu bytes\n", options.output, disks,
+           set.files.size(), layout.programName, bytes.size());
+    return finishOutput(PROGRAM, 0);
 }

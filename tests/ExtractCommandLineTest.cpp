@@ -45,7 +45,8 @@ TEST_P(CommandLine, NoWordAtAllShowsTheProgramsOwnName) {
 }
 
 TEST_P(CommandLine, ImageThatCannotBeOpened) {
-    for (const std::string& path : {root.file("missing.d88"), root.path() + "/no/such/dir.d88"}) {
+    for (const std::string& path :
+         {root.file("missing.d88"), root.path() + "/no/such/dir.d88", root.path()}) {
         const RunResult result = runWords(layout(), {"x", path});
         EXPECT_EQ(result.status, 1);
         EXPECT_EQ(result.out, "");

@@ -153,7 +153,7 @@ TEST_P(Failure, SymbolicLinksAreNotFollowed) {
     const RunResult result = extract(layout(), set.build());
     EXPECT_EQ(result.status, 1);
     EXPECT_EQ(result.out, "");
-    EXPECT_EQ(result.err, "cannot create file 'A.BIN': " + systemMessage(ELOOP) + "\n");
+    EXPECT_EQ(result.err, "cannot create file 'A.BIN': it is a symbolic link\n");
     EXPECT_EQ(readFileBytes(target), (std::vector<uint8_t>{'k', 'e', 'e', 'p'}));
 }
 

@@ -11,8 +11,8 @@ struct DirectoryLayout {
 constexpr int DIRECTORY_BYTES = 3072;
 constexpr int DIR_ENTRY_SIZE = 16;
 
-constexpr DirectoryLayout LAYOUT_A = {"d88extract-a", 434,
-                                      (DIRECTORY_BYTES - 434) / DIR_ENTRY_SIZE};
-constexpr DirectoryLayout LAYOUT_B = {"d88extract-b", 422,
-                                      (DIRECTORY_BYTES - 422) / DIR_ENTRY_SIZE};
+inline constexpr DirectoryLayout LAYOUT_A = {"d88extract-a", 434,
+                                             (DIRECTORY_BYTES - 434) / DIR_ENTRY_SIZE};
+inline constexpr DirectoryLayout LAYOUT_B = {"d88extract-b", 422,
+                                             (DIRECTORY_BYTES - 422) / DIR_ENTRY_SIZE};
 static_assert(LAYOUT_A.entryCount == 164 && LAYOUT_B.entryCount == 165, "entry counts");

@@ -8,6 +8,7 @@
 #include <cstring>
 #ifndef _WIN32
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -45,6 +46,17 @@ FILE* createHostFile(const char* name) {
         errno = error;
     }
     return file;
+#endif
+}
+
+// True when `name` in the current directory is a symbolic link, which createHostFile refuses.
+bool isSymbolicLink(const char* name) {
+#ifdef _WIN32
+    (void)name;
+    return false;
+#else
+    struct stat info;
+    return lstat(name, &info) == 0 && S_ISLNK(info.st_mode);
 #endif
 }
 
@@ -141,6 +153,9 @@ ExtractResult writePlannedFile(const char* name, EntryOutcome outcome, int bytes
     result.systemError = writeHostFile(name, workBuffer + offset, size, created);
     if (result.systemError != 0) {
         result.outcome = created ? ExtractOutcome::CannotWrite : ExtractOutcome::CannotCreate;
+        if (!created && isSymbolicLink(name)) {
+            result.outcome = ExtractOutcome::SymbolicLink;
+        }
     } else {
         result.outcome = outcome == EntryOutcome::Incomplete ? ExtractOutcome::Incomplete
                                                              : ExtractOutcome::Written;
@@ -168,6 +183,9 @@ bool reportExtraction(const DirEntry& entry, const ExtractResult& result, FILE* 
         return false;
     case ExtractOutcome::ImageItself:
         fprintf(messages, MSG_IMAGE_ITSELF, entry.name);
+        return false;
+    case ExtractOutcome::SymbolicLink:
+        fprintf(messages, MSG_SYMBOLIC_LINK, entry.name);
         return false;
     case ExtractOutcome::CannotCreate:
         fprintf(messages, MSG_CANNOT_CREATE, entry.name, strerror(result.systemError));

@@ -62,6 +62,7 @@ enum class ExtractOutcome {
     Incomplete,   // written with its full size, zero past the bytes that could be read
     UnsafeName,   // not opened: the name could reach outside the current directory
     ImageItself,  // not opened: the name is the image file being read
+    SymbolicLink, // not opened: a symbolic link of that name is in the way
     CannotCreate, // the host file could not be created
     CannotWrite,  // a write or close failed; the partly written file was removed
 };

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 #include <map>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -17,12 +18,17 @@ std::string hostFileName(const std::string& name);
 // The text that the programs print for the system error `error` (an errno value of this
 // host), as the C library of the platform that they run on words it.
 std::string systemMessage(int error);
-// Names the instances of a test over both layouts "A" and "B".
+// Names the instances of a test over both layouts "A" and "B", by the layout's value: each
+// translation unit may see its own copy of a layout.
 struct LayoutName {
     template <typename Info> std::string operator()(const Info& info) const {
-        return info.param == &LAYOUT_A ? "A" : "B";
+        return info.param->firstEntryOffset == LAYOUT_A.firstEntryOffset ? "A" : "B";
     }
 };
+// Shows a layout parameter by its program's name, not by its address.
+inline void PrintTo(const DirectoryLayout* layout, std::ostream* out) {
+    *out << layout->programName;
+}
 // Expected console text: line feeds become CR LF where the programs run on Windows.
 std::string consoleText(const std::string& text);
 

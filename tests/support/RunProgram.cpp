@@ -62,7 +62,6 @@ RunResult runProgram(const std::string& program, const std::vector<std::string>&
             _exit(125);
         }
         if (options.fileSizeLimit >= 0) {
-            signal(SIGXFSZ, SIG_IGN);
             const rlimit limit{static_cast<rlim_t>(options.fileSizeLimit),
                                static_cast<rlim_t>(options.fileSizeLimit)};
             setrlimit(RLIMIT_FSIZE, &limit);
