@@ -62,6 +62,11 @@ RunResult runProgram(const std::string& program, const std::vector<std::string>&
             _exit(125);
         }
         if (options.fileSizeLimit >= 0) {
+            if (launcher() != nullptr) {
+                // A Windows program knows no SIGXFSZ; the launcher's own host process would
+                // get it. The Linux programs are run with the signal as it is.
+                signal(SIGXFSZ, SIG_IGN);
+            }
             const rlimit limit{static_cast<rlim_t>(options.fileSizeLimit),
                                static_cast<rlim_t>(options.fileSizeLimit)};
             setrlimit(RLIMIT_FSIZE, &limit);

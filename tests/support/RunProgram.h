@@ -9,7 +9,7 @@
 struct RunOptions {
     std::string cwd;
     std::string stdoutPath;          // empty: captured; otherwise opened for writing as stdout
-    long long fileSizeLimit = -1;    // RLIMIT_FSIZE for the child (SIGXFSZ left as it is)
+    long long fileSizeLimit = -1;    // RLIMIT_FSIZE for the child; SIGXFSZ is left as it is
     bool asUnprivilegedUser = false; // when run by root: the child runs as user 65534
 };
 
