@@ -23,16 +23,6 @@ constexpr int FILE_UNITS = 255;
 constexpr int FILE_TRACKS = 51;
 constexpr int FILES_PER_DISK = 3;
 
-void put16(std::vector<uint8_t>& bytes, size_t at, uint32_t value) {
-    bytes[at] = static_cast<uint8_t>(value);
-    bytes[at + 1] = static_cast<uint8_t>(value >> 8);
-}
-
-void put32(std::vector<uint8_t>& bytes, size_t at, uint32_t value) {
-    put16(bytes, at, value & 0xFFFF);
-    put16(bytes, at + 2, value >> 16);
-}
-
 // A record whose count of 65,535 ends no walk shorter than 65,535 records.
 void appendRecord(std::vector<uint8_t>& disk, SectorId id, int dataLength, uint8_t fill) {
     const size_t at = disk.size();
@@ -42,8 +32,8 @@ void appendRecord(std::vector<uint8_t>& disk, SectorId id, int dataLength, uint8
     disk[at + 1] = id.h;
     disk[at + 2] = id.r;
     disk[at + 3] = id.n;
-    put16(disk, at + SECTORS_IN_TRACK_OFFSET, 0xFFFF);
-    put16(disk, at + DATA_LENGTH_OFFSET, static_cast<uint32_t>(dataLength));
+    putU16(disk, at + SECTORS_IN_TRACK_OFFSET, 0xFFFF);
+    putU16(disk, at + DATA_LENGTH_OFFSET, static_cast<uint32_t>(dataLength));
 }
 
 std::vector<uint8_t> slowDisk(int index, const DirectoryLayout& layout) {
@@ -51,8 +41,8 @@ std::vector<uint8_t> slowDisk(int index, const DirectoryLayout& layout) {
     snprintf(reinterpret_cast<char*>(disk.data()), DISK_NAME_LENGTH, "SLOW RUNS %d", index);
     for (int track = 0; track < TRACKS; ++track) {
         // Track t starts at the t-th slow record: every track has a walk of its own.
-        put32(disk, TRACK_TABLE_OFFSET + 4 * track,
-              static_cast<uint32_t>(DISK_HEADER_SIZE + track * SECTOR_RECORD_HEADER_SIZE));
+        putU32(disk, TRACK_TABLE_OFFSET + 4 * track,
+               static_cast<uint32_t>(DISK_HEADER_SIZE + track * SECTOR_RECORD_HEADER_SIZE));
     }
     for (int i = 0; i < SLOW_RECORDS; ++i) {
         appendRecord(disk, SectorId{0xEE, 0xEE, 0xEE, 0xEE}, 0, 0);
@@ -82,7 +72,7 @@ std::vector<uint8_t> slowDisk(int index, const DirectoryLayout& layout) {
             }
         }
     }
-    put32(disk, DISK_SIZE_OFFSET, static_cast<uint32_t>(disk.size()));
+    putU32(disk, DISK_SIZE_OFFSET, static_cast<uint32_t>(disk.size()));
     return disk;
 }
 

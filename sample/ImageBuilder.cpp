@@ -6,8 +6,6 @@
 
 namespace d88 {
 
-namespace {
-
 void putU16(std::vector<uint8_t>& out, size_t at, uint32_t value) {
     out[at] = static_cast<uint8_t>(value);
     out[at + 1] = static_cast<uint8_t>(value >> 8);
@@ -17,8 +15,6 @@ void putU32(std::vector<uint8_t>& out, size_t at, uint32_t value) {
     putU16(out, at, value & 0xFFFF);
     putU16(out, at + 2, value >> 16);
 }
-
-} // namespace
 
 std::vector<uint8_t> buildDisk(const DiskPlan& disk) {
     std::vector<uint8_t> out(DISK_HEADER_SIZE, 0);

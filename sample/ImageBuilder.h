@@ -47,4 +47,8 @@ void setSectorData(DiskPlan& disk, int track, int r, const std::vector<uint8_t>&
 
 bool writeBytes(const std::string& path, const std::vector<uint8_t>& bytes);
 
+// Stores a little-endian u16 or u32 at byte `at` of `out`.
+void putU16(std::vector<uint8_t>& out, size_t at, uint32_t value);
+void putU32(std::vector<uint8_t>& out, size_t at, uint32_t value);
+
 } // namespace d88

@@ -33,27 +33,20 @@ struct Options {
 int parseOptions(int argc, char** argv, Options& options) {
     for (int i = 1; i < argc; ++i) {
         const char* word = argv[i];
-        if (strcmp(word, "--help") == 0) {
-            printHelp();
-            return finishOutput(PROGRAM, 0);
-        }
-        if (strcmp(word, "--version") == 0) {
-            printVersion(PROGRAM);
-            return finishOutput(PROGRAM, 0);
+        int status = 0;
+        if (answeredHelpOrVersion(PROGRAM, word, printHelp, status)) {
+            return status;
         }
         if (strcmp(word, "--layout") == 0) {
             if (options.layout != nullptr) {
                 return commandLineError(PROGRAM, "--layout given twice");
             }
-            const char* value = i + 1 < argc ? argv[++i] : nullptr;
-            if (value != nullptr && strcmp(value, "a") == 0) {
-                options.layout = &LAYOUT_A;
-            } else if (value != nullptr && strcmp(value, "b") == 0) {
-                options.layout = &LAYOUT_B;
-            } else if (value == nullptr) {
+            if (i + 1 >= argc) {
                 return commandLineError(PROGRAM, "--layout needs a or b");
-            } else {
-                return commandLineError(PROGRAM, "--layout needs a or b, got '%s'", value);
+            }
+            options.layout = layoutByLetter(argv[++i]);
+            if (options.layout == nullptr) {
+                return commandLineError(PROGRAM, "--layout needs a or b, got '%s'", argv[i]);
             }
         } else if (strcmp(word, "--full") == 0) {
             options.full = true;

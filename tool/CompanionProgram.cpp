@@ -20,8 +20,24 @@ int commandLineError(const char* program, const char* format, ...) {
     return 1;
 }
 
-void printVersion(const char* program) {
-    printf("%s %s\n", program, D88_VERSION);
+bool answeredHelpOrVersion(const char* program, const char* word, void (*printHelp)(),
+                           int& status) {
+    if (strcmp(word, "--help") == 0) {
+        printHelp();
+    } else if (strcmp(word, "--version") == 0) {
+        printf("%s %s\n", program, D88_VERSION);
+    } else {
+        return false;
+    }
+    status = finishOutput(program, 0);
+    return true;
+}
+
+const DirectoryLayout* layoutByLetter(const char* letter) {
+    if (strcmp(letter, "a") == 0) {
+        return &LAYOUT_A;
+    }
+    return strcmp(letter, "b") == 0 ? &LAYOUT_B : nullptr;
 }
 
 bool parseNumber(const char* text, long min, long max, long& value) {

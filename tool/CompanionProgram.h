@@ -8,8 +8,14 @@ __attribute__((format(printf, 2, 3)))
 #endif
 int commandLineError(const char* program, const char* format, ...);
 
-// Prints "PROGRAM VERSION" on standard output.
-void printVersion(const char* program);
+#include "DirectoryLayout.h"
+
+// When `word` is --help or --version, prints the help (through `printHelp`) or the version to
+// standard output, sets `status` and returns true.
+bool answeredHelpOrVersion(const char* program, const char* word, void (*printHelp)(), int& status);
+
+// The layout named by "a" or "b"; null for anything else.
+const DirectoryLayout* layoutByLetter(const char* letter);
 
 // True when `text` is a whole decimal number from `min` to `max`, stored in `value`.
 bool parseNumber(const char* text, long min, long max, long& value);

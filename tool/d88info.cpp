@@ -36,13 +36,9 @@ struct Options {
 int parseOptions(int argc, char** argv, Options& options) {
     for (int i = 1; i < argc; ++i) {
         const char* word = argv[i];
-        if (strcmp(word, "--help") == 0) {
-            printHelp();
-            return finishOutput(PROGRAM, 0);
-        }
-        if (strcmp(word, "--version") == 0) {
-            printVersion(PROGRAM);
-            return finishOutput(PROGRAM, 0);
+        int status = 0;
+        if (answeredHelpOrVersion(PROGRAM, word, printHelp, status)) {
+            return status;
         }
         if (strcmp(word, "--disk") == 0) {
             if (options.disk >= 0) {
@@ -63,12 +59,8 @@ int parseOptions(int argc, char** argv, Options& options) {
             if (i + 1 >= argc) {
                 return commandLineError(PROGRAM, "--set needs a or b");
             }
-            ++i;
-            if (strcmp(argv[i], "a") == 0) {
-                options.layout = &LAYOUT_A;
-            } else if (strcmp(argv[i], "b") == 0) {
-                options.layout = &LAYOUT_B;
-            } else {
+            options.layout = layoutByLetter(argv[++i]);
+            if (options.layout == nullptr) {
                 return commandLineError(PROGRAM, "--set needs a or b, got '%s'", argv[i]);
             }
         } else if (word[0] == '-' && word[1] != '\0') {
