@@ -74,6 +74,7 @@ bool D88Image::open(const char* path) {
     if (!memory_) {
         memory_.reset(new (std::nothrow) ReaderMemory);
         if (!memory_) {
+            errno = ENOMEM;
             return false;
         }
         prepareTrackWalk(memory_->walk);

@@ -22,6 +22,28 @@ template <typename Call> int withBuffer(int size, Call call) {
     return result;
 }
 
+// A whole track walk: within the record limit, each record where the one before it ends.
+void checkWalk(const d88::TrackWalk* walk) {
+    if (walk == nullptr) {
+        return;
+    }
+    if (walk->recordCount < 0 || walk->recordCount > d88::MAX_WALK_RECORDS ||
+        walk->end == d88::WalkEnd::NotYet) {
+        abort();
+    }
+    int64_t next = walk->start;
+    for (int i = 0; i < walk->recordCount; ++i) {
+        const d88::WalkedRecord& record = walk->records[i];
+        if (record.headerPosition != next || record.sectorsInTrack == 0) {
+            abort();
+        }
+        next += d88::SECTOR_RECORD_HEADER_SIZE + record.dataLength;
+    }
+    if (next != walk->next) {
+        abort();
+    }
+}
+
 void exerciseDisk(d88::D88Image& image, const uint8_t* script) {
     for (int j = 0; j < 4; ++j) {
         const int track = script[2 + j] % 166 - 1; // -1 to 164
@@ -40,6 +62,7 @@ void exerciseDisk(d88::D88Image& image, const uint8_t* script) {
         }
         withBuffer(length * 3 + script[26],
                    [&](uint8_t* b, int size) { return image.readRun(track, c, h, r, n, b, size); });
+        checkWalk(image.walkTrack(track));
     }
     // The calls the extraction programs make.
     withBuffer(1024, [&](uint8_t* b, int size) { return image.readRun(79, 39, 1, 5, 3, b, size); });

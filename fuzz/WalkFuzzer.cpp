@@ -1,9 +1,11 @@
 // Fuzzes the directory walk of both programs: the input is an image file. The walk writes into
 // a private folder; after each input nothing may exist beside that folder, and every file in it
-// must have the size of a directory entry of its name.
+// must have the size of a directory entry of its name. d88info's plan of the same walk must
+// promise exactly as many files as the extraction reports.
 #include "FuzzFiles.h"
 
 #include "DirectoryWalk.h"
+#include "SetInfo.h"
 
 #include <dirent.h>
 #include <string>
@@ -83,7 +85,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             abort();
         }
         if (image.diskCount() >= 4) {
-            walkDirectory(image, *layout, devNull, devNull);
+            const int planned = printSetPlan(image, *layout, devNull).files;
+            char* report = nullptr;
+            size_t reportSize = 0;
+            FILE* reportStream = open_memstream(&report, &reportSize);
+            if (reportStream == nullptr) {
+                abort();
+            }
+            walkDirectory(image, *layout, reportStream, devNull);
+            fclose(reportStream);
+            int lines = 0;
+            for (size_t i = 0; i < reportSize; ++i) {
+                lines += report[i] == '\n' ? 1 : 0;
+            }
+            free(report);
+            if (lines != planned) {
+                abort(); // the plan and the extraction have drifted apart
+            }
         }
         checkOutputAndClean(*layout);
     }
