@@ -93,6 +93,7 @@ TEST_F(Info, TracksAreListedAsTheProgramsWalkThem) {
     SectorPlan zeros = makeSector(0, 0, 0, 0, 5200);
     zeros.sectorsInTrack = 0;
     disk.tracks[1].sectors = {zeros};
+    disk.trackOffsetOverride[2] = 15504; // the disk's size: a walk from the end of the file
     const std::string path = dir.write("long.d88", buildDisk(disk));
     const RunResult result = run({"d88info", path});
     EXPECT_EQ(result.status, 0);
@@ -101,6 +102,8 @@ TEST_F(Info, TracksAreListedAsTheProgramsWalkThem) {
         "  track   0  records 600 00/00/00/00 00/00/01/00";
     const std::string tail = " 00/00/ff/00 (listing cut after 512 records)\n"
                              "  track   1  records 0\n"
+                             "  track   2  records 0 (walk ends at the end of the file) (walk "
+                             "runs past the end of the disk)\n"
                              "disk set: fewer than four disks, neither program extracts anything\n";
     ASSERT_NE(result.out.find(consoleText(head)), std::string::npos) << result.out.substr(0, 300);
     EXPECT_EQ(result.out.substr(result.out.size() - consoleText(tail).size()), consoleText(tail));

@@ -25,6 +25,9 @@ void printTrack(d88::D88Image& image, int track, FILE* out) {
     if (count > MAX_LISTED_RECORDS) {
         fprintf(out, " (listing cut after %d records)", MAX_LISTED_RECORDS);
     }
+    if (walk->end == d88::WalkEnd::EndOfFile) {
+        fputs(" (walk ends at the end of the file)", out);
+    }
     if (walk->end == d88::WalkEnd::RecordLimit) {
         fprintf(out, " (walk ends at the limit of %d records)", d88::MAX_WALK_RECORDS);
     }
