@@ -5,7 +5,7 @@
 // of layout a or b names a 255-sector file, twelve different files among them; the runs
 // cross 51 tracks each, so every entry makes 51 walks of about 64,000 records.
 #include "D88Format.h"
-#include "DirectoryLayout.h"
+#include "DiskSet.h"
 #include "ImageBuilder.h"
 #include "SampleDiskSet.h"
 
@@ -22,57 +22,47 @@ constexpr int TRACKS = 160;
 constexpr int FILE_UNITS = 255;
 constexpr int FILE_TRACKS = 51;
 constexpr int FILES_PER_DISK = 3;
+constexpr int NEVER_ENDS = 0xFFFF; // a count that ends no walk shorter than 65,535 records
 
-// A record whose count of 65,535 ends no walk shorter than 65,535 records.
-void appendRecord(std::vector<uint8_t>& disk, SectorId id, int dataLength, uint8_t fill) {
-    const size_t at = disk.size();
-    disk.resize(at + SECTOR_RECORD_HEADER_SIZE + dataLength, fill);
-    memset(&disk[at], 0, SECTOR_RECORD_HEADER_SIZE);
-    disk[at] = id.c;
-    disk[at + 1] = id.h;
-    disk[at + 2] = id.r;
-    disk[at + 3] = id.n;
-    putU16(disk, at + SECTORS_IN_TRACK_OFFSET, 0xFFFF);
-    putU16(disk, at + DATA_LENGTH_OFFSET, static_cast<uint32_t>(dataLength));
-}
-
-std::vector<uint8_t> slowDisk(int index, const DirectoryLayout& layout) {
-    std::vector<uint8_t> disk(DISK_HEADER_SIZE, 0);
-    snprintf(reinterpret_cast<char*>(disk.data()), DISK_NAME_LENGTH, "SLOW RUNS %d", index);
-    for (int track = 0; track < TRACKS; ++track) {
+DiskPlan slowDisk(int index, const DirectoryLayout& layout) {
+    DiskPlan disk;
+    disk.name = "SLOW RUNS " + std::to_string(index);
+    // Track 0 holds every record: the slow run, then the disk's real sectors in track order.
+    std::vector<SectorPlan>& records = disk.tracks[0].sectors;
+    records.assign(SLOW_RECORDS, makeSector(0xEE, 0xEE, 0xEE, 0xEE, 0));
+    for (int track = 1; track < TRACKS; ++track) {
         // Track t starts at the t-th slow record: every track has a walk of its own.
-        putU32(disk, TRACK_TABLE_OFFSET + 4 * track,
-               static_cast<uint32_t>(DISK_HEADER_SIZE + track * SECTOR_RECORD_HEADER_SIZE));
+        disk.trackOffsetOverride[track] =
+            static_cast<uint32_t>(DISK_HEADER_SIZE + track * SECTOR_RECORD_HEADER_SIZE);
     }
-    for (int i = 0; i < SLOW_RECORDS; ++i) {
-        appendRecord(disk, SectorId{0xEE, 0xEE, 0xEE, 0xEE}, 0, 0);
-    }
-    std::vector<uint8_t> directory(3 * 1024, 0);
+    std::vector<uint8_t> directory(DIRECTORY_BYTES, 0);
     if (index == 0) {
         for (int entry = 0; entry < layout.entryCount; ++entry) {
             const int file = entry % (DISKS * FILES_PER_DISK);
             char name[16];
             snprintf(name, sizeof name, "F%03d.BIN", entry);
             writeDirEntry(&directory[layout.firstEntryOffset + entry * DIR_ENTRY_SIZE], name,
-                          2 + FILE_TRACKS * (file % FILES_PER_DISK), 1, FILE_UNITS,
+                          2 + FILE_TRACKS * (file % FILES_PER_DISK), FIRST_SECTOR, FILE_UNITS,
                           file / FILES_PER_DISK);
         }
     }
     for (int track = 0; track < TRACKS; ++track) {
-        for (int r = 1; r <= 5; ++r) {
-            const SectorId id{static_cast<uint8_t>(track >> 1), static_cast<uint8_t>(track & 1),
-                              static_cast<uint8_t>(r), 3};
-            const size_t data = disk.size() + SECTOR_RECORD_HEADER_SIZE;
-            appendRecord(disk, id, 1024, static_cast<uint8_t>(track * 5 + r));
-            if (track == 1 && r <= 3) {
-                memcpy(&disk[data], &directory[(r - 1) * 1024], 1024);
+        for (int r = FIRST_SECTOR; r <= LAST_SECTOR; ++r) {
+            SectorPlan sector = makeSector(track >> 1, track & 1, r, SECTOR_SIZE_CODE, SECTOR_BYTES,
+                                           static_cast<uint8_t>(track * 5 + r));
+            if (track == DIRECTORY_TRACK && r < DIRECTORY_SECTOR + 3) {
+                memcpy(sector.data.data(), &directory[(r - DIRECTORY_SECTOR) * SECTOR_BYTES],
+                       SECTOR_BYTES);
             }
-            if (track == 79 && r == 5) {
-                disk[data] = static_cast<uint8_t>(index + 1); // the disk's ID byte
+            if (track == ID_TRACK && r == ID_SECTOR) {
+                sector.data[0] = static_cast<uint8_t>(index + 1); // the disk's ID byte
             }
+            records.push_back(sector);
         }
     }
-    putU32(disk, DISK_SIZE_OFFSET, static_cast<uint32_t>(disk.size()));
+    for (SectorPlan& record : records) {
+        record.sectorsInTrack = NEVER_ENDS;
+    }
     return disk;
 }
 
@@ -84,12 +74,11 @@ int main(int argc, char** argv) {
         return 1;
     }
     const DirectoryLayout& layout = argv[2][0] == 'a' ? LAYOUT_A : LAYOUT_B;
-    std::vector<uint8_t> image;
+    std::vector<DiskPlan> disks;
     for (int disk = 0; disk < DISKS; ++disk) {
-        const std::vector<uint8_t> bytes = slowDisk(disk, layout);
-        image.insert(image.end(), bytes.begin(), bytes.end());
+        disks.push_back(slowDisk(disk, layout));
     }
-    if (!writeBytes(argv[1], image)) {
+    if (!writeBytes(argv[1], buildImage(disks))) {
         fprintf(stderr, "cannot write %s\n", argv[1]);
         return 1;
     }
