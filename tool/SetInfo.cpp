@@ -75,3 +75,38 @@ SetSummary printSetPlan(d88::D88Image& image, const DirectoryLayout& layout, FIL
 int countSetFiles(d88::D88Image& image, const DirectoryLayout& layout) {
     return printSetPlan(image, layout, nullptr).files;
 }
+
+namespace {
+
+struct ForwardedListing {
+    SetListing listing; // counts only
+    EntryVisitor visit;
+    void* context;
+};
+
+void forwardListedEntry(const EntryPlan& plan, void* context) {
+    ForwardedListing& forwarded = *static_cast<ForwardedListing*>(context);
+    listEntry(plan, &forwarded.listing);
+    if (!allZero(plan.bytes)) {
+        forwarded.visit(plan, forwarded.context);
+    }
+}
+
+} // namespace
+
+SetSummary visitSetPlan(d88::D88Image& image, const DirectoryLayout& layout, EntryVisitor visit,
+                        void* context) {
+    ForwardedListing forwarded{SetListing{nullptr, SetSummary{0, 0, 0}}, visit, context};
+    planDirectory(image, layout, forwardListedEntry, &forwarded);
+    return forwarded.listing.summary;
+}
+
+const char* setOutcomeWord(EntryOutcome outcome) {
+    return outcomeWord(outcome);
+}
+
+void printSetSummary(const SetSummary& summary, FILE* out) {
+    fprintf(out, "%d file%s to write, %lld bytes; %d entr%s passed over\n", summary.files,
+            summary.files == 1 ? "" : "s", static_cast<long long>(summary.bytes),
+            summary.passedOver, summary.passedOver == 1 ? "y" : "ies");
+}

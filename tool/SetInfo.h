@@ -20,3 +20,14 @@ SetSummary printSetPlan(d88::D88Image& image, const DirectoryLayout& layout, FIL
 
 // The number of files that the program of `layout` would write from `image`.
 int countSetFiles(d88::D88Image& image, const DirectoryLayout& layout);
+
+// Walks the directory as printSetPlan does and hands `visit` each entry that it lists, in
+// table order, with the file's bytes in workBuffer; returns the same summary.
+SetSummary visitSetPlan(d88::D88Image& image, const DirectoryLayout& layout, EntryVisitor visit,
+                        void* context);
+
+// The word that ends an entry's line: extract, incomplete, empty, no-disk, missing or unsafe.
+const char* setOutcomeWord(EntryOutcome outcome);
+
+// The line that ends the listing: "7 files to write, 75776 bytes; 0 entries passed over".
+void printSetSummary(const SetSummary& summary, FILE* out);

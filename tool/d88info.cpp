@@ -90,10 +90,7 @@ void printSet(const char* path, const DirectoryLayout& layout) {
                layout.programName);
         return;
     }
-    const SetSummary summary = printSetPlan(image, layout, stdout);
-    printf("%d file%s to write, %lld bytes; %d entr%s passed over\n", summary.files,
-           summary.files == 1 ? "" : "s", static_cast<long long>(summary.bytes), summary.passedOver,
-           summary.passedOver == 1 ? "y" : "ies");
+    printSetSummary(printSetPlan(image, layout, stdout), stdout);
 }
 
 // Which layout's directory yields files on this image.
