@@ -1,0 +1,40 @@
+// Makes the single page: puts the styles, the page's script and the worker's text (the
+// compiled listing module, its WebAssembly as base64, the zip library and worker.js) into
+// page.html. Usage: node assemble-page.js SOURCE_DIR MODULE.js FFLATE_UMD.js OUTPUT.html
+'use strict';
+const fs = require('fs');
+const path = require('path');
+
+const [sourceDir, moduleJs, fflateJs, output] = process.argv.slice(2);
+const read = (file) => fs.readFileSync(file, 'utf8');
+
+const wasm = fs.readFileSync(moduleJs.replace(/\.js$/, '.wasm'));
+const worker = [
+  read(moduleJs),
+  read(fflateJs),
+  `var LISTING_WASM_BASE64 = '${wasm.toString('base64')}';`,
+  read(path.join(sourceDir, 'worker.js')),
+].join('\n');
+const parts = {
+  'page.css': read(path.join(sourceDir, 'page.css')),
+  'page.js': read(path.join(sourceDir, 'page.js')),
+  worker,
+};
+// Script text ends at the first "</script"; "<!--" changes how the parser reads it.
+for (const name of ['page.js', 'worker']) {
+  if (/<\/script|<!--/i.test(parts[name])) {
+    console.error(`assemble-page: ${name} holds text that would end its script element`);
+    process.exit(1);
+  }
+}
+let page = read(path.join(sourceDir, 'page.html'));
+for (const [name, text] of Object.entries(parts)) {
+  const marker = `/*@${name}@*/`;
+  if (!page.includes(marker)) {
+    console.error(`assemble-page: page.html lacks ${marker}`);
+    process.exit(1);
+  }
+  page = page.replace(marker, () => text);
+}
+fs.writeFileSync(output, page);
+console.log(`${output}: ${Buffer.byteLength(page)} bytes`);
