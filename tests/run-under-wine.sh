@@ -2,12 +2,14 @@
 # Cross-builds the Windows release package, unpacks it and runs the end-to-end tests against
 # its .exe files under wine, with a Japanese locale so that the ANSI code page is 932. Needs
 # the Linux build in build/ (the README's test command) and the packages
-# g++-mingw-w64-x86-64-posix, wine64 and a ja_JP.UTF-8 locale.
+# g++-mingw-w64-x86-64-posix, wine64 and a ja_JP.UTF-8 locale. With D88_WEB_PAGE naming a
+# built d88extract.html, the package carries the page too.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 CXXFLAGS="${CXXFLAGS:-} -Werror" cmake -S . -B build-windows \
-  -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake -DBUILD_TESTING=OFF
+  -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake -DBUILD_TESTING=OFF \
+  ${D88_WEB_PAGE:+-DD88_WEB_PAGE="$D88_WEB_PAGE"}
 cmake --build build-windows -j2
 (cd build-windows && rm -f ./*.zip && cpack -G ZIP)
 package=$PWD/build-windows/package
@@ -15,7 +17,8 @@ rm -rf "$package" && mkdir -p "$package"
 (cd "$package" && cmake -E tar xf ../d88extract-*-win64.zip)
 unpacked=$(echo "$package"/d88extract-*-win64)
 echo "package holds: $(cd "$unpacked" && ls | tr '\n' ' ')"
-for file in d88extract-a.exe d88extract-b.exe d88info.exe README.md LICENSE; do
+for file in d88extract-a.exe d88extract-b.exe d88info.exe README.md LICENSE \
+  ${D88_WEB_PAGE:+d88extract.html}; do
   [ -f "$unpacked/$file" ] || { echo "the package lacks $file"; exit 1; }
 done
 
