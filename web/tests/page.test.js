@@ -1,0 +1,261 @@
+// The page in a real browser: Debian's chromium, driven headless by playwright-core, opens
+// d88extract.html from disk and is compared with what the native programs print and write for
+// the same images. Needs the native build (D88_BUILD, default build/) and the page (D88_PAGE,
+// default build-web/web/d88extract.html). Run as
+//   NODE_PATH=build-web/web/node_modules node --test web/tests/
+'use strict';
+const { test, before, after } = require('node:test');
+const assert = require('node:assert/strict');
+const { spawnSync } = require('node:child_process');
+const fs = require('node:fs');
+const os = require('node:os');
+const path = require('node:path');
+const { chromium } = require('playwright-core');
+const { unzipSync } = require('fflate');
+
+const root = path.resolve(__dirname, '../..');
+const build = path.resolve(root, process.env.D88_BUILD || 'build');
+const pageFile = path.resolve(root, process.env.D88_PAGE || 'build-web/web/d88extract.html');
+const work = fs.mkdtempSync(path.join(os.tmpdir(), 'd88page-'));
+const shiftJis = new TextDecoder('shift_jis', { fatal: true });
+const STATUS = '[role=status]';
+let context;
+const requests = []; // every URL that the browser asked for
+
+before(async () => {
+  context = await chromium.launchPersistentContext(path.join(work, 'profile'), {
+    executablePath: process.env.CHROMIUM || '/usr/bin/chromium',
+    headless: true,
+    args: ['--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
+           '--disable-background-networking', '--disable-component-update', '--disable-sync'],
+  });
+  context.on('request', (request) => requests.push(request.url()));
+});
+
+after(async () => {
+  await context.close();
+  fs.rmSync(work, { recursive: true, force: true });
+});
+
+function run(name, args, cwd = work) {
+  const result = spawnSync(path.join(build, name === 'd88sample' ? 'sample' : 'tool', name), args,
+                           { cwd });
+  assert.ok(result.status === 0 || result.status === 1, `${name} ${args}: ${result.stderr}`);
+  return result.stdout.toString('latin1'); // names are Shift_JIS bytes
+}
+
+function sample(name, ...options) {
+  run('d88sample', [...options, path.join(work, name)]);
+  return path.join(work, name);
+}
+
+// The files that d88extract-LETTER writes, by their name bytes in hex.
+function nativeFiles(letter, image) {
+  const folder = fs.mkdtempSync(path.join(work, 'native-'));
+  run(`d88extract-${letter}`, [image], folder);
+  return new Map(fs.readdirSync(folder, { encoding: 'buffer' }).map((name) => [
+    name.toString('hex'), fs.readFileSync(Buffer.concat([Buffer.from(folder + '/'), name]))]));
+}
+
+function decodable(bytes) {
+  try {
+    const text = shiftJis.decode(bytes);
+    return /[\u0000-\u001f\u007f-\u009f]/.test(text) ? null : text;
+  } catch (error) {
+    return null;
+  }
+}
+
+async function openPage() {
+  const page = await context.newPage();
+  page.errors = [];
+  page.on('pageerror', (error) => page.errors.push(String(error)));
+  await page.goto('file://' + pageFile);
+  return page;
+}
+
+// Does `action` and waits for the summary or the error; returns the milliseconds it took.
+async function relist(page, action) {
+  await page.evaluate((s) => { document.querySelector(s).textContent = ''; }, STATUS);
+  const started = Date.now();
+  await action();
+  await page.waitForFunction((s) => document.querySelector(s).textContent ||
+                                    document.querySelector('[role=alert]').textContent,
+                             STATUS, { timeout: 30000 });
+  return Date.now() - started;
+}
+const pick = (page, files) => relist(page, () => page.setInputFiles('input[type=file]', files));
+
+async function download(page, selector) {
+  const [file] = await Promise.all([page.waitForEvent('download'), page.click(selector)]);
+  return { name: file.suggestedFilename(), bytes: fs.readFileSync(await file.path()) };
+}
+
+// The page lists the entries, outcomes and summary of `d88info --set LETTER`, in its layout.
+async function assertListsAsInfo(page, letter, image) {
+  const lines = run('d88info', ['--set', letter, image]).trimEnd().split('\n');
+  const rows = await page.$$eval('tr[data-outcome][data-index]', (trs) => trs.map((tr) =>
+    [tr.dataset.index, tr.dataset.outcome, ...Array.from(tr.cells, (td) => td.textContent)]));
+  assert.equal(rows.length, lines.length - 2);
+  rows.forEach(([index, outcome, , shown, ...cells], i) => {
+    const m = /^ *(\d+)  (.*?) *  DISK:(\w+) TRK:(\w+) SEC:(\w+) SIZE:(\w+)  (.*)$/
+      .exec(lines[i + 1]);
+    assert.deepEqual([index, outcome, ...cells.slice(0, 5)],
+                     [m[1], m[7].split(' ')[0], ...m.slice(3, 8)]);
+    const name = decodable(Buffer.from(m[2], 'latin1'));
+    assert.ok(name === null ? /\\x[0-9a-f]{2}/.test(shown) : shown === name, `${shown} ${m[2]}`);
+  });
+  assert.equal(await page.textContent(STATUS), lines[lines.length - 1]);
+  assert.equal(await page.inputValue('select[name=layout]'), letter);
+}
+
+// The zip holds exactly the native program's files and bytes, under `nameOf(name bytes)`, with
+// the UTF-8 flag on every name that is not ASCII.
+async function assertZipIsNative(page, letter, image, zipName, nameOf = (b) => shiftJis.decode(b)) {
+  const zip = await download(page, '[data-action="download-all"]');
+  assert.equal(zip.name, zipName);
+  const expected = new Map([...nativeFiles(letter, image)].map(([hex, bytes]) =>
+    [nameOf(Buffer.from(hex, 'hex')), bytes]));
+  const entries = unzipSync(zip.bytes);
+  assert.deepEqual(Object.keys(entries).sort(), [...expected.keys()].sort());
+  for (const [name, bytes] of expected) {
+    assert.ok(Buffer.from(entries[name]).equals(bytes), `bytes of ${name}`);
+  }
+  // Central directory headers: flags at +8, name length at +28, name at +46.
+  for (let i = 0, at = zip.bytes.readUInt32LE(zip.bytes.length - 6); i < expected.size; ++i) {
+    const u16 = (offset) => zip.bytes.readUInt16LE(at + offset);
+    if (zip.bytes.subarray(at + 46, at + 46 + u16(28)).some((byte) => byte >= 0x80)) {
+      assert.ok(u16(8) & 0x800, 'UTF-8 flag');
+    }
+    at += 46 + u16(28) + u16(30) + u16(32);
+  }
+}
+
+async function closePage(page) {
+  assert.deepEqual(page.errors, []);
+  await page.close();
+  assert.deepEqual(requests.filter((url) => !/^(file|blob):/.test(url)), [], 'network requests');
+}
+
+// The disks of an image as separate files, cut at the size field of each disk's header.
+function splitDisks(image, names) {
+  const bytes = fs.readFileSync(image);
+  let offset = 0;
+  return names.map((name) => {
+    const size = bytes.readUInt32LE(offset + 0x1c);
+    fs.writeFileSync(path.join(work, name), bytes.subarray(offset, (offset += size)));
+    return path.join(work, name);
+  });
+}
+
+test('the sample sets of both layouts list and download as the native programs do', async () => {
+  for (const [letter, other] of [['a', 'b'], ['b', 'a']]) {
+    const image = sample(`sample-${letter}.d88`, '--layout', letter);
+    const page = await openPage();
+    await pick(page, [image]);
+    const layoutLine = run('d88info', [image]).trimEnd().split('\n').pop();
+    assert.deepEqual([...layoutLine.matchAll(/layout ([ab]) \(/g)].map((m) => m[1]), [letter]);
+    await assertListsAsInfo(page, letter, image);
+    assert.deepEqual(await page.$$eval('#disk-rows tr', (trs) => trs.map((tr) => tr.innerText)),
+                     [1, 2, 3, 4].map((n) => `${n - 1}\tSAMPLE DISK ${n}\t0${n}`));
+    await assertZipIsNative(page, letter, image, `sample-${letter}.zip`);
+    const saved = await download(page, 'tr[data-index="4"] a');
+    assert.equal(saved.name, 'データ.DAT');
+    assert.ok(saved.bytes.equals(nativeFiles(letter, image).get('8366815b835e2e444154')));
+
+    await relist(page, () => page.selectOption('select[name=layout]', other));
+    await assertListsAsInfo(page, other, image);
+    await closePage(page);
+  }
+});
+
+test('separate disk files are joined in the order shown, and can be reordered', async () => {
+  const image = path.join(work, 'sample-a.d88');
+  const disks = splitDisks(image, ['disk1.d88', 'disk2.d88', 'disk3.d88', 'disk4.d88']);
+  const page = await openPage();
+  await pick(page, [disks[2], disks[0], disks[3], disks[1]]);
+  await assertListsAsInfo(page, 'a', image);
+  await assertZipIsNative(page, 'a', image, 'disk1.zip');
+
+  // Disk B first: the directory is then read from Disk B, as from the files joined that way.
+  const swapped = path.join(work, 'swapped.d88');
+  fs.writeFileSync(swapped, Buffer.concat([1, 0, 2, 3].map((i) => fs.readFileSync(disks[i]))));
+  await relist(page, () => page.click('button[aria-label="move disk2.d88 up"]'));
+  assert.equal(await page.textContent('#disk-rows tr:first-child'), '0SAMPLE DISK 202');
+  await assertListsAsInfo(page, 'a', swapped);
+  await closePage(page);
+});
+
+test('junk and three disks are refused, saying what was found and what is needed', async () => {
+  const junk = path.join(work, 'notes.txt');
+  fs.writeFileSync(junk, 'These are not the disks you are looking for.\n');
+  const three = splitDisks(path.join(work, 'sample-a.d88'), ['a.d88', 'b.d88', 'c.d88']);
+  for (const [files, found] of [[[junk], 'Found 0 disks'], [three, 'Found 3 disks']]) {
+    const page = await openPage();
+    await pick(page, files);
+    const alert = await page.textContent('[role=alert]');
+    assert.ok(alert.startsWith(found) && alert.includes('Disk A to Disk D'), alert);
+    assert.equal(await page.locator('tr[data-index]').count(), 0);
+    assert.equal(await page.locator('[data-action="download-all"]').isVisible(), false);
+    assert.equal(await page.textContent(STATUS), '');
+    await closePage(page);
+  }
+});
+
+test('a damaged set shows the outcomes of d88info and downloads what the program writes',
+     async () => {
+  const bytes = fs.readFileSync(path.join(work, 'sample-a.d88'));
+  const DISK = 688 + 160 * 5200; // the sample's full disks: 160 tracks of five 1040-byte records
+  const record = (disk, track, index) => disk * DISK + 688 + track * 5200 + index * 1040;
+  const entry = (i) => record(0, 1, 0) + 16 + 434 + 16 * i; // all seven lie in sector 1
+  bytes.write('RE/D', entry(0), 'latin1'); // unsafe
+  bytes.write('CYLJUMP.BIN ', entry(1), 'latin1'); // written, then replaced by entry 2
+  bytes[entry(3)] = 0xfd; // a byte that is no Shift_JIS
+  bytes[entry(4) + 14] = 0; // size 0: empty
+  bytes[entry(5) + 15] = 9; // disk 10: no-disk
+  bytes[record(3, 0x2a, 0) + 2] = 9; // LARGE.BIN's run ends before its third track: incomplete
+  const image = path.join(work, 'damaged.d88');
+  fs.writeFileSync(image, bytes);
+  const page = await openPage();
+  await pick(page, [image]);
+  await assertListsAsInfo(page, 'a', image);
+  const outcomes = await page.$$eval('tr[data-outcome]', (rows) => rows.map((row) =>
+    row.dataset.outcome));
+  assert.deepEqual(outcomes,
+                   ['unsafe', 'extract', 'extract', 'extract', 'empty', 'no-disk', 'incomplete']);
+  assert.equal(await page.textContent('tr[data-index="3"] .name'), '\\xfdBC.DAT');
+  assert.equal(await page.textContent('tr[data-index="0"] td:last-child'), 'refused');
+  assert.equal(await page.textContent('tr[data-index="1"] td:last-child'), 'save (replaced by 2)');
+  await assertZipIsNative(page, 'a', image, 'damaged.zip',
+                          (name) => (name[0] === 0xfd ? '%fdBC.DAT' : shiftJis.decode(name)));
+  const large = await download(page, 'tr[data-index="6"] a');
+  const written = nativeFiles('a', image).get(Buffer.from('LARGE.BIN').toString('hex'));
+  assert.ok(large.bytes.equals(written), 'LARGE.BIN as written, zeros past the bytes read');
+
+  bytes[record(0, 2, 0) + 2] = 9; // README's first sector gone: missing
+  fs.writeFileSync(image, bytes);
+  await pick(page, [image]);
+  await assertListsAsInfo(page, 'a', image);
+  assert.equal(await page.getAttribute('tr[data-index="0"]', 'data-outcome'), 'missing');
+  await closePage(page);
+});
+
+test('the 64-disk image is listed within seconds while the page stays responsive', async () => {
+  const image = sample('big.d88', '--disks', '64', '--full');
+  const page = await openPage();
+  await page.evaluate(() => { // the longest pause of the page's own thread
+    let last = performance.now();
+    window.longestPause = 0;
+    setInterval(() => {
+      window.longestPause = Math.max(window.longestPause, performance.now() - last);
+      last = performance.now();
+    }, 20);
+  });
+  const milliseconds = await pick(page, [image]);
+  const pause = await page.evaluate(() => window.longestPause);
+  console.log(`64-disk image listed in ${milliseconds} ms; longest pause ${pause.toFixed(0)} ms`);
+  assert.ok(milliseconds < 10000 && pause < 500, `${milliseconds} ms, paused ${pause} ms`);
+  await assertListsAsInfo(page, 'a', image);
+  assert.equal(await page.locator('#disk-rows tr').count(), 64);
+  await closePage(page);
+});
