@@ -8,14 +8,15 @@
 #include <cstdio>
 
 struct SetSummary {
-    int files;      // entries that would be written (whole or incomplete)
-    int64_t bytes;  // their sizes
-    int passedOver; // listed entries that would not be written
+    int files;          // entries that would be written (whole or incomplete)
+    int64_t bytes;      // their sizes
+    int passedOver;     // listed entries that would not be written
+    int withReadErrors; // files to write that hold sectors stored with an error status
 };
 
-// Prints one line per directory entry of `layout` whose 16 bytes are not all zero: its index,
-// the extraction's report line text and what would become of it. `image` is open with at
-// least four disks.
+// Prints the directory's read errors when it has any, then one line per directory entry of
+// `layout` whose 16 bytes are not all zero: its index, the extraction's report line text,
+// what would become of it and its read errors. `image` is open with at least four disks.
 SetSummary printSetPlan(d88::D88Image& image, const DirectoryLayout& layout, FILE* out);
 
 // The number of files that the program of `layout` would write from `image`.
