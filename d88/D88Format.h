@@ -19,7 +19,17 @@ constexpr int TRACK_TABLE_OFFSET = 0x20;
 // Sector record header: 16 bytes in front of every sector's data.
 constexpr int SECTOR_RECORD_HEADER_SIZE = 16;
 constexpr int SECTORS_IN_TRACK_OFFSET = 4;
+constexpr int DENSITY_OFFSET = 6;      // 0x00 double density, 0x40 single density
+constexpr int DELETED_MARK_OFFSET = 7; // 0x10: the sector carries a deleted-data mark
+constexpr int STATUS_OFFSET = 8;       // what the disk controller returned when the disk was imaged
 constexpr int DATA_LENGTH_OFFSET = 14;
+
+constexpr uint8_t SINGLE_DENSITY = 0x40;
+constexpr uint8_t DELETED_DATA_MARK = 0x10;
+constexpr uint8_t STATUS_NORMAL = 0x00;
+constexpr uint8_t STATUS_DELETED_DATA = 0x10;
+// Other statuses are failures: 0xA0 ID CRC error, 0xB0 data CRC error, 0xE0 address mark
+// missing, 0xF0 data mark missing, and any other value.
 
 // The ID of a sector: cylinder, head, sector number and size code (data size 128 << n).
 struct SectorId {
@@ -30,9 +40,22 @@ struct SectorId {
 };
 static_assert(sizeof(SectorId) == 4, "SectorId is four bytes");
 
+// What a record says of how its sector was read, beside its ID.
+struct SectorMarks {
+    uint8_t density;
+    uint8_t deleted;
+    uint8_t status;
+};
+
+// True when the image stores the sector as read with an error: its bytes may be wrong.
+inline bool isReadErrorStatus(uint8_t status) {
+    return status != STATUS_NORMAL && status != STATUS_DELETED_DATA;
+}
+
 // The fields of a sector record header that the reader uses.
 struct SectorRecordHeader {
     SectorId id;
+    SectorMarks marks;
     uint16_t sectorsInTrack;
     uint16_t dataLength;
 };
@@ -50,6 +73,7 @@ inline uint32_t readU32(const uint8_t* p) {
 inline SectorRecordHeader parseSectorRecordHeader(const uint8_t* p) {
     SectorRecordHeader header;
     header.id = SectorId{p[0], p[1], p[2], p[3]};
+    header.marks = SectorMarks{p[DENSITY_OFFSET], p[DELETED_MARK_OFFSET], p[STATUS_OFFSET]};
     header.sectorsInTrack = readU16(p + SECTORS_IN_TRACK_OFFSET);
     header.dataLength = readU16(p + DATA_LENGTH_OFFSET);
     return header;

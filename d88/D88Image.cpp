@@ -1,5 +1,7 @@
 #include "D88Image.h"
 
+#include "FileSeek.h"
+
 #include <cerrno>
 #include <cstring>
 #include <new>
@@ -23,6 +25,7 @@ struct SectorSearch {
     int64_t trackStart; // -1 for an unused entry
     SectorId id;
     bool found;
+    SectorMarks marks;
     uint16_t dataLength;
     int64_t dataPosition;
 };
@@ -96,6 +99,14 @@ bool D88Image::open(const char* path) {
         return false;
     }
 #endif
+    // The reader seeks all over the file: a pipe or a terminal cannot be read that way.
+    const int64_t size = seekFile(opened, 0, SEEK_END) ? tellFile(opened) : -1;
+    if (size < 0) {
+        fclose(opened);
+        errno = ESPIPE;
+        return false;
+    }
+    fileSize_ = size;
     file_ = opened;
     // Every read goes into the reader's own blocks, straight from the file.
     setvbuf(file_, nullptr, _IONBF, 0);
@@ -127,6 +138,7 @@ void D88Image::close() {
         file_ = nullptr;
     }
     diskCount_ = 0;
+    fileSize_ = 0;
     mediaType_ = -1;
 }
 
@@ -219,7 +231,11 @@ bool D88Image::trackStart(int track, int64_t& position) const {
     return true;
 }
 
-int D88Image::readSector(int track, int c, int h, int r, int n, uint8_t* buffer, int maxLength) {
+int D88Image::readSector(int track, int c, int h, int r, int n, uint8_t* buffer, int maxLength,
+                         SectorMarks* marks) {
+    if (marks != nullptr) {
+        *marks = SectorMarks{0, 0, 0};
+    }
     int64_t start = 0;
     if (!trackStart(track, start)) {
         return 0;
@@ -239,12 +255,16 @@ int D88Image::readSector(int track, int c, int h, int r, int n, uint8_t* buffer,
         search.id = id;
         search.found = found >= 0;
         if (search.found) {
+            search.marks = walk.records[found].marks;
             search.dataLength = walk.records[found].dataLength;
             search.dataPosition = walk.records[found].headerPosition + SECTOR_RECORD_HEADER_SIZE;
         }
     }
     if (!search.found) {
         return 0;
+    }
+    if (marks != nullptr) {
+        *marks = search.marks;
     }
     int length = search.dataLength;
     if (length > maxLength) {
@@ -256,28 +276,17 @@ int D88Image::readSector(int track, int c, int h, int r, int n, uint8_t* buffer,
 }
 
 int D88Image::listSectorIds(int track, void* buffer, int bufferLength) {
-    int64_t position = 0;
-    if (!trackStart(track, position)) {
+    const TrackWalk* walk = walkTrack(track);
+    if (walk == nullptr) {
         return 0;
     }
     uint8_t* out = static_cast<uint8_t*>(buffer);
     int written = 0;
-    uint8_t scratch[SECTOR_RECORD_HEADER_SIZE];
     for (int i = 0;
-         i < MAX_WALK_RECORDS && bufferLength - written >= static_cast<int>(sizeof(SectorId));
+         i < walk->recordCount && bufferLength - written >= static_cast<int>(sizeof(SectorId));
          ++i) {
-        const uint8_t* raw =
-            viewFileBytes(memory_->cache, position, SECTOR_RECORD_HEADER_SIZE, scratch);
-        if (raw == nullptr) {
-            break;
-        }
-        const SectorRecordHeader record = parseSectorRecordHeader(raw);
-        memcpy(out + written, &record.id, sizeof(SectorId));
+        memcpy(out + written, &walk->records[i].id, sizeof(SectorId));
         written += static_cast<int>(sizeof(SectorId));
-        position += SECTOR_RECORD_HEADER_SIZE + record.dataLength;
-        if (i == record.sectorsInTrack - 1) {
-            break;
-        }
     }
     return written;
 }
@@ -292,7 +301,11 @@ const TrackWalk* D88Image::walkTrack(int track) {
     return &memory_->walk;
 }
 
-int D88Image::readRun(int track, int c, int h, int r, int n, uint8_t* buffer, int total) {
+int D88Image::readRun(int track, int c, int h, int r, int n, uint8_t* buffer, int total,
+                      RunErrors* errors) {
+    if (errors != nullptr) {
+        *errors = RunErrors{};
+    }
     if (n < 0 || n > 23) {
         return 0; // 128 << n must stay a positive 32-bit value
     }
@@ -302,10 +315,15 @@ int D88Image::readRun(int track, int c, int h, int r, int n, uint8_t* buffer, in
         if (pieceSize > total - readCount) {
             pieceSize = total - readCount;
         }
-        if (readSector(track, c, h, r, n, buffer + readCount, pieceSize) < pieceSize) {
+        SectorMarks marks;
+        if (readSector(track, c, h, r, n, buffer + readCount, pieceSize, &marks) < pieceSize) {
             return readCount;
         }
         readCount += pieceSize;
+        if (errors != nullptr) {
+            ++errors->sectors;
+            errors->errorSectors += isReadErrorStatus(marks.status) ? 1 : 0;
+        }
         if (r == lastSector_) {
             ++track;
             if (h == 0) {

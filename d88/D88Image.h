@@ -10,6 +10,13 @@
 
 namespace d88 {
 
+// The sectors that a run counted, and how many of them the image stores with a read-error
+// status (their bytes are used as stored).
+struct RunErrors {
+    int sectors = 0;
+    int errorSectors = 0;
+};
+
 // What the reader keeps of the file between calls: blocks of its bytes, the disk headers
 // already read, the last track walk and the results of recent sector searches.
 struct ReaderMemory;
@@ -22,10 +29,13 @@ class D88Image {
     D88Image& operator=(const D88Image&) = delete;
 
     // Opens `path` for binary reading and indexes the disks it holds. A null path closes.
-    // Returns false only when the file cannot be opened (errno says why); a folder is no file.
+    // Returns false only when the file cannot be opened (errno says why); a folder is no file,
+    // and neither is a stream that cannot be read by seeking, such as a pipe (ESPIPE).
     bool open(const char* path);
     void close();
     int diskCount() const { return diskCount_; }
+    // The length of the image file when it was opened.
+    int64_t fileSize() const { return fileSize_; }
 
     // Makes disk `index` (0-based, in file order) the selected disk by reading its header.
     bool selectDisk(int index);
@@ -44,14 +54,18 @@ class D88Image {
 
     // Finds sector (c, h, r, n) in `track` of the selected disk and copies at most `maxLength`
     // bytes of its data into `buffer`. Returns the number of bytes stored, 0 when not found.
-    int readSector(int track, int c, int h, int r, int n, uint8_t* buffer, int maxLength);
-    // Writes the IDs of `track`'s sector records, in stored order, as 4-byte SectorId records.
-    // Returns the number of bytes written.
+    // When `marks` is given it receives the found record's marks (all 0 when none is found).
+    int readSector(int track, int c, int h, int r, int n, uint8_t* buffer, int maxLength,
+                   SectorMarks* marks = nullptr);
+    // Writes the IDs of `track`'s sector records, in stored order, as 4-byte SectorId records,
+    // as far as the walk of readSector goes. Returns the number of bytes written.
     int listSectorIds(int track, void* buffer, int bufferLength);
     // Reads `total` bytes of consecutive sectors starting at (track, c, h, r, n), stepping
     // through the sector range, then head 0 to 1 and on to the next cylinder.
-    // Returns the number of bytes read.
-    int readRun(int track, int c, int h, int r, int n, uint8_t* buffer, int total);
+    // Returns the number of bytes read. When `errors` is given it receives the sectors that
+    // the run counted and how many of them carry a read-error status.
+    int readRun(int track, int c, int h, int r, int n, uint8_t* buffer, int total,
+                RunErrors* errors = nullptr);
 
     // Walks `track` of the selected disk as readSector does, to the walk's end, and returns
     // the records it passed; null when the track cannot be reached. Valid until the next call.
@@ -62,6 +76,7 @@ class D88Image {
 
     FILE* file_ = nullptr;
     int diskCount_ = 0;
+    int64_t fileSize_ = 0;
     int firstSector_ = 1;
     int lastSector_ = 16;
     int32_t diskOffsets_[MAX_DISKS] = {};

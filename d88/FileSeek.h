@@ -14,4 +14,13 @@ inline bool seekFile(FILE* file, int64_t offset, int whence) {
 #endif
 }
 
+// The stream's position, -1 when it has none.
+inline int64_t tellFile(FILE* file) {
+#ifdef _WIN32
+    return _ftelli64(file);
+#else
+    return static_cast<int64_t>(ftello(file));
+#endif
+}
+
 } // namespace d88

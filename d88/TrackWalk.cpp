@@ -92,7 +92,7 @@ int walkOn(TrackWalk& walk, BlockCache& cache, const SectorId* wanted) {
         }
         const int number = count++;
         walk.records[number] =
-            WalkedRecord{header.id, header.sectorsInTrack, header.dataLength, at};
+            WalkedRecord{header.id, header.marks, header.sectorsInTrack, header.dataLength, at};
         at += SECTOR_RECORD_HEADER_SIZE + header.dataLength;
         markWalked(walk, firstSlot(header.id));
         if (number == header.sectorsInTrack - 1) {

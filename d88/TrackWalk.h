@@ -31,6 +31,7 @@ enum class WalkEnd : uint8_t {
 // One record of the walk.
 struct WalkedRecord {
     SectorId id;
+    SectorMarks marks;
     uint16_t sectorsInTrack;
     uint16_t dataLength;
     int64_t headerPosition; // file position of the record's 16-byte header

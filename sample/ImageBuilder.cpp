@@ -34,6 +34,9 @@ std::vector<uint8_t> buildDisk(const DiskPlan& disk) {
             out[at + 1] = sector.h;
             out[at + 2] = sector.r;
             out[at + 3] = sector.n;
+            out[at + DENSITY_OFFSET] = sector.density;
+            out[at + DELETED_MARK_OFFSET] = sector.deleted;
+            out[at + STATUS_OFFSET] = sector.status;
             const int count = sector.sectorsInTrack >= 0 ? sector.sectorsInTrack
                                                          : static_cast<int>(track.sectors.size());
             putU16(out, at + SECTORS_IN_TRACK_OFFSET, static_cast<uint32_t>(count));

@@ -16,6 +16,9 @@ struct SectorPlan {
     uint8_t n = 3;
     int sectorsInTrack = -1; // -1: the number of records in the track
     int dataLength = -1;     // -1: data.size(); the data bytes are written either way
+    uint8_t density = 0;     // header byte 6: 0x40 single density
+    uint8_t deleted = 0;     // header byte 7: 0x10 deleted-data mark
+    uint8_t status = 0;      // header byte 8: the controller's status, 0xB0 a data CRC error
     std::vector<uint8_t> data;
 };
 

@@ -2,6 +2,7 @@
 #include "support/DiskSetImage.h"
 #include "support/ExtractFixture.h"
 
+#include "D88Format.h"
 #include "ImageBuilder.h"
 #include "SampleDiskSet.h"
 
@@ -12,6 +13,10 @@
 using namespace d88;
 
 namespace {
+
+const std::string JOIN_HINT = "  join the set's disk files into one image, Disk A first:\n"
+                              "    cat A.d88 B.d88 C.d88 D.d88 > set.d88\n"
+                              "  (on Windows: copy /b A.d88+B.d88+C.d88+D.d88 set.d88)\n";
 
 std::string infoProgram() {
     const char* override = getenv("D88_INFO");
@@ -57,28 +62,33 @@ TEST_F(Info, ListsDisksAndPresentTracks) {
     const RunResult result = run({"d88info", path});
     EXPECT_EQ(result.status, 0);
     EXPECT_EQ(result.err, "");
-    EXPECT_EQ(
-        result.out,
-        consoleText(path + ": 2 disks\n" +
-                    "disk 0  offset 0  size 19408  media 20  name \"INFO A\"  set-id 01\n"
-                    "  track   0  records 5 00/00/01/03 00/00/02/03 00/00/03/03 00/00/04/03 "
-                    "00/00/05/03\n"
-                    "  track   2  records 8 01/00/01/03 01/00/02/03 01/00/03/03 01/00/04/03 "
-                    "01/00/05/03 01/00/06/03 01/00/07/03 01/00/08/03\n"
-                    "  track   6  records 1 10/00/01/03 (walk runs past the end of the disk)\n"
-                    "  track  79  records 5 27/01/01/03 27/01/02/03 27/01/03/03 27/01/04/03 "
-                    "27/01/05/03\n"
-                    "disk 1  offset 19408  size 712  media ff  name \"\\x10\"  set-id none\n"
-                    "  track 163  records 1 50/01/f7/06\n"
-                    "disk set: fewer than four disks, neither program extracts anything\n"));
+    EXPECT_EQ(result.out,
+              consoleText(
+                  path + ": 2 disks\n" +
+                  "disk 0  offset 0  size 19408  media 20  name \"INFO A\"  set-id 01  "
+                  "read-errors 1\n"
+                  "  track   0  records 5 00/00/01/03 00/00/02/03 00/00/03/03 00/00/04/03 "
+                  "00/00/05/03\n"
+                  "  track   2  records 8 01/00/01/03 01/00/02/03 01/00/03/03 01/00/04/03 "
+                  "01/00/05/03 01/00/06/03 01/00/07/03 01/00/08/03\n"
+                  "  track   6  records 1 10/00/01/03(status=43,length=21321) (walk runs past the "
+                  "end of the disk)\n"
+                  "  track  79  records 5 27/01/01/03 27/01/02/03 27/01/03/03 27/01/04/03 "
+                  "27/01/05/03\n"
+                  "disk 1  offset 19408  size 712  media ff  name \"\\x10\"  set-id none\n"
+                  "  track 163  records 1 50/01/f7/06(length=8)\n"
+                  "disk set: 2 disks, fewer than four, neither program extracts anything\n" +
+                  JOIN_HINT));
 
     const RunResult one = run({"d88info", "--disk", "1", path});
     EXPECT_EQ(one.status, 0);
     EXPECT_EQ(one.out,
               consoleText(path + ": 2 disks\n" +
                           "disk 1  offset 19408  size 712  media ff  name \"\\x10\"  set-id none\n"
-                          "  track 163  records 1 50/01/f7/06\n"
-                          "disk set: fewer than four disks, neither program extracts anything\n"));
+                          "  track 163  records 1 50/01/f7/06(length=8)\n"
+                          "disk set: 2 disks, fewer than four, neither program extracts "
+                          "anything\n" +
+                          JOIN_HINT));
 }
 
 // Tracks are listed as the extraction walks them: a record with a count of 0 ends the walk
@@ -93,20 +103,75 @@ TEST_F(Info, TracksAreListedAsTheProgramsWalkThem) {
     SectorPlan zeros = makeSector(0, 0, 0, 0, 5200);
     zeros.sectorsInTrack = 0;
     disk.tracks[1].sectors = {zeros};
-    disk.trackOffsetOverride[2] = 15504; // the disk's size: a walk from the end of the file
+    // Records with marks: a CRC error on a deleted sector, single density, a deleted-data
+    // status (no error) with a short data length.
+    disk.tracks[3].sectors = {makeSector(2, 1, 3, 3, 1024), makeSector(2, 1, 4, 1, 256),
+                              makeSector(2, 1, 5, 3, 100)};
+    disk.tracks[3].sectors[0].status = 0xB0;
+    disk.tracks[3].sectors[0].deleted = DELETED_DATA_MARK;
+    disk.tracks[3].sectors[1].density = SINGLE_DENSITY;
+    disk.tracks[3].sectors[2].status = STATUS_DELETED_DATA;
+    const std::string size = std::to_string(buildDisk(disk).size());
+    disk.trackOffsetOverride[2] = static_cast<uint32_t>(buildDisk(disk).size()); // a walk from
+                                                                                 // the file's end
     const std::string path = dir.write("long.d88", buildDisk(disk));
     const RunResult result = run({"d88info", path});
     EXPECT_EQ(result.status, 0);
-    const std::string head =
-        "disk 0  offset 0  size 15504  media 00  name \"A\\x0aB\\x22C\\x5c\\x7f\"  set-id none\n"
-        "  track   0  records 600 00/00/00/00 00/00/01/00";
-    const std::string tail = " 00/00/ff/00 (listing cut after 512 records)\n"
+    const std::string head = "disk 0  offset 0  size " + size +
+                             "  media 00  name \"A\\x0aB\\x22C\\x5c\\x7f\"  set-id none  "
+                             "read-errors 1\n"
+                             "  track   0  records 600 00/00/00/00(length=0) 00/00/01/00(length=0)";
+    const std::string tail = " 00/00/ff/00(length=0) (listing cut after 512 records)\n"
                              "  track   1  records 0\n"
                              "  track   2  records 0 (walk ends at the end of the file) (walk "
                              "runs past the end of the disk)\n"
-                             "disk set: fewer than four disks, neither program extracts anything\n";
+                             "  track   3  records 3 02/01/03/03(status=b0,deleted) "
+                             "02/01/04/01(single-density) 02/01/05/03(status=10,length=100)\n"
+                             "disk set: 1 disk, fewer than four, neither program extracts "
+                             "anything\n" +
+                             JOIN_HINT;
     ASSERT_NE(result.out.find(consoleText(head)), std::string::npos) << result.out.substr(0, 300);
     EXPECT_EQ(result.out.substr(result.out.size() - consoleText(tail).size()), consoleText(tail));
+}
+
+// The disk line says what a damaged header does to the file's reading: a size past the end of
+// the file, a size of 0, bytes after the 64th disk or after the last one. A pipe is refused.
+TEST_F(Info, DiskLinesNameDamagedHeaders) {
+    DiskPlan plain;
+    plain.name = "D";
+    std::vector<uint8_t> pastEnd = buildDisk(plain);
+    putU32(pastEnd, 0x1C, 1439350655);
+    std::vector<uint8_t> zero = pastEnd;
+    putU32(zero, 0x1C, 0);
+    std::vector<uint8_t> many = buildImage(std::vector<DiskPlan>(67, plain));
+    std::vector<uint8_t> trailing = buildImage({plain, plain});
+    trailing.resize(trailing.size() + 100, 0xA5);
+    const std::vector<std::pair<std::vector<uint8_t>, std::string>> rows = {
+        {pastEnd, "disk 0  offset 0  size 1439350655  media 00  name \"D\"  set-id none  (size "
+                  "points 1439349967 bytes past the end of the file)\n"},
+        {zero, "disk 63  offset 0  size 0  media 00  name \"D\"  set-id none  (size 0: the next "
+               "disk starts at the same offset)\n"},
+        {many, "disk 63  offset 43344  size 688  media 00  name \"D\"  set-id none  (2064 bytes "
+               "after the 64th disk are not read)\n"},
+        {trailing, "disk 1  offset 688  size 688  media 00  name \"D\"  set-id none  (100 bytes "
+                   "after the last disk, too few for a disk header)\n"}};
+    for (const auto& [bytes, line] : rows) {
+        const RunResult result = run({"d88info", dir.write("damaged.d88", bytes)});
+        EXPECT_EQ(result.status, 0);
+        EXPECT_NE(result.out.find(consoleText(line)), std::string::npos) << result.out;
+    }
+    if (!usesLauncher()) { // a shell pipe into the Linux program
+        RunOptions options;
+        options.cwd = dir.path();
+        const std::string image = dir.write("set.d88", many);
+        const RunResult piped = runProgram(
+            "/bin/sh", {"sh", "-c", "cat '" + image + "' | '" + infoProgram() + "' /dev/stdin"},
+            options);
+        EXPECT_EQ(piped.status, 1);
+        EXPECT_EQ(piped.out, "");
+        EXPECT_EQ(piped.err, "d88info: cannot read /dev/stdin: it is a pipe or a terminal, and "
+                             "an image is read by seeking; save it to a file first\n");
+    }
 }
 
 TEST_F(Info, EmptyImageListsNoDisk) {
@@ -115,7 +180,9 @@ TEST_F(Info, EmptyImageListsNoDisk) {
     EXPECT_EQ(result.status, 0);
     EXPECT_EQ(result.out,
               consoleText(path + ": 0 disks\n" +
-                          "disk set: fewer than four disks, neither program extracts anything\n"));
+                          "disk set: 0 disks, fewer than four, neither program extracts "
+                          "anything\n" +
+                          JOIN_HINT));
 }
 
 TEST_F(Info, CommandLine) {
@@ -156,13 +223,14 @@ TEST_F(Info, CommandLine) {
                                       systemMessage(EISDIR) + "\n"));
     const RunResult noDisk = run({"d88info", "--disk", "2", path});
     EXPECT_EQ(noDisk.status, 1);
-    EXPECT_EQ(noDisk.err, consoleText("d88info: no disk 2, the image holds 2\n"));
+    EXPECT_EQ(noDisk.err, consoleText("d88info: no disk 2, the image holds disks 0 to 1\n"));
     const RunResult tooFew = run({"d88info", "--set", "b", path});
     EXPECT_EQ(tooFew.status, 0);
     EXPECT_EQ(tooFew.out,
               consoleText(path + ": 2 disks, directory in the layout of d88extract-b\n" +
                           "d88extract-b stops here with its too-few-disks message: it "
-                          "needs Disk A to Disk D\n"));
+                          "needs Disk A to Disk D\n" +
+                          JOIN_HINT));
 }
 
 namespace {
@@ -234,6 +302,8 @@ TEST_P(SetPlan, EveryOutcomeMatchesTheExtraction) {
     set.putFile(0, 30, 1, patternBytes(2, 1));
     set.putFile(1, 40, 1, patternBytes(3, 2));
     set.disks[1].tracks[40].sectors[2].data.resize(1000);
+    set.disks[0].tracks[30].sectors[1].status = 0xB0;
+    set.disks[0].tracks[1].sectors[2].status = 0xF0; // the third directory sector
     root.write("image.d88", set.build());
     RunOptions options;
     options.cwd = work;
@@ -245,21 +315,30 @@ TEST_P(SetPlan, EveryOutcomeMatchesTheExtraction) {
         info.out,
         consoleText(imagePath + ": 4 disks, directory in the layout of " + layout().programName +
                     "\n" +
-                    "  0  WHOLE.BIN     DISK:01 TRK:1e SEC:01 SIZE:800  extract\n"
+                    "read errors in the directory: 1 of 3 sectors stored with an error status\n"
+                    "  0  WHOLE.BIN     DISK:01 TRK:1e SEC:01 SIZE:800  extract  read-errors 1/2\n"
                     "  1  SHORT.BIN     DISK:02 TRK:28 SEC:01 SIZE:c00  incomplete 2048/3072\n"
                     "  2  EMPTY.BIN     DISK:01 TRK:1e SEC:01 SIZE:00  empty\n"
                     "  3  NODISK.BIN    DISK:0a TRK:1e SEC:01 SIZE:400  no-disk\n"
                     "  4  MISSING.BIN   DISK:01 TRK:3c SEC:01 SIZE:400  missing\n"
                     "  5  ../UNSAFE     DISK:01 TRK:1e SEC:01 SIZE:400  unsafe\n"
                     "  6  .             DISK:01 TRK:1e SEC:01 SIZE:400  unsafe\n"
-                    "2 files to write, 5120 bytes; 5 entries passed over\n"));
+                    "2 files to write, 5120 bytes, 1 of them with read errors; 5 entries passed "
+                    "over\n"));
     const RunResult extraction = runWords(layout(), {layout().programName, imagePath});
     EXPECT_EQ(extraction.status, 1);
     EXPECT_EQ(
         consoleText(reportLinesOf(info.out, "extract") + reportLinesOf(info.out, "incomplete")),
         extraction.out);
-    EXPECT_NE(extraction.err.find("incomplete file 'SHORT.BIN': 2048 of 3072 bytes read"),
-              std::string::npos);
+    EXPECT_EQ(extraction.err,
+              consoleText("read errors in the directory: 1 of 3 sectors stored with an error "
+                          "status\n"
+                          "read errors in file 'WHOLE.BIN': 1 of 2 sectors stored with an error "
+                          "status\n"
+                          "incomplete file 'SHORT.BIN': 2048 of 3072 bytes read\n"
+                          "unsafe file name '../UNSAFE', not written\n"
+                          "cannot create file '.': " +
+                          systemMessage(EISDIR) + "\n"));
 }
 
 INSTANTIATE_TEST_SUITE_P(BothPrograms, SetPlan, ::testing::Values(&LAYOUT_A, &LAYOUT_B),

@@ -191,15 +191,16 @@ TEST_F(SectorTest, ListsIdsInStoredOrderWithinTheBuffer) {
               std::vector<uint8_t>(expected, expected + 20));
 }
 
-TEST_F(SectorTest, ListingGoesOnPastACountOfZero) {
+// The listing follows readSector's walk and its end rules: a count equal to the record's
+// position, a count of 0 (before that record) or the end of the file.
+TEST_F(SectorTest, ListingEndsWhereTheWalkEnds) {
     DiskPlan disk;
     disk.tracks[0] = numberedTrack(0, 0);
-    for (SectorPlan& s : disk.tracks[0].sectors) {
-        s.sectorsInTrack = 0;
-    }
     disk.tracks[1] = numberedTrack(0, 1);
-    for (SectorPlan& s : disk.tracks[1].sectors) {
-        s.sectorsInTrack = 10;
+    for (int track = 0; track < 2; ++track) {
+        for (SectorPlan& s : disk.tracks[track].sectors) {
+            s.sectorsInTrack = 10;
+        }
     }
     disk.tracks[2] = numberedTrack(1, 0);
     openImage({disk});
@@ -207,11 +208,54 @@ TEST_F(SectorTest, ListingGoesOnPastACountOfZero) {
     EXPECT_EQ(buffer[21], 1) << "the sixth ID is track 1's first";
     EXPECT_EQ(image.listSectorIds(0, buffer.data(), 4096), 40)
         << "track 1's count of 10 ends the listing at its fifth record";
-    for (SectorPlan& s : disk.tracks[1].sectors) {
-        s.sectorsInTrack = 0;
+    disk.tracks[1].sectors[2].sectorsInTrack = 0;
+    openImage({disk});
+    EXPECT_EQ(image.listSectorIds(0, buffer.data(), 4096), 28) << "a count of 0 ends it before";
+    EXPECT_EQ(image.readSector(0, 0, 1, 3, 3, buffer.data(), 4096), 0);
+    disk.tracks[1].sectors[2].sectorsInTrack = 10;
+    disk.tracks[2].sectors[4].sectorsInTrack = 0;
+    for (SectorPlan& s : disk.tracks[2].sectors) {
+        s.sectorsInTrack = 20;
     }
     openImage({disk});
-    EXPECT_EQ(image.listSectorIds(0, buffer.data(), 4096), 60) << "the end of the file stops it";
+    EXPECT_EQ(image.listSectorIds(0, buffer.data(), 4096), 40);
+}
+
+// The density, deleted mark and status bytes of a record reach readSector's caller, and a run
+// counts the sectors it read and those stored with an error status (neither 0x00 nor 0x10).
+TEST_F(SectorTest, RecordMarksAndRunErrors) {
+    DiskPlan disk;
+    disk.tracks[0] = numberedTrack(0, 0);
+    std::vector<SectorPlan>& s = disk.tracks[0].sectors;
+    s[0].density = SINGLE_DENSITY;
+    s[1].deleted = DELETED_DATA_MARK;
+    s[1].status = STATUS_DELETED_DATA;
+    s[2].status = 0xB0;
+    s[4].status = 0xF0;
+    s[4].data.resize(1000); // short: a run stops before it and never counts it
+    openImage({disk});
+    image.setSectorRange(1, 5);
+    SectorMarks marks{9, 9, 9};
+    EXPECT_EQ(image.readSector(0, 0, 0, 2, 3, buffer.data(), 4096, &marks), 1024);
+    EXPECT_EQ(marks.density, 0);
+    EXPECT_EQ(marks.deleted, DELETED_DATA_MARK);
+    EXPECT_EQ(marks.status, STATUS_DELETED_DATA);
+    EXPECT_EQ(image.readSector(0, 0, 0, 1, 3, buffer.data(), 4096, &marks), 1024);
+    EXPECT_EQ(marks.density, SINGLE_DENSITY);
+    EXPECT_EQ(image.readSector(0, 0, 0, 3, 3, buffer.data(), 4096, &marks), 1024) << "read again";
+    EXPECT_EQ(marks.status, 0xB0);
+    EXPECT_EQ(image.readSector(0, 0, 0, 9, 3, buffer.data(), 4096, &marks), 0);
+    EXPECT_EQ(marks.status, 0) << "nothing found: no marks";
+    RunErrors errors{7, 7};
+    std::vector<uint8_t> run(5 * 1024);
+    EXPECT_EQ(image.readRun(0, 0, 0, 1, 3, run.data(), 5 * 1024, &errors), 4 * 1024);
+    EXPECT_EQ(errors.sectors, 4);
+    EXPECT_EQ(errors.errorSectors, 1) << "0x10 is no error; the short 0xF0 sector is not counted";
+    EXPECT_EQ(image.readRun(0, 0, 0, 3, 3, buffer.data(), 100, &errors), 100);
+    EXPECT_EQ(errors.sectors, 1) << "a partial piece is a counted sector";
+    EXPECT_EQ(errors.errorSectors, 1);
+    EXPECT_EQ(image.readRun(0, 0, 0, 1, 3, buffer.data(), 0, &errors), 0);
+    EXPECT_EQ(errors.sectors, 0);
 }
 
 // No count can end a walk after its 65,535th record, so the walk stops there: a record stored

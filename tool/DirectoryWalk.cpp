@@ -103,13 +103,14 @@ bool selectDiskByNumber(d88::D88Image& image, int diskNumber) {
 
 // Reads the file's run into workBuffer and decides what becomes of it.
 EntryOutcome planFile(d88::D88Image& image, const char* name, int track, int c, int h, int r, int n,
-                      int offset, int size, int& bytesRead) {
+                      int offset, int size, int& bytesRead, d88::RunErrors& errors) {
     bytesRead = 0;
+    errors = d88::RunErrors{};
     if (offset < 0 || size < 0 || size > WORK_BUFFER_BYTES - offset) {
         return EntryOutcome::Missing;
     }
     const int total = offset + size;
-    const int got = total > 0 ? image.readRun(track, c, h, r, n, workBuffer, total) : 0;
+    const int got = total > 0 ? image.readRun(track, c, h, r, n, workBuffer, total, &errors) : 0;
     if (got == 0) {
         return size == 0 ? EntryOutcome::Empty : EntryOutcome::Missing;
     }
@@ -164,8 +165,8 @@ ExtractResult writePlannedFile(const char* name, EntryOutcome outcome, int bytes
 }
 
 // Prints the report line and messages of one entry; returns false when it was not written whole.
-bool reportExtraction(const DirEntry& entry, const ExtractResult& result, FILE* report,
-                      FILE* messages) {
+bool reportExtraction(const DirEntry& entry, const ExtractResult& result,
+                      const d88::RunErrors& readErrors, FILE* report, FILE* messages) {
     switch (result.outcome) {
     case ExtractOutcome::NothingRead:
         return true;
@@ -175,9 +176,12 @@ bool reportExtraction(const DirEntry& entry, const ExtractResult& result, FILE* 
                 entry.sector, entry.size);
         if (result.outcome == ExtractOutcome::Incomplete) {
             fprintf(messages, MSG_INCOMPLETE_FILE, entry.name, result.bytesRead, entry.size);
-            return false;
         }
-        return true;
+        if (readErrors.errorSectors > 0) {
+            fprintf(messages, MSG_FILE_READ_ERRORS, entry.name, readErrors.errorSectors,
+                    readErrors.sectors);
+        }
+        return result.outcome == ExtractOutcome::Written && readErrors.errorSectors == 0;
     case ExtractOutcome::UnsafeName:
         fprintf(messages, MSG_UNSAFE_NAME, entry.name);
         return false;
@@ -207,7 +211,8 @@ void extractPlannedEntry(const EntryPlan& plan, void* context) {
     Extraction& extraction = *static_cast<Extraction*>(context);
     const ExtractResult result =
         writePlannedFile(plan.entry.name, plan.outcome, plan.bytesRead, 0, plan.entry.size);
-    if (!reportExtraction(plan.entry, result, extraction.report, extraction.messages)) {
+    if (!reportExtraction(plan.entry, result, plan.readErrors, extraction.report,
+                          extraction.messages)) {
         extraction.allWritten = false;
     }
 }
@@ -221,39 +226,60 @@ bool isWritten(EntryOutcome outcome) {
 ExtractResult extractFile(d88::D88Image& image, const char* name, int track, int c, int h, int r,
                           int n, int offset, int size) {
     int bytesRead = 0;
-    const EntryOutcome outcome = planFile(image, name, track, c, h, r, n, offset, size, bytesRead);
+    d88::RunErrors errors;
+    const EntryOutcome outcome =
+        planFile(image, name, track, c, h, r, n, offset, size, bytesRead, errors);
     return writePlannedFile(name, outcome, bytesRead, offset, size);
 }
 
-void planDirectory(d88::D88Image& image, const DirectoryLayout& layout, EntryVisitor visit,
-                   void* context) {
+d88::RunErrors readDirectory(d88::D88Image& image) {
     memset(directoryBuffer, 0, sizeof directoryBuffer); // what the run does not read stays 0
     image.selectDisk(0);
     image.setSectorRange(FIRST_SECTOR, LAST_SECTOR);
+    d88::RunErrors errors;
     image.readRun(DIRECTORY_TRACK, DIRECTORY_TRACK >> 1, DIRECTORY_TRACK & 1, DIRECTORY_SECTOR,
-                  SECTOR_SIZE_CODE, directoryBuffer, DIRECTORY_BYTES);
+                  SECTOR_SIZE_CODE, directoryBuffer, DIRECTORY_BYTES, &errors);
+    return errors;
+}
 
+void planEntries(d88::D88Image& image, const DirectoryLayout& layout, EntryVisitor visit,
+                 void* context) {
     for (int i = 0; i < layout.entryCount; ++i) {
         EntryPlan plan;
         plan.index = i;
         plan.bytes = directoryBuffer + layout.firstEntryOffset + i * DIR_ENTRY_SIZE;
         plan.entry = parseDirEntry(plan.bytes);
         plan.bytesRead = 0;
+        plan.readErrors = d88::RunErrors{};
         const DirEntry& entry = plan.entry;
         if (!selectDiskByNumber(image, entry.diskNumber)) {
             plan.outcome = EntryOutcome::NoDisk;
         } else {
-            plan.outcome =
-                planFile(image, entry.name, entry.track, entry.track >> 1, entry.track & 1,
-                         entry.sector, SECTOR_SIZE_CODE, 0, entry.size, plan.bytesRead);
+            plan.outcome = planFile(image, entry.name, entry.track, entry.track >> 1,
+                                    entry.track & 1, entry.sector, SECTOR_SIZE_CODE, 0, entry.size,
+                                    plan.bytesRead, plan.readErrors);
         }
         visit(plan, context);
     }
 }
 
+d88::RunErrors planDirectory(d88::D88Image& image, const DirectoryLayout& layout,
+                             EntryVisitor visit, void* context) {
+    const d88::RunErrors errors = readDirectory(image);
+    planEntries(image, layout, visit, context);
+    return errors;
+}
+
 bool walkDirectory(d88::D88Image& image, const DirectoryLayout& layout, FILE* report,
                    FILE* messages) {
     Extraction extraction{report, messages, true};
-    planDirectory(image, layout, extractPlannedEntry, &extraction);
+    const d88::RunErrors directoryErrors = readDirectory(image);
+    if (directoryErrors.errorSectors > 0) {
+        fflush(report);
+        fprintf(messages, MSG_DIRECTORY_READ_ERRORS, directoryErrors.errorSectors,
+                directoryErrors.sectors);
+        extraction.allWritten = false;
+    }
+    planEntries(image, layout, extractPlannedEntry, &extraction);
     return extraction.allWritten;
 }

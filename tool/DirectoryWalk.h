@@ -45,16 +45,24 @@ struct EntryPlan {
     const uint8_t* bytes; // the entry's 16 bytes in directoryBuffer
     DirEntry entry;
     EntryOutcome outcome;
-    int bytesRead; // of entry.size, read into workBuffer
+    int bytesRead;             // of entry.size, read into workBuffer
+    d88::RunErrors readErrors; // the file's sectors that the run counted, and those among
+                               // them that the image stores as read with an error
 };
 
 // Called for every entry in table order, with the file's bytes in workBuffer.
 using EntryVisitor = void (*)(const EntryPlan& plan, void* context);
 
-// Walks the whole directory of `image` (open, at least four disks) in `layout`, reading each
-// file into workBuffer and handing what it decided to `visit`. Writes nothing.
-void planDirectory(d88::D88Image& image, const DirectoryLayout& layout, EntryVisitor visit,
-                   void* context);
+// Reads the directory sectors of disk 0 of `image` (open, at least four disks) into
+// directoryBuffer; what the run does not read stays zero. Returns the run's read errors.
+d88::RunErrors readDirectory(d88::D88Image& image);
+// Goes through the entries of `layout` in directoryBuffer in table order, reading each file
+// into workBuffer and handing what it decided to `visit`. Writes nothing.
+void planEntries(d88::D88Image& image, const DirectoryLayout& layout, EntryVisitor visit,
+                 void* context);
+// Both: the whole walk. Returns the directory's read errors.
+d88::RunErrors planDirectory(d88::D88Image& image, const DirectoryLayout& layout,
+                             EntryVisitor visit, void* context);
 
 enum class ExtractOutcome {
     NothingRead,  // the run read nothing: no file, no message

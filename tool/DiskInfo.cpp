@@ -4,11 +4,78 @@
 
 namespace {
 
+// A track is listed when its table entry is present: not 0 and not past the disk's size.
+bool isListed(const d88::D88Image& image, int track) {
+    const uint32_t offset = image.trackOffset(track);
+    return offset != 0 && offset <= image.diskSize();
+}
+
 // The position past the last byte the walk read: its records, and the header that ended it.
 int64_t walkReach(const d88::TrackWalk& walk) {
     const bool readNextHeader =
         walk.end == d88::WalkEnd::ZeroCount || walk.end == d88::WalkEnd::EndOfFile;
     return walk.next + (readNextHeader ? d88::SECTOR_RECORD_HEADER_SIZE : 0);
+}
+
+// A record's marks, when it has any: "(status=b0,deleted,single-density,length=100)".
+void printMarks(const d88::WalkedRecord& record, FILE* out) {
+    const d88::SectorMarks& marks = record.marks;
+    const bool nominalLength = record.id.n < 16 && record.dataLength == (128 << record.id.n);
+    const char* separator = "(";
+    if (marks.status != d88::STATUS_NORMAL) {
+        fprintf(out, "%sstatus=%02x", separator, marks.status);
+        separator = ",";
+    }
+    if (marks.deleted == d88::DELETED_DATA_MARK) {
+        fprintf(out, "%sdeleted", separator);
+        separator = ",";
+    }
+    if (marks.density == d88::SINGLE_DENSITY) {
+        fprintf(out, "%ssingle-density", separator);
+        separator = ",";
+    }
+    if (!nominalLength) {
+        fprintf(out, "%slength=%d", separator, record.dataLength);
+        separator = ",";
+    }
+    if (separator[0] == ',') {
+        fputc(')', out);
+    }
+}
+
+// The number of records on the disk's present tracks that the image stores with a read-error
+// status.
+int countErrorRecords(d88::D88Image& image) {
+    int count = 0;
+    for (int track = 0; track < d88::MAX_TRACKS; ++track) {
+        const d88::TrackWalk* walk = isListed(image, track) ? image.walkTrack(track) : nullptr;
+        for (int i = 0; walk != nullptr && i < walk->recordCount; ++i) {
+            count += d88::isReadErrorStatus(walk->records[i].marks.status) ? 1 : 0;
+        }
+    }
+    return count;
+}
+
+// What the disk's size says about the file: it points past its end, it is 0 (the next disk is
+// this one again), or the file holds bytes after it that no program reads.
+void printSizeNotes(const d88::D88Image& image, int index, FILE* out) {
+    const int64_t end = static_cast<int64_t>(image.diskOffset()) + image.diskSize();
+    const int64_t fileSize = image.fileSize();
+    if (end > fileSize) {
+        fprintf(out, "  (size points %lld bytes past the end of the file)",
+                static_cast<long long>(end - fileSize));
+    }
+    if (image.diskSize() == 0) {
+        fputs("  (size 0: the next disk starts at the same offset)", out);
+    } else if (index == image.diskCount() - 1 && end < fileSize) {
+        if (image.diskCount() == d88::MAX_DISKS) {
+            fprintf(out, "  (%lld bytes after the %dth disk are not read)",
+                    static_cast<long long>(fileSize - end), d88::MAX_DISKS);
+        } else {
+            fprintf(out, "  (%lld bytes after the last disk, too few for a disk header)",
+                    static_cast<long long>(fileSize - end));
+        }
+    }
 }
 
 void printTrack(d88::D88Image& image, int track, FILE* out) {
@@ -21,6 +88,7 @@ void printTrack(d88::D88Image& image, int track, FILE* out) {
     for (int i = 0; i < count && i < MAX_LISTED_RECORDS; ++i) {
         const d88::SectorId& id = walk->records[i].id;
         fprintf(out, " %02x/%02x/%02x/%02x", id.c, id.h, id.r, id.n);
+        printMarks(walk->records[i], out);
     }
     if (count > MAX_LISTED_RECORDS) {
         fprintf(out, " (listing cut after %d records)", MAX_LISTED_RECORDS);
@@ -65,13 +133,18 @@ bool printDiskInfo(d88::D88Image& image, int index, FILE* out) {
     printEscapedName(image.diskName(), out);
     fputs("\"  set-id ", out);
     if (hasId) {
-        fprintf(out, "%02x\n", id);
+        fprintf(out, "%02x", id);
     } else {
-        fputs("none\n", out);
+        fputs("none", out);
     }
+    printSizeNotes(image, index, out);
+    const int errorRecords = countErrorRecords(image);
+    if (errorRecords > 0) {
+        fprintf(out, "  read-errors %d", errorRecords);
+    }
+    fputc('\n', out);
     for (int track = 0; track < d88::MAX_TRACKS; ++track) {
-        const uint32_t offset = image.trackOffset(track);
-        if (offset != 0 && offset <= image.diskSize()) {
+        if (isListed(image, track)) {
             printTrack(image, track, out);
         }
     }

@@ -19,6 +19,10 @@
 #define MSG_REPORT_LINE_TEXT "%-12s  DISK:%02x TRK:%02x SEC:%02x SIZE:%02x"
 #define MSG_REPORT_LINE MSG_REPORT_LINE_TEXT "\n"
 #define MSG_INCOMPLETE_FILE "incomplete file '%s': %d of %d bytes read\n"
+#define MSG_DIRECTORY_READ_ERRORS                                                                  \
+    "read errors in the directory: %d of %d sectors stored with an error status\n"
+#define MSG_FILE_READ_ERRORS                                                                       \
+    "read errors in file '%s': %d of %d sectors stored with an error status\n"
 #define MSG_UNSAFE_NAME "unsafe file name '%s', not written\n"
 #define MSG_CANNOT_CREATE "cannot create file '%s': %s\n"
 #define MSG_IMAGE_ITSELF "cannot create file '%s': it is the image being read\n"

@@ -44,9 +44,11 @@ void listEntry(const EntryPlan& plan, void* context) {
         return;
     }
     const DirEntry& entry = plan.entry;
+    const bool readErrors = plan.readErrors.errorSectors > 0;
     if (isWritten(plan.outcome)) {
         ++listing.summary.files;
         listing.summary.bytes += entry.size;
+        listing.summary.withReadErrors += readErrors ? 1 : 0;
     } else {
         ++listing.summary.passedOver;
     }
@@ -61,14 +63,23 @@ void listEntry(const EntryPlan& plan, void* context) {
     if (plan.outcome == EntryOutcome::Incomplete) {
         fprintf(listing.out, " %d/%d", plan.bytesRead, entry.size);
     }
+    if (isWritten(plan.outcome) && readErrors) {
+        fprintf(listing.out, "  read-errors %d/%d", plan.readErrors.errorSectors,
+                plan.readErrors.sectors);
+    }
     fputc('\n', listing.out);
 }
 
 } // namespace
 
 SetSummary printSetPlan(d88::D88Image& image, const DirectoryLayout& layout, FILE* out) {
-    SetListing listing{out, SetSummary{0, 0, 0}};
-    planDirectory(image, layout, listEntry, &listing);
+    SetListing listing{out, SetSummary{0, 0, 0, 0}};
+    const d88::RunErrors directoryErrors = readDirectory(image);
+    if (out != nullptr && directoryErrors.errorSectors > 0) {
+        fprintf(out, MSG_DIRECTORY_READ_ERRORS, directoryErrors.errorSectors,
+                directoryErrors.sectors);
+    }
+    planEntries(image, layout, listEntry, &listing);
     return listing.summary;
 }
 
@@ -95,9 +106,9 @@ void forwardListedEntry(const EntryPlan& plan, void* context) {
 } // namespace
 
 SetSummary visitSetPlan(d88::D88Image& image, const DirectoryLayout& layout, EntryVisitor visit,
-                        void* context) {
-    ForwardedListing forwarded{SetListing{nullptr, SetSummary{0, 0, 0}}, visit, context};
-    planDirectory(image, layout, forwardListedEntry, &forwarded);
+                        void* context, d88::RunErrors& directoryErrors) {
+    ForwardedListing forwarded{SetListing{nullptr, SetSummary{0, 0, 0, 0}}, visit, context};
+    directoryErrors = planDirectory(image, layout, forwardListedEntry, &forwarded);
     return forwarded.listing.summary;
 }
 
@@ -106,7 +117,11 @@ const char* setOutcomeWord(EntryOutcome outcome) {
 }
 
 void printSetSummary(const SetSummary& summary, FILE* out) {
-    fprintf(out, "%d file%s to write, %lld bytes; %d entr%s passed over\n", summary.files,
-            summary.files == 1 ? "" : "s", static_cast<long long>(summary.bytes),
-            summary.passedOver, summary.passedOver == 1 ? "y" : "ies");
+    fprintf(out, "%d file%s to write, %lld bytes", summary.files, summary.files == 1 ? "" : "s",
+            static_cast<long long>(summary.bytes));
+    if (summary.withReadErrors > 0) {
+        fprintf(out, ", %d of them with read errors", summary.withReadErrors);
+    }
+    fprintf(out, "; %d entr%s passed over\n", summary.passedOver,
+            summary.passedOver == 1 ? "y" : "ies");
 }

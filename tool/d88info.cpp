@@ -2,6 +2,7 @@
 // and tells what the extraction programs would write from it.
 #include "CompanionProgram.h"
 #include "DiskInfo.h"
+#include "DiskSet.h"
 #include "SetInfo.h"
 
 #include <cerrno>
@@ -81,6 +82,13 @@ int parseOptions(int argc, char** argv, Options& options) {
     return -1;
 }
 
+// How to make one image of a set kept as separate disk files.
+void printJoinHint() {
+    printf("  join the set's disk files into one image, Disk A first:\n"
+           "    cat A.d88 B.d88 C.d88 D.d88 > set.d88\n"
+           "  (on Windows: copy /b A.d88+B.d88+C.d88+D.d88 set.d88)\n");
+}
+
 // The directory as one extraction program would process it.
 void printSet(const char* path, const DirectoryLayout& layout) {
     printf("%s: %d disk%s, directory in the layout of %s\n", path, image.diskCount(),
@@ -88,15 +96,42 @@ void printSet(const char* path, const DirectoryLayout& layout) {
     if (image.diskCount() < MIN_DISKS) {
         printf("%s stops here with its too-few-disks message: it needs Disk A to Disk D\n",
                layout.programName);
+        printJoinHint();
         return;
     }
     printSetSummary(printSetPlan(image, layout, stdout), stdout);
 }
 
+// The disk set's number of disk `index` (the first byte of its ID sector), 0 when none.
+int setIdOf(int index) {
+    uint8_t id = 0;
+    image.selectDisk(index);
+    image.readSector(ID_TRACK, ID_TRACK >> 1, ID_TRACK & 1, ID_SECTOR, SECTOR_SIZE_CODE, &id, 1);
+    return id;
+}
+
+// When no layout yields files: a Disk A that is not the first disk, where the programs read the
+// directory.
+void printDiskAHint() {
+    if (setIdOf(0) == 1) {
+        return;
+    }
+    for (int disk = 1; disk < image.diskCount(); ++disk) {
+        if (setIdOf(disk) == 1) {
+            printf("  disk %d carries set-id 01 (Disk A), but the programs read the directory "
+                   "from disk 0: put Disk A first\n",
+                   disk);
+            return;
+        }
+    }
+}
+
 // Which layout's directory yields files on this image.
 void printLayoutLine() {
     if (image.diskCount() < MIN_DISKS) {
-        printf("disk set: fewer than four disks, neither program extracts anything\n");
+        printf("disk set: %d disk%s, fewer than four, neither program extracts anything\n",
+               image.diskCount(), image.diskCount() == 1 ? "" : "s");
+        printJoinHint();
         return;
     }
     const DirectoryLayout* layouts[] = {&LAYOUT_A, &LAYOUT_B};
@@ -112,6 +147,9 @@ void printLayoutLine() {
         }
     }
     puts(any ? "" : "no files in either layout");
+    if (!any) {
+        printDiskAHint();
+    }
 }
 
 } // namespace
@@ -123,7 +161,14 @@ int main(int argc, char** argv) {
         return status;
     }
     if (!image.open(options.path)) {
-        fprintf(stderr, "%s: cannot open %s: %s\n", PROGRAM, options.path, strerror(errno));
+        if (errno == ESPIPE) {
+            fprintf(stderr,
+                    "%s: cannot read %s: it is a pipe or a terminal, and an image is read by "
+                    "seeking; save it to a file first\n",
+                    PROGRAM, options.path);
+        } else {
+            fprintf(stderr, "%s: cannot open %s: %s\n", PROGRAM, options.path, strerror(errno));
+        }
         return 1;
     }
     if (options.layout != nullptr) {
@@ -131,8 +176,12 @@ int main(int argc, char** argv) {
         return finishOutput(PROGRAM, 0);
     }
     if (options.disk >= image.diskCount()) {
-        fprintf(stderr, "%s: no disk %ld, the image holds %d\n", PROGRAM, options.disk,
-                image.diskCount());
+        if (image.diskCount() == 0) {
+            fprintf(stderr, "%s: no disk %ld, the image holds none\n", PROGRAM, options.disk);
+        } else {
+            fprintf(stderr, "%s: no disk %ld, the image holds disks 0 to %d\n", PROGRAM,
+                    options.disk, image.diskCount() - 1);
+        }
         return 1;
     }
     printf("%s: %d disk%s\n", options.path, image.diskCount(), image.diskCount() == 1 ? "" : "s");

@@ -76,7 +76,8 @@ EMSCRIPTEN_KEEPALIVE bool d88web_list_set(const char* letter) {
     if (layout == nullptr || image.diskCount() < MIN_DISKS) {
         return false;
     }
-    const SetSummary summary = visitSetPlan(image, *layout, sendEntry, nullptr);
+    d88::RunErrors directoryErrors;
+    const SetSummary summary = visitSetPlan(image, *layout, sendEntry, nullptr, directoryErrors);
     char line[128] = {};
     FILE* text = fmemopen(line, sizeof line - 1, "w");
     if (text == nullptr) {

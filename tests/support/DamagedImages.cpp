@@ -2,6 +2,8 @@
 
 #include "DiskSetImage.h"
 
+#include "D88Format.h"
+
 using namespace d88;
 
 namespace {
@@ -96,6 +98,42 @@ std::vector<DamagedCase> damagedCases(const DirectoryLayout& layout) {
         image.resize(h.diskStart(3) + HEADER + TRACK + 10);
         cases.push_back(
             {"cut in a sector header", image, 0, LINE_A + LINE_B, "", withoutFile("C.BIN")});
+    }
+    {
+        Healthy h(layout);
+        h.sector(1, 40, 4).status = 0xB0; // B.BIN's second sector: a data CRC error
+        h.sector(0, 30, 0).deleted = DELETED_DATA_MARK;
+        h.sector(0, 30, 0).status = STATUS_DELETED_DATA; // no error
+        cases.push_back(
+            {"a sector read with a CRC error, one with deleted data", h.set.build(), 1,
+             LINE_A + LINE_B + LINE_C,
+             "read errors in file 'B.BIN': 1 of 3 sectors stored with an error status\n",
+             ALL_FILES});
+    }
+    {
+        Healthy h(layout);
+        h.sector(3, 120, 0).status = 0xB0;
+        h.sector(3, 120, 1).status = 0xF0; // cut short, so the run never counts it
+        std::vector<uint8_t> image = h.set.build();
+        image.resize(h.diskStart(3) + HEADER + TRACK + RECORD + 16 + 500);
+        auto files = ALL_FILES;
+        files["C.BIN"] = zeroTail(patternBytes(2, 3), 1024);
+        cases.push_back(
+            {"error sector before the cut of an incomplete file", image, 1,
+             LINE_A + LINE_B + LINE_C,
+             "incomplete file 'C.BIN': 1024 of 2048 bytes read\n"
+             "read errors in file 'C.BIN': 1 of 1 sectors stored with an error status\n",
+             files});
+    }
+    {
+        Healthy h(layout);
+        h.sector(0, 1, 1).status = 0xF0;  // the second directory sector
+        h.sector(1, 79, 4).status = 0xA0; // an ID sector is not reported
+        cases.push_back({"a directory sector without its data mark", h.set.build(), 1,
+                         LINE_A + LINE_B + LINE_C,
+                         "read errors in the directory: 1 of 3 sectors stored with an error "
+                         "status\n",
+                         ALL_FILES});
     }
     {
         Healthy h(layout);
