@@ -4,6 +4,7 @@
 // every name as bytes, so that nothing decodes them on the way.
 #include "CompanionProgram.h"
 #include "DiskSet.h"
+#include "Messages.h"
 #include "SetInfo.h"
 
 #include "D88Image.h"
@@ -15,11 +16,14 @@ extern "C" {
 // One disk of the image: its name bytes and the first byte of its ID sector (-1: none).
 void d88web_disk(int index, const char* name, int nameLength, int setId);
 // One entry as d88info --set lists it; `data` holds the `size` bytes that the extraction
-// writes for it, null when it writes nothing.
+// writes for it, null when it writes nothing. Of the `sectors` that its run counted,
+// `errorSectors` are stored with a read-error status.
 void d88web_entry(int index, const char* name, int nameLength, int diskNumber, int track,
-                  int sector, int size, const char* outcome, int bytesRead, const uint8_t* data);
-// The line that ends the listing.
-void d88web_summary(const char* line);
+                  int sector, int size, const char* outcome, int bytesRead, const uint8_t* data,
+                  int sectors, int errorSectors);
+// The line that ends the listing, and the one that d88info prints before the entries when the
+// directory itself has read errors (empty when it has none).
+void d88web_summary(const char* line, const char* directoryErrors);
 }
 
 namespace {
@@ -32,7 +36,8 @@ void sendEntry(const EntryPlan& plan, void* /*context*/) {
     const DirEntry& entry = plan.entry;
     d88web_entry(plan.index, entry.name, static_cast<int>(strlen(entry.name)), entry.diskNumber + 1,
                  entry.track, entry.sector, entry.size, setOutcomeWord(plan.outcome),
-                 plan.bytesRead, isWritten(plan.outcome) ? workBuffer : nullptr);
+                 plan.bytesRead, isWritten(plan.outcome) ? workBuffer : nullptr,
+                 plan.readErrors.sectors, plan.readErrors.errorSectors);
 }
 
 } // namespace
@@ -78,14 +83,19 @@ EMSCRIPTEN_KEEPALIVE bool d88web_list_set(const char* letter) {
     }
     d88::RunErrors directoryErrors;
     const SetSummary summary = visitSetPlan(image, *layout, sendEntry, nullptr, directoryErrors);
-    char line[128] = {};
+    char line[160] = {};
     FILE* text = fmemopen(line, sizeof line - 1, "w");
     if (text == nullptr) {
         return false;
     }
     printSetSummary(summary, text);
     fclose(text);
-    d88web_summary(line);
+    char directoryLine[160] = {};
+    if (directoryErrors.errorSectors > 0) {
+        snprintf(directoryLine, sizeof directoryLine, MSG_DIRECTORY_READ_ERRORS,
+                 directoryErrors.errorSectors, directoryErrors.sectors);
+    }
+    d88web_summary(line, directoryLine);
     return true;
 }
 

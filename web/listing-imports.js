@@ -5,7 +5,7 @@ mergeInto(LibraryManager.library, {
     Module['listing'].disk(index, HEAPU8.slice(name, name + nameLength), setId);
   },
   d88web_entry: function (index, name, nameLength, diskNumber, track, sector, size, outcome,
-                          bytesRead, data) {
+                          bytesRead, data, sectors, errorSectors) {
     Module['listing'].entry({
       index: index,
       name: HEAPU8.slice(name, name + nameLength),
@@ -16,9 +16,12 @@ mergeInto(LibraryManager.library, {
       outcome: UTF8ToString(outcome),
       bytesRead: bytesRead,
       data: data ? HEAPU8.slice(data, data + size) : null,
+      sectors: sectors,
+      errorSectors: errorSectors,
     });
   },
-  d88web_summary: function (line) {
-    Module['listing'].summary(UTF8ToString(line).replace(/\n$/, ''));
+  d88web_summary: function (line, directoryErrors) {
+    Module['listing'].summary(UTF8ToString(line).replace(/\n$/, ''),
+                              UTF8ToString(directoryErrors).replace(/\n$/, ''));
   },
 });

@@ -163,7 +163,14 @@
       'or the four disk files picked together, Disk A first.';
   }
 
-  function layoutNote(counts) {
+  // When no layout yields files: a Disk A that is not the first disk, where the directory is.
+  function diskANote(disks) {
+    const diskA = disks.find((disk) => disk.setId === 1);
+    return diskA && diskA.index !== 0 ? ` Disk ${diskA.index} carries ID byte 01 (Disk A), ` +
+      'but the directory is read from disk 0: put Disk A first.' : '';
+  }
+
+  function layoutNote(counts, disks) {
     const files = (n) => (n === 1 ? '1 file' : `${n} files`);
     if (counts.a > 0 && counts.b > 0) {
       return `Both layouts yield files: a ${files(counts.a)}, b ${files(counts.b)}. Choose one.`;
@@ -172,7 +179,7 @@
       const [fits, other] = counts.a > 0 ? ['a', 'b'] : ['b', 'a'];
       return `Layout ${fits} fits: ${files(counts[fits])}; layout ${other} yields none.`;
     }
-    return 'No files in either layout.';
+    return 'No files in either layout.' + diskANote(disks);
   }
 
   function showEntries(message) {
@@ -198,7 +205,18 @@
       cell(row, hex2(entry.size), 'number');
       const outcome = entry.outcome === 'incomplete'
         ? `incomplete ${entry.bytesRead}/${entry.size}` : entry.outcome;
-      cell(row, outcome, 'outcome').title = OUTCOME_MEANING[entry.outcome] || '';
+      const outcomeCell = cell(row, outcome, 'outcome');
+      outcomeCell.title = OUTCOME_MEANING[entry.outcome] || '';
+      if (entry.file && entry.errorSectors > 0) { // marked as d88info marks it
+        const errors = `${entry.errorSectors}/${entry.sectors}`;
+        const mark = document.createElement('span');
+        mark.className = 'read-errors';
+        mark.title = `${errors} of its sectors are stored as read with an error: ` +
+                     'their bytes may be wrong';
+        mark.textContent = `read-errors ${errors}`;
+        outcomeCell.append('  ', mark);
+        row.dataset.readErrors = errors;
+      }
       if (entry.file) {
         const link = document.createElement('a');
         const url = URL.createObjectURL(entry.file);
@@ -221,6 +239,7 @@
     button.disabled = !entries.some((entry) => entry.file);
     button.textContent = `Download all as ${imageName()}.zip`;
     $('#summary').textContent = message.summary;
+    $('#directory-errors').textContent = message.directoryErrors;
     $('#set').hidden = false;
     const seconds = ((performance.now() - startedAt) / 1000).toFixed(2);
     $('#progress').textContent = `Listed in ${seconds} s.`;
@@ -241,16 +260,16 @@
         showTooFewDisks(message);
         return;
       }
-      $('#layout-note').textContent = layoutNote(message.counts);
+      $('#layout-note').textContent = layoutNote(message.counts, message.disks);
       showEntries(message);
     } else if (message.type === 'layout') {
       showEntries(message);
     } else if (message.type === 'zip') {
-      $('#progress').textContent = '';
       const link = document.createElement('a');
       link.href = URL.createObjectURL(message.zip);
       objectUrls.push(link.href);
       link.download = imageName() + '.zip';
+      $('#progress').textContent = `Made ${link.download}, ${formatBytes(message.zip.size)}.`;
       link.click();
     }
   };

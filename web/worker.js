@@ -28,8 +28,9 @@ const listing = {
   entry(entry) {
     received.entries.push(entry);
   },
-  summary(line) {
+  summary(line, directoryErrors) {
     received.summary = line;
+    received.directoryErrors = directoryErrors;
   },
 };
 
@@ -57,7 +58,8 @@ function listLayout(module, letter) {
     row.file = entry.data ? new Blob([entry.data]) : null;
     return row;
   });
-  return { layout: letter, entries, summary: received.summary };
+  return { layout: letter, entries, summary: received.summary,
+           directoryErrors: received.directoryErrors };
 }
 
 async function openImage(module, files) {

@@ -94,6 +94,8 @@ async function download(page, selector) {
 // The page lists the entries, outcomes and summary of `d88info --set LETTER`, in its layout.
 async function assertListsAsInfo(page, letter, image) {
   const lines = run('d88info', ['--set', letter, image]).trimEnd().split('\n');
+  const directoryErrors = /^read errors/.test(lines[1]) ? lines.splice(1, 1)[0] : '';
+  assert.equal(await page.textContent('#directory-errors'), directoryErrors);
   const rows = await page.$$eval('tr[data-outcome][data-index]', (trs) => trs.map((tr) =>
     [tr.dataset.index, tr.dataset.outcome, ...Array.from(tr.cells, (td) => td.textContent)]));
   assert.equal(rows.length, lines.length - 2);
@@ -214,6 +216,8 @@ test('a damaged set shows the outcomes of d88info and downloads what the program
   bytes[entry(4) + 14] = 0; // size 0: empty
   bytes[entry(5) + 15] = 9; // disk 10: no-disk
   bytes[record(3, 0x2a, 0) + 2] = 9; // LARGE.BIN's run ends before its third track: incomplete
+  bytes[record(1, 0x10, 1) + 8] = 0xb0; // entry 3's second sector and the directory's second
+  bytes[record(0, 1, 1) + 8] = 0xb0; // are stored with a data CRC error
   const image = path.join(work, 'damaged.d88');
   fs.writeFileSync(image, bytes);
   const page = await openPage();
@@ -224,6 +228,8 @@ test('a damaged set shows the outcomes of d88info and downloads what the program
   assert.deepEqual(outcomes,
                    ['unsafe', 'extract', 'extract', 'extract', 'empty', 'no-disk', 'incomplete']);
   assert.equal(await page.textContent('tr[data-index="3"] .name'), '\\xfdBC.DAT');
+  assert.equal(await page.getAttribute('tr[data-index="3"]', 'data-read-errors'), '1/3');
+  assert.match(await page.textContent('#directory-errors'), /^read errors in the directory: 1 of/);
   assert.equal(await page.textContent('tr[data-index="0"] td:last-child'), 'refused');
   assert.equal(await page.textContent('tr[data-index="1"] td:last-child'), 'save (replaced by 2)');
   await assertZipIsNative(page, 'a', image, 'damaged.zip',
