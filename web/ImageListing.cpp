@@ -9,6 +9,7 @@
 
 #include "D88Image.h"
 
+#include <cstdio>
 #include <cstring>
 #include <emscripten/emscripten.h>
 
