@@ -176,32 +176,26 @@ bool D88Image::selectDisk(int index) {
 }
 
 #ifdef _WIN32
-bool D88Image::holdsFile(const char* path) const {
-    if (file_ == nullptr) {
+bool D88Image::fileIdentity(FileIdentity& identity) const {
+    BY_HANDLE_FILE_INFORMATION info;
+    if (file_ == nullptr ||
+        !GetFileInformationByHandle(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file_))),
+                                    &info)) {
         return false;
     }
-    const HANDLE image = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file_)));
-    const HANDLE other =
-        CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    if (other == INVALID_HANDLE_VALUE) {
-        return false;
-    }
-    BY_HANDLE_FILE_INFORMATION a;
-    BY_HANDLE_FILE_INFORMATION b;
-    const bool same = GetFileInformationByHandle(image, &a) &&
-                      GetFileInformationByHandle(other, &b) &&
-                      a.dwVolumeSerialNumber == b.dwVolumeSerialNumber &&
-                      a.nFileIndexHigh == b.nFileIndexHigh && a.nFileIndexLow == b.nFileIndexLow;
-    CloseHandle(other);
-    return same;
+    identity.volume = info.dwVolumeSerialNumber;
+    identity.file = (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+    return true;
 }
 #else
-bool D88Image::holdsFile(const char* path) const {
-    struct stat image;
-    struct stat other;
-    return file_ != nullptr && fstat(fileno(file_), &image) == 0 && stat(path, &other) == 0 &&
-           image.st_dev == other.st_dev && image.st_ino == other.st_ino;
+bool D88Image::fileIdentity(FileIdentity& identity) const {
+    struct stat info;
+    if (file_ == nullptr || fstat(fileno(file_), &info) != 0) {
+        return false;
+    }
+    identity.volume = static_cast<uint64_t>(info.st_dev);
+    identity.file = static_cast<uint64_t>(info.st_ino);
+    return true;
 }
 #endif
 

@@ -17,6 +17,16 @@ struct RunErrors {
     int errorSectors = 0;
 };
 
+// Tells files apart: every name of one file (links included) gives the same identity.
+struct FileIdentity {
+    uint64_t volume;
+    uint64_t file;
+};
+
+inline bool operator==(const FileIdentity& a, const FileIdentity& b) {
+    return a.volume == b.volume && a.file == b.file;
+}
+
 // What the reader keeps of the file between calls: blocks of its bytes, the disk headers
 // already read, the last track walk and the results of recent sector searches.
 struct ReaderMemory;
@@ -48,9 +58,9 @@ class D88Image {
     uint32_t diskSize() const { return diskSize_; }
     uint32_t trackOffset(int track) const;
 
-    // True when `path` names the open image file itself (through any link), so that a caller
-    // never writes over the image it is reading.
-    bool holdsFile(const char* path) const;
+    // The identity of the open image file, so that a caller never writes over the image it is
+    // reading. False when no file is open.
+    bool fileIdentity(FileIdentity& identity) const;
 
     // Finds sector (c, h, r, n) in `track` of the selected disk and copies at most `maxLength`
     // bytes of its data into `buffer`. Returns the number of bytes stored, 0 when not found.

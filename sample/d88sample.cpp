@@ -1,5 +1,6 @@
 // d88sample: writes a synthetic disk-set image that the extraction programs can read.
 #include "CompanionProgram.h"
+#include "Host.h"
 #include "SampleDiskSet.h"
 
 #include <cerrno>
@@ -76,27 +77,27 @@ int parseOptions(int argc, char** argv, Options& options) {
     return -1;
 }
 
-// Writes the image; on failure says why and leaves no half-written file behind.
-bool writeImage(const char* path, const std::vector<uint8_t>& bytes) {
-    FILE* file = fopen(path, "wb");
-    if (file == nullptr) {
-        fprintf(stderr, "%s: cannot write %s: %s\n", PROGRAM, path, strerror(errno));
+// Writes the image as a new file that replaces `path` only once it is whole; on failure says why
+// and leaves whatever stood under `path` as it was. Sets `replaced` when a file stood there.
+bool writeImage(const char* path, const std::vector<uint8_t>& bytes, bool& replaced) {
+    const ReplaceResult result =
+        hostReplaceFile(path, NameSource::CommandLine, bytes.data(), bytes.size());
+    replaced = result.existed;
+    switch (result.outcome) {
+    case ReplaceOutcome::Replaced:
+        return true;
+    case ReplaceOutcome::SymbolicLink:
+        fprintf(stderr, "%s: cannot write %s: it is a symbolic link\n", PROGRAM, path);
         return false;
-    }
-    errno = 0;
-    int error = 0;
-    if (fwrite(bytes.data(), 1, bytes.size(), file) != bytes.size() || fflush(file) != 0) {
-        error = errno != 0 ? errno : EIO;
-    }
-    if (fclose(file) != 0 && error == 0) {
-        error = errno != 0 ? errno : EIO;
-    }
-    if (error != 0) {
-        remove(path);
-        fprintf(stderr, "%s: cannot write %s: %s\n", PROGRAM, path, strerror(error));
+    case ReplaceOutcome::NotRegularFile:
+        fprintf(stderr, "%s: cannot write %s: it is not a regular file\n", PROGRAM, path);
         return false;
+    case ReplaceOutcome::CannotCreate:
+    case ReplaceOutcome::CannotWrite:
+        break;
     }
-    return true;
+    fprintf(stderr, "%s: cannot write %s: %s\n", PROGRAM, path, strerror(result.error));
+    return false;
 }
 
 } // namespace
@@ -121,10 +122,12 @@ int main(int argc, char** argv) {
         return 1;
     }
     const std::vector<uint8_t> bytes = d88::buildImage(plans);
-    if (!writeImage(options.output, bytes)) {
+    bool replaced = false;
+    if (!writeImage(options.output, bytes, replaced)) {
         return 1;
     }
-    printf("%s: %d disks, %zu files, layout of %s, %zu bytes\n", options.output, disks,
-           set.files.size(), layout.programName, bytes.size());
+    printf("%s: %d disks, %zu files, layout of %s, %zu bytes%s\n", options.output, disks,
+           set.files.size(), layout.programName, bytes.size(),
+           replaced ? ", replacing the file that was there" : "");
     return finishOutput(PROGRAM, 0);
 }

@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -33,6 +34,14 @@ TEST_P(Failure, ShortFileIsWrittenWholeWithZerosAndReported) {
     expectFiles({{"FULL.BIN", patternBytes(3, 1)},
                  {"SHORT.BIN", zeroTail(patternBytes(3, 2), 2048)},
                  {"AFTER.BIN", patternBytes(1, 3)}});
+    // Both streams into one file, as `> log 2>&1`: the message follows its report line.
+    RunOptions merged;
+    merged.mergeOutput = true;
+    EXPECT_EQ(extract(layout(), set.build(), merged).out,
+              consoleText("FULL.BIN      DISK:01 TRK:1e SEC:01 SIZE:c00\n"
+                          "SHORT.BIN     DISK:01 TRK:28 SEC:01 SIZE:c00\n"
+                          "incomplete file 'SHORT.BIN': 2048 of 3072 bytes read\n"
+                          "AFTER.BIN     DISK:01 TRK:32 SEC:01 SIZE:400\n"));
 }
 
 TEST_P(Failure, UnsafeNamesAreNeverOpened) {
@@ -118,6 +127,45 @@ TEST_P(Failure, WriteFailureRemovesThePartialFile) {
     expectFiles({{"SMALL.BIN", patternBytes(1, 1)}, {"SMALL2.BIN", patternBytes(1, 1)}});
 }
 
+// A run that cannot write a file leaves the file of an earlier run as it was: every file is
+// written under a temporary name first and renamed over the old one only when it is whole.
+TEST_P(Failure, AFailedReplacementKeepsTheEarlierFile) {
+    DiskSetImage set(4);
+    set.setEntry(entryOffset(0), "SMALL.BIN", 30, 1, 1, 0);
+    set.setEntry(entryOffset(1), "BIG.BIN", 31, 1, 8, 0);
+    const auto files = [&set](int seed) {
+        set.putFile(0, 30, 1, patternBytes(1, seed));
+        set.putFile(0, 31, 1, patternBytes(8, seed + 1));
+        return set.build();
+    };
+    ASSERT_EQ(extract(layout(), files(1)).status, 0);
+    RunOptions limited;
+    limited.fileSizeLimit = 4096;
+    const RunResult result = extract(layout(), files(3), limited);
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.out, consoleText("SMALL.BIN     DISK:01 TRK:1e SEC:01 SIZE:400\n"));
+    EXPECT_EQ(result.err,
+              consoleText("cannot write file 'BIG.BIN': " + systemMessage(EFBIG) + "\n"));
+    expectFiles({{"SMALL.BIN", patternBytes(1, 3)}, {"BIG.BIN", patternBytes(8, 2)}});
+
+    // A full disk: the working folder on a file system of 16 KiB, which holds both files but
+    // not a new BIG.BIN beside the old one.
+    if (mount("d88test", work.c_str(), "tmpfs", 0, "size=16k,mode=0700") != 0) {
+        GTEST_SKIP() << "no tmpfs can be mounted here: " << strerror(errno);
+    }
+    ASSERT_EQ(extract(layout(), files(1)).status, 0);
+    const RunResult full = extract(layout(), files(5));
+    const bool written =
+        listDirectory(work).size() == 2 && readFileBytes(work + "/BIG.BIN") == patternBytes(8, 2);
+    const std::vector<uint8_t> small = readFileBytes(work + "/SMALL.BIN");
+    umount(work.c_str());
+    EXPECT_EQ(full.status, 1);
+    EXPECT_EQ(full.err,
+              consoleText("cannot write file 'BIG.BIN': " + systemMessage(ENOSPC) + "\n"));
+    EXPECT_TRUE(written) << "the earlier BIG.BIN, and nothing else beside SMALL.BIN";
+    EXPECT_EQ(small, patternBytes(1, 5));
+}
+
 TEST_P(Failure, TheImageItselfIsNeverWrittenOver) {
     DiskSetImage set(4);
     set.setEntry(entryOffset(0), "SELF.D88", 30, 1, 1, 0);
@@ -150,22 +198,30 @@ TEST_P(Failure, SymbolicLinksAreNotFollowed) {
     DiskSetImage set(4);
     set.setEntry(entryOffset(0), "A.BIN", 30, 1, 1, 0);
     set.putFile(0, 30, 1, patternBytes(1, 1));
+    ASSERT_EQ(mkfifo((work + "/B.BIN").c_str(), 0600), 0); // a pipe in the way is kept too
+    set.setEntry(entryOffset(1), "B.BIN", 30, 1, 1, 0);
     const RunResult result = extract(layout(), set.build());
     EXPECT_EQ(result.status, 1);
     EXPECT_EQ(result.out, "");
-    EXPECT_EQ(result.err, "cannot create file 'A.BIN': it is a symbolic link\n");
+    EXPECT_EQ(result.err, "cannot create file 'A.BIN': it is a symbolic link\n"
+                          "cannot create file 'B.BIN': it is not a regular file\n");
     EXPECT_EQ(readFileBytes(target), (std::vector<uint8_t>{'k', 'e', 'e', 'p'}));
+    struct stat info;
+    EXPECT_TRUE(lstat((work + "/B.BIN").c_str(), &info) == 0 && S_ISFIFO(info.st_mode));
 }
 
-// What Windows takes for a path or a device is refused there; on other hosts the same names
-// are plain file names. A Shift_JIS character whose second byte is 0x5C is never a separator.
+// What Windows takes for a path, a device or another name is refused there, and so are bytes
+// that are not Shift_JIS (a lead byte at the end, a lead byte before 0x7F), which no Windows
+// name stands for; on other hosts the same names are plain file names. A Shift_JIS character
+// whose second byte is 0x5C is never a separator.
 TEST_P(Failure, WindowsPathsAndDevices) {
     DiskSetImage set(4);
-    const std::vector<std::string> names = {"..\\UP.BIN", "C:DRIVE.BIN", "NUL.BIN", "\\ROOT"};
+    const std::vector<std::string> names = {"..\\UP.BIN", "C:DRIVE.BIN", "NUL.BIN", "\\ROOT",
+                                            "A<B?.BIN",   "DOT.",        "BAD\x83", "\x81\x7F.BIN"};
     for (size_t i = 0; i < names.size(); ++i) {
         set.setEntry(entryOffset(static_cast<int>(i)), names[i], 30, 1, 1, 0);
     }
-    set.setEntry(entryOffset(4), "\x95\x5C.BIN", 30, 1, 1, 0); // "表.BIN"
+    set.setEntry(entryOffset(static_cast<int>(names.size())), "\x95\x5C.BIN", 30, 1, 1, 0); // 表
     set.putFile(0, 30, 1, patternBytes(1, 1));
     const RunResult result = extract(layout(), set.build());
     std::map<std::string, std::vector<uint8_t>> files = {{"\x95\x5C.BIN", patternBytes(1, 1)}};
@@ -184,6 +240,39 @@ TEST_P(Failure, WindowsPathsAndDevices) {
     EXPECT_EQ(result.out, consoleText(out));
     EXPECT_EQ(result.err, consoleText(err));
     expectFiles(files);
+}
+
+// Control bytes in a name are shown as \xNN on a terminal, so that an image cannot rewrite the
+// screen; to a pipe or a file they go as stored. Windows refuses such a name, and its console
+// shows a Shift_JIS name as its characters on any code page.
+TEST_P(Failure, NamesOnATerminal) {
+    DiskSetImage set(4);
+    set.setEntry(entryOffset(0), "\x1b[7mX.BIN", 30, 5, 2, 0); // its second sector is missing
+    set.setEntry(entryOffset(1), "\x95\x5C\x8E\xA6.TXT", 30, 1, 1, 0); // 表示.TXT
+    set.putFile(0, 30, 1, patternBytes(1, 1));
+    RunOptions onTerminal;
+    onTerminal.terminal = true;
+    const RunResult shown = extract(layout(), set.build(), onTerminal);
+    const RunResult piped = extract(layout(), set.build());
+    EXPECT_EQ(shown.status, 1);
+    EXPECT_EQ(piped.status, 1);
+    const std::string kanji = "\x95\x5C\x8E\xA6.TXT      DISK:01 TRK:1e SEC:01 SIZE:400";
+    if (usesLauncher()) {
+        // Wine's console writes UTF-8 to the terminal, among control sequences of its own.
+        EXPECT_NE(shown.out.find("unsafe file name '\\x1b[7mX.BIN', not written"),
+                  std::string::npos)
+            << shown.out;
+        EXPECT_NE(shown.out.find("\xE8\xA1\xA8\xE7\xA4\xBA.TXT      DISK:01"), std::string::npos)
+            << shown.out;
+        EXPECT_EQ(piped.err, consoleText("unsafe file name '\x1b[7mX.BIN', not written\n"));
+        EXPECT_EQ(piped.out, consoleText(kanji + "\n"));
+    } else {
+        EXPECT_EQ(shown.out, "\\x1b[7mX.BIN  DISK:01 TRK:1e SEC:05 SIZE:800\r\n"
+                             "incomplete file '\\x1b[7mX.BIN': 1024 of 2048 bytes read\r\n" +
+                                 kanji + "\r\n");
+        EXPECT_EQ(piped.out, "\x1b[7mX.BIN     DISK:01 TRK:1e SEC:05 SIZE:800\n" + kanji + "\n");
+        EXPECT_EQ(piped.err, "incomplete file '\x1b[7mX.BIN': 1024 of 2048 bytes read\n");
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(BothPrograms, Failure, ::testing::Values(&LAYOUT_A, &LAYOUT_B),

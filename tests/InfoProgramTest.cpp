@@ -7,6 +7,7 @@
 #include "SampleDiskSet.h"
 
 #include <cerrno>
+#include <sys/stat.h>
 
 #include <gtest/gtest.h>
 
@@ -265,8 +266,15 @@ TEST_P(SetPlan, SampleSetInBothLayouts) {
     std::vector<DiskPlan> plans;
     ASSERT_TRUE(buildSampleDisks(smallSampleSet(layout()), plans));
     root.write("image.d88", buildImage(plans));
+    // A folder named by code page 1252's reading of 0x95 must not catch 表示.TXT (95 5C 8E A6):
+    // 0x5C is no separator inside a Shift_JIS character, whatever code page Windows runs with.
+    const std::string bullet = work + "/\xE2\x80\xA2";
+    ASSERT_EQ(mkdir(bullet.c_str(), 0700), 0);
     const RunResult extraction = runWords(layout(), {layout().programName, imagePath});
-    ASSERT_EQ(extraction.status, 0);
+    ASSERT_EQ(extraction.status, 0) << extraction.err;
+    EXPECT_TRUE(listDirectory(bullet).empty());
+    EXPECT_TRUE(fileExists(work + "/" + hostFileName("\x95\x5C\x8E\xA6.TXT")));
+    EXPECT_EQ(listDirectory(work).size(), 8u) << "the seven files and the folder";
     RunOptions options;
     options.cwd = work;
     const RunResult same =

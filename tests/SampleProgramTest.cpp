@@ -5,6 +5,9 @@
 #include <cerrno>
 #include <cstring>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
 
 TEST(Sample, CommandLineAndFailedWrites) {
     TempDir dir;
@@ -42,15 +45,47 @@ TEST(Sample, CommandLineAndFailedWrites) {
     EXPECT_EQ(noOutput.err,
               std::string("d88sample: cannot write standard output: ") + strerror(ENOSPC) + "\n");
 
+    // A write that fails leaves the file that was there as it was, and no temporary file.
+    const std::vector<uint8_t> mine = {'m', 'i', 'n', 'e'};
+    dir.write("mine.d88", mine);
     RunOptions limited = options;
     limited.fileSizeLimit = 65536;
-    const RunResult tooLarge = run({"d88sample", "big.d88"}, limited);
+    const RunResult tooLarge = run({"d88sample", "mine.d88"}, limited);
     EXPECT_EQ(tooLarge.status, 1);
     EXPECT_EQ(tooLarge.err,
-              std::string("d88sample: cannot write big.d88: ") + strerror(EFBIG) + "\n");
+              std::string("d88sample: cannot write mine.d88: ") + strerror(EFBIG) + "\n");
+    EXPECT_EQ(readFileBytes(dir.file("mine.d88")), mine);
     const RunResult noFolder = run({"d88sample", "no/such.d88"}, options);
     EXPECT_EQ(noFolder.err,
               std::string("d88sample: cannot write no/such.d88: ") + strerror(ENOENT) + "\n");
-    EXPECT_EQ(listDirectory(dir.path()), std::vector<std::string>{"x.d88"})
-        << "only the image whose report could not be printed is left";
+    EXPECT_EQ(listDirectory(dir.path()), (std::vector<std::string>{"mine.d88", "x.d88"}));
+    const RunResult replaced = run({"d88sample", dir.file("x.d88")}, options);
+    EXPECT_EQ(replaced.status, 0);
+    EXPECT_NE(replaced.out.find(", replacing the file that was there\n"), std::string::npos)
+        << replaced.out;
+
+    // What is not a regular file is never replaced: a device node (a copy of /dev/null, made
+    // when this user may), a pipe, a folder, a symbolic link.
+    std::vector<std::pair<std::string, std::string>> kept = {{"pipe", "it is not a regular file"},
+                                                             {"folder", strerror(EISDIR)},
+                                                             {"link", "it is a symbolic link"}};
+    ASSERT_EQ(mkfifo(dir.file("pipe").c_str(), 0600), 0);
+    ASSERT_EQ(mkdir(dir.file("folder").c_str(), 0700), 0);
+    ASSERT_EQ(symlink("mine.d88", dir.file("link").c_str()), 0);
+    if (mknod(dir.file("device").c_str(), S_IFCHR | 0600, makedev(1, 3)) == 0) {
+        kept.push_back({"device", "it is not a regular file"});
+    }
+    for (const auto& [name, reason] : kept) {
+        struct stat before;
+        ASSERT_EQ(lstat(dir.file(name).c_str(), &before), 0);
+        const RunResult refused = run({"d88sample", name}, options);
+        EXPECT_EQ(refused.status, 1) << name;
+        EXPECT_EQ(refused.err, "d88sample: cannot write " + name + ": " + reason + "\n");
+        struct stat after;
+        EXPECT_TRUE(lstat(dir.file(name).c_str(), &after) == 0 && after.st_ino == before.st_ino &&
+                    after.st_mode == before.st_mode)
+            << name << " is left alone";
+    }
+    EXPECT_EQ(readFileBytes(dir.file("mine.d88")), mine);
+    EXPECT_EQ(listDirectory(dir.path()).size(), 2 + kept.size()) << "no temporary file is left";
 }

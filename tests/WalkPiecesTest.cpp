@@ -34,44 +34,39 @@ TEST(DirEntryParse, NameAndFields) {
 }
 
 TEST(SafeNames, SlashIsRefusedEverywhere) {
-    for (bool windows : {false, true}) {
-        EXPECT_TRUE(isUnsafeName("/ETC", windows));
-        EXPECT_TRUE(isUnsafeName("../UP", windows));
-        EXPECT_TRUE(isUnsafeName("A/B", windows));
-        EXPECT_TRUE(isUnsafeName("\x83/", windows)) << "never the second byte of a character";
-        EXPECT_FALSE(isUnsafeName("ABC.DAT", windows));
-        EXPECT_FALSE(isUnsafeName("..", windows)) << "opening it fails on its own";
-        EXPECT_FALSE(isUnsafeName("", windows));
-        EXPECT_FALSE(isUnsafeName("\x83\x66\x81\x5B\x83\x5E.DAT", windows));
-    }
+    EXPECT_TRUE(isUnsafeName("/ETC"));
+    EXPECT_TRUE(isUnsafeName("../UP"));
+    EXPECT_TRUE(isUnsafeName("A/B"));
+    EXPECT_TRUE(isUnsafeName("\x83/")) << "never the second byte of a character";
+    EXPECT_FALSE(isUnsafeName("ABC.DAT"));
+    EXPECT_FALSE(isUnsafeName("..")) << "opening it fails on its own";
+    EXPECT_FALSE(isUnsafeName(""));
+    EXPECT_FALSE(isUnsafeName("A\\B")) << "a plain byte outside Windows";
+    EXPECT_FALSE(isUnsafeName("\x83\x66\x81\x5B\x83\x5E.DAT"));
 }
 
-TEST(SafeNames, WindowsPathsAlsoRefuseBackslashAndDrives) {
-    EXPECT_FALSE(isUnsafeName("A\\B", false));
-    EXPECT_FALSE(isUnsafeName("C:FILE", false));
-    EXPECT_TRUE(isUnsafeName("A\\B", true));
-    EXPECT_TRUE(isUnsafeName("\\ROOT", true));
-    EXPECT_TRUE(isUnsafeName("C:FILE", true));
-    EXPECT_TRUE(isUnsafeName("z:", true));
-    EXPECT_FALSE(isUnsafeName("1:FILE", true));
-    EXPECT_FALSE(isUnsafeName("AB:C", true));
-    // Shift_JIS characters whose second byte is 0x5C are not separators.
-    EXPECT_FALSE(isUnsafeName("\x95\x5C\x8E\xA6.TXT", true));     // 表示
-    EXPECT_FALSE(isUnsafeName("\x83\x5C\x83\x74\x83\x67", true)); // ソフト
-    EXPECT_FALSE(isUnsafeName("\xE0\x5C", true));
-    EXPECT_TRUE(isUnsafeName("\x95\x5C\\X", true)) << "a lone backslash after the character";
-    EXPECT_TRUE(isUnsafeName("\xA0\\", true)) << "0xA0 is not a lead byte";
-    EXPECT_TRUE(isUnsafeName("\xB1\\", true)) << "half-width katakana is one byte";
+// The Windows rule runs on the name converted from Shift_JIS, so a character whose second byte
+// is 0x5C (as in 表示) is no separator there, on any code page.
+TEST(SafeNames, WindowsNamesAfterConversion) {
+    for (const char16_t* name :
+         {u"A\\B", u"\\ROOT", u"/ETC", u"C:FILE", u"z:", u"AB:C", u"A<B", u"A>B", u"A\"B", u"A|B",
+          u"A?", u"*.BIN", u"TAB\tX", u"\x1b[7m", u"\u8868\\X", u"DOT.", u"A. "}) {
+        EXPECT_TRUE(isUnsafeWindowsName(name));
+    }
+    for (const char16_t* name :
+         {u"ABC.DAT", u"\u8868\u793a.TXT", u"\u30c7\u30fc\u30bf.DAT", u"\uff71", u"1.2.3", u"",
+          u".", u"..", u".HIDDEN", u"A~B!#$%&'()+,;=@[]^_`{}"}) {
+        EXPECT_FALSE(isUnsafeWindowsName(name));
+    }
 }
 
 TEST(SafeNames, WindowsDeviceNamesAreRefusedThere) {
-    for (const char* device :
-         {"NUL", "con", "Prn", "AUX", "COM1", "lpt9", "NUL.TXT", "CON .X", "com3.bin.bak"}) {
-        EXPECT_TRUE(isUnsafeName(device, true)) << device;
-        EXPECT_FALSE(isUnsafeName(device, false)) << device;
+    for (const char16_t* device : {u"NUL", u"con", u"Prn", u"AUX", u"COM1", u"lpt9", u"NUL.TXT",
+                                   u"CON .X", u"com3.bin.bak", u"CONIN$", u"conout$.x"}) {
+        EXPECT_TRUE(isUnsafeWindowsName(device));
     }
-    for (const char* name :
-         {"NULL", "CONFIG.SYS", "COM0", "COM10", "LPT", "AUXDATA.BIN", "XNUL", ".NUL"}) {
-        EXPECT_FALSE(isUnsafeName(name, true)) << name;
+    for (const char16_t* name :
+         {u"NULL", u"CONFIG.SYS", u"COM0", u"COM10", u"LPT", u"AUXDATA.BIN", u"XNUL", u".NUL"}) {
+        EXPECT_FALSE(isUnsafeWindowsName(name));
     }
 }

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Cross-builds the Windows release package, unpacks it and runs the end-to-end tests against
-# its .exe files under wine, with a Japanese locale so that the ANSI code page is 932. Needs
-# the Linux build in build/ (the README's test command) and the packages
-# g++-mingw-w64-x86-64-posix, wine64 and a ja_JP.UTF-8 locale.
+# its .exe files under wine, twice: with a Japanese locale (ANSI code page 932) and with an
+# English one (code page 1252), where the programs must write the same files. Needs the Linux
+# build in build/ (the README's test command), the packages g++-mingw-w64-x86-64-posix and
+# wine64, and the ja_JP.UTF-8 and en_US.UTF-8 locales.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -20,11 +21,21 @@ for file in d88extract-a.exe d88extract-b.exe d88info.exe README.md LICENSE; do
 done
 
 wine=$(command -v wine64 || command -v wine || echo /usr/lib/wine/wine64)
-export WINEPREFIX=$PWD/build-windows/wineprefix WINEDEBUG=-all LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8
-"$wine" wineboot --init >/dev/null 2>&1 || true # creates the prefix on the first start
-
+wineserver=$(command -v wineserver || echo /usr/lib/wine/wineserver)
+export WINEPREFIX=$PWD/build-windows/wineprefix WINEDEBUG=-all
+mkdir -p "$WINEPREFIX" # the server needs the prefix folder before wineboot fills it
 export D88_TEST_LAUNCHER=$wine
 export D88_EXTRACT_A=$unpacked/d88extract-a.exe
 export D88_EXTRACT_B=$unpacked/d88extract-b.exe
 export D88_INFO=$unpacked/d88info.exe
-ctest --test-dir build --output-on-failure -j2 -R 'BothPrograms/|^Info\.'
+trap '"$wineserver" -k 2>/dev/null || true' EXIT
+for locale in ja_JP.UTF-8 en_US.UTF-8; do
+  echo "== wine under $locale"
+  "$wineserver" -k 2>/dev/null || true # programs started after this take the new locale's code page
+  "$wineserver" -w 2>/dev/null || true
+  # One server for the whole run: a server that quits when idle can drop a program that starts
+  # just then ("wine client error: recvmsg").
+  LANG=$locale LC_ALL=$locale "$wineserver" -p
+  LANG=$locale LC_ALL=$locale "$wine" wineboot --init >/dev/null 2>&1 || true
+  LANG=$locale LC_ALL=$locale ctest --test-dir build --output-on-failure -j2 -R 'BothPrograms/|^Info\.'
+done

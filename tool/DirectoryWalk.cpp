@@ -1,16 +1,13 @@
 #include "DirectoryWalk.h"
 
 #include "DiskSet.h"
+#include "Host.h"
 #include "Messages.h"
-#include "SafeName.h"
+#include "ShownName.h"
 
 #include <cerrno>
+#include <cstdarg>
 #include <cstring>
-#ifndef _WIN32
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#endif
 
 uint8_t directoryBuffer[DIRECTORY_BYTES];
 uint8_t workBuffer[WORK_BUFFER_BYTES];
@@ -28,61 +25,6 @@ DirEntry parseDirEntry(const uint8_t* bytes) {
 }
 
 namespace {
-
-// Creates or truncates the host file `name` for binary writing. Elsewhere than on Windows a
-// symbolic link is not followed: it could point outside the current directory.
-FILE* createHostFile(const char* name) {
-#ifdef _WIN32
-    return fopen(name, "wb");
-#else
-    const int fd = open(name, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666);
-    if (fd < 0) {
-        return nullptr;
-    }
-    FILE* file = fdopen(fd, "wb");
-    if (file == nullptr) {
-        const int error = errno;
-        close(fd);
-        errno = error;
-    }
-    return file;
-#endif
-}
-
-// True when `name` in the current directory is a symbolic link, which createHostFile refuses.
-bool isSymbolicLink(const char* name) {
-#ifdef _WIN32
-    (void)name;
-    return false;
-#else
-    struct stat info;
-    return lstat(name, &info) == 0 && S_ISLNK(info.st_mode);
-#endif
-}
-
-// Writes `length` bytes to a new file `name`; on failure removes it and returns errno.
-int writeHostFile(const char* name, const uint8_t* data, int length, bool& created) {
-    created = false;
-    FILE* file = createHostFile(name);
-    if (file == nullptr) {
-        return errno != 0 ? errno : EIO;
-    }
-    created = true;
-    setvbuf(file, nullptr, _IONBF, 0); // the whole file leaves in one write
-
-    int error = 0;
-    if (fwrite(data, 1, static_cast<size_t>(length), file) != static_cast<size_t>(length) ||
-        fflush(file) != 0) {
-        error = errno != 0 ? errno : EIO;
-    }
-    if (fclose(file) != 0 && error == 0) {
-        error = errno != 0 ? errno : EIO;
-    }
-    if (error != 0) {
-        remove(name);
-    }
-    return error;
-}
 
 // Selects each disk in file order until one whose ID byte is `diskNumber` + 1.
 bool selectDiskByNumber(d88::D88Image& image, int diskNumber) {
@@ -117,10 +59,10 @@ EntryOutcome planFile(d88::D88Image& image, const char* name, int track, int c, 
     bytesRead = got > offset ? got - offset : 0;
     // Bytes the run did not count must not carry data of earlier reads into this file.
     memset(workBuffer + got, 0, static_cast<size_t>(total - got));
-    if (isUnsafeName(name)) {
+    if (hostRefusesName(name)) {
         return EntryOutcome::UnsafeName;
     }
-    if (image.holdsFile(name)) {
+    if (hostNamesImage(image, name)) {
         return EntryOutcome::ImageItself;
     }
     if (name[0] == '\0' || strcmp(name, ".") == 0 || strcmp(name, "..") == 0) {
@@ -149,56 +91,28 @@ ExtractResult writePlannedFile(const char* name, EntryOutcome outcome, int bytes
     case EntryOutcome::Incomplete:
         break;
     }
-    bool created = false;
-    errno = 0;
-    result.systemError = writeHostFile(name, workBuffer + offset, size, created);
-    if (result.systemError != 0) {
-        result.outcome = created ? ExtractOutcome::CannotWrite : ExtractOutcome::CannotCreate;
-        if (!created && isSymbolicLink(name)) {
-            result.outcome = ExtractOutcome::SymbolicLink;
-        }
-    } else {
+    const ReplaceResult replaced =
+        hostReplaceFile(name, NameSource::DiskSet, workBuffer + offset, static_cast<size_t>(size));
+    result.systemError = replaced.error;
+    switch (replaced.outcome) {
+    case ReplaceOutcome::Replaced:
         result.outcome = outcome == EntryOutcome::Incomplete ? ExtractOutcome::Incomplete
                                                              : ExtractOutcome::Written;
+        break;
+    case ReplaceOutcome::SymbolicLink:
+        result.outcome = ExtractOutcome::SymbolicLink;
+        break;
+    case ReplaceOutcome::NotRegularFile:
+        result.outcome = ExtractOutcome::NotRegularFile;
+        break;
+    case ReplaceOutcome::CannotCreate:
+        result.outcome = ExtractOutcome::CannotCreate;
+        break;
+    case ReplaceOutcome::CannotWrite:
+        result.outcome = ExtractOutcome::CannotWrite;
+        break;
     }
     return result;
-}
-
-// Prints the report line and messages of one entry; returns false when it was not written whole.
-bool reportExtraction(const DirEntry& entry, const ExtractResult& result,
-                      const d88::RunErrors& readErrors, FILE* report, FILE* messages) {
-    switch (result.outcome) {
-    case ExtractOutcome::NothingRead:
-        return true;
-    case ExtractOutcome::Written:
-    case ExtractOutcome::Incomplete:
-        fprintf(report, MSG_REPORT_LINE, entry.name, entry.diskNumber + 1, entry.track,
-                entry.sector, entry.size);
-        if (result.outcome == ExtractOutcome::Incomplete) {
-            fprintf(messages, MSG_INCOMPLETE_FILE, entry.name, result.bytesRead, entry.size);
-        }
-        if (readErrors.errorSectors > 0) {
-            fprintf(messages, MSG_FILE_READ_ERRORS, entry.name, readErrors.errorSectors,
-                    readErrors.sectors);
-        }
-        return result.outcome == ExtractOutcome::Written && readErrors.errorSectors == 0;
-    case ExtractOutcome::UnsafeName:
-        fprintf(messages, MSG_UNSAFE_NAME, entry.name);
-        return false;
-    case ExtractOutcome::ImageItself:
-        fprintf(messages, MSG_IMAGE_ITSELF, entry.name);
-        return false;
-    case ExtractOutcome::SymbolicLink:
-        fprintf(messages, MSG_SYMBOLIC_LINK, entry.name);
-        return false;
-    case ExtractOutcome::CannotCreate:
-        fprintf(messages, MSG_CANNOT_CREATE, entry.name, strerror(result.systemError));
-        return false;
-    case ExtractOutcome::CannotWrite:
-        fprintf(messages, MSG_CANNOT_WRITE, entry.name, strerror(result.systemError));
-        return false;
-    }
-    return false;
 }
 
 struct Extraction {
@@ -207,14 +121,67 @@ struct Extraction {
     bool allWritten;
 };
 
+// Makes ready for a message: the report lines before it go out first, so that both streams in
+// one pipe or file stay in order. Every message counts as a failure.
+FILE* messageStream(Extraction& extraction) {
+    fflush(extraction.report);
+    extraction.allWritten = false;
+    return extraction.messages;
+}
+
+// Prints the report line and messages of one entry.
+void reportExtraction(Extraction& extraction, const DirEntry& entry, const ExtractResult& result,
+                      const d88::RunErrors& readErrors) {
+    if (result.outcome == ExtractOutcome::NothingRead) {
+        return;
+    }
+    const ShownName inMessages = shownName(entry.name, extraction.messages);
+    const char* shown = inMessages.text();
+    switch (result.outcome) {
+    case ExtractOutcome::NothingRead:
+        return;
+    case ExtractOutcome::Written:
+    case ExtractOutcome::Incomplete:
+        hostPrintf(extraction.report, MSG_REPORT_LINE,
+                   shownName(entry.name, extraction.report).text(), entry.diskNumber + 1,
+                   entry.track, entry.sector, entry.size);
+        if (result.outcome == ExtractOutcome::Incomplete) {
+            hostPrintf(messageStream(extraction), MSG_INCOMPLETE_FILE, shown, result.bytesRead,
+                       entry.size);
+        }
+        if (readErrors.errorSectors > 0) {
+            hostPrintf(messageStream(extraction), MSG_FILE_READ_ERRORS, shown,
+                       readErrors.errorSectors, readErrors.sectors);
+        }
+        return;
+    case ExtractOutcome::UnsafeName:
+        hostPrintf(messageStream(extraction), MSG_UNSAFE_NAME, shown);
+        return;
+    case ExtractOutcome::ImageItself:
+        hostPrintf(messageStream(extraction), MSG_IMAGE_ITSELF, shown);
+        return;
+    case ExtractOutcome::SymbolicLink:
+        hostPrintf(messageStream(extraction), MSG_SYMBOLIC_LINK, shown);
+        return;
+    case ExtractOutcome::NotRegularFile:
+        hostPrintf(messageStream(extraction), MSG_NOT_REGULAR_FILE, shown);
+        return;
+    case ExtractOutcome::CannotCreate:
+        hostPrintf(messageStream(extraction), MSG_CANNOT_CREATE, shown,
+                   strerror(result.systemError));
+        return;
+    case ExtractOutcome::CannotWrite:
+        hostPrintf(messageStream(extraction), MSG_CANNOT_WRITE, shown,
+                   strerror(result.systemError));
+        return;
+    }
+}
+
 void extractPlannedEntry(const EntryPlan& plan, void* context) {
     Extraction& extraction = *static_cast<Extraction*>(context);
     const ExtractResult result =
         writePlannedFile(plan.entry.name, plan.outcome, plan.bytesRead, 0, plan.entry.size);
-    if (!reportExtraction(plan.entry, result, plan.readErrors, extraction.report,
-                          extraction.messages)) {
-        extraction.allWritten = false;
-    }
+    reportExtraction(extraction, plan.entry, result, plan.readErrors);
 }
 
 } // namespace
@@ -275,10 +242,8 @@ bool walkDirectory(d88::D88Image& image, const DirectoryLayout& layout, FILE* re
     Extraction extraction{report, messages, true};
     const d88::RunErrors directoryErrors = readDirectory(image);
     if (directoryErrors.errorSectors > 0) {
-        fflush(report);
-        fprintf(messages, MSG_DIRECTORY_READ_ERRORS, directoryErrors.errorSectors,
-                directoryErrors.sectors);
-        extraction.allWritten = false;
+        hostPrintf(messageStream(extraction), MSG_DIRECTORY_READ_ERRORS,
+                   directoryErrors.errorSectors, directoryErrors.sectors);
     }
     planEntries(image, layout, extractPlannedEntry, &extraction);
     return extraction.allWritten;

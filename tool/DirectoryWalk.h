@@ -65,14 +65,15 @@ d88::RunErrors planDirectory(d88::D88Image& image, const DirectoryLayout& layout
                              EntryVisitor visit, void* context);
 
 enum class ExtractOutcome {
-    NothingRead,  // the run read nothing: no file, no message
-    Written,      // the whole file was read and written
-    Incomplete,   // written with its full size, zero past the bytes that could be read
-    UnsafeName,   // not opened: the name could reach outside the current directory
-    ImageItself,  // not opened: the name is the image file being read
-    SymbolicLink, // not opened: a symbolic link of that name is in the way
-    CannotCreate, // the host file could not be created
-    CannotWrite,  // a write or close failed; the partly written file was removed
+    NothingRead,    // the run read nothing: no file, no message
+    Written,        // the whole file was read and written
+    Incomplete,     // written with its full size, zero past the bytes that could be read
+    UnsafeName,     // not opened: the name could reach outside the current directory
+    ImageItself,    // not opened: the name is the image file being read
+    SymbolicLink,   // not opened: a symbolic link of that name is in the way
+    NotRegularFile, // not opened: a device, pipe or socket of that name is in the way
+    CannotCreate,   // the host file could not be created, or could not replace the one there
+    CannotWrite,    // a write or close failed; whatever stood under the name is left as it was
 };
 
 struct ExtractResult {
@@ -83,7 +84,7 @@ struct ExtractResult {
 
 // Reads `offset` + `size` bytes of consecutive sectors from (track, c, h, r, n) of the selected
 // disk into workBuffer and writes the `size` bytes after the first `offset` to the file `name`
-// in the current directory.
+// in the current directory: a new file that replaces one of that name only once it is whole.
 ExtractResult extractFile(d88::D88Image& image, const char* name, int track, int c, int h, int r,
                           int n, int offset, int size);
 

@@ -1,6 +1,7 @@
 #include "DiskInfo.h"
 
 #include "DiskSet.h"
+#include "Host.h"
 
 namespace {
 
@@ -23,23 +24,23 @@ void printMarks(const d88::WalkedRecord& record, FILE* out) {
     const bool nominalLength = record.id.n < 16 && record.dataLength == (128 << record.id.n);
     const char* separator = "(";
     if (marks.status != d88::STATUS_NORMAL) {
-        fprintf(out, "%sstatus=%02x", separator, marks.status);
+        hostPrintf(out, "%sstatus=%02x", separator, marks.status);
         separator = ",";
     }
     if (marks.deleted == d88::DELETED_DATA_MARK) {
-        fprintf(out, "%sdeleted", separator);
+        hostPrintf(out, "%sdeleted", separator);
         separator = ",";
     }
     if (marks.density == d88::SINGLE_DENSITY) {
-        fprintf(out, "%ssingle-density", separator);
+        hostPrintf(out, "%ssingle-density", separator);
         separator = ",";
     }
     if (!nominalLength) {
-        fprintf(out, "%slength=%d", separator, record.dataLength);
+        hostPrintf(out, "%slength=%d", separator, record.dataLength);
         separator = ",";
     }
     if (separator[0] == ',') {
-        fputc(')', out);
+        hostPrintf(out, "%c", ')');
     }
 }
 
@@ -62,18 +63,18 @@ void printSizeNotes(const d88::D88Image& image, int index, FILE* out) {
     const int64_t end = static_cast<int64_t>(image.diskOffset()) + image.diskSize();
     const int64_t fileSize = image.fileSize();
     if (end > fileSize) {
-        fprintf(out, "  (size points %lld bytes past the end of the file)",
-                static_cast<long long>(end - fileSize));
+        hostPrintf(out, "  (size points %lld bytes past the end of the file)",
+                   static_cast<long long>(end - fileSize));
     }
     if (image.diskSize() == 0) {
-        fputs("  (size 0: the next disk starts at the same offset)", out);
+        hostPrintf(out, "%s", "  (size 0: the next disk starts at the same offset)");
     } else if (index == image.diskCount() - 1 && end < fileSize) {
         if (image.diskCount() == d88::MAX_DISKS) {
-            fprintf(out, "  (%lld bytes after the %dth disk are not read)",
-                    static_cast<long long>(fileSize - end), d88::MAX_DISKS);
+            hostPrintf(out, "  (%lld bytes after the %dth disk are not read)",
+                       static_cast<long long>(fileSize - end), d88::MAX_DISKS);
         } else {
-            fprintf(out, "  (%lld bytes after the last disk, too few for a disk header)",
-                    static_cast<long long>(fileSize - end));
+            hostPrintf(out, "  (%lld bytes after the last disk, too few for a disk header)",
+                       static_cast<long long>(fileSize - end));
         }
     }
 }
@@ -84,65 +85,71 @@ void printTrack(d88::D88Image& image, int track, FILE* out) {
         return;
     }
     const int count = walk->recordCount;
-    fprintf(out, "  track %3d  records %d", track, count);
+    hostPrintf(out, "  track %3d  records %d", track, count);
     for (int i = 0; i < count && i < MAX_LISTED_RECORDS; ++i) {
         const d88::SectorId& id = walk->records[i].id;
-        fprintf(out, " %02x/%02x/%02x/%02x", id.c, id.h, id.r, id.n);
+        hostPrintf(out, " %02x/%02x/%02x/%02x", id.c, id.h, id.r, id.n);
         printMarks(walk->records[i], out);
     }
     if (count > MAX_LISTED_RECORDS) {
-        fprintf(out, " (listing cut after %d records)", MAX_LISTED_RECORDS);
+        hostPrintf(out, " (listing cut after %d records)", MAX_LISTED_RECORDS);
     }
     if (walk->end == d88::WalkEnd::EndOfFile) {
-        fputs(" (walk ends at the end of the file)", out);
+        hostPrintf(out, "%s", " (walk ends at the end of the file)");
     }
     if (walk->end == d88::WalkEnd::RecordLimit) {
-        fprintf(out, " (walk ends at the limit of %d records)", d88::MAX_WALK_RECORDS);
+        hostPrintf(out, " (walk ends at the limit of %d records)", d88::MAX_WALK_RECORDS);
     }
     const int64_t diskEnd = static_cast<int64_t>(image.diskOffset()) + image.diskSize();
     if (walkReach(*walk) > diskEnd) {
-        fputs(" (walk runs past the end of the disk)", out);
+        hostPrintf(out, "%s", " (walk runs past the end of the disk)");
     }
-    fputc('\n', out);
+    hostPrintf(out, "%c", '\n');
 }
 
 } // namespace
 
 void printEscapedName(const char* name, FILE* out) {
-    for (const unsigned char* p = reinterpret_cast<const unsigned char*>(name); *p != 0; ++p) {
+    // Built whole, so that a console receives each Shift_JIS character in one piece.
+    char text[4 * 256 + 1];
+    char* at = text;
+    for (const unsigned char* p = reinterpret_cast<const unsigned char*>(name);
+         *p != 0 && at + 4 < text + sizeof text; ++p) {
         if (*p < 0x20 || *p == 0x7F || *p == '"' || *p == '\\') {
-            fprintf(out, "\\x%02x", *p);
+            at += snprintf(at, 5, "\\x%02x", *p);
         } else {
-            fputc(*p, out);
+            *at++ = static_cast<char>(*p);
         }
     }
+    *at = '\0';
+    hostPrintf(out, "%s", text);
 }
 
 bool printDiskInfo(d88::D88Image& image, int index, FILE* out) {
     if (!image.selectDisk(index)) {
-        fprintf(out, "disk %d  header cannot be read\n", index);
+        hostPrintf(out, "disk %d  header cannot be read\n", index);
         return false;
     }
     // The disk set's number of this disk: the first byte of its ID sector, if it has one.
     uint8_t id = 0;
     const bool hasId = image.readSector(ID_TRACK, ID_TRACK >> 1, ID_TRACK & 1, ID_SECTOR,
                                         SECTOR_SIZE_CODE, &id, 1) == 1;
-    fprintf(out, "disk %d  offset %ld  size %lu  media %02x  name \"", index,
-            static_cast<long>(image.diskOffset()), static_cast<unsigned long>(image.diskSize()),
-            static_cast<unsigned>(image.mediaType()));
+    hostPrintf(out, "disk %d  offset %ld  size %lu  media %02x  name \"", index,
+               static_cast<long>(image.diskOffset()), static_cast<unsigned long>(image.diskSize()),
+               static_cast<unsigned>(image.mediaType()));
     printEscapedName(image.diskName(), out);
-    fputs("\"  set-id ", out);
+    hostPrintf(out, "%s", "\"  set-id ");
     if (hasId) {
-        fprintf(out, "%02x", id);
+        hostPrintf(out, "%02x", id);
     } else {
-        fputs("none", out);
+        hostPrintf(out, "%s", "none");
     }
     printSizeNotes(image, index, out);
     const int errorRecords = countErrorRecords(image);
     if (errorRecords > 0) {
-        fprintf(out, "  read-errors %d", errorRecords);
+        hostPrintf(out, "  read-errors %d", errorRecords);
     }
-    fputc('\n', out);
+    hostPrintf(out, "%c", '\n');
     for (int track = 0; track < d88::MAX_TRACKS; ++track) {
         if (isListed(image, track)) {
             printTrack(image, track, out);

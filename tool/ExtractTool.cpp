@@ -1,6 +1,7 @@
 #include "ExtractTool.h"
 
 #include "DirectoryWalk.h"
+#include "Host.h"
 #include "Messages.h"
 
 #include <csignal>
@@ -20,20 +21,20 @@ int runExtractTool(d88::D88Image& image, const DirectoryLayout& layout, int argc
     if (argc != 2) {
         // With no word at all (some systems pass an empty one instead) show our own name.
         const bool typedName = argc >= 1 && argv[0] != nullptr && argv[0][0] != '\0';
-        fprintf(stderr, MSG_USAGE, typedName ? argv[0] : layout.programName);
+        hostPrintfLocal(stderr, MSG_USAGE, typedName ? argv[0] : layout.programName);
         return 1;
     }
     if (!image.open(argv[1])) {
-        fputs(MSG_CANNOT_OPEN_IMAGE, stderr);
+        hostPrintf(stderr, "%s", MSG_CANNOT_OPEN_IMAGE);
         return 1;
     }
     if (image.diskCount() < MIN_DISKS) {
-        fputs(MSG_TOO_FEW_DISKS, stderr);
+        hostPrintf(stderr, "%s", MSG_TOO_FEW_DISKS);
         return 1; // the image stays open until it is destroyed at exit
     }
     const bool allWritten = walkDirectory(image, layout, stdout, stderr);
     if (fflush(stdout) != 0 || ferror(stdout)) {
-        fputs(MSG_CANNOT_WRITE_STDOUT, stderr);
+        hostPrintf(stderr, "%s", MSG_CANNOT_WRITE_STDOUT);
         return 1;
     }
     return allWritten ? 0 : 1;

@@ -27,5 +27,6 @@
 #define MSG_CANNOT_CREATE "cannot create file '%s': %s\n"
 #define MSG_IMAGE_ITSELF "cannot create file '%s': it is the image being read\n"
 #define MSG_SYMBOLIC_LINK "cannot create file '%s': it is a symbolic link\n"
+#define MSG_NOT_REGULAR_FILE "cannot create file '%s': it is not a regular file\n"
 #define MSG_CANNOT_WRITE "cannot write file '%s': %s\n"
 #define MSG_CANNOT_WRITE_STDOUT "cannot write standard output\n"

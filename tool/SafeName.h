@@ -1,14 +1,13 @@
 // Decides whether a directory entry's name may be opened as a file in the current directory.
 #pragma once
 
-#ifdef _WIN32
-constexpr bool HOST_USES_WINDOWS_PATHS = true;
-#else
-constexpr bool HOST_USES_WINDOWS_PATHS = false;
-#endif
+// True when the name's bytes could reach outside the current directory on any host: it holds
+// a '/' byte anywhere ('/' is never the second byte of a Shift_JIS character).
+bool isUnsafeName(const char* name);
 
-// True when `name` could reach outside the current directory: it holds a '/' byte anywhere,
-// or, with Windows paths, a '\' byte that is not the second byte of a Shift_JIS character, a
-// drive prefix such as "C:", or a device name such as "NUL" or "CON.TXT" (which would not
-// create a file at all).
-bool isUnsafeName(const char* name, bool windowsPaths = HOST_USES_WINDOWS_PATHS);
+// True when Windows could not give a file the name `name` (UTF-16, converted from the entry's
+// Shift_JIS bytes) in the current folder: it holds '\' or '/', a ':' (a drive such as "C:", or a
+// stream), a character that Windows never allows in a name (< > " | ? * and U+0001-U+001F), ends
+// in a dot or a space (which Windows drops, so that another name would be written), or is a
+// device name such as "NUL" or "CON.TXT" (which would write no file at all).
+bool isUnsafeWindowsName(const char16_t* name);

@@ -1,6 +1,8 @@
 #include "SetInfo.h"
 
+#include "Host.h"
 #include "Messages.h"
+#include "ShownName.h"
 
 namespace {
 
@@ -56,18 +58,18 @@ void listEntry(const EntryPlan& plan, void* context) {
         return;
     }
     // The report line without its line feed, exactly as the extraction prints it.
-    fprintf(listing.out, "%3d  ", plan.index);
-    fprintf(listing.out, MSG_REPORT_LINE_TEXT, entry.name, entry.diskNumber + 1, entry.track,
-            entry.sector, entry.size);
-    fprintf(listing.out, "  %s", outcomeWord(plan.outcome));
+    hostPrintf(listing.out, "%3d  ", plan.index);
+    hostPrintf(listing.out, MSG_REPORT_LINE_TEXT, shownName(entry.name, listing.out).text(),
+               entry.diskNumber + 1, entry.track, entry.sector, entry.size);
+    hostPrintf(listing.out, "  %s", outcomeWord(plan.outcome));
     if (plan.outcome == EntryOutcome::Incomplete) {
-        fprintf(listing.out, " %d/%d", plan.bytesRead, entry.size);
+        hostPrintf(listing.out, " %d/%d", plan.bytesRead, entry.size);
     }
     if (isWritten(plan.outcome) && readErrors) {
-        fprintf(listing.out, "  read-errors %d/%d", plan.readErrors.errorSectors,
-                plan.readErrors.sectors);
+        hostPrintf(listing.out, "  read-errors %d/%d", plan.readErrors.errorSectors,
+                   plan.readErrors.sectors);
     }
-    fputc('\n', listing.out);
+    hostPrintf(listing.out, "%c", '\n');
 }
 
 } // namespace
@@ -76,8 +78,8 @@ SetSummary printSetPlan(d88::D88Image& image, const DirectoryLayout& layout, FIL
     SetListing listing{out, SetSummary{0, 0, 0, 0}};
     const d88::RunErrors directoryErrors = readDirectory(image);
     if (out != nullptr && directoryErrors.errorSectors > 0) {
-        fprintf(out, MSG_DIRECTORY_READ_ERRORS, directoryErrors.errorSectors,
-                directoryErrors.sectors);
+        hostPrintf(out, MSG_DIRECTORY_READ_ERRORS, directoryErrors.errorSectors,
+                   directoryErrors.sectors);
     }
     planEntries(image, layout, listEntry, &listing);
     return listing.summary;

@@ -3,6 +3,7 @@
 #include "CompanionProgram.h"
 #include "DiskInfo.h"
 #include "DiskSet.h"
+#include "Host.h"
 #include "SetInfo.h"
 
 #include <cerrno>
@@ -17,14 +18,15 @@ constexpr int MIN_DISKS = 4; // the extraction programs need Disk A to Disk D
 d88::D88Image image;
 
 void printHelp() {
-    printf("usage: d88info [--disk N | --set a|b] IMAGE\n"
-           "Lists the disks, tracks and sector IDs of a D88 image and tells which extraction\n"
-           "program fits it. Writes nothing.\n"
-           "  --disk N   list only disk N, counted from 0\n"
-           "  --set a|b  show the directory in the layout of d88extract-a or d88extract-b and\n"
-           "             what that program would do with each entry\n"
-           "  --help     show this help and exit\n"
-           "  --version  show the version and exit\n");
+    hostPrintf(stdout,
+               "usage: d88info [--disk N | --set a|b] IMAGE\n"
+               "Lists the disks, tracks and sector IDs of a D88 image and tells which extraction\n"
+               "program fits it. Writes nothing.\n"
+               "  --disk N   list only disk N, counted from 0\n"
+               "  --set a|b  show the directory in the layout of d88extract-a or d88extract-b and\n"
+               "             what that program would do with each entry\n"
+               "  --help     show this help and exit\n"
+               "  --version  show the version and exit\n");
 }
 
 struct Options {
@@ -84,28 +86,30 @@ int parseOptions(int argc, char** argv, Options& options) {
 
 // How to make one image of a set kept as separate disk files.
 void printJoinHint() {
-    printf("  join the set's disk files into one image, Disk A first:\n"
-           "    cat A.d88 B.d88 C.d88 D.d88 > set.d88\n"
-           "  (on Windows: copy /b A.d88+B.d88+C.d88+D.d88 set.d88)\n");
+    hostPrintf(stdout, "  join the set's disk files into one image, Disk A first:\n"
+                       "    cat A.d88 B.d88 C.d88 D.d88 > set.d88\n"
+                       "  (on Windows: copy /b A.d88+B.d88+C.d88+D.d88 set.d88)\n");
 }
 
 // The directory as one extraction program would process it.
 void printSet(const char* path, const DirectoryLayout& layout) {
-    printf("%s: %d disk%s, directory in the layout of %s\n", path, image.diskCount(),
-           image.diskCount() == 1 ? "" : "s", layout.programName);
+    hostPrintfLocal(stdout, "%s: %d disk%s, directory in the layout of %s\n", path,
+                    image.diskCount(), image.diskCount() == 1 ? "" : "s", layout.programName);
     if (image.diskCount() < MIN_DISKS) {
-        printf("%s stops here with its too-few-disks message: it needs Disk A to Disk D\n",
-               layout.programName);
+        hostPrintf(stdout,
+                   "%s stops here with its too-few-disks message: it needs Disk A to Disk D\n",
+                   layout.programName);
         printJoinHint();
         return;
     }
     const SetSummary summary = printSetPlan(image, layout, stdout);
-    printf("%d file%s to write, %lld bytes", summary.files, summary.files == 1 ? "" : "s",
-           static_cast<long long>(summary.bytes));
+    hostPrintf(stdout, "%d file%s to write, %lld bytes", summary.files,
+               summary.files == 1 ? "" : "s", static_cast<long long>(summary.bytes));
     if (summary.withReadErrors > 0) {
-        printf(", %d of them with read errors", summary.withReadErrors);
+        hostPrintf(stdout, ", %d of them with read errors", summary.withReadErrors);
     }
-    printf("; %d entr%s passed over\n", summary.passedOver, summary.passedOver == 1 ? "y" : "ies");
+    hostPrintf(stdout, "; %d entr%s passed over\n", summary.passedOver,
+               summary.passedOver == 1 ? "y" : "ies");
 }
 
 // The disk set's number of disk `index` (the first byte of its ID sector), 0 when none.
@@ -124,9 +128,10 @@ void printDiskAHint() {
     }
     for (int disk = 1; disk < image.diskCount(); ++disk) {
         if (setIdOf(disk) == 1) {
-            printf("  disk %d carries set-id 01 (Disk A), but the programs read the directory "
-                   "from disk 0: put Disk A first\n",
-                   disk);
+            hostPrintf(stdout,
+                       "  disk %d carries set-id 01 (Disk A), but the programs read the directory "
+                       "from disk 0: put Disk A first\n",
+                       disk);
             return;
         }
     }
@@ -135,24 +140,25 @@ void printDiskAHint() {
 // Which layout's directory yields files on this image.
 void printLayoutLine() {
     if (image.diskCount() < MIN_DISKS) {
-        printf("disk set: %d disk%s, fewer than four, neither program extracts anything\n",
-               image.diskCount(), image.diskCount() == 1 ? "" : "s");
+        hostPrintf(stdout,
+                   "disk set: %d disk%s, fewer than four, neither program extracts anything\n",
+                   image.diskCount(), image.diskCount() == 1 ? "" : "s");
         printJoinHint();
         return;
     }
     const DirectoryLayout* layouts[] = {&LAYOUT_A, &LAYOUT_B};
     const char* letters[] = {"a", "b"};
-    fputs("disk set: ", stdout);
+    hostPrintf(stdout, "%s", "disk set: ");
     bool any = false;
     for (int i = 0; i < 2; ++i) {
         const int files = countSetFiles(image, *layouts[i]);
         if (files > 0) {
-            printf("%slayout %s (%s), %d file%s", any ? "; " : "", letters[i],
-                   layouts[i]->programName, files, files == 1 ? "" : "s");
+            hostPrintf(stdout, "%slayout %s (%s), %d file%s", any ? "; " : "", letters[i],
+                       layouts[i]->programName, files, files == 1 ? "" : "s");
             any = true;
         }
     }
-    puts(any ? "" : "no files in either layout");
+    hostPrintf(stdout, "%s\n", any ? "" : "no files in either layout");
     if (!any) {
         printDiskAHint();
     }
@@ -168,12 +174,14 @@ int main(int argc, char** argv) {
     }
     if (!image.open(options.path)) {
         if (errno == ESPIPE) {
-            fprintf(stderr,
-                    "%s: cannot read %s: it is a pipe or a terminal, and an image is read by "
-                    "seeking; save it to a file first\n",
-                    PROGRAM, options.path);
+            hostPrintfLocal(
+                stderr,
+                "%s: cannot read %s: it is a pipe or a terminal, and an image is read by "
+                "seeking; save it to a file first\n",
+                PROGRAM, options.path);
         } else {
-            fprintf(stderr, "%s: cannot open %s: %s\n", PROGRAM, options.path, strerror(errno));
+            hostPrintfLocal(stderr, "%s: cannot open %s: %s\n", PROGRAM, options.path,
+                            strerror(errno));
         }
         return 1;
     }
@@ -183,14 +191,15 @@ int main(int argc, char** argv) {
     }
     if (options.disk >= image.diskCount()) {
         if (image.diskCount() == 0) {
-            fprintf(stderr, "%s: no disk %ld, the image holds none\n", PROGRAM, options.disk);
+            hostPrintf(stderr, "%s: no disk %ld, the image holds none\n", PROGRAM, options.disk);
         } else {
-            fprintf(stderr, "%s: no disk %ld, the image holds disks 0 to %d\n", PROGRAM,
-                    options.disk, image.diskCount() - 1);
+            hostPrintf(stderr, "%s: no disk %ld, the image holds disks 0 to %d\n", PROGRAM,
+                       options.disk, image.diskCount() - 1);
         }
         return 1;
     }
-    printf("%s: %d disk%s\n", options.path, image.diskCount(), image.diskCount() == 1 ? "" : "s");
+    hostPrintfLocal(stdout, "%s: %d disk%s\n", options.path, image.diskCount(),
+                    image.diskCount() == 1 ? "" : "s");
     bool ok = true;
     for (int disk = 0; disk < image.diskCount(); ++disk) {
         if (options.disk < 0 || disk == options.disk) {

@@ -18,12 +18,12 @@ std::string extractProgram(const DirectoryLayout& layout) {
 
 std::string systemMessage(int error) {
     if (usesLauncher()) {
-        // The Windows C library opens a folder with EACCES and reports a file size limit as
-        // EINVAL.
+        // The Windows C library opens a folder with EACCES; under wine it reports a file size
+        // limit and a full disk as EINVAL.
         if (error == EISDIR) {
             return "Permission denied";
         }
-        if (error == EFBIG) {
+        if (error == EFBIG || error == ENOSPC) {
             return "Invalid argument";
         }
     }

@@ -2,9 +2,12 @@
 
 #include "TempDir.h"
 
+#include <cerrno>
 #include <cstdlib>
 #include <fcntl.h>
 #include <grp.h>
+#include <poll.h>
+#include <pty.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -52,10 +55,24 @@ RunResult runProgram(const std::string& program, const std::vector<std::string>&
     }
     argv.push_back(nullptr);
 
+    int terminal = -1; // the pseudo-terminal's controlling side
+    int screen = -1;   // the side that the program writes to
+    if (options.terminal && openpty(&terminal, &screen, nullptr, nullptr, nullptr) != 0) {
+        return RunResult{};
+    }
     const pid_t child = fork();
     if (child == 0) {
-        const int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        int out = -1;
+        int err = -1;
+        if (options.terminal) {
+            close(terminal);
+            setsid(); // the terminal becomes the program's own, as in a shell
+            out = err = screen;
+        } else {
+            out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            err = options.mergeOutput ? out
+                                      : open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        }
         const int in = open("/dev/null", O_RDONLY);
         if (out < 0 || err < 0 || in < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 ||
             dup2(err, 2) < 0 || chdir(options.cwd.c_str()) != 0) {
@@ -83,12 +100,47 @@ RunResult runProgram(const std::string& program, const std::vector<std::string>&
         _exit(126);
     }
     RunResult result;
+    if (child < 0) {
+        return result;
+    }
     int status = 0;
-    if (child < 0 || waitpid(child, &status, 0) != child) {
+    bool ended = false;
+    if (options.terminal) {
+        close(screen);
+        // Read until the program has ended and nothing more is waiting: a helper process that
+        // it started (such as wine's server) may hold the terminal open for longer.
+        char chunk[4096];
+        for (;;) {
+            pollfd ready{terminal, POLLIN, 0};
+            const int events = poll(&ready, 1, 100);
+            if (events > 0) {
+                const ssize_t got = read(terminal, chunk, sizeof chunk);
+                if (got > 0) {
+                    result.out.append(chunk, static_cast<size_t>(got));
+                    continue;
+                }
+                if (got < 0 && errno == EINTR) {
+                    continue;
+                }
+                break; // closed by every writer (EIO on Linux)
+            }
+            if (events < 0 && errno == EINTR) {
+                continue;
+            }
+            if (ended) {
+                break;
+            }
+            ended = waitpid(child, &status, WNOHANG) == child;
+        }
+        close(terminal);
+    }
+    if (!ended && waitpid(child, &status, 0) != child) {
         return result;
     }
     result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    result.out = options.stdoutPath.empty() ? readAll(outPath) : std::string();
-    result.err = readAll(errPath);
+    if (!options.terminal) {
+        result.out = options.stdoutPath.empty() ? readAll(outPath) : std::string();
+        result.err = options.mergeOutput ? std::string() : readAll(errPath);
+    }
     return result;
 }

@@ -11,6 +11,8 @@ struct RunOptions {
     std::string stdoutPath;          // empty: captured; otherwise opened for writing as stdout
     long long fileSizeLimit = -1;    // RLIMIT_FSIZE for the child; SIGXFSZ is left as it is
     bool asUnprivilegedUser = false; // when run by root: the child runs as user 65534
+    bool mergeOutput = false;        // standard error goes where standard output goes (2>&1)
+    bool terminal = false;           // both go to one pseudo-terminal, read back into `out`
 };
 
 struct RunResult {
