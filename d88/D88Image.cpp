@@ -39,10 +39,19 @@ uint32_t searchSlot(int64_t trackStart, SectorId id) {
 
 } // namespace
 
+// A disk header's fields as read, kept so that selecting a disk again copies them instead of
+// parsing its track table anew (a walk looks disks up once per directory entry).
+struct KnownHeader {
+    uint32_t trackOffsets[MAX_TRACKS];
+    uint32_t diskSize;
+    int mediaType;
+    char name[DISK_NAME_LENGTH + 1];
+};
+
 struct ReaderMemory {
     BlockCache cache;
     bool headerKnown[MAX_DISKS];
-    uint8_t headers[MAX_DISKS][DISK_HEADER_SIZE];
+    KnownHeader headers[MAX_DISKS];
     SectorSearch searches[SECTOR_SEARCHES_KEPT];
     TrackWalk walk;
 };
@@ -155,32 +164,37 @@ bool D88Image::selectDisk(int index) {
     }
 
     // A header read once is kept: every later selection of the disk finds the same bytes.
-    uint8_t* header = memory_->headers[index];
+    KnownHeader& known = memory_->headers[index];
     if (!memory_->headerKnown[index]) {
+        uint8_t header[DISK_HEADER_SIZE];
         if (copyFileBytes(memory_->cache, diskOffsets_[index], header, DISK_HEADER_SIZE) !=
             DISK_HEADER_SIZE) {
             return false; // the file has changed since it was indexed
         }
+        for (int track = 0; track < MAX_TRACKS; ++track) {
+            known.trackOffsets[track] = readU32(header + TRACK_TABLE_OFFSET + 4 * track);
+        }
+        known.mediaType = header[MEDIA_TYPE_OFFSET];
+        known.diskSize = readU32(header + DISK_SIZE_OFFSET);
+        memset(known.name, 0, sizeof known.name);
+        for (int i = 0; i < DISK_NAME_LENGTH && header[DISK_NAME_OFFSET + i] != 0; ++i) {
+            known.name[i] = static_cast<char>(header[DISK_NAME_OFFSET + i]);
+        }
         memory_->headerKnown[index] = true;
     }
     diskOffset_ = diskOffsets_[index];
-    for (int track = 0; track < MAX_TRACKS; ++track) {
-        trackOffsets_[track] = readU32(header + TRACK_TABLE_OFFSET + 4 * track);
-    }
-    mediaType_ = header[MEDIA_TYPE_OFFSET];
-    diskSize_ = readU32(header + DISK_SIZE_OFFSET);
-    for (int i = 0; i < DISK_NAME_LENGTH && header[DISK_NAME_OFFSET + i] != 0; ++i) {
-        diskName_[i] = static_cast<char>(header[DISK_NAME_OFFSET + i]);
-    }
+    memcpy(trackOffsets_, known.trackOffsets, sizeof trackOffsets_);
+    mediaType_ = known.mediaType;
+    diskSize_ = known.diskSize;
+    memcpy(diskName_, known.name, sizeof known.name);
     return true;
 }
 
 #ifdef _WIN32
 bool D88Image::fileIdentity(FileIdentity& identity) const {
     BY_HANDLE_FILE_INFORMATION info;
-    if (file_ == nullptr ||
-        !GetFileInformationByHandle(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file_))),
-                                    &info)) {
+    if (file_ == nullptr || !GetFileInformationByHandle(
+                                reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file_))), &info)) {
         return false;
     }
     identity.volume = info.dwVolumeSerialNumber;

@@ -26,6 +26,7 @@ done
 wine=$(command -v wine64 || command -v wine || echo /usr/lib/wine/wine64)
 wineserver=$(command -v wineserver || echo /usr/lib/wine/wineserver)
 export WINEPREFIX=$PWD/build-windows/wineprefix WINEDEBUG=-all
+mkdir -p "$WINEPREFIX" # the server needs the prefix folder before wineboot fills it
 export D88_TEST_LAUNCHER=$wine
 export D88_EXTRACT_A=$unpacked/d88extract-a.exe
 export D88_EXTRACT_B=$unpacked/d88extract-b.exe
