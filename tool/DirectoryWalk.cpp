@@ -5,8 +5,6 @@
 #include "Messages.h"
 #include "ShownName.h"
 
-#include <cerrno>
-#include <cstdarg>
 #include <cstring>
 
 uint8_t directoryBuffer[DIRECTORY_BYTES];

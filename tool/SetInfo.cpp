@@ -20,26 +20,6 @@ bool allZero(const uint8_t* bytes) {
     return true;
 }
 
-const char* outcomeWord(EntryOutcome outcome) {
-    switch (outcome) {
-    case EntryOutcome::NoDisk:
-        return "no-disk";
-    case EntryOutcome::Empty:
-        return "empty";
-    case EntryOutcome::Missing:
-        return "missing";
-    case EntryOutcome::UnsafeName:
-    case EntryOutcome::ImageItself:
-    case EntryOutcome::Uncreatable:
-        return "unsafe";
-    case EntryOutcome::Whole:
-        return "extract";
-    case EntryOutcome::Incomplete:
-        return "incomplete";
-    }
-    return "?";
-}
-
 void listEntry(const EntryPlan& plan, void* context) {
     SetListing& listing = *static_cast<SetListing*>(context);
     if (allZero(plan.bytes)) {
@@ -61,7 +41,7 @@ void listEntry(const EntryPlan& plan, void* context) {
     hostPrintf(listing.out, "%3d  ", plan.index);
     hostPrintf(listing.out, MSG_REPORT_LINE_TEXT, shownName(entry.name, listing.out).text(),
                entry.diskNumber + 1, entry.track, entry.sector, entry.size);
-    hostPrintf(listing.out, "  %s", outcomeWord(plan.outcome));
+    hostPrintf(listing.out, "  %s", setOutcomeWord(plan.outcome));
     if (plan.outcome == EntryOutcome::Incomplete) {
         hostPrintf(listing.out, " %d/%d", plan.bytesRead, entry.size);
     }
@@ -115,7 +95,23 @@ SetSummary visitSetPlan(d88::D88Image& image, const DirectoryLayout& layout, Ent
 }
 
 const char* setOutcomeWord(EntryOutcome outcome) {
-    return outcomeWord(outcome);
+    switch (outcome) {
+    case EntryOutcome::NoDisk:
+        return "no-disk";
+    case EntryOutcome::Empty:
+        return "empty";
+    case EntryOutcome::Missing:
+        return "missing";
+    case EntryOutcome::UnsafeName:
+    case EntryOutcome::ImageItself:
+    case EntryOutcome::Uncreatable:
+        return "unsafe";
+    case EntryOutcome::Whole:
+        return "extract";
+    case EntryOutcome::Incomplete:
+        return "incomplete";
+    }
+    return "?";
 }
 
 void printSetSummary(const SetSummary& summary, FILE* out) {
