@@ -1,7 +1,10 @@
 // Makes the single page: puts the styles, the page's script and the worker's text (the
 // compiled listing module, its WebAssembly as base64, the zip library and worker.js) into
-// page.html. Usage: node assemble-page.js SOURCE_DIR MODULE.js FFLATE_UMD.js OUTPUT.html
+// page.html, and the hashes of its one script and one style element into its policy, which
+// allows no other inline script or style. Usage:
+//   node assemble-page.js SOURCE_DIR MODULE.js FFLATE_UMD.js OUTPUT.html
 'use strict';
+const crypto = require('crypto');
 const fs = require('fs');
 const path = require('path');
 
@@ -35,6 +38,17 @@ for (const [name, text] of Object.entries(parts)) {
     process.exit(1);
   }
   page = page.replace(marker, () => text);
+}
+// The policy names the text of each element exactly as the browser reads it.
+for (const [name, element] of [['page.js', 'script'], ['page.css', 'style']]) {
+  const texts = [...page.matchAll(new RegExp(`<${element}>([^]*?)</${element}>`, 'g'))];
+  const marker = `'@${name} hash@'`;
+  if (texts.length !== 1 || !page.includes(marker)) {
+    console.error(`assemble-page: page.html needs one <${element}> element and ${marker}`);
+    process.exit(1);
+  }
+  const hash = crypto.createHash('sha256').update(texts[0][1], 'utf8').digest('base64');
+  page = page.replace(marker, () => `'sha256-${hash}'`);
 }
 fs.writeFileSync(output, page);
 console.log(`${output}: ${Buffer.byteLength(page)} bytes`);
