@@ -66,6 +66,42 @@ EMSCRIPTEN_KEEPALIVE int d88web_open(const char* path) {
     return image.diskCount();
 }
 
+// The number of disks in the file at `path`: 0 when it is no D88 image, -1 when it cannot be
+// opened.
+EMSCRIPTEN_KEEPALIVE int d88web_disk_count(const char* path) {
+    d88::D88Image file;
+    return file.open(path) ? file.diskCount() : -1;
+}
+
+// Of the files joined into the open image, ending at `partEnds` (byte offsets), the one to put
+// first, as d88extract orders the files it is given: when the first disk is not Disk A (its ID
+// byte is not 01) and exactly one file holds a disk whose ID byte is 01. -1: keep the order.
+EMSCRIPTEN_KEEPALIVE int d88web_part_to_put_first(const int32_t* partEnds, int partCount) {
+    int holder = -1;
+    for (int index = 0; index < image.diskCount(); ++index) {
+        uint8_t id = 0;
+        const bool isDiskA = image.selectDisk(index) &&
+                             image.readSector(ID_TRACK, ID_TRACK >> 1, ID_TRACK & 1, ID_SECTOR,
+                                              SECTOR_SIZE_CODE, &id, 1) == 1 &&
+                             id == 1;
+        if (index == 0 && isDiskA) {
+            return -1;
+        }
+        if (!isDiskA) {
+            continue;
+        }
+        int part = 0;
+        while (part < partCount && image.diskOffset() >= partEnds[part]) {
+            ++part;
+        }
+        if (holder >= 0 && holder != part) {
+            return -1; // two files hold a Disk A
+        }
+        holder = part;
+    }
+    return holder;
+}
+
 // The number of files that the program of layout "a" or "b" would write; -1 below four disks.
 EMSCRIPTEN_KEEPALIVE int d88web_count_files(const char* letter) {
     const DirectoryLayout* layout = layoutByLetter(letter);

@@ -65,9 +65,9 @@
   }
   const bytesKey = (bytes) => Array.from(bytes, hex2).join('');
 
-  let parts = []; // the picked files, in the order in which they are joined
-  let requestId = 0;
-  let listing = null; // the shown listing: entries with their decoded names
+  let parts = []; // the files to join, { name, blob }, in the order in which they are joined
+  let imageId = 0; // the image of the last 'open' request: answers about others are ignored
+  let listing = null; // the shown listing: its layout and entries with their decoded names
   let objectUrls = [];
   let startedAt = 0;
 
@@ -105,12 +105,23 @@
     $('[data-action="download-all"]').disabled = true;
   }
 
+  // Between a change of layout and its listing nothing of the listing before is shown or saved.
+  function clearEntries() {
+    objectUrls.forEach((url) => URL.revokeObjectURL(url));
+    objectUrls = [];
+    listing = null;
+    $('#entry-rows').replaceChildren();
+    $('#summary').textContent = '';
+    $('#directory-errors').textContent = '';
+    $('[data-action="download-all"]').disabled = true;
+  }
+
   function showParts() {
     const list = $('#part-list');
     list.replaceChildren();
     parts.forEach((file, i) => {
       const item = document.createElement('li');
-      item.append(`${file.name} (${formatBytes(file.size)}) `);
+      item.append(`${file.name} (${formatBytes(file.blob.size)}) `);
       for (const [label, step] of parts.length > 1 ? [['↑', -1], ['↓', 1]] : []) {
         const button = document.createElement('button');
         button.type = 'button';
@@ -119,7 +130,7 @@
         button.disabled = i + step < 0 || i + step >= parts.length;
         button.addEventListener('click', () => {
           [parts[i], parts[i + step]] = [parts[i + step], parts[i]];
-          openParts();
+          openParts(false);
         });
         item.append(button);
       }
@@ -130,16 +141,18 @@
     $('#parts-hint').hidden = parts.length < 2;
   }
 
-  function openParts() {
+  // Has the worker join `parts` and list them; with `arrange` it unpacks zips and orders the
+  // files first.
+  function openParts(arrange) {
     showParts();
     clearListing();
     if (!parts.length) {
       return;
     }
     startedAt = performance.now();
-    const total = parts.reduce((sum, file) => sum + file.size, 0);
+    const total = parts.reduce((sum, file) => sum + file.blob.size, 0);
     $('#progress').textContent = `Reading ${formatBytes(total)}…`;
-    worker.postMessage({ type: 'open', id: ++requestId, files: parts });
+    worker.postMessage({ type: 'open', image: ++imageId, parts, arrange });
   }
 
   function showDisks(disks) {
@@ -233,7 +246,7 @@
         cell(row, entry.outcome === 'unsafe' ? 'refused' : '—');
       }
     }
-    listing = entries;
+    listing = { image: message.image, layout: message.layout, entries };
     $('select[name=layout]').value = message.layout;
     const button = $('[data-action="download-all"]');
     button.disabled = !entries.some((entry) => entry.file);
@@ -247,13 +260,22 @@
 
   worker.onmessage = (event) => {
     const message = event.data;
-    if (message.id !== requestId) {
-      return; // an answer to a request that a later one replaced
+    if (message.image !== imageId) {
+      return; // an answer about an image that a later one replaced
     }
     if (message.type === 'failure') {
       $('#progress').textContent = '';
       $('#alert').textContent = `The page failed: ${message.message}`;
     } else if (message.type === 'listing') {
+      if (message.refused) {
+        $('#progress').textContent = '';
+        $('#alert').textContent = message.refused;
+        return;
+      }
+      parts = message.parts;
+      showParts();
+      $('#parts-order').textContent = message.movedFirst
+        ? `${message.movedFirst} holds Disk A (ID byte 01), so it comes first.` : '';
       showDisks(message.disks);
       if (message.diskCount < MIN_DISKS) {
         $('#progress').textContent = '';
@@ -262,9 +284,11 @@
       }
       $('#layout-note').textContent = layoutNote(message.counts, message.disks);
       showEntries(message);
-    } else if (message.type === 'layout') {
-      showEntries(message);
-    } else if (message.type === 'zip') {
+    } else if (message.type === 'set') {
+      if (message.layout === $('select[name=layout]').value) {
+        showEntries(message); // otherwise a later change of layout has its own request
+      }
+    } else if (message.type === 'zip' && listing && message.layout === listing.layout) {
       const link = document.createElement('a');
       link.href = URL.createObjectURL(message.zip);
       objectUrls.push(link.href);
@@ -275,12 +299,10 @@
   };
 
   $('select[name=layout]').addEventListener('change', (event) => {
-    if (!listing) {
-      return;
-    }
+    clearEntries();
     startedAt = performance.now();
     $('#progress').textContent = 'Reading the directory…';
-    worker.postMessage({ type: 'layout', id: ++requestId, layout: event.target.value });
+    worker.postMessage({ type: 'layout', image: imageId, layout: event.target.value });
   });
 
   $('[data-action="download-all"]').addEventListener('click', () => {
@@ -288,14 +310,14 @@
       return;
     }
     $('#progress').textContent = 'Making the zip…';
-    worker.postMessage({ type: 'zip', id: ++requestId,
-                         names: listing.map((entry) => saveName(entry.pieces)) });
+    const names = {};
+    listing.entries.forEach((entry) => { names[entry.index] = saveName(entry.pieces); });
+    worker.postMessage({ type: 'zip', image: listing.image, layout: listing.layout, names });
   });
 
   function takeFiles(fileList) {
-    parts = Array.from(fileList).sort((x, y) =>
-      x.name.localeCompare(y.name, 'en', { numeric: true }));
-    openParts();
+    parts = Array.from(fileList, (file) => ({ name: file.name, blob: file }));
+    openParts(true);
   }
   const input = $('input[type=file]');
   input.addEventListener('change', () => {
