@@ -54,10 +54,14 @@ const ready = createListingModule({
 let openImageId = null;
 let lastSet = null; // { image, layout, entries }
 
-function writeFile(module, path, bytes) {
+function removeFile(module, path) {
   if (module.FS.analyzePath(path).exists) {
     module.FS.unlink(path);
   }
+}
+
+function writeFile(module, path, bytes) {
+  removeFile(module, path);
   module.FS.writeFile(path, bytes);
 }
 
@@ -75,8 +79,9 @@ function listSet(module, image, layout) {
            directoryErrors: received.directoryErrors };
 }
 
+// A zip starts with a member's local header, or, when it holds nothing, with its end record.
 const isZip = (bytes) => bytes.length >= 4 && bytes[0] === 0x50 && bytes[1] === 0x4b &&
-                         bytes[2] === 0x03 && bytes[3] === 0x04;
+                         ((bytes[2] === 3 && bytes[3] === 4) || (bytes[2] === 5 && bytes[3] === 6));
 
 // The files to join: the picked ones, each zip replaced by its members that hold D88 disks.
 // Returns { parts: [{ name, blob }], refused }: `refused` says why a zip gave nothing.
@@ -107,7 +112,7 @@ async function unpack(module, files) {
         others.push(name);
       }
     }
-    module.FS.unlink(MEMBER_PATH);
+    removeFile(module, MEMBER_PATH);
     if (found === 0) {
       const held = others.length ? `it holds ${others.join(', ')}` : 'it is empty';
       return { refused: `${file.name} holds no D88 disk image: ${held}.` };

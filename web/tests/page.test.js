@@ -11,7 +11,7 @@ const fs = require('node:fs');
 const os = require('node:os');
 const path = require('node:path');
 const { chromium } = require('playwright-core');
-const { unzipSync } = require('fflate');
+const { unzipSync, zipSync } = require('fflate');
 
 const root = path.resolve(__dirname, '../..');
 const build = path.resolve(root, process.env.D88_BUILD || 'build');
@@ -139,6 +139,22 @@ async function closePage(page) {
   assert.deepEqual(requests.filter((url) => !/^(file|blob):/.test(url)), [], 'network requests');
 }
 
+// Where things lie in the sample's full disks: 160 tracks of five 1040-byte records.
+const DISK = 688 + 160 * 5200;
+const record = (disk, track, index) => disk * DISK + 688 + track * 5200 + index * 1040;
+// Byte `offset` of the directory (disk 0, track 1, sectors 1 to 3).
+const directoryByte = (offset) => record(0, 1, offset >> 10) + 16 + (offset & 1023);
+// Writes a 16-byte entry at `offset` of the directory: the name, then track, sector, size in
+// KB and disk (from 0).
+function writeEntry(bytes, offset, name, track, sector, kilobytes, disk) {
+  const entry = Buffer.alloc(16, 0x20);
+  Buffer.from(name, 'latin1').copy(entry);
+  entry.set([track, sector, kilobytes, disk], 12);
+  for (let i = 0; i < 16; ++i) { // the entry may cross into the next sector
+    bytes[directoryByte(offset + i)] = entry[i];
+  }
+}
+
 // The disks of an image as separate files, cut at the size field of each disk's header.
 function splitDisks(image, names) {
   const bytes = fs.readFileSync(image);
@@ -207,8 +223,6 @@ test('junk and three disks are refused, saying what was found and what is needed
 test('a damaged set shows the outcomes of d88info and downloads what the program writes',
      async () => {
   const bytes = fs.readFileSync(path.join(work, 'sample-a.d88'));
-  const DISK = 688 + 160 * 5200; // the sample's full disks: 160 tracks of five 1040-byte records
-  const record = (disk, track, index) => disk * DISK + 688 + track * 5200 + index * 1040;
   const entry = (i) => record(0, 1, 0) + 16 + 434 + 16 * i; // all seven lie in sector 1
   bytes.write('RE/D', entry(0), 'latin1'); // unsafe
   bytes.write('CYLJUMP.BIN ', entry(1), 'latin1'); // written, then replaced by entry 2
@@ -263,5 +277,92 @@ test('the 64-disk image is listed within seconds while the page stays responsive
   assert.ok(milliseconds < 10000 && pause < 500, `${milliseconds} ms, paused ${pause} ms`);
   await assertListsAsInfo(page, 'a', image);
   assert.equal(await page.locator('#disk-rows tr').count(), 64);
+  await closePage(page);
+});
+
+test('a zip of the disk files in any order, or of the joined image, lists as the joined image',
+     async () => {
+  const image = path.join(work, 'sample-a.d88');
+  // By name Disk A comes last; the page puts it first, as d88extract does.
+  const disks = splitDisks(image, ['set-d.d88', 'set-a.d88', 'set-b.d88', 'set-c.d88']);
+  const members = Object.fromEntries(disks.map((disk) => [path.basename(disk),
+                                                          fs.readFileSync(disk)]));
+  const zip = (name, files) => {
+    fs.writeFileSync(path.join(work, name), zipSync(files));
+    return path.join(work, name);
+  };
+  const page = await openPage();
+  const order = ['set-d.d88', 'set-a.d88', 'set-b.d88', 'set-c.d88'];
+  for (const files of [disks.slice().reverse(),
+                       [zip('disks.zip', { 'set/': new Uint8Array(0), 'set/README': Buffer.from('x'),
+                                            ...Object.fromEntries(Object.entries(members).map(
+                                              ([name, bytes]) => ['set/' + name, bytes])) })],
+                       [zip('joined.zip', { 'sample-a.d88': fs.readFileSync(image) })]]) {
+    await pick(page, files);
+    const shown = await page.$$eval('#part-list li', (items) => items.map((item) =>
+      item.firstChild.textContent.split(' ')[0]));
+    assert.deepEqual(shown, files.length > 1 || shown.length > 1 ? order : ['sample-a.d88']);
+    await assertListsAsInfo(page, 'a', image);
+    await assertZipIsNative(page, 'a', image, `${shown[0].replace(/\.d88$/, '')}.zip`);
+  }
+  for (const [files, alert] of [
+    [{ 'notes.txt': Buffer.from('no disks here') }, 'holds no D88 disk image: it holds notes.txt'],
+    [{}, 'holds no D88 disk image: it is empty']]) {
+    await pick(page, [zip('other.zip', files)]);
+    assert.equal(await page.textContent('[role=alert]'), `other.zip ${alert}.`);
+    assert.equal(await page.locator('tr[data-index]').count(), 0);
+  }
+  await closePage(page);
+});
+
+test('the policy runs no script but the page\'s own: no injected handler, element or blob',
+     async () => {
+  const page = await openPage();
+  const ran = await page.evaluate(async () => {
+    const violations = [];
+    document.addEventListener('securitypolicyviolation',
+                              (event) => violations.push(event.effectiveDirective));
+    window.ran = [];
+    document.body.insertAdjacentHTML('beforeend',
+      '<img src="data:image/gif;base64,R0lGODlhAQABAAAAACw=" onload="ran.push(1)" ' +
+      'onerror="ran.push(1)"><button id="injected" onclick="ran.push(2)">x</button>');
+    document.getElementById('injected').click();
+    const inline = document.createElement('script');
+    inline.textContent = 'ran.push(3)';
+    document.body.append(inline);
+    const fromBlob = document.createElement('script');
+    fromBlob.src = URL.createObjectURL(new Blob(['ran.push(4)'], { type: 'text/javascript' }));
+    document.body.append(fromBlob);
+    await new Promise((resolve) => setTimeout(resolve, 500));
+    return { ran: window.ran, violations: [...new Set(violations)].sort() };
+  });
+  assert.deepEqual(ran, { ran: [], violations: ['script-src-attr', 'script-src-elem'] });
+  await closePage(page);
+});
+
+test('a change of layout shows and zips only the new layout\'s files', async () => {
+  // Layout b's entry 150 lies over layout a's entries 149 and 150, which yield no file.
+  const bytes = fs.readFileSync(path.join(work, 'sample-a.d88'));
+  writeEntry(bytes, 422 + 16 * 150, 'BFILE.TXT', 2, 1, 2, 0);
+  const image = path.join(work, 'both.d88');
+  fs.writeFileSync(image, bytes);
+  const page = await openPage();
+  await pick(page, [image]);
+  assert.match(await page.textContent('#layout-note'), /^Both layouts yield files/);
+  await assertListsAsInfo(page, 'a', image);
+  // Changed, changed back and changed again before any listing is shown: nothing of the listing
+  // before stays, and what is shown and zipped at the end is layout b's.
+  await relist(page, async () => {
+    const shownBetween = await page.evaluate(() => ['b', 'a', 'b'].map((letter) => {
+      const select = document.querySelector('select[name=layout]');
+      select.value = letter;
+      select.dispatchEvent(new Event('change'));
+      return [document.querySelectorAll('tr[data-index]').length,
+              document.querySelector('[data-action="download-all"]').disabled];
+    }));
+    assert.deepEqual(shownBetween, [[0, true], [0, true], [0, true]]);
+  });
+  await assertListsAsInfo(page, 'b', image);
+  await assertZipIsNative(page, 'b', image, 'both.zip');
   await closePage(page);
 });
