@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <string>
 
 // Where a name's bytes come from, which decides how Windows reads them.
 enum class NameSource {
@@ -19,6 +20,10 @@ enum class NameSource {
 // current folder: the name could reach outside it, or the host would take it for something else
 // (on Windows a device, a drive, or bytes that are not Shift_JIS).
 bool hostRefusesName(const char* name);
+
+// A key that is equal for two directory entry names that are one file in a folder of the host:
+// the bytes on POSIX; on Windows the Unicode name in upper case, as Windows compares names.
+std::string hostSameFileKey(const char* name);
 
 // True when the directory entry name `name` is the image file being read, through any link.
 bool hostNamesImage(const d88::D88Image& image, const char* name);

@@ -102,6 +102,10 @@ bool hostRefusesName(const char* name) {
     return isUnsafeName(name);
 }
 
+std::string hostSameFileKey(const char* name) {
+    return name;
+}
+
 bool hostNamesImage(const d88::D88Image& image, const char* name) {
     d88::FileIdentity imageIdentity{};
     struct stat info;
