@@ -1,17 +1,20 @@
 // Makes the single page: puts the styles, the page's script and the worker's text (the
-// compiled listing module, its WebAssembly as base64, the zip library and worker.js) into
-// page.html, and the hashes of its one script and one style element into its policy, which
-// allows no other inline script or style. Usage:
+// compiled listing module, its WebAssembly deflated as base64, the zip library and worker.js)
+// into page.html, and the hashes of its one script and one style element into its policy,
+// which allows no other inline script or style. Usage:
 //   node assemble-page.js SOURCE_DIR MODULE.js FFLATE_UMD.js OUTPUT.html
 'use strict';
 const crypto = require('crypto');
 const fs = require('fs');
 const path = require('path');
+const zlib = require('zlib');
 
 const [sourceDir, moduleJs, fflateJs, output] = process.argv.slice(2);
 const read = (file) => fs.readFileSync(file, 'utf8');
 
-const wasm = fs.readFileSync(moduleJs.replace(/\.js$/, '.wasm'));
+// The module's WebAssembly, deflated (the worker inflates it with the zip library) and base64.
+const wasm = zlib.deflateRawSync(fs.readFileSync(moduleJs.replace(/\.js$/, '.wasm')),
+                                 { level: 9 });
 const worker = [
   read(moduleJs),
   read(fflateJs),

@@ -4,7 +4,6 @@
 'use strict';
 (function () {
   const $ = (selector) => document.querySelector(selector);
-  const MIN_DISKS = 4;
   const OUTCOME_MEANING = {
     extract: 'written whole',
     incomplete: 'written with its full size, zeros past the bytes that could be read',
@@ -18,56 +17,38 @@
   const worker = new Worker(URL.createObjectURL(new Blob([workerText],
                                                          { type: 'text/javascript' })));
 
-  // Names are Shift_JIS bytes. A byte that does not decode, or decodes to a control
-  // character, is kept apart so that it can be shown as \xNN.
-  const strictShiftJis = new TextDecoder('shift_jis', { fatal: true });
-  const isLeadByte = (b) => (b >= 0x81 && b <= 0x9f) || (b >= 0xe0 && b <= 0xfc);
-  const isControl = (text) => /[\u0000-\u001f\u007f-\u009f]/.test(text);
-  function decodeName(bytes) {
-    const pieces = [];
-    for (let i = 0; i < bytes.length;) {
-      const length = isLeadByte(bytes[i]) && i + 1 < bytes.length ? 2 : 1;
-      let text = null;
-      try {
-        text = strictShiftJis.decode(bytes.subarray(i, i + length));
-      } catch (error) {
-        text = null;
-      }
-      if (text === null || isControl(text)) {
-        pieces.push({ byte: bytes[i] });
-        i += 1;
-      } else {
-        pieces.push({ text });
-        i += length;
-      }
-    }
-    return pieces;
-  }
+  // A name of the plan, { bytes: hex, text: UTF-8 or null }: its text, or when the bytes do not
+  // decode, the bytes, those outside printable ASCII as \xNN; control characters as \xNN too.
   const hex2 = (byte) => byte.toString(16).padStart(2, '0');
-  // The name to save a file under: undecodable bytes as %NN, which no file system refuses.
-  const saveName = (pieces) =>
-    pieces.map((p) => (p.text !== undefined ? p.text : '%' + hex2(p.byte))).join('');
-  function nameElement(pieces) {
+  const isControl = (code) => code < 0x20 || (code >= 0x7f && code <= 0x9f);
+  function nameElement(name) {
     const span = document.createElement('span');
     span.className = 'name';
-    for (const piece of pieces) {
-      if (piece.text !== undefined) {
-        span.append(piece.text);
-      } else {
-        const raw = document.createElement('span');
-        raw.className = 'raw';
-        raw.title = 'a byte that is not Shift_JIS text';
-        raw.textContent = '\\x' + hex2(piece.byte);
-        span.append(raw);
+    const raw = (code, title) => {
+      const piece = document.createElement('span');
+      piece.className = 'raw';
+      piece.title = title;
+      piece.textContent = '\\x' + hex2(code);
+      span.append(piece);
+    };
+    if (name.text !== null) {
+      for (const character of name.text) {
+        const code = character.codePointAt(0);
+        isControl(code) ? raw(code, 'a control character') : span.append(character);
+      }
+    } else {
+      for (const pair of name.bytes.match(/../g) || []) {
+        const byte = parseInt(pair, 16);
+        byte >= 0x20 && byte < 0x7f ? span.append(String.fromCharCode(byte))
+          : raw(byte, 'a byte of a name that is not Shift_JIS text');
       }
     }
     return span;
   }
-  const bytesKey = (bytes) => Array.from(bytes, hex2).join('');
 
   let parts = []; // the files to join, { name, blob }, in the order in which they are joined
   let imageId = 0; // the image of the last 'open' request: answers about others are ignored
-  let listing = null; // the shown listing: its layout and entries with their decoded names
+  let listing = null; // the image and layout of the listing shown
   let objectUrls = [];
   let startedAt = 0;
 
@@ -155,101 +136,108 @@
     worker.postMessage({ type: 'open', image: ++imageId, parts, arrange });
   }
 
+  // The disks of the image's plan (the document of d88info --json).
   function showDisks(disks) {
     const rows = $('#disk-rows');
     for (const disk of disks) {
       const row = rows.insertRow();
       cell(row, String(disk.index), 'number');
-      cell(row, nameElement(decodeName(disk.name)));
-      cell(row, disk.setId < 0 ? 'none' : hex2(disk.setId), 'number');
+      cell(row, disk.name ? nameElement(disk.name) : '—');
+      cell(row, disk.set_id === null ? 'none' : hex2(disk.set_id), 'number');
     }
     $('#disks').hidden = false;
   }
 
-  function showTooFewDisks(message) {
-    const found = message.diskCount === 1 ? '1 disk' : `${message.diskCount} disks`;
+  function showTooFewDisks(plan) {
+    const found = plan.disk_count === 1 ? '1 disk' : `${plan.disk_count} disks`;
     const joined = parts.length > 1 ? `, joined from ${parts.length} files` : '';
     $('#alert').textContent =
-      `Found ${found} in ${formatBytes(message.imageBytes)}${joined}` +
-      (message.diskCount === 0 ? ': this is not a D88 image. ' : '. ') +
+      `Found ${found} in ${formatBytes(plan.file_size)}${joined}` +
+      (plan.disk_count === 0 ? ': this is not a D88 image. ' : '. ') +
       'The extraction needs Disk A to Disk D: one file that holds the four disks joined, ' +
       'or the four disk files picked together, Disk A first.';
   }
 
-  // When no layout yields files: a Disk A that is not the first disk, where the directory is.
-  function diskANote(disks) {
-    const diskA = disks.find((disk) => disk.setId === 1);
-    return diskA && diskA.index !== 0 ? ` Disk ${diskA.index} carries ID byte 01 (Disk A), ` +
-      'but the directory is read from disk 0: put Disk A first.' : '';
-  }
-
-  function layoutNote(counts, disks) {
+  // The plan's layouts, the one that fits, and where Disk A is when it is not first.
+  function layoutNote(plan) {
     const files = (n) => (n === 1 ? '1 file' : `${n} files`);
-    if (counts.a > 0 && counts.b > 0) {
-      return `Both layouts yield files: a ${files(counts.a)}, b ${files(counts.b)}. Choose one.`;
+    const { a, b } = plan.layouts;
+    if (plan.fits === 'both') {
+      return `Both layouts yield files: a ${files(a.files)}, b ${files(b.files)}. Choose one.`;
     }
-    if (counts.a > 0 || counts.b > 0) {
-      const [fits, other] = counts.a > 0 ? ['a', 'b'] : ['b', 'a'];
-      return `Layout ${fits} fits: ${files(counts[fits])}; layout ${other} yields none.`;
+    if (plan.fits !== null) {
+      const other = plan.fits === 'a' ? 'b' : 'a';
+      return `Layout ${plan.fits} fits: ${files(plan.layouts[plan.fits].files)}; ` +
+        `layout ${other} yields none.`;
     }
-    return 'No files in either layout.' + diskANote(disks);
+    const diskAt = plan.hints.disk_a_at;
+    return 'No files in either layout.' + (diskAt === null ? ''
+      : ` Disk ${diskAt} carries ID byte 01 (Disk A), but the directory is read from disk 0: ` +
+        'put Disk A first.');
   }
 
+  // A mark after the outcome, as d88info --set prints it.
+  function mark(outcomeCell, className, text, title) {
+    const span = document.createElement('span');
+    span.className = className;
+    span.title = title;
+    span.textContent = text;
+    outcomeCell.append('  ', span);
+  }
+
+  // The set's plan (the document of d88info --set X --json, with the zip's names) and the
+  // bytes of its files by entry index.
   function showEntries(message) {
     $('#entry-rows').replaceChildren();
     $('#summary').textContent = '';
     objectUrls.forEach((url) => URL.revokeObjectURL(url));
     objectUrls = [];
-    const entries = message.entries.map((entry) =>
-      Object.assign({ pieces: decodeName(entry.name), key: bytesKey(entry.name) }, entry));
-    // The folder keeps the file of the last entry of a name.
-    const lastOfName = new Map();
-    entries.forEach((entry) => entry.file && lastOfName.set(entry.key, entry));
+    const entries = message.set.entries;
     const rows = $('#entry-rows');
     for (const entry of entries) {
       const row = rows.insertRow();
       row.dataset.outcome = entry.outcome;
       row.dataset.index = String(entry.index);
       cell(row, String(entry.index), 'number');
-      cell(row, nameElement(entry.pieces));
-      cell(row, hex2(entry.diskNumber), 'number');
+      cell(row, nameElement(entry.name));
+      cell(row, hex2(entry.disk), 'number');
       cell(row, hex2(entry.track), 'number');
       cell(row, hex2(entry.sector), 'number');
       cell(row, hex2(entry.size), 'number');
       const outcome = entry.outcome === 'incomplete'
-        ? `incomplete ${entry.bytesRead}/${entry.size}` : entry.outcome;
+        ? `incomplete ${entry.bytes_read}/${entry.size}` : entry.outcome;
       const outcomeCell = cell(row, outcome, 'outcome');
       outcomeCell.title = OUTCOME_MEANING[entry.outcome] || '';
-      if (entry.file && entry.errorSectors > 0) { // marked as d88info marks it
-        const errors = `${entry.errorSectors}/${entry.sectors}`;
-        const mark = document.createElement('span');
-        mark.className = 'read-errors';
-        mark.title = `${errors} of its sectors are stored as read with an error: ` +
-                     'their bytes may be wrong';
-        mark.textContent = `read-errors ${errors}`;
-        outcomeCell.append('  ', mark);
-        row.dataset.readErrors = errors;
+      const file = message.files[entry.index];
+      const errors = entry.read_errors;
+      if (entry.saved_as && errors.error_sectors > 0) {
+        const shown = `${errors.error_sectors}/${errors.sectors}`;
+        mark(outcomeCell, 'read-errors', `read-errors ${shown}`,
+             `${shown} of its sectors are stored as read with an error: their bytes may be wrong`);
+        row.dataset.readErrors = shown;
       }
-      if (entry.file) {
+      if (entry.replaced_by !== null) {
+        mark(outcomeCell, 'replaced-by', `replaced-by ${entry.replaced_by}`,
+             `entry ${entry.replaced_by} is saved under the same name: the folder and the zip ` +
+             'keep its file, not this one');
+        row.dataset.replacedBy = String(entry.replaced_by);
+      }
+      if (entry.saved_as && file) {
         const link = document.createElement('a');
-        const url = URL.createObjectURL(entry.file);
+        const url = URL.createObjectURL(file);
         objectUrls.push(url);
         link.href = url;
-        link.download = saveName(entry.pieces);
+        link.download = entry.saved_as.text;
         link.textContent = 'save';
-        const td = cell(row, link);
-        const last = lastOfName.get(entry.key);
-        if (last !== entry) {
-          td.append(` (replaced by ${last.index})`);
-        }
+        cell(row, link);
       } else {
         cell(row, entry.outcome === 'unsafe' ? 'refused' : '—');
       }
     }
-    listing = { image: message.image, layout: message.layout, entries };
+    listing = { image: message.image, layout: message.layout };
     $('select[name=layout]').value = message.layout;
     const button = $('[data-action="download-all"]');
-    button.disabled = !entries.some((entry) => entry.file);
+    button.disabled = message.set.summary.files === 0;
     button.textContent = `Download all as ${imageName()}.zip`;
     $('#summary').textContent = message.summary;
     $('#directory-errors').textContent = message.directoryErrors;
@@ -276,13 +264,13 @@
       showParts();
       $('#parts-order').textContent = message.movedFirst
         ? `${message.movedFirst} holds Disk A (ID byte 01), so it comes first.` : '';
-      showDisks(message.disks);
-      if (message.diskCount < MIN_DISKS) {
+      showDisks(message.imagePlan.disks);
+      if (!message.imagePlan.layouts) {
         $('#progress').textContent = '';
-        showTooFewDisks(message);
+        showTooFewDisks(message.imagePlan);
         return;
       }
-      $('#layout-note').textContent = layoutNote(message.counts, message.disks);
+      $('#layout-note').textContent = layoutNote(message.imagePlan);
       showEntries(message);
     } else if (message.type === 'set') {
       if (message.layout === $('select[name=layout]').value) {
@@ -310,9 +298,7 @@
       return;
     }
     $('#progress').textContent = 'Making the zip…';
-    const names = {};
-    listing.entries.forEach((entry) => { names[entry.index] = saveName(entry.pieces); });
-    worker.postMessage({ type: 'zip', image: listing.image, layout: listing.layout, names });
+    worker.postMessage({ type: 'zip', image: listing.image, layout: listing.layout });
   });
 
   function takeFiles(fileList) {

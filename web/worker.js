@@ -11,7 +11,6 @@ const IMAGE_PATH = IMAGE_FOLDER + '/image.d88';
 const MEMBER_PATH = IMAGE_FOLDER + '/member.d88';
 // The walk runs here, apart from the image, as a native run does in an output folder.
 const WORK_FOLDER = '/out';
-const MIN_DISKS = 4;
 
 function decodeBase64(text) {
   const binary = atob(text);
@@ -22,14 +21,17 @@ function decodeBase64(text) {
   return bytes;
 }
 
-// What the C++ side hands over during one call (see listing-imports.js).
+// What the C++ side hands over during one call (see listing-imports.js): the plan's document,
+// the files' bytes by entry index, the set's summary line.
 let received = null;
+const receive = () => (received = { document: null, files: new Map(), summary: '',
+                                    directoryErrors: '' });
 const listing = {
-  disk(index, name, setId) {
-    received.disks.push({ index, name, setId });
+  document(document) {
+    received.document = document;
   },
-  entry(entry) {
-    received.entries.push(entry);
+  file(index, bytes) {
+    received.files.set(index, bytes);
   },
   summary(line, directoryErrors) {
     received.summary = line;
@@ -38,7 +40,7 @@ const listing = {
 };
 
 const ready = createListingModule({
-  wasmBinary: decodeBase64(LISTING_WASM_BASE64),
+  wasmBinary: fflate.inflateSync(decodeBase64(LISTING_WASM_BASE64)),
   listing,
   print() {},
   printErr() {},
@@ -52,7 +54,7 @@ const ready = createListingModule({
 // The image in the module's file system, and the set listing made from it last, whose files
 // the zip holds.
 let openImageId = null;
-let lastSet = null; // { image, layout, entries }
+let lastSet = null; // { image, layout, set: the set's document, files: bytes by entry index }
 
 function removeFile(module, path) {
   if (module.FS.analyzePath(path).exists) {
@@ -65,17 +67,14 @@ function writeFile(module, path, bytes) {
   module.FS.writeFile(path, bytes);
 }
 
+// The set's plan in `layout`, with each written file as a Blob under its entry index.
 function listSet(module, image, layout) {
-  received = { disks: [], entries: [], summary: '' };
+  receive();
   module.ccall('d88web_list_set', 'boolean', ['string'], [layout]);
-  lastSet = { image, layout, entries: received.entries };
-  const entries = received.entries.map((entry) => {
-    const row = Object.assign({}, entry);
-    row.data = null;
-    row.file = entry.data ? new Blob([entry.data]) : null;
-    return row;
-  });
-  return { layout, entries, summary: received.summary,
+  lastSet = { image, layout, set: received.document, files: received.files };
+  const files = {};
+  received.files.forEach((bytes, index) => { files[index] = new Blob([bytes]); });
+  return { layout, set: received.document, files, summary: received.summary,
            directoryErrors: received.directoryErrors };
 }
 
@@ -124,9 +123,11 @@ async function unpack(module, files) {
 async function joinAndOpen(module, parts) {
   const bytes = new Uint8Array(await new Blob(parts.map((part) => part.blob)).arrayBuffer());
   writeFile(module, IMAGE_PATH, bytes);
-  received = { disks: [], entries: [], summary: '' };
-  const diskCount = module.ccall('d88web_open', 'number', ['string'], [IMAGE_PATH]);
-  return { imageBytes: bytes.length, diskCount, disks: received.disks };
+  receive();
+  if (module.ccall('d88web_open', 'number', ['string'], [IMAGE_PATH]) < 0) {
+    throw new Error('the joined image cannot be opened');
+  }
+  return { imagePlan: received.document };
 }
 
 // Opens the files as one image and lists it in the layout that fits. With `arrange`, zips are
@@ -157,32 +158,26 @@ async function openImage(module, request) {
   }
   openImageId = request.image;
   result.parts = parts;
-  if (result.diskCount < MIN_DISKS) {
-    return result;
+  if (!result.imagePlan.layouts) {
+    return result; // too few disks for a set
   }
-  result.counts = {
-    a: module.ccall('d88web_count_files', 'number', ['string'], ['a']),
-    b: module.ccall('d88web_count_files', 'number', ['string'], ['b']),
-  };
-  // As d88info's layout line decides: the first layout whose directory yields files.
-  const letter = result.counts.a > 0 || result.counts.b === 0 ? 'a' : 'b';
+  // The layout that fits, or a when both or neither do, as d88info's layout line names them.
+  const letter = result.imagePlan.fits === 'b' ? 'b' : 'a';
   return Object.assign(result, listSet(module, request.image, letter));
 }
 
-// The files of the listing of `layout` of the open image, each under the name of its entry; a
-// later entry of the same name replaces an earlier one, as it does in the folder.
-function makeZip(module, image, layout, names) {
+// The files of the set of `layout` of the open image that a folder keeps, each under the name
+// that the plan gives it in a zip; an entry that a later one replaces has none of its own.
+function makeZip(module, image, layout) {
   if (!lastSet || lastSet.image !== image || lastSet.layout !== layout) {
     listSet(module, image, layout);
   }
   const files = Object.create(null);
-  lastSet.entries.forEach((entry) => {
-    if (entry.data) {
-      const name = names[entry.index];
-      delete files[name]; // keeps the order in which the folder's files were last written
-      files[name] = entry.data;
+  for (const entry of lastSet.set.entries) {
+    if (entry.saved_as && entry.replaced_by === null) {
+      files[entry.saved_as.text] = lastSet.files.get(entry.index);
     }
-  });
+  }
   return new Blob([fflate.zipSync(files, { level: 6 })], { type: 'application/zip' });
 }
 
@@ -199,8 +194,8 @@ async function answer(request) {
       self.postMessage(Object.assign({ type: 'set' }, about,
                                      listSet(module, request.image, request.layout)));
     } else if (request.type === 'zip') {
-      self.postMessage(Object.assign({ type: 'zip', zip: makeZip(module, request.image,
-                                                                 request.layout, request.names) },
+      self.postMessage(Object.assign({ type: 'zip',
+                                       zip: makeZip(module, request.image, request.layout) },
                                      about));
     }
   } catch (error) {

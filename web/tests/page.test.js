@@ -102,6 +102,7 @@ async function assertListsAsInfo(page, letter, image) {
   rows.forEach(([index, outcome, , shown, ...cells], i) => {
     const m = /^ *(\d+)  (.*?) *  DISK:(\w+) TRK:(\w+) SEC:(\w+) SIZE:(\w+)  (.*)$/
       .exec(lines[i + 1]);
+    // The outcome cell holds the outcome and its marks, as d88info prints them.
     assert.deepEqual([index, outcome, ...cells.slice(0, 5)],
                      [m[1], m[7].split(' ')[0], ...m.slice(3, 8)]);
     const name = decodable(Buffer.from(m[2], 'latin1'));
@@ -245,7 +246,8 @@ test('a damaged set shows the outcomes of d88info and downloads what the program
   assert.equal(await page.getAttribute('tr[data-index="3"]', 'data-read-errors'), '1/3');
   assert.match(await page.textContent('#directory-errors'), /^read errors in the directory: 1 of/);
   assert.equal(await page.textContent('tr[data-index="0"] td:last-child'), 'refused');
-  assert.equal(await page.textContent('tr[data-index="1"] td:last-child'), 'save (replaced by 2)');
+  assert.equal(await page.getAttribute('tr[data-index="1"]', 'data-replaced-by'), '2');
+  assert.equal(await page.textContent('tr[data-index="1"] .outcome'), 'extract  replaced-by 2');
   await assertZipIsNative(page, 'a', image, 'damaged.zip',
                           (name) => (name[0] === 0xfd ? '%fdBC.DAT' : shiftJis.decode(name)));
   const large = await download(page, 'tr[data-index="6"] a');
@@ -364,5 +366,40 @@ test('a change of layout shows and zips only the new layout\'s files', async () 
   });
   await assertListsAsInfo(page, 'b', image);
   await assertZipIsNative(page, 'b', image, 'both.zip');
+  await closePage(page);
+});
+
+test('names that are one file in a zip are one row saved, and no zip name is a path',
+     async () => {
+  const bytes = fs.readFileSync(path.join(work, 'sample-a.d88'));
+  // Entries 7 to 13, all with README's bytes: '%' and a byte that is no character (saved as
+  // %80), the Shift_JIS twins ED 40 and FA 5C (both 纊), and names that are paths on Windows.
+  const names = ['A%80.TXT', 'A\x80.TXT', '\xed\x40.TXT', '\xfa\x5c.TXT', '..\\..\\X.BAT',
+                 'C:\\X.TXT', '\\ROOT.TXT'];
+  names.forEach((name, i) => writeEntry(bytes, 434 + 16 * (7 + i), name, 2, 1, 2, 0));
+  const image = path.join(work, 'names.d88');
+  fs.writeFileSync(image, bytes);
+  const page = await openPage();
+  await pick(page, [image]);
+  assert.deepEqual(await page.$$eval('tr[data-replaced-by]', (rows) => rows.map((row) =>
+    [row.dataset.index, row.dataset.replacedBy])), [['7', '8'], ['9', '10']]);
+  const saved = await page.$$eval('tr[data-index]:not([data-replaced-by]) a', (links) =>
+    links.map((link) => link.download));
+  assert.deepEqual(saved.slice(7), ['A%80.TXT', '纊.TXT', '..%5c..%5cX.BAT', 'C%3a%5cX.TXT',
+                                    '%5cROOT.TXT']);
+  // The zip holds one file per row that is not replaced, with the bytes that d88extract-a
+  // writes for that entry's name.
+  const zip = unzipSync((await download(page, '[data-action="download-all"]')).bytes);
+  assert.deepEqual(Object.keys(zip).sort(), saved.slice().sort());
+  const native = nativeFiles('a', image);
+  const plan = JSON.parse(run('d88info', ['--set', 'a', '--json', image]));
+  const rows = await page.$$eval('tr[data-index]:not([data-replaced-by]) a', (links) =>
+    links.map((link) => [Number(link.closest('tr').dataset.index), link.download]));
+  for (const [index, name] of rows) {
+    const entry = plan.entries.find((each) => each.index === index);
+    assert.ok(Buffer.from(zip[name]).equals(native.get(entry.name.bytes)), name);
+  }
+  const one = await download(page, 'tr[data-index="12"] a');
+  assert.equal(one.name, 'C%3a%5cX.TXT');
   await closePage(page);
 });
