@@ -262,8 +262,11 @@
       }
       parts = message.parts;
       showParts();
-      $('#parts-order').textContent = message.movedFirst
-        ? `${message.movedFirst} holds Disk A (ID byte 01), so it comes first.` : '';
+      const { movedFirst, leftOut } = message;
+      $('#parts-order').textContent = [
+        movedFirst && `${movedFirst} holds Disk A (ID byte 01), so it comes first.`,
+        leftOut.length && `Left out, as they hold no D88 disk: ${leftOut.join(', ')}.`,
+      ].filter(Boolean).join(' ');
       showDisks(message.imagePlan.disks);
       if (!message.imagePlan.layouts) {
         $('#progress').textContent = '';

@@ -83,9 +83,11 @@ const isZip = (bytes) => bytes.length >= 4 && bytes[0] === 0x50 && bytes[1] === 
                          ((bytes[2] === 3 && bytes[3] === 4) || (bytes[2] === 5 && bytes[3] === 6));
 
 // The files to join: the picked ones, each zip replaced by its members that hold D88 disks.
-// Returns { parts: [{ name, blob }], refused }: `refused` says why a zip gave nothing.
+// Returns { parts: [{ name, blob }], leftOut }, leftOut naming the members that hold no disk,
+// or { refused }, saying why a zip gave nothing.
 async function unpack(module, files) {
   const parts = [];
+  const leftOut = [];
   for (const file of files) {
     if (!isZip(new Uint8Array(await file.blob.slice(0, 4).arrayBuffer()))) {
       parts.push(file);
@@ -116,8 +118,9 @@ async function unpack(module, files) {
       const held = others.length ? `it holds ${others.join(', ')}` : 'it is empty';
       return { refused: `${file.name} holds no D88 disk image: ${held}.` };
     }
+    leftOut.push(...others.map((name) => `${file.name}: ${name}`));
   }
-  return { parts };
+  return { parts, leftOut };
 }
 
 async function joinAndOpen(module, parts) {
@@ -137,12 +140,14 @@ async function openImage(module, request) {
   lastSet = null;
   openImageId = null;
   let parts = request.parts;
+  let leftOut = [];
   if (request.arrange) {
     const unpacked = await unpack(module, parts);
     if (unpacked.refused) {
       return { refused: unpacked.refused };
     }
     parts = unpacked.parts.sort((x, y) => x.name.localeCompare(y.name, 'en', { numeric: true }));
+    leftOut = unpacked.leftOut;
   }
   let result = await joinAndOpen(module, parts);
   if (request.arrange && parts.length > 1) {
@@ -157,7 +162,7 @@ async function openImage(module, request) {
     }
   }
   openImageId = request.image;
-  result.parts = parts;
+  Object.assign(result, { parts, leftOut });
   if (!result.imagePlan.layouts) {
     return result; // too few disks for a set
   }

@@ -295,15 +295,19 @@ test('a zip of the disk files in any order, or of the joined image, lists as the
   };
   const page = await openPage();
   const order = ['set-d.d88', 'set-a.d88', 'set-b.d88', 'set-c.d88'];
-  for (const files of [disks.slice().reverse(),
-                       [zip('disks.zip', { 'set/': new Uint8Array(0), 'set/README': Buffer.from('x'),
-                                            ...Object.fromEntries(Object.entries(members).map(
-                                              ([name, bytes]) => ['set/' + name, bytes])) })],
-                       [zip('joined.zip', { 'sample-a.d88': fs.readFileSync(image) })]]) {
+  const first = 'set-d.d88 holds Disk A (ID byte 01), so it comes first.';
+  for (const [files, note] of [
+    [disks.slice().reverse(), first],
+    [[zip('disks.zip', { 'set/': new Uint8Array(0), 'set/README': Buffer.from('x'),
+                         ...Object.fromEntries(Object.entries(members).map(
+                           ([name, bytes]) => ['set/' + name, bytes])) })],
+     `${first} Left out, as they hold no D88 disk: disks.zip: set/README.`],
+    [[zip('joined.zip', { 'sample-a.d88': fs.readFileSync(image) })], '']]) {
     await pick(page, files);
     const shown = await page.$$eval('#part-list li', (items) => items.map((item) =>
       item.firstChild.textContent.split(' ')[0]));
-    assert.deepEqual(shown, files.length > 1 || shown.length > 1 ? order : ['sample-a.d88']);
+    assert.deepEqual(shown, note ? order : ['sample-a.d88']);
+    assert.equal(await page.textContent('#parts-order'), note);
     await assertListsAsInfo(page, 'a', image);
     await assertZipIsNative(page, 'a', image, `${shown[0].replace(/\.d88$/, '')}.zip`);
   }
