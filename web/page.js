@@ -1,6 +1,7 @@
-// The page: takes the image files, has the worker list them with the project's C++ and shows
-// the disks, the layout that fits and the directory as d88info --set lists it, with a link for
-// every file that the extraction writes and a zip of them all.
+// The page: takes the image files (or zips of them), has the worker plan them with the project's
+// C++ and prints that plan: the disks, the layout that fits and the directory as d88info --set
+// lists it, with a link for every file that the extraction writes and a zip of them all. What
+// is written under which name, and what replaces what, is the plan's, never decided here.
 'use strict';
 (function () {
   const $ = (selector) => document.querySelector(selector);
@@ -34,13 +35,20 @@
     if (name.text !== null) {
       for (const character of name.text) {
         const code = character.codePointAt(0);
-        isControl(code) ? raw(code, 'a control character') : span.append(character);
+        if (isControl(code)) {
+          raw(code, 'a control character');
+        } else {
+          span.append(character);
+        }
       }
     } else {
       for (const pair of name.bytes.match(/../g) || []) {
         const byte = parseInt(pair, 16);
-        byte >= 0x20 && byte < 0x7f ? span.append(String.fromCharCode(byte))
-          : raw(byte, 'a byte of a name that is not Shift_JIS text');
+        if (byte >= 0x20 && byte < 0x7f) {
+          span.append(String.fromCharCode(byte));
+        } else {
+          raw(byte, 'a byte of a name that is not Shift_JIS text');
+        }
       }
     }
     return span;
@@ -268,7 +276,7 @@
         leftOut.length && `Left out, as they hold no D88 disk: ${leftOut.join(', ')}.`,
       ].filter(Boolean).join(' ');
       showDisks(message.imagePlan.disks);
-      if (!message.imagePlan.layouts) {
+      if (message.imagePlan.hints.fewer_than_four_disks) {
         $('#progress').textContent = '';
         showTooFewDisks(message.imagePlan);
         return;

@@ -163,8 +163,8 @@ async function openImage(module, request) {
   }
   openImageId = request.image;
   Object.assign(result, { parts, leftOut });
-  if (!result.imagePlan.layouts) {
-    return result; // too few disks for a set
+  if (result.imagePlan.hints.fewer_than_four_disks) {
+    return result; // no set to list
   }
   // The layout that fits, or a when both or neither do, as d88info's layout line names them.
   const letter = result.imagePlan.fits === 'b' ? 'b' : 'a';
