@@ -1,15 +1,12 @@
 #include "ExtractTool.h"
 
 #include "DirectoryWalk.h"
+#include "Plan.h"
 #include "Host.h"
 #include "Messages.h"
 
 #include <csignal>
 #include <cstdio>
-
-namespace {
-constexpr int MIN_DISKS = 4; // Disk A to Disk D
-}
 
 int runExtractTool(d88::D88Image& image, const DirectoryLayout& layout, int argc,
                    const char* const* argv) {
@@ -28,7 +25,7 @@ int runExtractTool(d88::D88Image& image, const DirectoryLayout& layout, int argc
         hostPrintf(stderr, "%s", MSG_CANNOT_OPEN_IMAGE);
         return 1;
     }
-    if (image.diskCount() < MIN_DISKS) {
+    if (image.diskCount() < MIN_SET_DISKS) {
         hostPrintf(stderr, "%s", MSG_TOO_FEW_DISKS);
         return 1; // the image stays open until it is destroyed at exit
     }
