@@ -81,19 +81,6 @@
     return parts.length ? parts[0].name.replace(/\.[^.]*$/, '') || parts[0].name : 'image';
   }
 
-  function clearListing() {
-    objectUrls.forEach((url) => URL.revokeObjectURL(url));
-    objectUrls = [];
-    listing = null;
-    $('#alert').textContent = '';
-    $('#summary').textContent = '';
-    $('#disk-rows').replaceChildren();
-    $('#entry-rows').replaceChildren();
-    $('#disks').hidden = true;
-    $('#set').hidden = true;
-    $('[data-action="download-all"]').disabled = true;
-  }
-
   // Between a change of layout and its listing nothing of the listing before is shown or saved.
   function clearEntries() {
     objectUrls.forEach((url) => URL.revokeObjectURL(url));
@@ -103,6 +90,14 @@
     $('#summary').textContent = '';
     $('#directory-errors').textContent = '';
     $('[data-action="download-all"]').disabled = true;
+  }
+
+  function clearListing() {
+    clearEntries();
+    $('#alert').textContent = '';
+    $('#disk-rows').replaceChildren();
+    $('#disks').hidden = true;
+    $('#set').hidden = true;
   }
 
   function showParts() {
@@ -196,10 +191,7 @@
   // The set's plan (the document of d88info --set X --json, with the zip's names) and the
   // bytes of its files by entry index.
   function showEntries(message) {
-    $('#entry-rows').replaceChildren();
-    $('#summary').textContent = '';
-    objectUrls.forEach((url) => URL.revokeObjectURL(url));
-    objectUrls = [];
+    clearEntries();
     const entries = message.set.entries;
     const rows = $('#entry-rows');
     for (const entry of entries) {
