@@ -202,6 +202,9 @@ void extractPlannedEntry(const SetPlan& set, const PlannedEntry& plan, const uin
     const bool written =
         result.outcome == ExtractOutcome::Written || result.outcome == ExtractOutcome::Incomplete;
     if (!written) {
+        if (plan.replaces >= 0) { // the file that this one was to replace still stands
+            extraction.writtenNames[plan.index] = extraction.writtenNames[plan.replaces];
+        }
         return;
     }
     if (plan.replaces >= 0 && !extraction.writtenNames[plan.replaces].empty()) {
