@@ -4,7 +4,6 @@
 #include "Host.h"
 #include "Messages.h"
 
-#include <csignal>
 #include <cstdio>
 
 namespace {
@@ -13,11 +12,6 @@ constexpr int MIN_DISKS = 4; // Disk A to Disk D
 
 int runExtractTool(d88::D88Image& image, const DirectoryLayout& layout, int argc,
                    const char* const* argv) {
-#ifdef SIGXFSZ
-    // Past a file size limit a write then fails with EFBIG, which is reported and cleaned up,
-    // instead of the signal ending the program in the middle of a file.
-    signal(SIGXFSZ, SIG_IGN);
-#endif
     if (argc != 2) {
         // With no word at all (some systems pass an empty one instead) show our own name.
         const bool typedName = argc >= 1 && argv[0] != nullptr && argv[0][0] != '\0';
