@@ -132,8 +132,9 @@ int main(int argc, char** argv) {
     if (!writeImage(options.output, bytes, replaced)) {
         return 1;
     }
-    hostPrintfLocal(stdout, "%s: %d disks, %zu files, layout of %s, %zu bytes%s\n", options.output,
-                    disks, set.files.size(), layout.programName, bytes.size(),
+    hostPrintfLocal(stdout, "%s: %d disks, %lu files, layout of %s, %lu bytes%s\n", options.output,
+                    disks, static_cast<unsigned long>(set.files.size()), layout.programName,
+                    static_cast<unsigned long>(bytes.size()),
                     replaced ? ", replacing the file that was there" : "");
     return finishOutput(PROGRAM, 0);
 }

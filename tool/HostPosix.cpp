@@ -94,8 +94,8 @@ bool writeAll(int fd, const uint8_t* data, size_t length, int& error) {
 
 #ifdef D88_TEST_HOOKS
 // Test builds only: with D88_TEST_BEFORE_NAME naming a FIFO, the program writes its process ID
-// there before the new file takes its name, then waits for one byte back, so that a test can
-// act in between (send a signal, put something under the name).
+// there before a new file takes its name and stops itself (SIGSTOP), so that a test can act in
+// between (send a signal, put something under the name) and then let it go on with SIGCONT.
 void testPauseBeforeName() {
     const char* fifo = getenv("D88_TEST_BEFORE_NAME");
     if (fifo == nullptr || *fifo == '\0') {
@@ -105,13 +105,7 @@ void testPauseBeforeName() {
     if (out >= 0) {
         dprintf(out, "%ld\n", static_cast<long>(getpid()));
         close(out);
-    }
-    const int in = open(fifo, O_RDONLY | O_CLOEXEC);
-    if (in >= 0) {
-        char byte;
-        while (read(in, &byte, 1) < 0 && errno == EINTR) {
-        }
-        close(in);
+        raise(SIGSTOP);
     }
 }
 #else

@@ -14,9 +14,10 @@
 #include <io.h>
 #include <string>
 #include <sys/stat.h>
-#include <shellapi.h>
 #include <vector>
 #include <windows.h>
+
+#include <shellapi.h> // after windows.h, which it needs
 
 namespace {
 
