@@ -13,8 +13,9 @@
 
 // The first call of every program's main. Makes `argv` the command line as the user typed it
 // (on Windows read as UTF-16 and passed on as UTF-8, so that no path goes through the system's
-// code page), ignores SIGPIPE and SIGXFSZ (a failed write is reported instead), and makes every
-// signal or console event that ends the program remove the temporary file being written.
+// code page), ignores SIGPIPE and SIGXFSZ (a failed write is reported instead), and on Windows
+// makes the console events that end the program remove the temporary file being written (on
+// POSIX hosts hostReplaceFile watches the signals once it first names a temporary file).
 void hostStartProgram(int& argc, char**& argv);
 
 // Where a name's bytes come from, which decides how Windows reads them.

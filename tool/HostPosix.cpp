@@ -36,8 +36,14 @@ void removePendingTemporary(int signalNumber) {
 }
 
 // Every signal whose default action ends the program and that can be caught. One that is
-// ignored when the program starts (as under nohup) stays ignored.
+// ignored when the program starts (as under nohup) stays ignored. Watched from the first named
+// temporary file on: an unnamed file leaves nothing behind whatever ends the program.
 void watchSignals() {
+    static bool watching = false;
+    if (watching) {
+        return;
+    }
+    watching = true;
     static const int ending[] = {
         SIGHUP,  SIGINT,  SIGQUIT, SIGILL,  SIGTRAP,   SIGABRT, SIGBUS,  SIGFPE,
         SIGUSR1, SIGSEGV, SIGUSR2, SIGALRM, SIGTERM,   SIGXCPU, SIGVTALRM, SIGPROF, SIGSYS,
@@ -148,6 +154,7 @@ bool nameUnnamed(int fd, int folder, const char* path) {
 // Creates a new named temporary file next to `path` (`folderPath` is its folder) and records it
 // for the signal handler. Returns its descriptor, or -1 with errno set.
 int createTemporary(int folder, const std::string& folderPath, std::string& name) {
+    watchSignals();
     static unsigned counter = 0;
     for (;;) {
         name = folderPath + "/.d88extract-" + std::to_string(getpid()) + "-" +
@@ -172,6 +179,7 @@ int createTemporary(int folder, const std::string& folderPath, std::string& name
 
 // Links the unnamed file `fd` under a new temporary name, recorded for the signal handler.
 bool nameTemporary(int fd, int folder, const std::string& folderPath, std::string& name) {
+    watchSignals();
     static unsigned counter = 0;
     char procPath[64];
     snprintf(procPath, sizeof procPath, "/proc/self/fd/%d", fd);
@@ -367,7 +375,6 @@ void hostStartProgram(int&, char**&) {
     // instead of the signal ending the program in the middle of a file.
     signal(SIGXFSZ, SIG_IGN);
 #endif
-    watchSignals();
 }
 
 bool hostRefusesName(const char* name) {
@@ -377,7 +384,8 @@ bool hostRefusesName(const char* name) {
 bool hostNamesImage(const d88::D88Image& image, const char* name) {
     d88::FileIdentity imageIdentity{};
     struct stat info;
-    return image.fileIdentity(imageIdentity) && stat(name, &info) == 0 &&
+    // The name first: most names are free, and then the image need not be asked.
+    return stat(name, &info) == 0 && image.fileIdentity(imageIdentity) &&
            imageIdentity == d88::FileIdentity{static_cast<uint64_t>(info.st_dev),
                                               static_cast<uint64_t>(info.st_ino)};
 }
