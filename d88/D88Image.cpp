@@ -7,8 +7,8 @@
 #include <new>
 #ifdef _WIN32
 #include <io.h>
-#include <windows.h>
 #include <string>
+#include <windows.h>
 #else
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -80,7 +80,8 @@ namespace {
 // Opens one image file for binary reading and finds its length. Only a regular file (or a block
 // device) is an image: a folder fails with EISDIR, a character device (a terminal, /dev/null)
 // with ENODEV, and a pipe or socket with ESPIPE, since the reader seeks all over the file;
-// opening one of them never waits for a writer. On Windows `path` is UTF-8, opened through the wide API whatever the code page.
+// opening one of them never waits for a writer. On Windows `path` is UTF-8, opened through the wide
+// API whatever the code page.
 FILE* openImageFile(const char* path, int64_t& size) {
 #ifdef _WIN32
     const int wideLength = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path, -1, nullptr, 0);

@@ -107,9 +107,10 @@ TEST_P(CommandLine, ImagePathsOpenTheFileNamed) {
     };
     TempDir images; // the fixture's root holds only its own image and folder
     images.write("SET.d88", setWith("WRONG.BIN"));
-    for (const char* name : {"\xEF\xBC\xB3\xEF\xBC\xA5\xEF\xBC\xB4.d88", // ＳＥＴ.d88
-                                    "\xE3\x83\x87\xE3\x83\xBC\xE3\x82\xBF.d88"}) { // データ.d88
-        const RunResult result = runWords(layout(), {"x", images.write(name, setWith("RIGHT.BIN"))});
+    for (const char* name : {"\xEF\xBC\xB3\xEF\xBC\xA5\xEF\xBC\xB4.d88",    // ＳＥＴ.d88
+                             "\xE3\x83\x87\xE3\x83\xBC\xE3\x82\xBF.d88"}) { // データ.d88
+        const RunResult result =
+            runWords(layout(), {"x", images.write(name, setWith("RIGHT.BIN"))});
         EXPECT_EQ(result.status, 0) << result.err;
         EXPECT_EQ(result.out, consoleText("RIGHT.BIN     DISK:01 TRK:02 SEC:01 SIZE:400\n"));
         expectFiles({{"RIGHT.BIN", patternBytes(1, 1)}});

@@ -353,13 +353,15 @@ TEST_P(Failure, ANameTakenWhileTheFileIsWrittenIsLeftAlone) {
     const std::vector<std::pair<std::function<void()>, std::string>> rows = {
         {[&] { mkfifo(name.c_str(), 0600); }, "it is not a regular file"},
         {[&] { symlink("elsewhere", name.c_str()); }, "it is a symbolic link"},
-        {[&] { root.write("work/A.BIN", {'t', 'h', 'e', 'i', 'r', 's'}); },
+        {[&] {
+             root.write("work/A.BIN", {'t', 'h', 'e', 'i', 'r', 's'});
+         },
          "a file of that name appeared while it was written"}};
     for (const auto& [makeFile, message] : rows) {
         unlink(name.c_str());
-        const RunResult result =
-            runPaused(root.file("pause"), [&] { return extract(layout(), image); },
-                      [&makeFile = makeFile](pid_t) { makeFile(); });
+        const RunResult result = runPaused(
+            root.file("pause"), [&] { return extract(layout(), image); },
+            [&makeFile = makeFile](pid_t) { makeFile(); });
         EXPECT_EQ(result.status, 1);
         EXPECT_EQ(result.out, "");
         EXPECT_EQ(result.err, "cannot create file 'A.BIN': " + message + "\n");
@@ -465,7 +467,10 @@ TEST_P(Failure, C1ControlsOnAUtf8Terminal) {
         GTEST_SKIP() << "a Windows console shows names as Shift_JIS";
     }
     DiskSetImage set(4);
-    set.setEntry(entryOffset(0), "\xC2\x9B" "7mX.BIN", 30, 1, 1, 0);
+    set.setEntry(entryOffset(0),
+                 "\xC2\x9B"
+                 "7mX.BIN",
+                 30, 1, 1, 0);
     set.putFile(0, 30, 1, patternBytes(1, 1));
     const char* before = getenv("LC_ALL");
     const std::string saved = before != nullptr ? before : "";
@@ -481,7 +486,8 @@ TEST_P(Failure, C1ControlsOnAUtf8Terminal) {
         unsetenv("LC_ALL");
     }
     EXPECT_EQ(utf8.out, "\\xc2\\x9b7mX.BIN  DISK:01 TRK:1e SEC:01 SIZE:400\r\n");
-    EXPECT_EQ(other.out, "\xC2\x9B" "7mX.BIN     DISK:01 TRK:1e SEC:01 SIZE:400\r\n");
+    EXPECT_EQ(other.out, "\xC2\x9B"
+                         "7mX.BIN     DISK:01 TRK:1e SEC:01 SIZE:400\r\n");
 }
 
 INSTANTIATE_TEST_SUITE_P(BothPrograms, Failure, ::testing::Values(&LAYOUT_A, &LAYOUT_B),

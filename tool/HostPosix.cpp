@@ -45,8 +45,8 @@ void watchSignals() {
     }
     watching = true;
     static const int ending[] = {
-        SIGHUP,  SIGINT,  SIGQUIT, SIGILL,  SIGTRAP,   SIGABRT, SIGBUS,  SIGFPE,
-        SIGUSR1, SIGSEGV, SIGUSR2, SIGALRM, SIGTERM,   SIGXCPU, SIGVTALRM, SIGPROF, SIGSYS,
+        SIGHUP,    SIGINT,  SIGQUIT, SIGILL,  SIGTRAP, SIGABRT,   SIGBUS,  SIGFPE, SIGUSR1,
+        SIGSEGV,   SIGUSR2, SIGALRM, SIGTERM, SIGXCPU, SIGVTALRM, SIGPROF, SIGSYS,
 #ifdef SIGPOLL
         SIGPOLL,
 #endif
@@ -290,9 +290,8 @@ ReplaceResult createNew(int folder, const std::string& folderPath, const char* p
         testPauseBeforeName();
         if (nameUnnamed(fd, folder, path)) {
             const int closeError = closeNamed(fd, folder, path);
-            return closeError == 0
-                       ? ReplaceResult{ReplaceOutcome::Replaced, 0, false}
-                       : ReplaceResult{ReplaceOutcome::CannotWrite, closeError, false};
+            return closeError == 0 ? ReplaceResult{ReplaceOutcome::Replaced, 0, false}
+                                   : ReplaceResult{ReplaceOutcome::CannotWrite, closeError, false};
         }
         const int linkError = errno;
         close(fd);
@@ -397,7 +396,7 @@ HostFolder hostCurrentFolder() {
 bool hostOpenFolder(const char* path, bool createParents, HostFolder& folder, int& error) {
     if (createParents) {
         std::string part(path);
-        for (size_t slash = part.find('/', 1); ; slash = part.find('/', slash + 1)) {
+        for (size_t slash = part.find('/', 1);; slash = part.find('/', slash + 1)) {
             const std::string prefix = part.substr(0, slash);
             if (!prefix.empty() && mkdir(prefix.c_str(), 0777) != 0 && errno != EEXIST) {
                 error = errno;
@@ -487,10 +486,10 @@ bool hostTerminalIsUtf8() {
         const locale_t environment = newlocale(LC_CTYPE_MASK, "", static_cast<locale_t>(0));
         if (environment != static_cast<locale_t>(0)) {
             const char* set = nl_langinfo_l(CODESET, environment);
-            known = set != nullptr &&
-                            (strcasecmp(set, "UTF-8") == 0 || strcasecmp(set, "UTF8") == 0)
-                        ? 1
-                        : 0;
+            known =
+                set != nullptr && (strcasecmp(set, "UTF-8") == 0 || strcasecmp(set, "UTF8") == 0)
+                    ? 1
+                    : 0;
             freelocale(environment);
         }
     }

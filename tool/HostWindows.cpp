@@ -102,9 +102,9 @@ HANDLE createTemporary(const std::wstring& folder, std::wstring& name, int& erro
             return INVALID_HANDLE_VALUE;
         }
         memcpy(pendingTemporary, name.c_str(), (name.size() + 1) * sizeof(wchar_t));
-        const HANDLE file = CreateFileW(name.c_str(), GENERIC_WRITE,
-                                        FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
-                                        FILE_ATTRIBUTE_NORMAL, nullptr);
+        const HANDLE file =
+            CreateFileW(name.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                        CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (file != INVALID_HANDLE_VALUE) {
             InterlockedExchange(&temporaryPending, 1);
             return file;
@@ -215,8 +215,8 @@ void hostStartProgram(int& argc, char**& argv) {
     utf8.assign(static_cast<size_t>(count), std::string());
     pointers.assign(static_cast<size_t>(count) + 1, nullptr);
     for (int i = 0; i < count; ++i) {
-        const int length = WideCharToMultiByte(CP_UTF8, 0, words[i], -1, nullptr, 0, nullptr,
-                                               nullptr);
+        const int length =
+            WideCharToMultiByte(CP_UTF8, 0, words[i], -1, nullptr, 0, nullptr, nullptr);
         std::string& word = utf8[static_cast<size_t>(i)];
         word.assign(length > 0 ? static_cast<size_t>(length) : 1, '\0');
         if (length > 0) {
@@ -285,8 +285,8 @@ ReplaceResult hostReplaceFile(const HostFolder& where, const char* path, NameSou
     if (name.empty()) {
         return refusal(ReplaceOutcome::CannotCreate, ENOENT);
     }
-    const bool absolute = name[0] == L'\\' || name[0] == L'/' ||
-                          (name.size() >= 2 && name[1] == L':');
+    const bool absolute =
+        name[0] == L'\\' || name[0] == L'/' || (name.size() >= 2 && name[1] == L':');
     const std::wstring wide = absolute ? name : where.prefix + name;
     const DWORD attributes = GetFileAttributesW(wide.c_str());
     const bool existed = attributes != INVALID_FILE_ATTRIBUTES;
@@ -392,9 +392,9 @@ bool inSystemCodePage(const std::string& text, std::string& local) {
         return true;
     }
     BOOL lost = FALSE;
-    const int count = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(),
-                                          static_cast<int>(wide.size()), nullptr, 0, nullptr,
-                                          &lost);
+    const int count =
+        WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(),
+                            static_cast<int>(wide.size()), nullptr, 0, nullptr, &lost);
     if (count <= 0 || lost) {
         return false;
     }

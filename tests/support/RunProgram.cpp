@@ -144,8 +144,8 @@ RunResult runProgram(const std::string& program, const std::vector<std::string>&
     }
     result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     if (!options.terminal) {
-        result.out = options.stdoutPath.empty() && !options.closedPipe ? readAll(outPath)
-                                                                       : std::string();
+        result.out =
+            options.stdoutPath.empty() && !options.closedPipe ? readAll(outPath) : std::string();
         result.err = options.mergeOutput ? std::string() : readAll(errPath);
     }
     return result;
