@@ -63,16 +63,16 @@ int errnoOf(DWORD error) {
     }
 }
 
-bool writeAll(HANDLE file, const uint8_t* data, size_t length, int& error) {
+bool writeAll(int fd, const uint8_t* data, size_t length, int& error) {
     while (length > 0) {
-        const DWORD piece = length > 0x40000000 ? 0x40000000u : static_cast<DWORD>(length);
-        DWORD written = 0;
-        if (!WriteFile(file, data, piece, &written, nullptr) || written == 0) {
-            error = errnoOf(GetLastError());
+        const unsigned piece = length > 0x40000000 ? 0x40000000u : static_cast<unsigned>(length);
+        const int written = _write(fd, data, piece);
+        if (written <= 0) {
+            error = written < 0 && errno != 0 ? errno : EIO;
             return false;
         }
         data += written;
-        length -= written;
+        length -= static_cast<size_t>(written);
     }
     return true;
 }
@@ -91,15 +91,16 @@ BOOL WINAPI removePendingTemporary(DWORD) {
 }
 
 // Creates a new temporary file in `folder` (empty, or ending in a separator) that no other
-// file has the name of. Returns its handle, or INVALID_HANDLE_VALUE with `error` set.
-HANDLE createTemporary(const std::wstring& folder, std::wstring& name, int& error) {
+// file has the name of. Returns its descriptor (the C library's, for its error numbers), or -1
+// with `error` set.
+int createTemporary(const std::wstring& folder, std::wstring& name, int& error) {
     static unsigned counter = 0;
     for (;;) {
         name = folder + L".d88extract-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
                std::to_wstring(counter++) + L".tmp";
         if (name.size() >= sizeof pendingTemporary / sizeof pendingTemporary[0]) {
             error = ENAMETOOLONG;
-            return INVALID_HANDLE_VALUE;
+            return -1;
         }
         memcpy(pendingTemporary, name.c_str(), (name.size() + 1) * sizeof(wchar_t));
         const HANDLE file =
@@ -107,12 +108,19 @@ HANDLE createTemporary(const std::wstring& folder, std::wstring& name, int& erro
                         CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (file != INVALID_HANDLE_VALUE) {
             InterlockedExchange(&temporaryPending, 1);
-            return file;
+            const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(file), _O_WRONLY | _O_BINARY);
+            if (fd < 0) {
+                error = EMFILE;
+                CloseHandle(file);
+                DeleteFileW(name.c_str());
+                InterlockedExchange(&temporaryPending, 0);
+            }
+            return fd;
         }
         const DWORD code = GetLastError();
         if (code != ERROR_FILE_EXISTS && code != ERROR_ALREADY_EXISTS) {
             error = errnoOf(code);
-            return INVALID_HANDLE_VALUE;
+            return -1;
         }
     }
 }
@@ -308,17 +316,17 @@ ReplaceResult hostReplaceFile(const HostFolder& where, const char* path, NameSou
         separator == std::wstring::npos ? L"" : wide.substr(0, separator + 1);
     std::wstring temporary;
     int error = 0;
-    const HANDLE file = createTemporary(folder, temporary, error);
-    if (file == INVALID_HANDLE_VALUE) {
+    const int fd = createTemporary(folder, temporary, error);
+    if (fd < 0) {
         return ReplaceResult{ReplaceOutcome::CannotCreate, error, existed};
     }
-    const bool written = writeAll(file, data, length, error);
+    const bool written = writeAll(fd, data, length, error);
     // A replacement reaches the disk before the rename, so that the name holds one file whole.
-    if (written && existed && !FlushFileBuffers(file)) {
+    if (written && existed && !FlushFileBuffers(reinterpret_cast<HANDLE>(_get_osfhandle(fd)))) {
         error = errnoOf(GetLastError());
     }
-    if (!CloseHandle(file) && error == 0) {
-        error = errnoOf(GetLastError());
+    if (_close(fd) != 0 && error == 0) {
+        error = errno != 0 ? errno : EIO;
     }
     if (error != 0) {
         removeTemporary(temporary);
