@@ -471,7 +471,11 @@ TEST_P(Failure, C1ControlsOnAUtf8Terminal) {
                  "\xC2\x9B"
                  "7mX.BIN",
                  30, 1, 1, 0);
+    // The edges: 0x1F and 0x7F are controls, '~' and C2 A0 (no-break space) are not, C2 80 and
+    // C2 9F are the first and last C1 controls.
+    set.setEntry(entryOffset(1), "\x1F~\x7F\xC2\xA0\xC2\x80\xC2\x9F", 31, 1, 1, 0);
     set.putFile(0, 30, 1, patternBytes(1, 1));
+    set.putFile(0, 31, 1, patternBytes(1, 2));
     const char* before = getenv("LC_ALL");
     const std::string saved = before != nullptr ? before : "";
     RunOptions onTerminal;
@@ -485,9 +489,12 @@ TEST_P(Failure, C1ControlsOnAUtf8Terminal) {
     } else {
         unsetenv("LC_ALL");
     }
-    EXPECT_EQ(utf8.out, "\\xc2\\x9b7mX.BIN  DISK:01 TRK:1e SEC:01 SIZE:400\r\n");
+    EXPECT_EQ(utf8.out,
+              "\\xc2\\x9b7mX.BIN  DISK:01 TRK:1e SEC:01 SIZE:400\r\n"
+              "\\x1f~\\x7f\xC2\xA0\\xc2\\x80\\xc2\\x9f  DISK:01 TRK:1f SEC:01 SIZE:400\r\n");
     EXPECT_EQ(other.out, "\xC2\x9B"
-                         "7mX.BIN     DISK:01 TRK:1e SEC:01 SIZE:400\r\n");
+                         "7mX.BIN     DISK:01 TRK:1e SEC:01 SIZE:400\r\n"
+                         "\\x1f~\\x7f\xC2\xA0\xC2\x80\xC2\x9F  DISK:01 TRK:1f SEC:01 SIZE:400\r\n");
 }
 
 INSTANTIATE_TEST_SUITE_P(BothPrograms, Failure, ::testing::Values(&LAYOUT_A, &LAYOUT_B),
