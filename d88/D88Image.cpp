@@ -7,9 +7,12 @@
 #include <new>
 #ifdef _WIN32
 #include <io.h>
+#include <string>
 #include <windows.h>
 #else
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #endif
 
 namespace d88 {
@@ -72,6 +75,69 @@ void resetMemory(ReaderMemory& memory, FILE* file) {
 
 } // namespace
 
+namespace {
+
+// Opens one image file for binary reading and finds its length. Only a regular file (or a block
+// device) is an image: a folder fails with EISDIR, a character device (a terminal, /dev/null)
+// with ENODEV, and a pipe or socket with ESPIPE, since the reader seeks all over the file;
+// opening one of them never waits for a writer. On Windows `path` is UTF-8, opened through the wide
+// API whatever the code page.
+FILE* openImageFile(const char* path, int64_t& size) {
+#ifdef _WIN32
+    const int wideLength = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path, -1, nullptr, 0);
+    if (wideLength <= 0) {
+        errno = ENOENT;
+        return nullptr;
+    }
+    std::wstring wide(static_cast<size_t>(wideLength), L'\0');
+    MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path, -1, &wide[0], wideLength);
+    FILE* opened = _wfopen(wide.c_str(), L"rb");
+    if (opened == nullptr) {
+        return nullptr;
+    }
+    const DWORD type = GetFileType(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(opened))));
+    if (type != FILE_TYPE_DISK) {
+        fclose(opened);
+        errno = type == FILE_TYPE_CHAR ? ENODEV : ESPIPE; // a device such as NUL or CON
+        return nullptr;
+    }
+#else
+    const int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
+        return nullptr;
+    }
+    struct stat info;
+    int refusal = 0;
+    if (fstat(fd, &info) != 0) {
+        refusal = errno;
+    } else if (S_ISDIR(info.st_mode)) {
+        refusal = EISDIR;
+    } else if (S_ISCHR(info.st_mode)) {
+        refusal = ENODEV;
+    } else if (!S_ISREG(info.st_mode) && !S_ISBLK(info.st_mode)) {
+        refusal = ESPIPE;
+    } else if (fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
+        refusal = errno;
+    }
+    FILE* opened = refusal == 0 ? fdopen(fd, "rb") : nullptr;
+    if (opened == nullptr) {
+        refusal = refusal != 0 ? refusal : errno;
+        ::close(fd);
+        errno = refusal;
+        return nullptr;
+    }
+#endif
+    size = seekFile(opened, 0, SEEK_END) ? tellFile(opened) : -1;
+    if (size < 0) {
+        fclose(opened);
+        errno = ESPIPE;
+        return nullptr;
+    }
+    return opened;
+}
+
+} // namespace
+
 D88Image::D88Image() = default;
 
 D88Image::~D88Image() {
@@ -95,24 +161,9 @@ bool D88Image::open(const char* path) {
         fclose(file_);
         file_ = nullptr;
     }
-    FILE* opened = fopen(path, "rb");
+    int64_t size = 0;
+    FILE* opened = openImageFile(path, size);
     if (opened == nullptr) {
-        return false;
-    }
-#ifndef _WIN32
-    // A folder opens as a stream here (Windows refuses it), but it is no image.
-    struct stat info;
-    if (fstat(fileno(opened), &info) == 0 && S_ISDIR(info.st_mode)) {
-        fclose(opened);
-        errno = EISDIR;
-        return false;
-    }
-#endif
-    // The reader seeks all over the file: a pipe or a terminal cannot be read that way.
-    const int64_t size = seekFile(opened, 0, SEEK_END) ? tellFile(opened) : -1;
-    if (size < 0) {
-        fclose(opened);
-        errno = ESPIPE;
         return false;
     }
     fileSize_ = size;

@@ -173,6 +173,16 @@ TEST_F(Info, DiskLinesNameDamagedHeaders) {
         EXPECT_EQ(piped.out, "");
         EXPECT_EQ(piped.err, "d88info: cannot read /dev/stdin: it is a pipe or a terminal, and "
                              "an image is read by seeking; save it to a file first\n");
+        // A FIFO that no one writes is refused at once, and so is a device.
+        ASSERT_EQ(mkfifo(dir.file("fifo").c_str(), 0600), 0);
+        EXPECT_EQ(run({"d88info", dir.file("fifo")}).err,
+                  "d88info: cannot read " + dir.file("fifo") +
+                      ": it is a pipe or a terminal, and an image is read by seeking; save it to "
+                      "a file first\n");
+        const RunResult device = run({"d88info", "/dev/null"});
+        EXPECT_EQ(device.status, 1);
+        EXPECT_EQ(device.err, "d88info: cannot read /dev/null: it is a device, not an image file; "
+                              "save the image to a file first\n");
     }
 }
 

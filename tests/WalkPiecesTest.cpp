@@ -1,8 +1,11 @@
 // The walk's pieces on their own: directory entries and the file name rule.
 #include "DirectoryWalk.h"
+#include "Host.h"
 #include "SafeName.h"
 #include "SavedName.h"
+#include "support/TempDir.h"
 
+#include <cerrno>
 #include <gtest/gtest.h>
 #include <string>
 
@@ -111,4 +114,28 @@ TEST(SavedNames, EachTargetNamesFilesItsWay) {
         EXPECT_TRUE(refusesSavedName("../UP", savedName("../UP", target), target));
         EXPECT_FALSE(refusesSavedName("OK.BIN", savedName("OK.BIN", target), target));
     }
+}
+
+// A folder opened as `unzip -d` would (its missing parents made) takes files by relative names;
+// one that is missing, or a file, is not opened without them.
+TEST(HostFolder, FilesAreWrittenThroughAnOpenedFolder) {
+    TempDir dir;
+    const std::string nested = dir.file("out/a/b");
+    HostFolder folder = hostCurrentFolder();
+    int error = 0;
+    EXPECT_FALSE(hostOpenFolder(nested.c_str(), false, folder, error));
+    EXPECT_EQ(error, ENOENT);
+    ASSERT_TRUE(hostOpenFolder(nested.c_str(), true, folder, error)) << error;
+    const uint8_t bytes[] = {1, 2, 3};
+    for (int round = 0; round < 2; ++round) { // made, then replaced
+        const ReplaceResult result =
+            hostReplaceFile(folder, "X.BIN", NameSource::DiskSet, bytes, sizeof bytes);
+        EXPECT_EQ(result.outcome, ReplaceOutcome::Replaced);
+        EXPECT_EQ(result.existed, round == 1);
+    }
+    hostCloseFolder(folder);
+    EXPECT_EQ(readFileBytes(nested + "/X.BIN"), std::vector<uint8_t>(bytes, bytes + 3));
+    EXPECT_EQ(listDirectory(nested), std::vector<std::string>{"X.BIN"});
+    EXPECT_FALSE(hostOpenFolder((nested + "/X.BIN").c_str(), true, folder, error));
+    EXPECT_EQ(error, ENOTDIR);
 }

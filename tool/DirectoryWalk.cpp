@@ -107,6 +107,12 @@ ExtractResult writePlannedFile(const char* name, EntryOutcome outcome, int bytes
     case ReplaceOutcome::NotRegularFile:
         result.outcome = ExtractOutcome::NotRegularFile;
         break;
+    case ReplaceOutcome::ShortName:
+        result.outcome = ExtractOutcome::ShortName;
+        break;
+    case ReplaceOutcome::Appeared:
+        result.outcome = ExtractOutcome::Appeared;
+        break;
     case ReplaceOutcome::CannotCreate:
         result.outcome = ExtractOutcome::CannotCreate;
         break;
@@ -168,6 +174,12 @@ void reportExtraction(Extraction& extraction, const char* name, const DirEntry& 
         return;
     case ExtractOutcome::NotRegularFile:
         hostPrintf(messageStream(extraction), MSG_NOT_REGULAR_FILE, shown);
+        return;
+    case ExtractOutcome::ShortName:
+        hostPrintf(messageStream(extraction), MSG_SHORT_NAME, shown);
+        return;
+    case ExtractOutcome::Appeared:
+        hostPrintf(messageStream(extraction), MSG_APPEARED, shown);
         return;
     case ExtractOutcome::CannotCreate:
         hostPrintf(messageStream(extraction), MSG_CANNOT_CREATE, shown,

@@ -75,6 +75,8 @@ enum class ExtractOutcome {
     ImageItself,    // not opened: the name is the image file being read
     SymbolicLink,   // not opened: a symbolic link of that name is in the way
     NotRegularFile, // not opened: a device, pipe or socket of that name is in the way
+    ShortName,      // not opened: the name is the short name of a file with another (Windows)
+    Appeared,       // not written: a file took the free name while the new one was written
     CannotCreate,   // the host file could not be created, or could not replace the one there
     CannotWrite,    // a write or close failed; whatever stood under the name is left as it was
 };

@@ -5,16 +5,10 @@
 #include "Host.h"
 #include "Messages.h"
 
-#include <csignal>
 #include <cstdio>
 
 int runExtractTool(d88::D88Image& image, const DirectoryLayout& layout, int argc,
                    const char* const* argv) {
-#ifdef SIGXFSZ
-    // Past a file size limit a write then fails with EFBIG, which is reported and cleaned up,
-    // instead of the signal ending the program in the middle of a file.
-    signal(SIGXFSZ, SIG_IGN);
-#endif
     if (argc != 2) {
         // With no word at all (some systems pass an empty one instead) show our own name.
         const bool typedName = argc >= 1 && argv[0] != nullptr && argv[0][0] != '\0';
