@@ -58,9 +58,10 @@ struct ReaderMemory {
 
 namespace {
 
-// Forgets everything read from the file before.
-void resetMemory(ReaderMemory& memory, FILE* file) {
-    resetBlockCache(memory.cache, file);
+// Forgets everything read before; later reads go to `files`.
+void resetMemory(ReaderMemory& memory, FILE* const* files, const int64_t* partStarts,
+                 int partCount) {
+    resetBlockCache(memory.cache, files, partStarts, partCount);
     for (bool& known : memory.headerKnown) {
         known = false;
     }
@@ -68,6 +69,36 @@ void resetMemory(ReaderMemory& memory, FILE* file) {
         search.trackStart = -1;
     }
     resetTrackWalk(memory.walk);
+}
+
+// Opens one file of an image for binary reading and measures it. False when it cannot be
+// opened (errno says why); a folder is no file, and neither is a stream that cannot be read by
+// seeking, such as a pipe (ESPIPE).
+bool openPart(const char* path, FILE*& file, int64_t& size) {
+    FILE* opened = fopen(path, "rb");
+    if (opened == nullptr) {
+        return false;
+    }
+#ifndef _WIN32
+    // A folder opens as a stream here (Windows refuses it), but it is no image.
+    struct stat info;
+    if (fstat(fileno(opened), &info) == 0 && S_ISDIR(info.st_mode)) {
+        fclose(opened);
+        errno = EISDIR;
+        return false;
+    }
+#endif
+    // The reader seeks all over the file: a pipe or a terminal cannot be read that way.
+    size = seekFile(opened, 0, SEEK_END) ? tellFile(opened) : -1;
+    if (size < 0) {
+        fclose(opened);
+        errno = ESPIPE;
+        return false;
+    }
+    // Every read goes into the reader's own blocks, straight from the file.
+    setvbuf(opened, nullptr, _IONBF, 0);
+    file = opened;
+    return true;
 }
 
 } // namespace
@@ -83,6 +114,10 @@ bool D88Image::open(const char* path) {
         close();
         return true;
     }
+    return openParts(&path, 1);
+}
+
+bool D88Image::openParts(const char* const* paths, int count) {
     if (!memory_) {
         memory_.reset(new (std::nothrow) ReaderMemory);
         if (!memory_) {
@@ -91,35 +126,33 @@ bool D88Image::open(const char* path) {
         }
         prepareTrackWalk(memory_->walk);
     }
-    if (file_ != nullptr) { // never leak a stream if a caller opens twice
-        fclose(file_);
-        file_ = nullptr;
+    for (int part = 0; part < partCount_; ++part) { // never leak a stream if a caller opens twice
+        fclose(files_[part]);
     }
-    FILE* opened = fopen(path, "rb");
-    if (opened == nullptr) {
+    partCount_ = 0;
+    failedPart_ = -1;
+    if (count < 1 || count > MAX_IMAGE_PARTS) {
+        errno = EINVAL;
         return false;
     }
-#ifndef _WIN32
-    // A folder opens as a stream here (Windows refuses it), but it is no image.
-    struct stat info;
-    if (fstat(fileno(opened), &info) == 0 && S_ISDIR(info.st_mode)) {
-        fclose(opened);
-        errno = EISDIR;
-        return false;
+    int64_t size = 0;
+    for (int part = 0; part < count; ++part) {
+        int64_t partSize = 0;
+        if (!openPart(paths[part], files_[part], partSize)) {
+            const int error = errno;
+            for (int opened = 0; opened < part; ++opened) {
+                fclose(files_[opened]);
+            }
+            failedPart_ = part;
+            errno = error;
+            return false;
+        }
+        partStarts_[part] = size;
+        size += partSize;
     }
-#endif
-    // The reader seeks all over the file: a pipe or a terminal cannot be read that way.
-    const int64_t size = seekFile(opened, 0, SEEK_END) ? tellFile(opened) : -1;
-    if (size < 0) {
-        fclose(opened);
-        errno = ESPIPE;
-        return false;
-    }
+    partCount_ = count;
     fileSize_ = size;
-    file_ = opened;
-    // Every read goes into the reader's own blocks, straight from the file.
-    setvbuf(file_, nullptr, _IONBF, 0);
-    resetMemory(*memory_, file_);
+    resetMemory(*memory_, files_, partStarts_, partCount_);
 
     int64_t runningOffset = 0;
     diskCount_ = 0;
@@ -137,22 +170,22 @@ bool D88Image::open(const char* path) {
         }
     }
     // A selection reads its header from the file as it is then, not as it was indexed.
-    resetBlockCache(memory_->cache, file_);
+    resetBlockCache(memory_->cache, files_, partStarts_, partCount_);
     return true;
 }
 
 void D88Image::close() {
-    if (file_ != nullptr) {
-        fclose(file_);
-        file_ = nullptr;
+    for (int part = 0; part < partCount_; ++part) {
+        fclose(files_[part]);
     }
+    partCount_ = 0;
     diskCount_ = 0;
     fileSize_ = 0;
     mediaType_ = -1;
 }
 
 bool D88Image::selectDisk(int index) {
-    if (file_ == nullptr) {
+    if (partCount_ == 0) {
         return false;
     }
     diskOffset_ = -1;
@@ -191,10 +224,11 @@ bool D88Image::selectDisk(int index) {
 }
 
 #ifdef _WIN32
-bool D88Image::fileIdentity(FileIdentity& identity) const {
+bool D88Image::partIdentity(int part, FileIdentity& identity) const {
     BY_HANDLE_FILE_INFORMATION info;
-    if (file_ == nullptr || !GetFileInformationByHandle(
-                                reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file_))), &info)) {
+    if (part < 0 || part >= partCount_ ||
+        !GetFileInformationByHandle(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(files_[part]))),
+                                    &info)) {
         return false;
     }
     identity.volume = info.dwVolumeSerialNumber;
@@ -202,9 +236,9 @@ bool D88Image::fileIdentity(FileIdentity& identity) const {
     return true;
 }
 #else
-bool D88Image::fileIdentity(FileIdentity& identity) const {
+bool D88Image::partIdentity(int part, FileIdentity& identity) const {
     struct stat info;
-    if (file_ == nullptr || fstat(fileno(file_), &info) != 0) {
+    if (part < 0 || part >= partCount_ || fstat(fileno(files_[part]), &info) != 0) {
         return false;
     }
     identity.volume = static_cast<uint64_t>(info.st_dev);
@@ -212,6 +246,16 @@ bool D88Image::fileIdentity(FileIdentity& identity) const {
     return true;
 }
 #endif
+
+bool D88Image::readsFile(const FileIdentity& identity) const {
+    for (int part = 0; part < partCount_; ++part) {
+        FileIdentity partFile{};
+        if (partIdentity(part, partFile) && partFile == identity) {
+            return true;
+        }
+    }
+    return false;
+}
 
 void D88Image::setSectorRange(int first, int last) {
     firstSector_ = first;
@@ -228,7 +272,7 @@ uint32_t D88Image::trackOffset(int track) const {
 // Checks that `track` can be reached on the selected disk and gives its first record's
 // file position.
 bool D88Image::trackStart(int track, int64_t& position) const {
-    if (file_ == nullptr || track < 0 || track >= MAX_TRACKS) {
+    if (partCount_ == 0 || track < 0 || track >= MAX_TRACKS) {
         return false;
     }
     const uint32_t offset = trackOffsets_[track];

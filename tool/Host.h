@@ -20,7 +20,7 @@ enum class NameSource {
 // (on Windows a device, a drive, or bytes that are not Shift_JIS).
 bool hostRefusesName(const char* name);
 
-// True when the directory entry name `name` is the image file being read, through any link.
+// True when the directory entry name `name` is a file of the image being read, through any link.
 bool hostNamesImage(const d88::D88Image& image, const char* name);
 
 enum class ReplaceOutcome {

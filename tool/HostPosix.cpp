@@ -103,11 +103,10 @@ bool hostRefusesName(const char* name) {
 }
 
 bool hostNamesImage(const d88::D88Image& image, const char* name) {
-    d88::FileIdentity imageIdentity{};
     struct stat info;
-    return image.fileIdentity(imageIdentity) && stat(name, &info) == 0 &&
-           imageIdentity == d88::FileIdentity{static_cast<uint64_t>(info.st_dev),
-                                              static_cast<uint64_t>(info.st_ino)};
+    return stat(name, &info) == 0 &&
+           image.readsFile(d88::FileIdentity{static_cast<uint64_t>(info.st_dev),
+                                             static_cast<uint64_t>(info.st_ino)});
 }
 
 ReplaceResult hostReplaceFile(const char* path, NameSource, const uint8_t* data, size_t length) {

@@ -115,9 +115,8 @@ bool hostRefusesName(const char* name) {
 }
 
 bool hostNamesImage(const d88::D88Image& image, const char* name) {
-    d88::FileIdentity imageIdentity{};
     std::wstring wide;
-    if (!image.fileIdentity(imageIdentity) || !wideName(name, NameSource::DiskSet, wide)) {
+    if (!wideName(name, NameSource::DiskSet, wide)) {
         return false;
     }
     const HANDLE other =
@@ -127,11 +126,10 @@ bool hostNamesImage(const d88::D88Image& image, const char* name) {
         return false;
     }
     BY_HANDLE_FILE_INFORMATION info;
-    const bool same =
-        GetFileInformationByHandle(other, &info) &&
-        imageIdentity == d88::FileIdentity{info.dwVolumeSerialNumber,
-                                           (static_cast<uint64_t>(info.nFileIndexHigh) << 32) |
-                                               info.nFileIndexLow};
+    const bool same = GetFileInformationByHandle(other, &info) &&
+                      image.readsFile(d88::FileIdentity{
+                          info.dwVolumeSerialNumber,
+                          (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow});
     CloseHandle(other);
     return same;
 }
