@@ -1,0 +1,254 @@
+// d88extract: from the files a user has (one image of the set, or its disks as separate files)
+// to the set's files in a folder, in one command. The same walk and the same writer as
+// d88extract-a and d88extract-b.
+#include "CompanionProgram.h"
+#include "DirectoryWalk.h"
+#include "Host.h"
+#include "Messages.h"
+#include "PartOrder.h"
+#include "SetInfo.h"
+
+#include <cerrno>
+#include <clocale>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+const char* const PROGRAM = "d88extract";
+constexpr int STATUS_USAGE = 2; // a command-line error, or a layout the program cannot choose
+
+d88::D88Image image;
+
+void printHelp() {
+    hostPrintf(
+        stdout,
+        "usage: d88extract [OPTIONS] IMAGE...\n"
+        "Writes the files of a disk set, kept in a D88 image, into a folder. IMAGE is one file\n"
+        "that holds the set, or the set's disks as separate files, joined in the order given;\n"
+        "the file that holds Disk A goes first when the first disk is not Disk A.\n"
+        "  -d, --directory DIR  write into DIR, made with its parents when missing\n"
+        "                       (default: the current folder)\n"
+        "  --layout a|b         the directory layout of d88extract-a or d88extract-b\n"
+        "                       (default: the one that yields files)\n"
+        "  --names utf-8|shift_jis\n"
+        "                       write names decoded to UTF-8, or as the bytes stored\n"
+        "                       (default: utf-8 when the locale's character set is UTF-8)\n"
+        "  -n, --dry-run        write nothing; list what would be written\n"
+        "  --json               the results as JSON on standard output\n"
+        "  --help               show this help and exit\n"
+        "  --version            show the version and exit\n"
+        "Exit status: 0 when every file was written whole from sectors read without error,\n"
+        "1 after any message about a file, the image or the folder, 2 for a command-line\n"
+        "error or when both layouts yield files.\n");
+}
+
+enum class NameChoice { Default, Utf8, ShiftJis };
+
+struct Options {
+    std::vector<const char*> images;
+    const char* directory = nullptr;
+    const DirectoryLayout* layout = nullptr;
+    NameChoice names = NameChoice::Default;
+    bool dryRun = false;
+    bool json = false;
+};
+
+int usageError(const char* format, const char* value = "") {
+    commandLineError(PROGRAM, format, value);
+    return STATUS_USAGE;
+}
+
+// The value of option `word` (its long form `name`): after '=' in "--name=VALUE", the rest of
+// "-dVALUE", or the next word. Null when none is there.
+const char* optionValue(const char* word, const char* name, int argc, char** argv, int& i) {
+    const size_t length = strlen(name);
+    if (strncmp(word, name, length) == 0 && word[length] == '=') {
+        return word + length + 1;
+    }
+    if (word[1] != '-' && word[2] != '\0') {
+        return word + 2;
+    }
+    return i + 1 < argc ? argv[++i] : nullptr;
+}
+
+// True when `word` is option `name` (long) or `letter` (short, 0 when none), with its value
+// attached or not.
+bool isOption(const char* word, const char* name, char letter, bool takesValue) {
+    if (letter != 0 && word[0] == '-' && word[1] == letter && (word[2] == '\0' || takesValue)) {
+        return true;
+    }
+    const size_t length = strlen(name);
+    return strncmp(word, name, length) == 0 &&
+           (word[length] == '\0' || (takesValue && word[length] == '='));
+}
+
+// Parses the command line; returns -1 to go on, otherwise the exit status.
+int parseOptions(int argc, char** argv, Options& options) {
+    bool optionsEnd = false;
+    for (int i = 1; i < argc; ++i) {
+        const char* word = argv[i];
+        int status = 0;
+        if (optionsEnd || word[0] != '-' || word[1] == '\0') {
+            options.images.push_back(word);
+        } else if (strcmp(word, "--") == 0) {
+            optionsEnd = true;
+        } else if (answeredHelpOrVersion(PROGRAM, word, printHelp, status)) {
+            return status;
+        } else if (isOption(word, "--directory", 'd', true)) {
+            options.directory = optionValue(word, "--directory", argc, argv, i);
+            if (options.directory == nullptr || options.directory[0] == '\0') {
+                return usageError("--directory needs a folder");
+            }
+        } else if (isOption(word, "--layout", 0, true)) {
+            const char* letter = optionValue(word, "--layout", argc, argv, i);
+            if (letter == nullptr) {
+                return usageError("--layout needs a or b");
+            }
+            options.layout = layoutByLetter(letter);
+            if (options.layout == nullptr) {
+                return usageError("--layout needs a or b, got '%s'", letter);
+            }
+        } else if (isOption(word, "--names", 0, true)) {
+            const char* names = optionValue(word, "--names", argc, argv, i);
+            if (names == nullptr) {
+                return usageError("--names needs utf-8 or shift_jis");
+            }
+            if (strcmp(names, "utf-8") == 0) {
+                options.names = NameChoice::Utf8;
+            } else if (strcmp(names, "shift_jis") == 0) {
+                options.names = NameChoice::ShiftJis;
+            } else {
+                return usageError("--names needs utf-8 or shift_jis, got '%s'", names);
+            }
+        } else if (isOption(word, "--dry-run", 'n', false)) {
+            options.dryRun = true;
+        } else if (isOption(word, "--json", 0, false)) {
+            options.json = true;
+        } else {
+            return usageError("unknown option '%s'", word);
+        }
+    }
+    if (options.images.empty()) {
+        return usageError("no image given");
+    }
+    if (options.images.size() > static_cast<size_t>(d88::MAX_IMAGE_PARTS)) {
+        return usageError("at most 64 files, one image");
+    }
+    return -1;
+}
+
+// Says why file `path` cannot be read as (a piece of) the image.
+void printOpenFailure(const char* path, int error) {
+    hostPrintf(stderr, "%s", MSG_CANNOT_OPEN_IMAGE);
+    if (error == ESPIPE) {
+        hostPrintfLocal(stderr,
+                        "%s: cannot read '%s': it is a pipe or a terminal, and an image is read "
+                        "by seeking; save it to a file first\n",
+                        PROGRAM, path);
+    } else {
+        hostPrintfLocal(stderr, "%s: cannot open '%s': %s\n", PROGRAM, path, strerror(error));
+    }
+}
+
+// Opens the files as one image, in the order decided from what they hold. Returns -1 when the
+// image is ready, otherwise the exit status after a message.
+int openImage(const Options& options) {
+    const std::vector<const char*>& paths = options.images;
+    const int count = static_cast<int>(paths.size());
+    if (!image.openParts(paths.data(), count)) {
+        printOpenFailure(paths[static_cast<size_t>(image.failedPart())], errno);
+        return 1;
+    }
+    const PartOrder order = decidePartOrder(readPartContents(image));
+    switch (order.problem) {
+    case PartProblem::None:
+        break;
+    case PartProblem::NotImage:
+        hostPrintfLocal(stderr, "%s: '%s' is not a D88 image\n", PROGRAM,
+                        paths[static_cast<size_t>(order.problemParts[0])]);
+        return 1;
+    case PartProblem::TwoDiskA:
+        hostPrintfLocal(stderr, "%s: '%s' and '%s' both hold Disk A (ID byte 01)\n", PROGRAM,
+                        paths[static_cast<size_t>(order.problemParts[0])],
+                        paths[static_cast<size_t>(order.problemParts[1])]);
+        return 1;
+    case PartProblem::TooFewDisks:
+        hostPrintf(stderr, "%s", MSG_TOO_FEW_DISKS);
+        hostPrintf(stderr, "%s: %d disk%s in all, the set needs four (Disk A to Disk D)\n", PROGRAM,
+                   order.diskCount, order.diskCount == 1 ? "" : "s");
+        return 1;
+    }
+    if (!order.changed) {
+        return -1;
+    }
+    std::vector<const char*> ordered;
+    for (int part : order.order) {
+        ordered.push_back(paths[static_cast<size_t>(part)]);
+    }
+    hostPrintfLocal(stderr, "%s: Disk A is in '%s': reading the files in the order", PROGRAM,
+                    ordered[0]);
+    for (const char* path : ordered) {
+        hostPrintfLocal(stderr, " '%s'", path);
+    }
+    hostPrintf(stderr, "%c", '\n');
+    if (!image.openParts(ordered.data(), count)) {
+        printOpenFailure(ordered[static_cast<size_t>(image.failedPart())], errno);
+        return 1;
+    }
+    return -1;
+}
+
+// The layout to use: the one given, or the one that yields files. Null after a message, with
+// `status` set.
+const DirectoryLayout* chooseLayout(const Options& options, int& status) {
+    if (options.layout != nullptr) {
+        return options.layout;
+    }
+    const int filesA = countSetFiles(image, LAYOUT_A);
+    const int filesB = countSetFiles(image, LAYOUT_B);
+    if (filesA > 0 && filesB > 0) {
+        hostPrintf(stderr,
+                   "%s: both layouts yield files: layout a (d88extract-a), %d file%s; layout b "
+                   "(d88extract-b), %d file%s; choose one with --layout a or --layout b\n",
+                   PROGRAM, filesA, filesA == 1 ? "" : "s", filesB, filesB == 1 ? "" : "s");
+        status = STATUS_USAGE;
+        return nullptr;
+    }
+    if (filesA == 0 && filesB == 0) {
+        hostPrintf(stderr, "%s: no files in either layout\n", PROGRAM);
+        status = 1;
+        return nullptr;
+    }
+    return filesA > 0 ? &LAYOUT_A : &LAYOUT_B;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    setlocale(LC_CTYPE, "");
+    Options options;
+    int status = parseOptions(argc, argv, options);
+    if (status >= 0) {
+        return status;
+    }
+    status = openImage(options);
+    if (status >= 0) {
+        return status;
+    }
+    const DirectoryLayout* layout = chooseLayout(options, status);
+    if (layout == nullptr) {
+        return status;
+    }
+    if (options.directory != nullptr && !options.dryRun) {
+        hostPrintf(stderr, "%s: --directory is not built yet\n", PROGRAM); // wired in next
+        return 1;
+    }
+    if (options.dryRun) {
+        printSetSummary(printSetPlan(image, *layout, stdout), stdout);
+        return finishOutput(PROGRAM, 0);
+    }
+    return finishOutput(PROGRAM, walkDirectory(image, *layout, stdout, stderr) ? 0 : 1);
+}
