@@ -184,7 +184,8 @@ void readIdBytes(d88::D88Image& image, PlanCheck& check) {
 void checkPlan(d88::D88Image& image, const DirectoryLayout& layout, PlanCheck& check) {
     check.layout = &layout;
     check.visited = 0;
-    const d88::RunErrors directoryErrors = planDirectory(image, layout, checkEntry, &check);
+    const d88::RunErrors directoryErrors =
+        planDirectory(image, layout, NameTarget::Host, checkEntry, &check);
     if (check.visited != layout.entryCount) {
         abort();
     }

@@ -5,7 +5,7 @@
 #include "FuzzFiles.h"
 
 #include "DirectoryWalk.h"
-#include "SetInfo.h"
+#include "Plan.h"
 
 #include <dirent.h>
 #include <string>
@@ -85,14 +85,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             abort();
         }
         if (image.diskCount() >= 4) {
-            const int planned = printSetPlan(image, *layout, devNull).files;
+            const int planned =
+                planSet(image, *layout, NameTarget::Host, nullptr, nullptr).summary.files;
             char* report = nullptr;
             size_t reportSize = 0;
             FILE* reportStream = open_memstream(&report, &reportSize);
             if (reportStream == nullptr) {
                 abort();
             }
-            walkDirectory(image, *layout, reportStream, devNull);
+            walkDirectory(image, *layout, NameTarget::Host, reportStream, devNull);
             fclose(reportStream);
             int lines = 0;
             for (size_t i = 0; i < reportSize; ++i) {

@@ -117,17 +117,34 @@ TEST_P(Walk, ShortOrMissingIdSectors) {
     expectFiles({{"SHORTID.BIN", patternBytes(1, 1)}});
 }
 
-TEST_P(Walk, LaterEntryOfTheSameNameReplacesTheEarlier) {
+// A later entry still replaces the file of an earlier one that is saved under the same name,
+// and says so: the same bytes on Linux, the same name ignoring case on Windows.
+TEST_P(Walk, LaterEntryOfTheSameNameReplacesTheEarlierAndSaysSo) {
     DiskSetImage set(4);
     set.setEntry(entryOffset(0), "SAME.BIN", 30, 1, 2, 0);
-    set.setEntry(entryOffset(1), "SAME.BIN", 31, 1, 1, 0);
+    set.setEntry(entryOffset(1), "ABC.DAT", 32, 1, 1, 0);
+    set.setEntry(entryOffset(2), "SAME.BIN", 31, 1, 1, 0);
+    set.setEntry(entryOffset(3), "abc.dat", 33, 1, 1, 0);
     set.putFile(0, 30, 1, patternBytes(2, 1));
     set.putFile(0, 31, 1, patternBytes(1, 2));
+    set.putFile(0, 32, 1, patternBytes(1, 3));
+    set.putFile(0, 33, 1, patternBytes(1, 4));
     const RunResult result = extract(layout(), set.build());
-    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.status, 1);
     EXPECT_EQ(result.out, consoleText("SAME.BIN      DISK:01 TRK:1e SEC:01 SIZE:800\n"
-                                      "SAME.BIN      DISK:01 TRK:1f SEC:01 SIZE:400\n"));
-    expectFiles({{"SAME.BIN", patternBytes(1, 2)}});
+                                      "ABC.DAT       DISK:01 TRK:20 SEC:01 SIZE:400\n"
+                                      "SAME.BIN      DISK:01 TRK:1f SEC:01 SIZE:400\n"
+                                      "abc.dat       DISK:01 TRK:21 SEC:01 SIZE:400\n"));
+    std::string err = "file 'SAME.BIN' replaces the earlier file 'SAME.BIN'\n";
+    if (usesLauncher()) { // under wine: Windows names ignore case
+        err += "file 'abc.dat' replaces the earlier file 'ABC.DAT'\n";
+        expectFiles({{"SAME.BIN", patternBytes(1, 2)}, {"ABC.DAT", patternBytes(1, 4)}});
+    } else {
+        expectFiles({{"SAME.BIN", patternBytes(1, 2)},
+                     {"ABC.DAT", patternBytes(1, 3)},
+                     {"abc.dat", patternBytes(1, 4)}});
+    }
+    EXPECT_EQ(result.err, consoleText(err));
 }
 
 TEST_P(Walk, NamesEndAtTheFirstSpaceOrNul) {

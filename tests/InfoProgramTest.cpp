@@ -190,7 +190,9 @@ TEST_F(Info, CommandLine) {
     const std::string path = dir.write("two.d88", twoDisks());
     const RunResult help = run({"d88info", "--help"});
     EXPECT_EQ(help.status, 0);
-    EXPECT_EQ(help.out.rfind(consoleText("usage: d88info [--disk N | --set a|b] IMAGE\n"), 0), 0u);
+    EXPECT_EQ(
+        help.out.rfind(consoleText("usage: d88info [--disk N | --set a|b] [--json] IMAGE\n"), 0),
+        0u);
     EXPECT_NE(help.out.find("--version"), std::string::npos);
     const RunResult version = run({"d88info", "--version"});
     EXPECT_EQ(version.status, 0);

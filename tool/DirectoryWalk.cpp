@@ -3,9 +3,12 @@
 #include "DiskSet.h"
 #include "Host.h"
 #include "Messages.h"
+#include "Plan.h"
 #include "ShownName.h"
 
 #include <cstring>
+#include <string>
+#include <vector>
 
 uint8_t directoryBuffer[DIRECTORY_BYTES];
 uint8_t workBuffer[WORK_BUFFER_BYTES];
@@ -41,9 +44,10 @@ bool selectDiskByNumber(d88::D88Image& image, int diskNumber) {
     return false;
 }
 
-// Reads the file's run into workBuffer and decides what becomes of it.
-EntryOutcome planFile(d88::D88Image& image, const char* name, int track, int c, int h, int r, int n,
-                      int offset, int size, int& bytesRead, d88::RunErrors& errors) {
+// Reads the file's run into workBuffer and decides what becomes of it, saved as `saved`.
+EntryOutcome planFile(d88::D88Image& image, const char* name, const SavedName& saved,
+                      NameTarget target, int track, int c, int h, int r, int n, int offset,
+                      int size, int& bytesRead, d88::RunErrors& errors) {
     bytesRead = 0;
     errors = d88::RunErrors{};
     if (offset < 0 || size < 0 || size > WORK_BUFFER_BYTES - offset) {
@@ -57,10 +61,10 @@ EntryOutcome planFile(d88::D88Image& image, const char* name, int track, int c, 
     bytesRead = got > offset ? got - offset : 0;
     // Bytes the run did not count must not carry data of earlier reads into this file.
     memset(workBuffer + got, 0, static_cast<size_t>(total - got));
-    if (hostRefusesName(name)) {
+    if (refusesSavedName(name, saved, target)) {
         return EntryOutcome::UnsafeName;
     }
-    if (hostNamesImage(image, name)) {
+    if (hostNamesImage(image, saved.name.c_str())) {
         return EntryOutcome::ImageItself;
     }
     if (name[0] == '\0' || strcmp(name, ".") == 0 || strcmp(name, "..") == 0) {
@@ -117,6 +121,8 @@ struct Extraction {
     FILE* report;
     FILE* messages;
     bool allWritten;
+    bool directoryReported;
+    std::vector<std::string> writtenNames; // by entry index: the name of each file written
 };
 
 // Makes ready for a message: the report lines before it go out first, so that both streams in
@@ -127,22 +133,21 @@ FILE* messageStream(Extraction& extraction) {
     return extraction.messages;
 }
 
-// Prints the report line and messages of one entry.
-void reportExtraction(Extraction& extraction, const DirEntry& entry, const ExtractResult& result,
-                      const d88::RunErrors& readErrors) {
+// Prints the report line and messages of one entry, its file written under `name`.
+void reportExtraction(Extraction& extraction, const char* name, const DirEntry& entry,
+                      const ExtractResult& result, const d88::RunErrors& readErrors) {
     if (result.outcome == ExtractOutcome::NothingRead) {
         return;
     }
-    const ShownName inMessages = shownName(entry.name, extraction.messages);
+    const ShownName inMessages = shownName(name, extraction.messages);
     const char* shown = inMessages.text();
     switch (result.outcome) {
     case ExtractOutcome::NothingRead:
         return;
     case ExtractOutcome::Written:
     case ExtractOutcome::Incomplete:
-        hostPrintf(extraction.report, MSG_REPORT_LINE,
-                   shownName(entry.name, extraction.report).text(), entry.diskNumber + 1,
-                   entry.track, entry.sector, entry.size);
+        hostPrintf(extraction.report, MSG_REPORT_LINE, shownName(name, extraction.report).text(),
+                   entry.diskNumber + 1, entry.track, entry.sector, entry.size);
         if (result.outcome == ExtractOutcome::Incomplete) {
             hostPrintf(messageStream(extraction), MSG_INCOMPLETE_FILE, shown, result.bytesRead,
                        entry.size);
@@ -175,11 +180,37 @@ void reportExtraction(Extraction& extraction, const DirEntry& entry, const Extra
     }
 }
 
-void extractPlannedEntry(const EntryPlan& plan, void* context) {
+// The directory's read errors, said once before the first entry.
+void reportDirectory(Extraction& extraction, const d88::RunErrors& errors) {
+    if (!extraction.directoryReported && errors.errorSectors > 0) {
+        hostPrintf(messageStream(extraction), MSG_DIRECTORY_READ_ERRORS, errors.errorSectors,
+                   errors.sectors);
+    }
+    extraction.directoryReported = true;
+}
+
+// Writes one entry as the plan decided, with its bytes in workBuffer, and reports it; a file
+// that takes the name of a file written earlier in this run is said, after its own lines.
+void extractPlannedEntry(const SetPlan& set, const PlannedEntry& plan, const uint8_t*,
+                         void* context) {
     Extraction& extraction = *static_cast<Extraction*>(context);
+    reportDirectory(extraction, set.directoryErrors);
+    const char* name = plan.saved.name.c_str();
     const ExtractResult result =
-        writePlannedFile(plan.entry.name, plan.outcome, plan.bytesRead, 0, plan.entry.size);
-    reportExtraction(extraction, plan.entry, result, plan.readErrors);
+        writePlannedFile(name, plan.outcome, plan.bytesRead, 0, plan.entry.size);
+    reportExtraction(extraction, name, plan.entry, result, plan.readErrors);
+    const bool written =
+        result.outcome == ExtractOutcome::Written || result.outcome == ExtractOutcome::Incomplete;
+    if (!written) {
+        return;
+    }
+    if (plan.replaces >= 0 && !extraction.writtenNames[plan.replaces].empty()) {
+        hostPrintf(
+            messageStream(extraction), MSG_REPLACES_EARLIER,
+            shownName(name, extraction.messages).text(),
+            shownName(extraction.writtenNames[plan.replaces].c_str(), extraction.messages).text());
+    }
+    extraction.writtenNames[plan.index] = name;
 }
 
 } // namespace
@@ -192,8 +223,9 @@ ExtractResult extractFile(d88::D88Image& image, const char* name, int track, int
                           int n, int offset, int size) {
     int bytesRead = 0;
     d88::RunErrors errors;
-    const EntryOutcome outcome =
-        planFile(image, name, track, c, h, r, n, offset, size, bytesRead, errors);
+    const SavedName saved = savedName(name, NameTarget::Host);
+    const EntryOutcome outcome = planFile(image, name, saved, NameTarget::Host, track, c, h, r, n,
+                                          offset, size, bytesRead, errors);
     return writePlannedFile(name, outcome, bytesRead, offset, size);
 }
 
@@ -207,8 +239,8 @@ d88::RunErrors readDirectory(d88::D88Image& image) {
     return errors;
 }
 
-void planEntries(d88::D88Image& image, const DirectoryLayout& layout, EntryVisitor visit,
-                 void* context) {
+void planEntries(d88::D88Image& image, const DirectoryLayout& layout, NameTarget target,
+                 EntryVisitor visit, void* context) {
     for (int i = 0; i < layout.entryCount; ++i) {
         EntryPlan plan;
         plan.index = i;
@@ -217,32 +249,31 @@ void planEntries(d88::D88Image& image, const DirectoryLayout& layout, EntryVisit
         plan.bytesRead = 0;
         plan.readErrors = d88::RunErrors{};
         const DirEntry& entry = plan.entry;
+        plan.saved = savedName(entry.name, target);
         if (!selectDiskByNumber(image, entry.diskNumber)) {
             plan.outcome = EntryOutcome::NoDisk;
         } else {
-            plan.outcome = planFile(image, entry.name, entry.track, entry.track >> 1,
-                                    entry.track & 1, entry.sector, SECTOR_SIZE_CODE, 0, entry.size,
-                                    plan.bytesRead, plan.readErrors);
+            plan.outcome =
+                planFile(image, entry.name, plan.saved, target, entry.track, entry.track >> 1,
+                         entry.track & 1, entry.sector, SECTOR_SIZE_CODE, 0, entry.size,
+                         plan.bytesRead, plan.readErrors);
         }
         visit(plan, context);
     }
 }
 
-d88::RunErrors planDirectory(d88::D88Image& image, const DirectoryLayout& layout,
+d88::RunErrors planDirectory(d88::D88Image& image, const DirectoryLayout& layout, NameTarget target,
                              EntryVisitor visit, void* context) {
     const d88::RunErrors errors = readDirectory(image);
-    planEntries(image, layout, visit, context);
+    planEntries(image, layout, target, visit, context);
     return errors;
 }
 
-bool walkDirectory(d88::D88Image& image, const DirectoryLayout& layout, FILE* report,
-                   FILE* messages) {
-    Extraction extraction{report, messages, true};
-    const d88::RunErrors directoryErrors = readDirectory(image);
-    if (directoryErrors.errorSectors > 0) {
-        hostPrintf(messageStream(extraction), MSG_DIRECTORY_READ_ERRORS,
-                   directoryErrors.errorSectors, directoryErrors.sectors);
-    }
-    planEntries(image, layout, extractPlannedEntry, &extraction);
+bool walkDirectory(d88::D88Image& image, const DirectoryLayout& layout, NameTarget target,
+                   FILE* report, FILE* messages) {
+    Extraction extraction{report, messages, true, false, {}};
+    extraction.writtenNames.resize(static_cast<size_t>(layout.entryCount));
+    const SetPlan plan = planSet(image, layout, target, extractPlannedEntry, &extraction);
+    reportDirectory(extraction, plan.directoryErrors);
     return extraction.allWritten;
 }

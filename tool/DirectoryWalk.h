@@ -4,6 +4,7 @@
 #pragma once
 
 #include "DirectoryLayout.h"
+#include "SavedName.h"
 
 #include "D88Image.h"
 
@@ -45,6 +46,7 @@ struct EntryPlan {
     const uint8_t* bytes; // the entry's 16 bytes in directoryBuffer
     DirEntry entry;
     EntryOutcome outcome;
+    SavedName saved;           // the name that the file is written under
     int bytesRead;             // of entry.size, read into workBuffer
     d88::RunErrors readErrors; // the file's sectors that the run counted, and those among
                                // them that the image stores as read with an error
@@ -57,11 +59,12 @@ using EntryVisitor = void (*)(const EntryPlan& plan, void* context);
 // directoryBuffer; what the run does not read stays zero. Returns the run's read errors.
 d88::RunErrors readDirectory(d88::D88Image& image);
 // Goes through the entries of `layout` in directoryBuffer in table order, reading each file
-// into workBuffer and handing what it decided to `visit`. Writes nothing.
-void planEntries(d88::D88Image& image, const DirectoryLayout& layout, EntryVisitor visit,
-                 void* context);
+// into workBuffer, naming it for `target` and handing what it decided to `visit`. Writes
+// nothing.
+void planEntries(d88::D88Image& image, const DirectoryLayout& layout, NameTarget target,
+                 EntryVisitor visit, void* context);
 // Both: the whole walk. Returns the directory's read errors.
-d88::RunErrors planDirectory(d88::D88Image& image, const DirectoryLayout& layout,
+d88::RunErrors planDirectory(d88::D88Image& image, const DirectoryLayout& layout, NameTarget target,
                              EntryVisitor visit, void* context);
 
 enum class ExtractOutcome {
@@ -88,8 +91,9 @@ struct ExtractResult {
 ExtractResult extractFile(d88::D88Image& image, const char* name, int track, int c, int h, int r,
                           int n, int offset, int size);
 
-// The extraction: walks the whole directory as planDirectory does, writing files into the
-// current directory, report lines to `report` and messages to `messages`. Returns true when
-// every file that it tried to write was written whole.
-bool walkDirectory(d88::D88Image& image, const DirectoryLayout& layout, FILE* report,
-                   FILE* messages);
+// The extraction: decides the whole directory as planSet does and, entry by entry, writes the
+// files into the current directory under their names for `target`, report lines to `report`
+// and messages to `messages`. Returns true when every file that it tried to write was written
+// whole, from sectors read without error, and replaced no file of an earlier entry.
+bool walkDirectory(d88::D88Image& image, const DirectoryLayout& layout, NameTarget target,
+                   FILE* report, FILE* messages);

@@ -6,10 +6,10 @@
 #include "Host.h"
 #include "Messages.h"
 #include "PartOrder.h"
+#include "Plan.h"
 #include "SetInfo.h"
 
 #include <cerrno>
-#include <clocale>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -201,34 +201,51 @@ int openImage(const Options& options) {
     return -1;
 }
 
-// The layout to use: the one given, or the one that yields files. Null after a message, with
-// `status` set.
-const DirectoryLayout* chooseLayout(const Options& options, int& status) {
+// The layout to use: the one given, or the one that yields files as the plan decides. Null
+// after a message, with `status` set.
+const DirectoryLayout* chooseLayout(const Options& options, NameTarget target, int& status) {
     if (options.layout != nullptr) {
         return options.layout;
     }
-    const int filesA = countSetFiles(image, LAYOUT_A);
-    const int filesB = countSetFiles(image, LAYOUT_B);
-    if (filesA > 0 && filesB > 0) {
+    const ImagePlan plan = planImage(image, target);
+    switch (plan.fit) {
+    case LayoutFit::A:
+        return &LAYOUT_A;
+    case LayoutFit::B:
+        return &LAYOUT_B;
+    case LayoutFit::Both:
         hostPrintf(stderr,
                    "%s: both layouts yield files: layout a (d88extract-a), %d file%s; layout b "
                    "(d88extract-b), %d file%s; choose one with --layout a or --layout b\n",
-                   PROGRAM, filesA, filesA == 1 ? "" : "s", filesB, filesB == 1 ? "" : "s");
+                   PROGRAM, plan.files[0], plan.files[0] == 1 ? "" : "s", plan.files[1],
+                   plan.files[1] == 1 ? "" : "s");
         status = STATUS_USAGE;
         return nullptr;
+    case LayoutFit::Neither:
+        break;
     }
-    if (filesA == 0 && filesB == 0) {
-        hostPrintf(stderr, "%s: no files in either layout\n", PROGRAM);
-        status = 1;
-        return nullptr;
+    hostPrintf(stderr, "%s: no files in either layout\n", PROGRAM);
+    status = 1;
+    return nullptr;
+}
+
+// Where names land: decoded to UTF-8, or as the host names files (the bytes as stored; Unicode
+// on Windows, whatever is asked).
+NameTarget chooseNames(const Options& options) {
+    switch (options.names) {
+    case NameChoice::Utf8:
+        return hostNamesAreUnicode() ? NameTarget::Host : NameTarget::Utf8;
+    case NameChoice::ShiftJis:
+        return NameTarget::Host;
+    case NameChoice::Default:
+        break;
     }
-    return filesA > 0 ? &LAYOUT_A : &LAYOUT_B;
+    return hostLocaleIsUtf8() && !hostNamesAreUnicode() ? NameTarget::Utf8 : NameTarget::Host;
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
-    setlocale(LC_CTYPE, "");
     Options options;
     int status = parseOptions(argc, argv, options);
     if (status >= 0) {
@@ -238,7 +255,8 @@ int main(int argc, char** argv) {
     if (status >= 0) {
         return status;
     }
-    const DirectoryLayout* layout = chooseLayout(options, status);
+    const NameTarget target = chooseNames(options);
+    const DirectoryLayout* layout = chooseLayout(options, target, status);
     if (layout == nullptr) {
         return status;
     }
@@ -247,8 +265,10 @@ int main(int argc, char** argv) {
         return 1;
     }
     if (options.dryRun) {
-        printSetSummary(printSetPlan(image, *layout, stdout), stdout);
+        const SetPlan plan = planSet(image, *layout, target, nullptr, nullptr);
+        printSetPlan(plan, stdout);
+        printSetSummary(plan.summary, stdout);
         return finishOutput(PROGRAM, 0);
     }
-    return finishOutput(PROGRAM, walkDirectory(image, *layout, stdout, stderr) ? 0 : 1);
+    return finishOutput(PROGRAM, walkDirectory(image, *layout, target, stdout, stderr) ? 0 : 1);
 }

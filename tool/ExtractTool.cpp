@@ -32,7 +32,7 @@ int runExtractTool(d88::D88Image& image, const DirectoryLayout& layout, int argc
         hostPrintf(stderr, "%s", MSG_TOO_FEW_DISKS);
         return 1; // the image stays open until it is destroyed at exit
     }
-    const bool allWritten = walkDirectory(image, layout, stdout, stderr);
+    const bool allWritten = walkDirectory(image, layout, NameTarget::Host, stdout, stderr);
     if (fflush(stdout) != 0 || ferror(stdout)) {
         hostPrintf(stderr, "%s", MSG_CANNOT_WRITE_STDOUT);
         return 1;

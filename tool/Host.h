@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <string>
 
 // Where a name's bytes come from, which decides how Windows reads them.
 enum class NameSource {
@@ -19,6 +20,10 @@ enum class NameSource {
 // current folder: the name could reach outside it, or the host would take it for something else
 // (on Windows a device, a drive, or bytes that are not Shift_JIS).
 bool hostRefusesName(const char* name);
+
+// A key that is equal for two directory entry names that are one file in a folder of the host:
+// the bytes on POSIX; on Windows the Unicode name in upper case, as Windows compares names.
+std::string hostSameFileKey(const char* name);
 
 // True when the directory entry name `name` is a file of the image being read, through any link.
 bool hostNamesImage(const d88::D88Image& image, const char* name);
@@ -47,6 +52,11 @@ ReplaceResult hostReplaceFile(const char* path, NameSource source, const uint8_t
 
 // True when `stream` is a terminal (on Windows, a console).
 bool hostIsTerminal(FILE* stream);
+
+// True when the character set of the locale that the environment names is UTF-8.
+bool hostLocaleIsUtf8();
+// True when the host names files in Unicode whatever the names' bytes (Windows).
+bool hostNamesAreUnicode();
 
 // Formats and writes to `stream`. On a Windows console the text, Shift_JIS bytes included, is
 // shown as the characters they stand for; everywhere else the bytes go out unchanged.

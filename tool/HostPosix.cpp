@@ -9,7 +9,10 @@
 #include <cstdarg>
 #include <cstring>
 #include <fcntl.h>
+#include <langinfo.h>
+#include <locale.h>
 #include <string>
+#include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -102,6 +105,10 @@ bool hostRefusesName(const char* name) {
     return isUnsafeName(name);
 }
 
+std::string hostSameFileKey(const char* name) {
+    return name;
+}
+
 bool hostNamesImage(const d88::D88Image& image, const char* name) {
     struct stat info;
     return stat(name, &info) == 0 &&
@@ -189,4 +196,21 @@ void hostPrintfLocal(FILE* stream, const char* format, ...) {
     va_start(arguments, format);
     vfprintf(stream, format, arguments);
     va_end(arguments);
+}
+
+bool hostLocaleIsUtf8() {
+    // The environment's locale, read without making it the program's own.
+    const locale_t environment = newlocale(LC_CTYPE_MASK, "", static_cast<locale_t>(0));
+    if (environment == static_cast<locale_t>(0)) {
+        return false;
+    }
+    const char* set = nl_langinfo_l(CODESET, environment);
+    const bool utf8 =
+        set != nullptr && (strcasecmp(set, "UTF-8") == 0 || strcasecmp(set, "UTF8") == 0);
+    freelocale(environment);
+    return utf8;
+}
+
+bool hostNamesAreUnicode() {
+    return false;
 }

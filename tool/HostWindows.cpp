@@ -114,6 +114,26 @@ bool hostRefusesName(const char* name) {
     return isUnsafeWindowsName(reinterpret_cast<const char16_t*>(wide.c_str()));
 }
 
+std::string hostSameFileKey(const char* name) {
+    std::wstring wide;
+    if (!wideName(name, NameSource::DiskSet, wide)) {
+        return name; // refused as unsafe: it is never written
+    }
+    // Windows compares names in an upper case that does not depend on the user's language.
+    std::wstring upper(wide.size(), L'\0');
+    if (!wide.empty() && LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, wide.c_str(),
+                                       static_cast<int>(wide.size()), &upper[0],
+                                       static_cast<int>(upper.size()), nullptr, nullptr, 0) == 0) {
+        upper = wide;
+    }
+    std::string key;
+    for (wchar_t unit : upper) { // the UTF-16 units as bytes: only equality matters
+        key += static_cast<char>(unit & 0xFF);
+        key += static_cast<char>(unit >> 8);
+    }
+    return key;
+}
+
 bool hostNamesImage(const d88::D88Image& image, const char* name) {
     std::wstring wide;
     if (!wideName(name, NameSource::DiskSet, wide)) {
@@ -223,4 +243,12 @@ void hostPrintfLocal(FILE* stream, const char* format, ...) {
     va_start(arguments, format);
     printIn(CP_ACP, stream, format, arguments);
     va_end(arguments);
+}
+
+bool hostLocaleIsUtf8() {
+    return false; // a console is written as UTF-16, converted from Shift_JIS
+}
+
+bool hostNamesAreUnicode() {
+    return true;
 }

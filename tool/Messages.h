@@ -29,4 +29,5 @@
 #define MSG_SYMBOLIC_LINK "cannot create file '%s': it is a symbolic link\n"
 #define MSG_NOT_REGULAR_FILE "cannot create file '%s': it is not a regular file\n"
 #define MSG_CANNOT_WRITE "cannot write file '%s': %s\n"
+#define MSG_REPLACES_EARLIER "file '%s' replaces the earlier file '%s'\n"
 #define MSG_CANNOT_WRITE_STDOUT "cannot write standard output\n"

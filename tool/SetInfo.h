@@ -1,32 +1,15 @@
-// What an extraction program would do with an image, entry by entry, from the same walk of
-// the directory as the extraction itself, writing nothing.
+// d88info's text of a set plan: what an extraction program would do with an image, entry by
+// entry, as planSet decided it.
 #pragma once
 
-#include "DirectoryWalk.h"
+#include "Plan.h"
 
-#include <cstdint>
 #include <cstdio>
 
-struct SetSummary {
-    int files;          // entries that would be written (whole or incomplete)
-    int64_t bytes;      // their sizes
-    int passedOver;     // listed entries that would not be written
-    int withReadErrors; // files to write that hold sectors stored with an error status
-};
-
-// Prints the directory's read errors when it has any, then one line per directory entry of
-// `layout` whose 16 bytes are not all zero: its index, the extraction's report line text,
-// what would become of it and its read errors. `image` is open with at least four disks.
-SetSummary printSetPlan(d88::D88Image& image, const DirectoryLayout& layout, FILE* out);
-
-// The number of files that the program of `layout` would write from `image`.
-int countSetFiles(d88::D88Image& image, const DirectoryLayout& layout);
-
-// Walks the directory as printSetPlan does and hands `visit` each entry that it lists, in
-// table order, with the file's bytes in workBuffer; returns the same summary and stores the
-// directory's read errors in `directoryErrors`.
-SetSummary visitSetPlan(d88::D88Image& image, const DirectoryLayout& layout, EntryVisitor visit,
-                        void* context, d88::RunErrors& directoryErrors);
+// Prints the directory's read errors when it has any, then one line per listed entry: its
+// index, the extraction's report line text, what becomes of it, its read errors and the entry
+// whose file replaces it.
+void printSetPlan(const SetPlan& plan, FILE* out);
 
 // The word that ends an entry's line: extract, incomplete, empty, no-disk, missing or unsafe.
 const char* setOutcomeWord(EntryOutcome outcome);

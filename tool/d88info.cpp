@@ -2,8 +2,8 @@
 // and tells what the extraction programs would write from it.
 #include "CompanionProgram.h"
 #include "DiskInfo.h"
-#include "DiskSet.h"
 #include "Host.h"
+#include "PlanJson.h"
 #include "SetInfo.h"
 
 #include <cerrno>
@@ -13,18 +13,18 @@
 namespace {
 
 const char* const PROGRAM = "d88info";
-constexpr int MIN_DISKS = 4; // the extraction programs need Disk A to Disk D
 
 d88::D88Image image;
 
 void printHelp() {
     hostPrintf(stdout,
-               "usage: d88info [--disk N | --set a|b] IMAGE\n"
+               "usage: d88info [--disk N | --set a|b] [--json] IMAGE\n"
                "Lists the disks, tracks and sector IDs of a D88 image and tells which extraction\n"
                "program fits it. Writes nothing.\n"
                "  --disk N   list only disk N, counted from 0\n"
                "  --set a|b  show the directory in the layout of d88extract-a or d88extract-b and\n"
                "             what that program would do with each entry\n"
+               "  --json     print the same facts as one JSON document\n"
                "  --help     show this help and exit\n"
                "  --version  show the version and exit\n");
 }
@@ -33,6 +33,7 @@ struct Options {
     const char* path = nullptr;
     long disk = -1;
     const DirectoryLayout* layout = nullptr; // --set
+    bool json = false;
 };
 
 // Parses the command line; returns -1 to go on, otherwise the exit status.
@@ -43,7 +44,9 @@ int parseOptions(int argc, char** argv, Options& options) {
         if (answeredHelpOrVersion(PROGRAM, word, printHelp, status)) {
             return status;
         }
-        if (strcmp(word, "--disk") == 0) {
+        if (strcmp(word, "--json") == 0) {
+            options.json = true;
+        } else if (strcmp(word, "--disk") == 0) {
             if (options.disk >= 0) {
                 return commandLineError(PROGRAM, "--disk given twice");
             }
@@ -92,68 +95,47 @@ void printJoinHint() {
 }
 
 // The directory as one extraction program would process it.
-void printSet(const char* path, const DirectoryLayout& layout) {
+void printSet(const char* path, const SetPlan& plan) {
+    const char* program = plan.layout->programName;
     hostPrintfLocal(stdout, "%s: %d disk%s, directory in the layout of %s\n", path,
-                    image.diskCount(), image.diskCount() == 1 ? "" : "s", layout.programName);
-    if (image.diskCount() < MIN_DISKS) {
+                    image.diskCount(), image.diskCount() == 1 ? "" : "s", program);
+    if (!plan.enoughDisks) {
         hostPrintf(stdout,
                    "%s stops here with its too-few-disks message: it needs Disk A to Disk D\n",
-                   layout.programName);
+                   program);
         printJoinHint();
         return;
     }
-    printSetSummary(printSetPlan(image, layout, stdout), stdout);
-}
-
-// The disk set's number of disk `index` (the first byte of its ID sector), 0 when none.
-int setIdOf(int index) {
-    uint8_t id = 0;
-    image.selectDisk(index);
-    image.readSector(ID_TRACK, ID_TRACK >> 1, ID_TRACK & 1, ID_SECTOR, SECTOR_SIZE_CODE, &id, 1);
-    return id;
-}
-
-// When no layout yields files: a Disk A that is not the first disk, where the programs read the
-// directory.
-void printDiskAHint() {
-    if (setIdOf(0) == 1) {
-        return;
-    }
-    for (int disk = 1; disk < image.diskCount(); ++disk) {
-        if (setIdOf(disk) == 1) {
-            hostPrintf(stdout,
-                       "  disk %d carries set-id 01 (Disk A), but the programs read the directory "
-                       "from disk 0: put Disk A first\n",
-                       disk);
-            return;
-        }
-    }
+    printSetPlan(plan, stdout);
+    printSetSummary(plan.summary, stdout);
 }
 
 // Which layout's directory yields files on this image.
-void printLayoutLine() {
-    if (image.diskCount() < MIN_DISKS) {
+void printLayoutLine(const ImagePlan& plan) {
+    if (!plan.enoughDisks) {
         hostPrintf(stdout,
                    "disk set: %d disk%s, fewer than four, neither program extracts anything\n",
-                   image.diskCount(), image.diskCount() == 1 ? "" : "s");
+                   plan.diskCount, plan.diskCount == 1 ? "" : "s");
         printJoinHint();
         return;
     }
-    const DirectoryLayout* layouts[] = {&LAYOUT_A, &LAYOUT_B};
-    const char* letters[] = {"a", "b"};
     hostPrintf(stdout, "%s", "disk set: ");
     bool any = false;
     for (int i = 0; i < 2; ++i) {
-        const int files = countSetFiles(image, *layouts[i]);
+        const int files = plan.files[i];
         if (files > 0) {
-            hostPrintf(stdout, "%slayout %s (%s), %d file%s", any ? "; " : "", letters[i],
-                       layouts[i]->programName, files, files == 1 ? "" : "s");
+            hostPrintf(stdout, "%slayout %s (%s), %d file%s", any ? "; " : "",
+                       layoutLetter(*SET_LAYOUTS[i]), SET_LAYOUTS[i]->programName, files,
+                       files == 1 ? "" : "s");
             any = true;
         }
     }
     hostPrintf(stdout, "%s\n", any ? "" : "no files in either layout");
-    if (!any) {
-        printDiskAHint();
+    if (plan.fit == LayoutFit::Neither && plan.diskAElsewhere >= 0) {
+        hostPrintf(stdout,
+                   "  disk %d carries set-id 01 (Disk A), but the programs read the directory "
+                   "from disk 0: put Disk A first\n",
+                   plan.diskAElsewhere);
     }
 }
 
@@ -179,7 +161,15 @@ int main(int argc, char** argv) {
         return 1;
     }
     if (options.layout != nullptr) {
-        printSet(options.path, *options.layout);
+        const SetPlan plan = planSet(image, *options.layout, NameTarget::Host, nullptr, nullptr);
+        if (options.json) {
+            const std::string text =
+                dumpJson(setDocument(plan, options.path, image.diskCount(), image.fileSize()));
+            fputs(text.c_str(), stdout); // UTF-8, for programs to read
+            fputc('\n', stdout);
+        } else {
+            printSet(options.path, plan);
+        }
         return finishOutput(PROGRAM, 0);
     }
     if (options.disk >= image.diskCount()) {
@@ -191,14 +181,22 @@ int main(int argc, char** argv) {
         }
         return 1;
     }
+    const ImagePlan plan = planImage(image, NameTarget::Host);
+    bool ok = true;
+    for (const DiskFacts& disk : plan.disks) {
+        ok = ok && (options.disk < 0 || disk.index == options.disk ? disk.headerRead : true);
+    }
+    if (options.json) {
+        printImageJson(image, plan, options.path, static_cast<int>(options.disk), stdout);
+        return finishOutput(PROGRAM, ok ? 0 : 1);
+    }
     hostPrintfLocal(stdout, "%s: %d disk%s\n", options.path, image.diskCount(),
                     image.diskCount() == 1 ? "" : "s");
-    bool ok = true;
     for (int disk = 0; disk < image.diskCount(); ++disk) {
         if (options.disk < 0 || disk == options.disk) {
-            ok = printDiskInfo(image, disk, stdout) && ok;
+            printDiskFacts(describeDisk(image, disk, true), stdout);
         }
     }
-    printLayoutLine();
+    printLayoutLine(plan);
     return finishOutput(PROGRAM, ok ? 0 : 1);
 }

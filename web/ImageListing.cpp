@@ -5,6 +5,7 @@
 #include "CompanionProgram.h"
 #include "DiskSet.h"
 #include "Messages.h"
+#include "Plan.h"
 #include "SetInfo.h"
 
 #include "D88Image.h"
@@ -33,12 +34,11 @@ constexpr int MIN_DISKS = 4; // the extraction programs need Disk A to Disk D
 
 d88::D88Image image;
 
-void sendEntry(const EntryPlan& plan, void* /*context*/) {
+void sendEntry(const SetPlan&, const PlannedEntry& plan, const uint8_t* data, void*) {
     const DirEntry& entry = plan.entry;
     d88web_entry(plan.index, entry.name, static_cast<int>(strlen(entry.name)), entry.diskNumber + 1,
                  entry.track, entry.sector, entry.size, setOutcomeWord(plan.outcome),
-                 plan.bytesRead, isWritten(plan.outcome) ? workBuffer : nullptr,
-                 plan.readErrors.sectors, plan.readErrors.errorSectors);
+                 plan.bytesRead, data, plan.readErrors.sectors, plan.readErrors.errorSectors);
 }
 
 } // namespace
@@ -72,7 +72,7 @@ EMSCRIPTEN_KEEPALIVE int d88web_count_files(const char* letter) {
     if (layout == nullptr || image.diskCount() < MIN_DISKS) {
         return -1;
     }
-    return countSetFiles(image, *layout);
+    return planSet(image, *layout, NameTarget::Zip, nullptr, nullptr).summary.files;
 }
 
 // Sends the directory in layout "a" or "b" as d88info --set lists it, then its summary.
@@ -82,8 +82,9 @@ EMSCRIPTEN_KEEPALIVE bool d88web_list_set(const char* letter) {
     if (layout == nullptr || image.diskCount() < MIN_DISKS) {
         return false;
     }
-    d88::RunErrors directoryErrors;
-    const SetSummary summary = visitSetPlan(image, *layout, sendEntry, nullptr, directoryErrors);
+    const SetPlan plan = planSet(image, *layout, NameTarget::Zip, sendEntry, nullptr);
+    const SetSummary& summary = plan.summary;
+    const d88::RunErrors& directoryErrors = plan.directoryErrors;
     char line[160] = {};
     FILE* text = fmemopen(line, sizeof line - 1, "w");
     if (text == nullptr) {
