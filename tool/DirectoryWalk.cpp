@@ -76,7 +76,7 @@ EntryOutcome planFile(d88::D88Image& image, const char* name, const SavedName& s
 // Writes what planFile read, as the extraction does.
 ExtractResult writePlannedFile(const char* name, EntryOutcome outcome, int bytesRead, int offset,
                                int size) {
-    ExtractResult result{ExtractOutcome::NothingRead, bytesRead, 0};
+    ExtractResult result{ExtractOutcome::NothingRead, bytesRead, 0, false};
     switch (outcome) {
     case EntryOutcome::NoDisk:
     case EntryOutcome::Empty:
@@ -96,6 +96,7 @@ ExtractResult writePlannedFile(const char* name, EntryOutcome outcome, int bytes
     const ReplaceResult replaced =
         hostReplaceFile(name, NameSource::DiskSet, workBuffer + offset, static_cast<size_t>(size));
     result.systemError = replaced.error;
+    result.existed = replaced.existed;
     switch (replaced.outcome) {
     case ReplaceOutcome::Replaced:
         result.outcome = outcome == EntryOutcome::Incomplete ? ExtractOutcome::Incomplete
@@ -123,12 +124,15 @@ struct Extraction {
     bool allWritten;
     bool directoryReported;
     std::vector<std::string> writtenNames; // by entry index: the name of each file written
+    std::vector<ExtractResult>* results;   // when not null: each listed entry's result
 };
 
 // Makes ready for a message: the report lines before it go out first, so that both streams in
 // one pipe or file stay in order. Every message counts as a failure.
 FILE* messageStream(Extraction& extraction) {
-    fflush(extraction.report);
+    if (extraction.report != nullptr) {
+        fflush(extraction.report);
+    }
     extraction.allWritten = false;
     return extraction.messages;
 }
@@ -146,8 +150,11 @@ void reportExtraction(Extraction& extraction, const char* name, const DirEntry& 
         return;
     case ExtractOutcome::Written:
     case ExtractOutcome::Incomplete:
-        hostPrintf(extraction.report, MSG_REPORT_LINE, shownName(name, extraction.report).text(),
-                   entry.diskNumber + 1, entry.track, entry.sector, entry.size);
+        if (extraction.report != nullptr) {
+            hostPrintf(extraction.report, MSG_REPORT_LINE,
+                       shownName(name, extraction.report).text(), entry.diskNumber + 1, entry.track,
+                       entry.sector, entry.size);
+        }
         if (result.outcome == ExtractOutcome::Incomplete) {
             hostPrintf(messageStream(extraction), MSG_INCOMPLETE_FILE, shown, result.bytesRead,
                        entry.size);
@@ -199,6 +206,9 @@ void extractPlannedEntry(const SetPlan& set, const PlannedEntry& plan, const uin
     const ExtractResult result =
         writePlannedFile(name, plan.outcome, plan.bytesRead, 0, plan.entry.size);
     reportExtraction(extraction, name, plan.entry, result, plan.readErrors);
+    if (extraction.results != nullptr) {
+        extraction.results->push_back(result);
+    }
     const bool written =
         result.outcome == ExtractOutcome::Written || result.outcome == ExtractOutcome::Incomplete;
     if (!written) {
@@ -271,9 +281,18 @@ d88::RunErrors planDirectory(d88::D88Image& image, const DirectoryLayout& layout
 
 bool walkDirectory(d88::D88Image& image, const DirectoryLayout& layout, NameTarget target,
                    FILE* report, FILE* messages) {
-    Extraction extraction{report, messages, true, false, {}};
+    SetPlan plan;
+    std::vector<ExtractResult> results;
+    return extractDirectory(image, layout, target, report, messages, plan, results);
+}
+
+bool extractDirectory(d88::D88Image& image, const DirectoryLayout& layout, NameTarget target,
+                      FILE* report, FILE* messages, SetPlan& plan,
+                      std::vector<ExtractResult>& results) {
+    results.clear();
+    Extraction extraction{report, messages, true, false, {}, &results};
     extraction.writtenNames.resize(static_cast<size_t>(layout.entryCount));
-    const SetPlan plan = planSet(image, layout, target, extractPlannedEntry, &extraction);
+    plan = planSet(image, layout, target, extractPlannedEntry, &extraction);
     reportDirectory(extraction, plan.directoryErrors);
     return extraction.allWritten;
 }

@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <vector>
 
 // A 16-byte directory entry.
 struct DirEntry {
@@ -83,6 +84,7 @@ struct ExtractResult {
     ExtractOutcome outcome;
     int bytesRead;   // of the file's `size` bytes
     int systemError; // errno for CannotCreate and CannotWrite
+    bool existed;    // a file stood under the name before
 };
 
 // Reads `offset` + `size` bytes of consecutive sectors from (track, c, h, r, n) of the selected
@@ -97,3 +99,11 @@ ExtractResult extractFile(d88::D88Image& image, const char* name, int track, int
 // whole, from sectors read without error, and replaced no file of an earlier entry.
 bool walkDirectory(d88::D88Image& image, const DirectoryLayout& layout, NameTarget target,
                    FILE* report, FILE* messages);
+
+struct SetPlan;
+// The same extraction, handing back the plan it wrote from and what became of each listed
+// entry's file, in the plan's order. With `report` null it prints no report lines; messages
+// still go to `messages`.
+bool extractDirectory(d88::D88Image& image, const DirectoryLayout& layout, NameTarget target,
+                      FILE* report, FILE* messages, SetPlan& plan,
+                      std::vector<ExtractResult>& results);

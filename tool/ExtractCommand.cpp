@@ -7,6 +7,7 @@
 #include "Messages.h"
 #include "PartOrder.h"
 #include "Plan.h"
+#include "PlanJson.h"
 #include "SetInfo.h"
 
 #include <cerrno>
@@ -21,6 +22,7 @@ const char* const PROGRAM = "d88extract";
 constexpr int STATUS_USAGE = 2; // a command-line error, or a layout the program cannot choose
 
 d88::D88Image image;
+std::vector<const char*> readOrder; // the files of the image, in the order they are read
 
 void printHelp() {
     hostPrintf(
@@ -181,6 +183,7 @@ int openImage(const Options& options) {
                    order.diskCount, order.diskCount == 1 ? "" : "s");
         return 1;
     }
+    readOrder = paths;
     if (!order.changed) {
         return -1;
     }
@@ -198,6 +201,7 @@ int openImage(const Options& options) {
         printOpenFailure(ordered[static_cast<size_t>(image.failedPart())], errno);
         return 1;
     }
+    readOrder = ordered;
     return -1;
 }
 
@@ -243,6 +247,77 @@ NameTarget chooseNames(const Options& options) {
     return hostLocaleIsUtf8() && !hostNamesAreUnicode() ? NameTarget::Utf8 : NameTarget::Host;
 }
 
+// The line that d88info --set prints before the entries.
+void printSetHead(const DirectoryLayout& layout) {
+    for (size_t i = 0; i < readOrder.size(); ++i) {
+        hostPrintfLocal(stdout, "%s%s", i > 0 ? " " : "", readOrder[i]);
+    }
+    hostPrintf(stdout, ": %d disk%s, directory in the layout of %s\n", image.diskCount(),
+               image.diskCount() == 1 ? "" : "s", layout.programName);
+}
+
+// What became of an entry's file, for --json: the report line's and the messages' facts.
+nlohmann::ordered_json resultJson(const ExtractResult& result) {
+    const char* action = nullptr;
+    const char* reason = nullptr;
+    switch (result.outcome) {
+    case ExtractOutcome::NothingRead:
+        return nullptr;
+    case ExtractOutcome::Written:
+    case ExtractOutcome::Incomplete:
+        action = result.existed ? "replaced" : "written";
+        break;
+    case ExtractOutcome::UnsafeName:
+        action = "refused";
+        reason = "unsafe name";
+        break;
+    case ExtractOutcome::ImageItself:
+        action = "refused";
+        reason = "it is the image being read";
+        break;
+    case ExtractOutcome::SymbolicLink:
+        action = "refused";
+        reason = "it is a symbolic link";
+        break;
+    case ExtractOutcome::NotRegularFile:
+        action = "refused";
+        reason = "it is not a regular file";
+        break;
+    case ExtractOutcome::CannotCreate:
+        action = "cannot-create";
+        reason = strerror(result.systemError);
+        break;
+    case ExtractOutcome::CannotWrite:
+        action = "cannot-write";
+        reason = strerror(result.systemError);
+        break;
+    }
+    return nlohmann::ordered_json{{"action", action},
+                                  {"reason", reason != nullptr ? nlohmann::ordered_json(reason)
+                                                               : nlohmann::ordered_json(nullptr)}};
+}
+
+// The set document of d88info --set --json for the files read, in the order read, with what
+// became of each file when `results` is given.
+void printJson(const SetPlan& plan, const std::vector<ExtractResult>* results) {
+    // "image" names the first file read; "images" all of them, in the order read.
+    nlohmann::ordered_json document =
+        setDocument(plan, readOrder[0], image.diskCount(), image.fileSize());
+    nlohmann::ordered_json images = nlohmann::ordered_json::array();
+    for (const char* path : readOrder) {
+        images.push_back(path);
+    }
+    document["images"] = std::move(images);
+    if (results != nullptr && results->size() == plan.entries.size()) {
+        for (size_t i = 0; i < results->size(); ++i) {
+            document["entries"][i]["result"] = resultJson((*results)[i]);
+        }
+    }
+    const std::string text = dumpJson(document);
+    fputs(text.c_str(), stdout); // UTF-8, for programs to read
+    fputc('\n', stdout);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -266,9 +341,21 @@ int main(int argc, char** argv) {
     }
     if (options.dryRun) {
         const SetPlan plan = planSet(image, *layout, target, nullptr, nullptr);
-        printSetPlan(plan, stdout);
-        printSetSummary(plan.summary, stdout);
+        if (options.json) {
+            printJson(plan, nullptr);
+        } else {
+            printSetHead(*layout);
+            printSetPlan(plan, stdout);
+            printSetSummary(plan.summary, stdout);
+        }
         return finishOutput(PROGRAM, 0);
     }
-    return finishOutput(PROGRAM, walkDirectory(image, *layout, target, stdout, stderr) ? 0 : 1);
+    SetPlan plan;
+    std::vector<ExtractResult> results;
+    const bool allWritten = extractDirectory(
+        image, *layout, target, options.json ? nullptr : stdout, stderr, plan, results);
+    if (options.json) {
+        printJson(plan, &results);
+    }
+    return finishOutput(PROGRAM, allWritten ? 0 : 1);
 }
