@@ -43,10 +43,13 @@ struct Times {
     double cpu; // user + system
 };
 
-// Runs `words` in a fresh folder `dir` with standard output discarded.
-Times runIn(const std::string& dir, const std::vector<std::string>& words) {
-    removeTree(dir);
-    mkdir(dir.c_str(), 0700);
+// Runs `words` in a fresh folder `dir` (or, with `keep`, in `dir` as an earlier run left it)
+// with standard output discarded.
+Times runIn(const std::string& dir, const std::vector<std::string>& words, bool keep = false) {
+    if (!keep) {
+        removeTree(dir);
+        mkdir(dir.c_str(), 0700);
+    }
     std::vector<char*> argv;
     std::vector<std::string> copy = words;
     for (std::string& word : copy) {
@@ -112,14 +115,19 @@ long peakResidentKiB(const std::string& dir, const std::string& image) {
     return kib;
 }
 
-// Counts the system calls of one extraction with strace -c -f, when strace is present.
-void printSystemCalls(const std::string& dir, const std::string& image) {
+// Counts the system calls of one extraction with strace -c -f, when strace is present; with
+// `overEarlier`, of one over the files of an earlier run.
+void printSystemCalls(const std::string& dir, const std::string& image, bool overEarlier = false) {
     if (system("command -v strace >/dev/null 2>&1") != 0) {
         printf("  system calls    (strace not found)\n");
         return;
     }
-    removeTree(dir);
-    mkdir(dir.c_str(), 0700);
+    if (overEarlier) {
+        runIn(dir, {D88EXTRACT_A_PATH, image});
+    } else {
+        removeTree(dir);
+        mkdir(dir.c_str(), 0700);
+    }
     const std::string log = dir + ".strace";
     const std::string command = "cd '" + dir + "' && strace -c -f -o '" + log + "' '" +
                                 D88EXTRACT_A_PATH + "' '" + image + "' >/dev/null";
@@ -216,6 +224,31 @@ void benchmark(const std::string& work, const std::string& title, const std::str
     remove(manifest.c_str());
 }
 
+// Runs d88extract-a over the files of an earlier run (each one replaced, its bytes synced to the
+// disk first) in alternation with a run into an empty folder, and prints the medians.
+void benchmarkReextraction(const std::string& work, const std::string& title,
+                           const std::string& image, int repetitions) {
+    const std::string dir = work + "/out";
+    const std::vector<std::string> extract = {D88EXTRACT_A_PATH, image};
+    runIn(dir, extract);
+    std::vector<double> fresh, again, ratio;
+    for (int i = 0; i < repetitions; ++i) {
+        const Times first = runIn(dir, extract);
+        const Times second = runIn(dir, extract, true);
+        fresh.push_back(first.wall);
+        again.push_back(second.wall);
+        ratio.push_back(second.wall / first.wall);
+    }
+    printf("%s, again over the files of an earlier run: %d paired runs\n", title.c_str(),
+           repetitions);
+    printf("  into an empty folder   median %.4f s\n", median(fresh));
+    printf("  over the earlier files median %.4f s\n", median(again));
+    printf("  ratio           %.3f (median of paired ratios)\n", median(ratio));
+    fflush(stdout);
+    printSystemCalls(dir, image, true);
+    removeTree(dir);
+}
+
 // Writes the sample generator's full set on `disks` disks to `path`, and each disk to a file of
 // its own when `diskFiles` is given.
 void writeFullSet(const std::string& path, int disks,
@@ -301,26 +334,17 @@ void runMaker(const std::string& command) {
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc >= 2 && strcmp(argv[1], "--command-only") == 0) {
-        // Only the d88extract rounds (for a quick look): extract_bench --command-only [N]
-        const int rounds = argc == 3 ? atoi(argv[2]) : 21;
-        std::string dir = "/tmp/d88bench.XXXXXX";
-        if (mkdtemp(dir.data()) == nullptr) {
+    int repetitions = 21;
+    bool fullSetOnly = false;
+    for (int i = 1; i < argc; ++i) {
+        if (strcmp(argv[i], "--repetitions") == 0 && i + 1 < argc) {
+            repetitions = atoi(argv[++i]);
+        } else if (strcmp(argv[i], "--full-set-only") == 0) {
+            fullSetOnly = true;
+        } else {
+            fprintf(stderr, "usage: extract_bench [--repetitions N] [--full-set-only]\n");
             return 1;
         }
-        std::vector<std::string> diskFiles;
-        writeFullSet(dir + "/image.d88", 4, &diskFiles);
-        setenv("LC_ALL", "C.UTF-8", 1);
-        benchmarkCommand(dir, dir + "/image.d88", diskFiles, rounds < 1 ? 1 : rounds);
-        removeTree(dir);
-        return 0;
-    }
-    int repetitions = 21;
-    if (argc == 3 && strcmp(argv[1], "--repetitions") == 0) {
-        repetitions = atoi(argv[2]);
-    } else if (argc != 1) {
-        fprintf(stderr, "usage: extract_bench [--repetitions N]\n");
-        return 1;
     }
     if (repetitions < 1) {
         repetitions = 1;
@@ -340,6 +364,11 @@ int main(int argc, char** argv) {
     unsetenv("LC_ALL");
     for (const std::string& file : diskFiles) {
         remove(file.c_str());
+    }
+    benchmarkReextraction(work, "full four-disk set", image, repetitions);
+    if (fullSetOnly) {
+        removeTree(work);
+        return 0;
     }
     writeFullSet(image, 64);
     benchmark(work, "64-disk image", image, repetitions);

@@ -7,9 +7,12 @@
 #include <new>
 #ifdef _WIN32
 #include <io.h>
+#include <string>
 #include <windows.h>
 #else
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #endif
 
 namespace d88 {
@@ -71,34 +74,63 @@ void resetMemory(ReaderMemory& memory, FILE* const* files, const int64_t* partSt
     resetTrackWalk(memory.walk);
 }
 
-// Opens one file of an image for binary reading and measures it. False when it cannot be
-// opened (errno says why); a folder is no file, and neither is a stream that cannot be read by
-// seeking, such as a pipe (ESPIPE).
-bool openPart(const char* path, FILE*& file, int64_t& size) {
-    FILE* opened = fopen(path, "rb");
-    if (opened == nullptr) {
-        return false;
+// Opens one image file for binary reading and finds its length. Only a regular file (or a block
+// device) is an image: a folder fails with EISDIR, a character device (a terminal, /dev/null)
+// with ENODEV, and a pipe or socket with ESPIPE, since the reader seeks all over the file;
+// opening one of them never waits for a writer. On Windows `path` is UTF-8, opened through the wide
+// API whatever the code page.
+FILE* openImageFile(const char* path, int64_t& size) {
+#ifdef _WIN32
+    const int wideLength = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path, -1, nullptr, 0);
+    if (wideLength <= 0) {
+        errno = ENOENT;
+        return nullptr;
     }
-#ifndef _WIN32
-    // A folder opens as a stream here (Windows refuses it), but it is no image.
-    struct stat info;
-    if (fstat(fileno(opened), &info) == 0 && S_ISDIR(info.st_mode)) {
+    std::wstring wide(static_cast<size_t>(wideLength), L'\0');
+    MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path, -1, &wide[0], wideLength);
+    FILE* opened = _wfopen(wide.c_str(), L"rb");
+    if (opened == nullptr) {
+        return nullptr;
+    }
+    const DWORD type = GetFileType(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(opened))));
+    if (type != FILE_TYPE_DISK) {
         fclose(opened);
-        errno = EISDIR;
-        return false;
+        errno = type == FILE_TYPE_CHAR ? ENODEV : ESPIPE; // a device such as NUL or CON
+        return nullptr;
+    }
+#else
+    const int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
+        return nullptr;
+    }
+    struct stat info;
+    int refusal = 0;
+    if (fstat(fd, &info) != 0) {
+        refusal = errno;
+    } else if (S_ISDIR(info.st_mode)) {
+        refusal = EISDIR;
+    } else if (S_ISCHR(info.st_mode)) {
+        refusal = ENODEV;
+    } else if (!S_ISREG(info.st_mode) && !S_ISBLK(info.st_mode)) {
+        refusal = ESPIPE;
+    } else if (fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
+        refusal = errno;
+    }
+    FILE* opened = refusal == 0 ? fdopen(fd, "rb") : nullptr;
+    if (opened == nullptr) {
+        refusal = refusal != 0 ? refusal : errno;
+        ::close(fd);
+        errno = refusal;
+        return nullptr;
     }
 #endif
-    // The reader seeks all over the file: a pipe or a terminal cannot be read that way.
     size = seekFile(opened, 0, SEEK_END) ? tellFile(opened) : -1;
     if (size < 0) {
         fclose(opened);
         errno = ESPIPE;
-        return false;
+        return nullptr;
     }
-    // Every read goes into the reader's own blocks, straight from the file.
-    setvbuf(opened, nullptr, _IONBF, 0);
-    file = opened;
-    return true;
+    return opened;
 }
 
 } // namespace
@@ -138,7 +170,8 @@ bool D88Image::openParts(const char* const* paths, int count) {
     int64_t size = 0;
     for (int part = 0; part < count; ++part) {
         int64_t partSize = 0;
-        if (!openPart(paths[part], files_[part], partSize)) {
+        files_[part] = openImageFile(paths[part], partSize);
+        if (files_[part] == nullptr) {
             const int error = errno;
             for (int opened = 0; opened < part; ++opened) {
                 fclose(files_[opened]);
@@ -147,6 +180,8 @@ bool D88Image::openParts(const char* const* paths, int count) {
             errno = error;
             return false;
         }
+        // Every read goes into the reader's own blocks, straight from the file.
+        setvbuf(files_[part], nullptr, _IONBF, 0);
         partStarts_[part] = size;
         size += partSize;
     }

@@ -40,8 +40,10 @@ class D88Image {
     D88Image& operator=(const D88Image&) = delete;
 
     // Opens `path` for binary reading and indexes the disks it holds. A null path closes.
-    // Returns false only when the file cannot be opened (errno says why); a folder is no file,
-    // and neither is a stream that cannot be read by seeking, such as a pipe (ESPIPE).
+    // Returns false only when the file cannot be opened (errno says why); a folder is no file
+    // (EISDIR), nor a character device such as a terminal (ENODEV), nor a pipe or socket
+    // (ESPIPE), which cannot be read by seeking: opening one never waits. On Windows `path` is
+    // UTF-8.
     bool open(const char* path);
     // Opens the `count` files `paths` (1 to MAX_IMAGE_PARTS) as one image, their bytes joined
     // in the given order as `cat` would join them, and indexes the disks it holds: a file may

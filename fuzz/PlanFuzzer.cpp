@@ -1,15 +1,20 @@
 // Fuzzes the plan of the directory walk, which the extraction and d88info --set share, without
 // writing any file: the input is an image file. For both layouts every entry's outcome, bytes
 // and read errors are checked against the disk found again by its ID byte and the file's run
-// read again, by readRun and sector by sector with readSector; the directory likewise.
+// read again, by readRun and sector by sector with readSector; the directory likewise. The set
+// plan is checked too, with zip names: the names, replacements and its JSON.
 #include "FuzzFiles.h"
 
 #include "DirectoryWalk.h"
 #include "DiskSet.h"
+#include "Plan.h"
+#include "PlanJson.h"
 
 #include <algorithm>
 #include <cstring>
 #include <initializer_list>
+#include <map>
+#include <string>
 #include <vector>
 
 namespace {
@@ -204,6 +209,43 @@ void checkPlan(d88::D88Image& image, const DirectoryLayout& layout, PlanCheck& c
 
 PlanCheck* planCheck = nullptr;
 
+// The set plan for each target: a zip name is never a path nor holds a control character, a
+// file replaces exactly the last earlier file of its key, and the JSON document reads back.
+void checkSetPlan(d88::D88Image& image, const DirectoryLayout& layout, NameTarget target) {
+    const SetPlan plan = planSet(image, layout, target, nullptr, nullptr);
+    std::map<std::string, int> last;
+    for (const PlannedEntry& entry : plan.entries) {
+        if (!isWritten(entry.outcome)) {
+            if (entry.replaces >= 0 || entry.replacedBy >= 0) {
+                abort();
+            }
+            continue;
+        }
+        const std::string& name = entry.saved.name;
+        if (target == NameTarget::Zip) {
+            for (unsigned char ch : name) {
+                if (ch < 0x20 || ch == 0x7F || ch == '/' || ch == '\\' || ch == ':') {
+                    abort();
+                }
+            }
+            if (name.empty() || name == "." || name == "..") {
+                abort();
+            }
+        }
+        auto found = last.find(entry.saved.key);
+        if (entry.replaces != (found == last.end() ? -1 : found->second)) {
+            abort();
+        }
+        last[entry.saved.key] = entry.index;
+    }
+    const std::string text =
+        dumpJson(setDocument(plan, IMAGE_NAME, image.diskCount(), image.fileSize()));
+    const nlohmann::ordered_json back = nlohmann::ordered_json::parse(text, nullptr, false);
+    if (back.is_discarded() || back["entries"].size() != plan.entries.size()) {
+        abort();
+    }
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
@@ -234,6 +276,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         readIdBytes(image, *planCheck);
         for (const DirectoryLayout* layout : {&LAYOUT_A, &LAYOUT_B}) {
             checkPlan(image, *layout, *planCheck);
+            checkSetPlan(image, *layout, NameTarget::Zip); // the strictest names
         }
     }
     return 0;

@@ -4,7 +4,6 @@
 #include "SampleDiskSet.h"
 
 #include <cerrno>
-#include <csignal>
 #include <cstdio>
 #include <cstring>
 
@@ -87,25 +86,32 @@ bool writeImage(const char* path, const std::vector<uint8_t>& bytes, bool& repla
     case ReplaceOutcome::Replaced:
         return true;
     case ReplaceOutcome::SymbolicLink:
-        fprintf(stderr, "%s: cannot write %s: it is a symbolic link\n", PROGRAM, path);
+        hostPrintfLocal(stderr, "%s: cannot write %s: it is a symbolic link\n", PROGRAM, path);
         return false;
     case ReplaceOutcome::NotRegularFile:
-        fprintf(stderr, "%s: cannot write %s: it is not a regular file\n", PROGRAM, path);
+        hostPrintfLocal(stderr, "%s: cannot write %s: it is not a regular file\n", PROGRAM, path);
+        return false;
+    case ReplaceOutcome::ShortName:
+        hostPrintfLocal(stderr, "%s: cannot write %s: it is the short name of another file\n",
+                        PROGRAM, path);
+        return false;
+    case ReplaceOutcome::Appeared:
+        hostPrintfLocal(stderr,
+                        "%s: cannot write %s: a file of that name appeared while it was written\n",
+                        PROGRAM, path);
         return false;
     case ReplaceOutcome::CannotCreate:
     case ReplaceOutcome::CannotWrite:
         break;
     }
-    fprintf(stderr, "%s: cannot write %s: %s\n", PROGRAM, path, strerror(result.error));
+    hostPrintfLocal(stderr, "%s: cannot write %s: %s\n", PROGRAM, path, strerror(result.error));
     return false;
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
-#ifdef SIGXFSZ
-    signal(SIGXFSZ, SIG_IGN); // past a file size limit the write fails and is reported
-#endif
+    hostStartProgram(argc, argv);
     Options options;
     const int status = parseOptions(argc, argv, options);
     if (status >= 0) {
@@ -126,8 +132,9 @@ int main(int argc, char** argv) {
     if (!writeImage(options.output, bytes, replaced)) {
         return 1;
     }
-    printf("%s: %d disks, %zu files, layout of %s, %zu bytes%s\n", options.output, disks,
-           set.files.size(), layout.programName, bytes.size(),
-           replaced ? ", replacing the file that was there" : "");
+    hostPrintfLocal(stdout, "%s: %d disks, %lu files, layout of %s, %lu bytes%s\n", options.output,
+                    disks, static_cast<unsigned long>(set.files.size()), layout.programName,
+                    static_cast<unsigned long>(bytes.size()),
+                    replaced ? ", replacing the file that was there" : "");
     return finishOutput(PROGRAM, 0);
 }

@@ -4,6 +4,7 @@
 #include "support/DiskSetImage.h"
 #include "support/ExtractFixture.h"
 
+#include "D88Format.h"
 #include "PartOrder.h"
 #include "SampleDiskSet.h"
 
@@ -141,10 +142,11 @@ TEST_P(LayoutTest, CommandWritesWhatTheLayoutsProgramWrites) {
         const RunResult expected = program.extract(layout(), image);
         command.root.write("image.d88", image);
         const RunResult got =
-            runCommand(command, {"--layout", letter, "--names", "shift_jis", command.imagePath});
+            runCommand(command, {"--layout", letter, "--names", "shift_jis", "-d",
+                                 command.work + "/in/a/new/folder", command.imagePath});
         EXPECT_EQ(got.status, expected.status);
         EXPECT_EQ(got.out, expected.out);
-        EXPECT_EQ(filesIn(command.work), filesIn(program.work));
+        EXPECT_EQ(filesIn(command.work + "/in/a/new/folder"), filesIn(program.work));
     }
 }
 
@@ -196,6 +198,8 @@ TEST(Command, BadInputNamesTheFileAndWritesNothing) {
     const std::string c = f.root.write("c.d88", buildDisk(disks[2]));
     const std::string d = f.root.write("d.d88", buildDisk(disks[3]));
     const std::string text = f.root.write("notes.txt", std::vector<uint8_t>(4000, 'x'));
+    const std::string fifo = f.root.file("pipe.d88");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
     DiskSetImage both(4);
     both.setEntry(LAYOUT_A.firstEntryOffset + 32, "A.BIN", 10, 1, 1, 0);
     both.setEntry(LAYOUT_B.firstEntryOffset + 80, "B.BIN", 11, 1, 1, 0);
@@ -210,6 +214,7 @@ TEST(Command, BadInputNamesTheFileAndWritesNothing) {
     } rows[] = {
         {{a, f.root.file("missing.d88"), c, d}, 1, "cannot open '" + f.root.file("missing.d88")},
         {{a, f.root.path(), c, d}, 1, "cannot open '" + f.root.path() + "'"},
+        {{fifo}, 1, "cannot read '" + fifo + "': it is a pipe"},
         {{a, text, c, d}, 1, "'" + text + "' is not a D88 image"},
         {{b, a, c}, 1, "3 disks in all"},
         {{a, b, a, d}, 1, "'" + a + "' and '" + a + "' both hold Disk A"},
@@ -249,4 +254,30 @@ TEST(Command, DryRunAndJson) {
             EXPECT_TRUE(fileExists(f.work + "/" + entry["saved_as"]["text"].get<std::string>()));
         }
     }
+}
+
+// With the set's disks as files in the folder written into, an entry named like any of them is
+// the image being read and is left alone.
+TEST(Command, EveryDiskFileIsTheImageItself) {
+    Fixture f;
+    DiskSetImage set(4);
+    set.setEntry(LAYOUT_A.firstEntryOffset, "PART2.D88", 10, 1, 1, 0);
+    set.setEntry(LAYOUT_A.firstEntryOffset + 16, "OTHER.BIN", 11, 1, 1, 0);
+    set.putFile(0, 10, 1, patternBytes(1, 1));
+    set.putFile(0, 11, 1, patternBytes(1, 2));
+    const std::vector<uint8_t> joined = set.build();
+    std::vector<std::string> words = {"-d", f.work};
+    for (size_t at = 0, disk = 0; disk < 4; ++disk) {
+        const size_t size = readU32(joined.data() + at + DISK_SIZE_OFFSET);
+        words.push_back(
+            f.root.write("work/PART" + std::to_string(disk) + ".D88",
+                         std::vector<uint8_t>(joined.begin() + at, joined.begin() + at + size)));
+        at += size;
+    }
+    const std::vector<uint8_t> before = readFileBytes(words[4]);
+    const RunResult result = runCommand(f, words);
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err, "cannot create file 'PART2.D88': it is the image being read\n");
+    EXPECT_TRUE(readFileBytes(words[4]) == before);
+    EXPECT_TRUE(readFileBytes(f.work + "/OTHER.BIN") == patternBytes(1, 2));
 }

@@ -3,15 +3,80 @@
 #include "support/DiskSetImage.h"
 #include "support/ExtractFixture.h"
 
+#include <atomic>
 #include <cerrno>
+#include <csignal>
+#include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
+#include <fstream>
+#include <functional>
+#include <poll.h>
 #include <sys/mount.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
 
 using Failure = LayoutTest;
+
+// Waits until process `pid` is stopped.
+void waitUntilStopped(pid_t pid) {
+    for (int tries = 0; tries < 5000; ++tries) {
+        std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+        std::string line;
+        std::getline(stat, line);
+        const size_t close = line.rfind(')');
+        if (close != std::string::npos && close + 2 < line.size() &&
+            (line[close + 2] == 'T' || line[close + 2] == 't')) {
+            return;
+        }
+        usleep(1000);
+    }
+    ADD_FAILURE() << "process " << pid << " did not stop";
+}
+
+// Runs `run` with the test builds' pause before a new file takes its name: each time the
+// program stops there, `act` gets its process ID, and the program then goes on (SIGCONT).
+RunResult runPaused(const std::string& fifo, const std::function<RunResult()>& run,
+                    const std::function<void(pid_t)>& act) {
+    EXPECT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const int in = open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    setenv("D88_TEST_BEFORE_NAME", fifo.c_str(), 1);
+    std::atomic<bool> done{false};
+    RunResult result;
+    std::thread program([&] {
+        result = run();
+        done = true;
+    });
+    std::string line;
+    while (!done) {
+        pollfd ready{in, POLLIN, 0};
+        char chunk[32];
+        const ssize_t got = poll(&ready, 1, 20) > 0 ? read(in, chunk, sizeof chunk) : 0;
+        if (got <= 0) {
+            usleep(1000); // nothing yet, or no writer since the last one closed
+            continue;
+        }
+        line.append(chunk, static_cast<size_t>(got));
+        const size_t end = line.find('\n');
+        if (end == std::string::npos) {
+            continue;
+        }
+        const pid_t pid = static_cast<pid_t>(std::stol(line.substr(0, end)));
+        line.erase(0, end + 1);
+        waitUntilStopped(pid);
+        act(pid);
+        kill(pid, SIGCONT);
+    }
+    program.join();
+    unsetenv("D88_TEST_BEFORE_NAME");
+    close(in);
+    unlink(fifo.c_str());
+    return result;
+}
 
 } // namespace
 
@@ -210,6 +275,126 @@ TEST_P(Failure, SymbolicLinksAreNotFollowed) {
     EXPECT_TRUE(lstat((work + "/B.BIN").c_str(), &info) == 0 && S_ISFIFO(info.st_mode));
 }
 
+// A replacement is a new file: it takes the old one's permission bits, owner and group, but a
+// hard link to the old file keeps the old bytes.
+TEST_P(Failure, AReplacementKeepsModeAndOwnerButNotHardLinks) {
+    if (usesLauncher()) {
+        GTEST_SKIP() << "Windows files have no such mode and owner";
+    }
+    const std::vector<uint8_t> old = {'o', 'l', 'd'};
+    const std::string path = root.write("work/A.BIN", old);
+    ASSERT_EQ(chmod(path.c_str(), 0640), 0);
+    const bool privileged = geteuid() == 0;
+    if (privileged) {
+        ASSERT_EQ(chown(path.c_str(), 65534, 65534), 0);
+    }
+    TempDir elsewhere;
+    ASSERT_EQ(link(path.c_str(), elsewhere.file("other").c_str()), 0);
+    DiskSetImage set(4);
+    set.setEntry(entryOffset(0), "A.BIN", 30, 1, 1, 0);
+    set.putFile(0, 30, 1, patternBytes(1, 1));
+    EXPECT_EQ(extract(layout(), set.build()).status, 0);
+    struct stat info;
+    ASSERT_EQ(stat(path.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0640u);
+    if (privileged) {
+        EXPECT_EQ(info.st_uid, 65534u);
+        EXPECT_EQ(info.st_gid, 65534u);
+    }
+    EXPECT_EQ(info.st_nlink, 1u);
+    expectFiles({{"A.BIN", patternBytes(1, 1)}});
+    EXPECT_EQ(readFileBytes(elsewhere.file("other")), old);
+}
+
+// A signal that ends the program leaves nothing of the file being written, whether it was to
+// replace a file (whose old bytes stay) or take a free name; the program ends by that signal.
+TEST_P(Failure, NoTemporaryFileOutlivesASignal) {
+    if (usesLauncher()) {
+        GTEST_SKIP() << "Windows programs get no signals";
+    }
+    const rlimit noCore{0, 0}; // SIGQUIT and SIGXCPU would otherwise leave a core file here
+    setrlimit(RLIMIT_CORE, &noCore);
+    DiskSetImage set(4);
+    set.setEntry(entryOffset(0), "A.BIN", 30, 1, 1, 0);
+    set.putFile(0, 30, 1, patternBytes(1, 1));
+    const std::vector<uint8_t> image = set.build();
+    const std::vector<uint8_t> old = {'o', 'l', 'd'};
+    for (const int signalNumber : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM,
+                                   SIGVTALRM, SIGPROF, SIGXCPU, SIGPWR, SIGRTMIN + 2}) {
+        for (const bool replacing : {true, false}) {
+            unlink((work + "/A.BIN").c_str());
+            if (replacing) {
+                root.write("work/A.BIN", old);
+            }
+            const RunResult result = runPaused(
+                root.file("pause"), [&] { return extract(layout(), image); },
+                [signalNumber](pid_t pid) { kill(pid, signalNumber); });
+            EXPECT_EQ(result.status, 128 + signalNumber) << strsignal(signalNumber);
+            if (replacing) {
+                expectFiles({{"A.BIN", old}});
+            } else {
+                expectFiles({});
+            }
+        }
+    }
+}
+
+// What another program puts under a free name while the new file is written is left alone,
+// and the program says what it found there.
+TEST_P(Failure, ANameTakenWhileTheFileIsWrittenIsLeftAlone) {
+    if (usesLauncher()) {
+        GTEST_SKIP() << "the pause is a hook of the Linux test builds";
+    }
+    DiskSetImage set(4);
+    set.setEntry(entryOffset(0), "A.BIN", 30, 1, 1, 0);
+    set.putFile(0, 30, 1, patternBytes(1, 1));
+    const std::vector<uint8_t> image = set.build();
+    const std::string name = work + "/A.BIN";
+    const std::vector<std::pair<std::function<void()>, std::string>> rows = {
+        {[&] { mkfifo(name.c_str(), 0600); }, "it is not a regular file"},
+        {[&] { symlink("elsewhere", name.c_str()); }, "it is a symbolic link"},
+        {[&] {
+             root.write("work/A.BIN", {'t', 'h', 'e', 'i', 'r', 's'});
+         },
+         "a file of that name appeared while it was written"}};
+    for (const auto& [makeFile, message] : rows) {
+        unlink(name.c_str());
+        const RunResult result = runPaused(
+            root.file("pause"), [&] { return extract(layout(), image); },
+            [&makeFile = makeFile](pid_t) { makeFile(); });
+        EXPECT_EQ(result.status, 1);
+        EXPECT_EQ(result.out, "");
+        EXPECT_EQ(result.err, "cannot create file 'A.BIN': " + message + "\n");
+        EXPECT_EQ(listDirectory(work), std::vector<std::string>{"A.BIN"});
+    }
+    EXPECT_EQ(readFileBytes(name), (std::vector<uint8_t>{'t', 'h', 'e', 'i', 'r', 's'}));
+    unlink(name.c_str());
+}
+
+// On Windows a name can be the short (8.3) name of a file with another long name: writing it
+// would replace that file, so it is refused. Elsewhere it is a name like any other.
+TEST_P(Failure, AShortNameOfAnotherFileIsRefused) {
+    const std::vector<uint8_t> keep = {'k', 'e', 'e', 'p'};
+    root.write("work/LargeFileBackup.bin", keep);
+    DiskSetImage set(4);
+    set.setEntry(entryOffset(0), "LARG~FW1.BIN", 30, 1, 1, 0); // wine's short name for it
+    set.setEntry(entryOffset(1), "OK.BIN", 30, 1, 1, 0);
+    set.putFile(0, 30, 1, patternBytes(1, 1));
+    const RunResult result = extract(layout(), set.build());
+    if (usesLauncher()) {
+        EXPECT_EQ(result.status, 1);
+        EXPECT_EQ(result.out, consoleText("OK.BIN        DISK:01 TRK:1e SEC:01 SIZE:400\n"));
+        EXPECT_EQ(result.err, consoleText("cannot create file 'LARG~FW1.BIN': it is the short "
+                                          "name of another file\n"));
+        expectFiles({{"LargeFileBackup.bin", keep}, {"OK.BIN", patternBytes(1, 1)}});
+    } else {
+        EXPECT_EQ(result.status, 0);
+        expectFiles({{"LargeFileBackup.bin", keep},
+                     {"LARG~FW1.BIN", patternBytes(1, 1)},
+                     {"OK.BIN", patternBytes(1, 1)}});
+    }
+}
+
 // What Windows takes for a path, a device or another name is refused there, and so are bytes
 // that are not Shift_JIS (a lead byte at the end, a lead byte before 0x7F), which no Windows
 // name stands for; on other hosts the same names are plain file names. A Shift_JIS character
@@ -273,6 +458,43 @@ TEST_P(Failure, NamesOnATerminal) {
         EXPECT_EQ(piped.out, "\x1b[7mX.BIN     DISK:01 TRK:1e SEC:05 SIZE:800\n" + kanji + "\n");
         EXPECT_EQ(piped.err, "incomplete file '\x1b[7mX.BIN': 1024 of 2048 bytes read\n");
     }
+}
+
+// On a terminal whose locale shows UTF-8, the C1 controls C2 80 to C2 9F (here CSI) are shown as
+// bytes too; a terminal of another character set (Shift_JIS) gets the bytes as they are.
+TEST_P(Failure, C1ControlsOnAUtf8Terminal) {
+    if (usesLauncher()) {
+        GTEST_SKIP() << "a Windows console shows names as Shift_JIS";
+    }
+    DiskSetImage set(4);
+    set.setEntry(entryOffset(0),
+                 "\xC2\x9B"
+                 "7mX.BIN",
+                 30, 1, 1, 0);
+    // The edges: 0x1F and 0x7F are controls, '~' and C2 A0 (no-break space) are not, C2 80 and
+    // C2 9F are the first and last C1 controls.
+    set.setEntry(entryOffset(1), "\x1F~\x7F\xC2\xA0\xC2\x80\xC2\x9F", 31, 1, 1, 0);
+    set.putFile(0, 30, 1, patternBytes(1, 1));
+    set.putFile(0, 31, 1, patternBytes(1, 2));
+    const char* before = getenv("LC_ALL");
+    const std::string saved = before != nullptr ? before : "";
+    RunOptions onTerminal;
+    onTerminal.terminal = true;
+    setenv("LC_ALL", "C.UTF-8", 1);
+    const RunResult utf8 = extract(layout(), set.build(), onTerminal);
+    setenv("LC_ALL", "C", 1);
+    const RunResult other = extract(layout(), set.build(), onTerminal);
+    if (before != nullptr) {
+        setenv("LC_ALL", saved.c_str(), 1);
+    } else {
+        unsetenv("LC_ALL");
+    }
+    EXPECT_EQ(utf8.out,
+              "\\xc2\\x9b7mX.BIN  DISK:01 TRK:1e SEC:01 SIZE:400\r\n"
+              "\\x1f~\\x7f\xC2\xA0\\xc2\\x80\\xc2\\x9f  DISK:01 TRK:1f SEC:01 SIZE:400\r\n");
+    EXPECT_EQ(other.out, "\xC2\x9B"
+                         "7mX.BIN     DISK:01 TRK:1e SEC:01 SIZE:400\r\n"
+                         "\\x1f~\\x7f\xC2\xA0\xC2\x80\xC2\x9F  DISK:01 TRK:1f SEC:01 SIZE:400\r\n");
 }
 
 INSTANTIATE_TEST_SUITE_P(BothPrograms, Failure, ::testing::Values(&LAYOUT_A, &LAYOUT_B),

@@ -10,6 +10,7 @@
 #include <sys/stat.h>
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 using namespace d88;
 
@@ -172,6 +173,16 @@ TEST_F(Info, DiskLinesNameDamagedHeaders) {
         EXPECT_EQ(piped.out, "");
         EXPECT_EQ(piped.err, "d88info: cannot read /dev/stdin: it is a pipe or a terminal, and "
                              "an image is read by seeking; save it to a file first\n");
+        // A FIFO that no one writes is refused at once, and so is a device.
+        ASSERT_EQ(mkfifo(dir.file("fifo").c_str(), 0600), 0);
+        EXPECT_EQ(run({"d88info", dir.file("fifo")}).err,
+                  "d88info: cannot read " + dir.file("fifo") +
+                      ": it is a pipe or a terminal, and an image is read by seeking; save it to "
+                      "a file first\n");
+        const RunResult device = run({"d88info", "/dev/null"});
+        EXPECT_EQ(device.status, 1);
+        EXPECT_EQ(device.err, "d88info: cannot read /dev/null: it is a device, not an image file; "
+                              "save the image to a file first\n");
     }
 }
 
@@ -244,15 +255,19 @@ std::string infoSet(const DirectoryLayout& layout) {
     return layout.firstEntryOffset == LAYOUT_A.firstEntryOffset ? "a" : "b";
 }
 
-// The lines of `text` that end in `word` or hold "  word ", without the index in front and the
-// outcome behind: what the extraction would print for them.
-std::string reportLinesOf(const std::string& text, const std::string& word) {
+// The lines of `text` whose outcome is `word` (or, given, `other`), in order, without the index
+// in front and the outcome behind: what the extraction would print for them.
+std::string reportLinesOf(const std::string& text, const std::string& word,
+                          const std::string& other = "") {
     std::string lines;
     size_t start = 0;
     while (start < text.size()) {
         const size_t end = text.find('\n', start);
         const std::string line = text.substr(start, end - start);
-        const size_t at = line.find("  " + word);
+        size_t at = line.find("  " + word);
+        if (at == std::string::npos && !other.empty()) {
+            at = line.find("  " + other);
+        }
         if (at != std::string::npos && line.size() > 5 && line[3] == ' ' && line[4] == ' ') {
             lines += line.substr(5, at - 5) + "\n";
         }
@@ -309,6 +324,8 @@ TEST_P(SetPlan, EveryOutcomeMatchesTheExtraction) {
     set.setEntry(entryOffset(4), "MISSING.BIN", 60, 1, 1, 0);
     set.setEntry(entryOffset(5), "../UNSAFE", 30, 1, 1, 0);
     set.setEntry(entryOffset(6), ".", 30, 1, 1, 0);
+    set.setEntry(entryOffset(7), "..", 30, 1, 1, 0);
+    set.setEntry(entryOffset(8), "WHOLE.BIN", 30, 1, 1, 0); // replaces entry 0's file
     set.putFile(0, 30, 1, patternBytes(2, 1));
     set.putFile(1, 40, 1, patternBytes(3, 2));
     set.disks[1].tracks[40].sectors[2].data.resize(1000);
@@ -326,20 +343,35 @@ TEST_P(SetPlan, EveryOutcomeMatchesTheExtraction) {
         consoleText(imagePath + ": 4 disks, directory in the layout of " + layout().programName +
                     "\n" +
                     "read errors in the directory: 1 of 3 sectors stored with an error status\n"
-                    "  0  WHOLE.BIN     DISK:01 TRK:1e SEC:01 SIZE:800  extract  read-errors 1/2\n"
+                    "  0  WHOLE.BIN     DISK:01 TRK:1e SEC:01 SIZE:800  extract  read-errors 1/2"
+                    "  replaced-by 8\n"
                     "  1  SHORT.BIN     DISK:02 TRK:28 SEC:01 SIZE:c00  incomplete 2048/3072\n"
                     "  2  EMPTY.BIN     DISK:01 TRK:1e SEC:01 SIZE:00  empty\n"
                     "  3  NODISK.BIN    DISK:0a TRK:1e SEC:01 SIZE:400  no-disk\n"
                     "  4  MISSING.BIN   DISK:01 TRK:3c SEC:01 SIZE:400  missing\n"
                     "  5  ../UNSAFE     DISK:01 TRK:1e SEC:01 SIZE:400  unsafe\n"
                     "  6  .             DISK:01 TRK:1e SEC:01 SIZE:400  unsafe\n"
-                    "2 files to write, 5120 bytes, 1 of them with read errors; 5 entries passed "
+                    "  7  ..            DISK:01 TRK:1e SEC:01 SIZE:400  unsafe\n"
+                    "  8  WHOLE.BIN     DISK:01 TRK:1e SEC:01 SIZE:400  extract\n"
+                    "3 files to write, 6144 bytes, 1 of them with read errors; 6 entries passed "
                     "over\n"));
+    // The JSON holds the same decisions.
+    const RunResult json = runProgram(
+        infoProgram(), {"d88info", "--set", infoSet(layout()), "--json", imagePath}, options);
+    const nlohmann::json plan = nlohmann::json::parse(json.out, nullptr, false);
+    ASSERT_FALSE(plan.is_discarded()) << json.out;
+    std::string outcomes;
+    for (const auto& entry : plan["entries"]) {
+        outcomes += entry["outcome"].get<std::string>() + " ";
+    }
+    EXPECT_EQ(outcomes, "extract incomplete empty no-disk missing unsafe unsafe unsafe extract ");
+    EXPECT_EQ(plan["entries"][0]["replaced_by"], 8);
+    EXPECT_EQ(plan["entries"][8]["replaces"], 0);
+    EXPECT_EQ(plan["entries"][1]["bytes_read"], 2048);
+    EXPECT_EQ(plan["summary"]["files"], 3);
     const RunResult extraction = runWords(layout(), {layout().programName, imagePath});
     EXPECT_EQ(extraction.status, 1);
-    EXPECT_EQ(
-        consoleText(reportLinesOf(info.out, "extract") + reportLinesOf(info.out, "incomplete")),
-        extraction.out);
+    EXPECT_EQ(consoleText(reportLinesOf(info.out, "extract", "incomplete")), extraction.out);
     EXPECT_EQ(extraction.err,
               consoleText("read errors in the directory: 1 of 3 sectors stored with an error "
                           "status\n"
@@ -348,7 +380,56 @@ TEST_P(SetPlan, EveryOutcomeMatchesTheExtraction) {
                           "incomplete file 'SHORT.BIN': 2048 of 3072 bytes read\n"
                           "unsafe file name '../UNSAFE', not written\n"
                           "cannot create file '.': " +
-                          systemMessage(EISDIR) + "\n"));
+                          systemMessage(EISDIR) + "\n" +
+                          "cannot create file '..': " + systemMessage(EISDIR) + "\n" +
+                          "file 'WHOLE.BIN' replaces the earlier file 'WHOLE.BIN'\n"));
+}
+
+// The lines that tell which layout fits: one file in each layout (singular, both named), a Disk
+// A that is not first, and the ID byte of a disk whose ID sector cannot be read, which must not
+// take that of the disk before it.
+TEST_F(Info, LayoutLineAndHints) {
+    DiskSetImage both(4);
+    both.setEntry(LAYOUT_A.firstEntryOffset, "AA.BIN", 30, 1, 1, 0);
+    both.setEntry(LAYOUT_B.firstEntryOffset + 16 * 10, "BB.BIN", 31, 1, 1, 0);
+    both.putFile(0, 30, 1, patternBytes(1, 1));
+    both.putFile(0, 31, 1, patternBytes(1, 2));
+    both.disks[0].name = "SET DISK 1";
+    both.disks[1].name = "SET DISK 2";
+    both.disks[1].tracks.erase(79);
+    DiskSetImage swapped(4);
+    swapped.disks[0].tracks[79].sectors[4].data[0] = 2;
+    swapped.disks[1].tracks[79].sectors[4].data[0] = 1;
+    const struct {
+        std::vector<uint8_t> image;
+        std::string lastLines;
+    } cases[] = {
+        {both.build(), "disk set: layout a (d88extract-a), 1 file; layout b (d88extract-b), 1 "
+                       "file\n"},
+        {swapped.build(), "disk set: no files in either layout\n  disk 1 carries set-id 01 (Disk "
+                          "A), but the programs read the directory from disk 0: put Disk A "
+                          "first\n"},
+    };
+    for (const auto& row : cases) {
+        const std::string path = dir.write("set.d88", row.image);
+        const RunResult info = run({"d88info", path});
+        EXPECT_EQ(info.status, 0);
+        const std::string expected = consoleText(row.lastLines);
+        ASSERT_GE(info.out.size(), expected.size());
+        EXPECT_EQ(info.out.substr(info.out.size() - expected.size()), expected);
+    }
+    const std::string path = dir.write("set.d88", both.build());
+    const RunResult info = run({"d88info", path});
+    EXPECT_NE(info.out.find("SET DISK 1\"  set-id 01"), std::string::npos) << info.out;
+    EXPECT_NE(info.out.find("SET DISK 2\"  set-id none"), std::string::npos) << info.out;
+    DiskSetImage single(4);
+    single.setEntry(LAYOUT_A.firstEntryOffset, "ONE.BIN", 30, 1, 1, 0);
+    single.setEntry(LAYOUT_A.firstEntryOffset + 16, "NONE.BIN", 30, 1, 0, 0);
+    single.putFile(0, 30, 1, patternBytes(1, 1));
+    const RunResult set = run({"d88info", "--set", "a", dir.write("one.d88", single.build())});
+    EXPECT_NE(set.out.find(consoleText("1 file to write, 1024 bytes; 1 entry passed over\n")),
+              std::string::npos)
+        << set.out;
 }
 
 INSTANTIATE_TEST_SUITE_P(BothPrograms, SetPlan, ::testing::Values(&LAYOUT_A, &LAYOUT_B),

@@ -59,10 +59,15 @@ TEST(Sample, CommandLineAndFailedWrites) {
     EXPECT_EQ(noFolder.err,
               std::string("d88sample: cannot write no/such.d88: ") + strerror(ENOENT) + "\n");
     EXPECT_EQ(listDirectory(dir.path()), (std::vector<std::string>{"mine.d88", "x.d88"}));
+    ASSERT_EQ(chmod(dir.file("x.d88").c_str(), 0604), 0);
     const RunResult replaced = run({"d88sample", dir.file("x.d88")}, options);
     EXPECT_EQ(replaced.status, 0);
     EXPECT_NE(replaced.out.find(", replacing the file that was there\n"), std::string::npos)
         << replaced.out;
+    struct stat replacedInfo;
+    EXPECT_TRUE(stat(dir.file("x.d88").c_str(), &replacedInfo) == 0 &&
+                (replacedInfo.st_mode & 07777) == 0604)
+        << "the replacement keeps the old file's permissions";
 
     // What is not a regular file is never replaced: a device node (a copy of /dev/null, made
     // when this user may), a pipe, a folder, a symbolic link.

@@ -1,7 +1,11 @@
 // The walk's pieces on their own: directory entries and the file name rule.
 #include "DirectoryWalk.h"
+#include "Host.h"
 #include "SafeName.h"
+#include "SavedName.h"
+#include "support/TempDir.h"
 
+#include <cerrno>
 #include <gtest/gtest.h>
 #include <string>
 
@@ -69,4 +73,69 @@ TEST(SafeNames, WindowsDeviceNamesAreRefusedThere) {
          {u"NULL", u"CONFIG.SYS", u"COM0", u"COM10", u"LPT", u"AUXDATA.BIN", u"XNUL", u".NUL"}) {
         EXPECT_FALSE(isUnsafeWindowsName(name));
     }
+}
+
+// Names decided for each place a file can land. A zip name is never a path anywhere, and two
+// entries whose saved names are one file share a key, however their bytes differ.
+TEST(SavedNames, EachTargetNamesFilesItsWay) {
+    const struct {
+        const char* bytes;
+        NameTarget target;
+        const char* name;
+    } rows[] = {
+        {"\x95\x5C\x8E\xA6.TXT", NameTarget::Utf8, "\xE8\xA1\xA8\xE7\xA4\xBA.TXT"}, // 表示
+        {"\x83\x66\x81\x5B\x83\x5E.DAT", NameTarget::Zip,
+         "\xE3\x83\x87\xE3\x83\xBC\xE3\x82\xBF.DAT"},
+        {"\xB1\xB2", NameTarget::Utf8, "\xEF\xBD\xB1\xEF\xBD\xB2"}, // half-width ｱｲ
+        {"A\x80.TXT", NameTarget::Zip, "A%80.TXT"},
+        {"BAD\x83", NameTarget::Utf8, "BAD%83"},           // a lead byte at the end
+        {"\x81\x7F.BIN", NameTarget::Utf8, "%81\x7F.BIN"}, // a trail byte that cannot follow
+        {"\xA0\xFD", NameTarget::Utf8, "%a0%fd"},
+        {"..\\..\\X.BAT", NameTarget::Zip, "..%5c..%5cX.BAT"},
+        {"C:\\X.TXT", NameTarget::Zip, "C%3a%5cX.TXT"},
+        {"\\ROOT.TXT", NameTarget::Zip, "%5cROOT.TXT"},
+        {"TAB\tX", NameTarget::Zip, "TAB%09X"},
+        {"TAB\tX", NameTarget::Utf8, "TAB\tX"},
+        {"A\\B", NameTarget::Utf8, "A\\B"},
+        {"A\x80.TXT", NameTarget::Host, "A\x80.TXT"},
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(savedName(row.bytes, row.target).name, row.name) << row.bytes;
+    }
+    // The Shift_JIS twins ED 40 and FA 5C are both 纊; a zip cannot hold both.
+    EXPECT_EQ(savedName("\xED\x40", NameTarget::Zip).key,
+              savedName("\xFA\x5C", NameTarget::Zip).key);
+    EXPECT_EQ(savedName("A%80.TXT", NameTarget::Zip).key,
+              savedName("A\x80.TXT", NameTarget::Zip).key);
+    EXPECT_NE(savedName("\xED\x40", NameTarget::Host).name,
+              savedName("\xFA\x5C", NameTarget::Host).name);
+    // A '/' is refused whatever the target, so that every target writes the same files.
+    for (NameTarget target : {NameTarget::Host, NameTarget::Utf8, NameTarget::Zip}) {
+        EXPECT_TRUE(refusesSavedName("../UP", savedName("../UP", target), target));
+        EXPECT_FALSE(refusesSavedName("OK.BIN", savedName("OK.BIN", target), target));
+    }
+}
+
+// A folder opened as `unzip -d` would (its missing parents made) takes files by relative names;
+// one that is missing, or a file, is not opened without them.
+TEST(HostFolder, FilesAreWrittenThroughAnOpenedFolder) {
+    TempDir dir;
+    const std::string nested = dir.file("out/a/b");
+    HostFolder folder = hostCurrentFolder();
+    int error = 0;
+    EXPECT_FALSE(hostOpenFolder(nested.c_str(), false, folder, error));
+    EXPECT_EQ(error, ENOENT);
+    ASSERT_TRUE(hostOpenFolder(nested.c_str(), true, folder, error)) << error;
+    const uint8_t bytes[] = {1, 2, 3};
+    for (int round = 0; round < 2; ++round) { // made, then replaced
+        const ReplaceResult result =
+            hostReplaceFile(folder, "X.BIN", NameSource::DiskSet, bytes, sizeof bytes);
+        EXPECT_EQ(result.outcome, ReplaceOutcome::Replaced);
+        EXPECT_EQ(result.existed, round == 1);
+    }
+    hostCloseFolder(folder);
+    EXPECT_EQ(readFileBytes(nested + "/X.BIN"), std::vector<uint8_t>(bytes, bytes + 3));
+    EXPECT_EQ(listDirectory(nested), std::vector<std::string>{"X.BIN"});
+    EXPECT_FALSE(hostOpenFolder((nested + "/X.BIN").c_str(), true, folder, error));
+    EXPECT_EQ(error, ENOTDIR);
 }

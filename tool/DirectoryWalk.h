@@ -4,6 +4,7 @@
 #pragma once
 
 #include "DirectoryLayout.h"
+#include "Host.h"
 #include "SavedName.h"
 
 #include "D88Image.h"
@@ -62,11 +63,13 @@ d88::RunErrors readDirectory(d88::D88Image& image);
 // Goes through the entries of `layout` in directoryBuffer in table order, reading each file
 // into workBuffer, naming it for `target` and handing what it decided to `visit`. Writes
 // nothing.
+// The checks of names against what stands in a folder look in `folder`.
 void planEntries(d88::D88Image& image, const DirectoryLayout& layout, NameTarget target,
-                 EntryVisitor visit, void* context);
+                 EntryVisitor visit, void* context, const HostFolder& folder = hostCurrentFolder());
 // Both: the whole walk. Returns the directory's read errors.
 d88::RunErrors planDirectory(d88::D88Image& image, const DirectoryLayout& layout, NameTarget target,
-                             EntryVisitor visit, void* context);
+                             EntryVisitor visit, void* context,
+                             const HostFolder& folder = hostCurrentFolder());
 
 enum class ExtractOutcome {
     NothingRead,    // the run read nothing: no file, no message
@@ -76,6 +79,8 @@ enum class ExtractOutcome {
     ImageItself,    // not opened: the name is the image file being read
     SymbolicLink,   // not opened: a symbolic link of that name is in the way
     NotRegularFile, // not opened: a device, pipe or socket of that name is in the way
+    ShortName,      // not opened: the name is the short name of a file with another (Windows)
+    Appeared,       // not written: a file took the free name while the new one was written
     CannotCreate,   // the host file could not be created, or could not replace the one there
     CannotWrite,    // a write or close failed; whatever stood under the name is left as it was
 };
@@ -101,9 +106,9 @@ bool walkDirectory(d88::D88Image& image, const DirectoryLayout& layout, NameTarg
                    FILE* report, FILE* messages);
 
 struct SetPlan;
-// The same extraction, handing back the plan it wrote from and what became of each listed
-// entry's file, in the plan's order. With `report` null it prints no report lines; messages
-// still go to `messages`.
+// The same extraction into `folder`, handing back the plan it wrote from and what became of
+// each listed entry's file, in the plan's order. With `report` null it prints no report lines;
+// messages still go to `messages`.
 bool extractDirectory(d88::D88Image& image, const DirectoryLayout& layout, NameTarget target,
-                      FILE* report, FILE* messages, SetPlan& plan,
+                      const HostFolder& folder, FILE* report, FILE* messages, SetPlan& plan,
                       std::vector<ExtractResult>& results);

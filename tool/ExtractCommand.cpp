@@ -244,7 +244,7 @@ NameTarget chooseNames(const Options& options) {
     case NameChoice::Default:
         break;
     }
-    return hostLocaleIsUtf8() && !hostNamesAreUnicode() ? NameTarget::Utf8 : NameTarget::Host;
+    return hostTerminalIsUtf8() && !hostNamesAreUnicode() ? NameTarget::Utf8 : NameTarget::Host;
 }
 
 // The line that d88info --set prints before the entries.
@@ -282,6 +282,14 @@ nlohmann::ordered_json resultJson(const ExtractResult& result) {
     case ExtractOutcome::NotRegularFile:
         action = "refused";
         reason = "it is not a regular file";
+        break;
+    case ExtractOutcome::ShortName:
+        action = "refused";
+        reason = "it is the short name of another file";
+        break;
+    case ExtractOutcome::Appeared:
+        action = "refused";
+        reason = "a file appeared under the name";
         break;
     case ExtractOutcome::CannotCreate:
         action = "cannot-create";
@@ -321,6 +329,7 @@ void printJson(const SetPlan& plan, const std::vector<ExtractResult>* results) {
 } // namespace
 
 int main(int argc, char** argv) {
+    hostStartProgram(argc, argv);
     Options options;
     int status = parseOptions(argc, argv, options);
     if (status >= 0) {
@@ -335,12 +344,17 @@ int main(int argc, char** argv) {
     if (layout == nullptr) {
         return status;
     }
-    if (options.directory != nullptr && !options.dryRun) {
-        hostPrintf(stderr, "%s: --directory is not built yet\n", PROGRAM); // wired in next
+    // The folder is made only once the image is known to yield files; a dry run makes none.
+    HostFolder folder = hostCurrentFolder();
+    int error = 0;
+    if (options.directory != nullptr &&
+        !hostOpenFolder(options.directory, !options.dryRun, folder, error) && !options.dryRun) {
+        hostPrintfLocal(stderr, "%s: cannot make folder '%s': %s\n", PROGRAM, options.directory,
+                        strerror(error));
         return 1;
     }
     if (options.dryRun) {
-        const SetPlan plan = planSet(image, *layout, target, nullptr, nullptr);
+        const SetPlan plan = planSet(image, *layout, target, nullptr, nullptr, folder);
         if (options.json) {
             printJson(plan, nullptr);
         } else {
@@ -353,7 +367,7 @@ int main(int argc, char** argv) {
     SetPlan plan;
     std::vector<ExtractResult> results;
     const bool allWritten = extractDirectory(
-        image, *layout, target, options.json ? nullptr : stdout, stderr, plan, results);
+        image, *layout, target, folder, options.json ? nullptr : stdout, stderr, plan, results);
     if (options.json) {
         printJson(plan, &results);
     }

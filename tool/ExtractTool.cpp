@@ -3,21 +3,12 @@
 #include "DirectoryWalk.h"
 #include "Host.h"
 #include "Messages.h"
+#include "Plan.h"
 
-#include <csignal>
 #include <cstdio>
-
-namespace {
-constexpr int MIN_DISKS = 4; // Disk A to Disk D
-}
 
 int runExtractTool(d88::D88Image& image, const DirectoryLayout& layout, int argc,
                    const char* const* argv) {
-#ifdef SIGXFSZ
-    // Past a file size limit a write then fails with EFBIG, which is reported and cleaned up,
-    // instead of the signal ending the program in the middle of a file.
-    signal(SIGXFSZ, SIG_IGN);
-#endif
     if (argc != 2) {
         // With no word at all (some systems pass an empty one instead) show our own name.
         const bool typedName = argc >= 1 && argv[0] != nullptr && argv[0][0] != '\0';
@@ -28,7 +19,7 @@ int runExtractTool(d88::D88Image& image, const DirectoryLayout& layout, int argc
         hostPrintf(stderr, "%s", MSG_CANNOT_OPEN_IMAGE);
         return 1;
     }
-    if (image.diskCount() < MIN_DISKS) {
+    if (image.diskCount() < MIN_SET_DISKS) {
         hostPrintf(stderr, "%s", MSG_TOO_FEW_DISKS);
         return 1; // the image stays open until it is destroyed at exit
     }

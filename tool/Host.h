@@ -1,6 +1,7 @@
-// What differs between the hosts that the programs run on: whether a directory entry's name can
-// be a file of its own, how a file is replaced, and how text reaches a console. One
-// implementation per host: HostPosix.cpp and HostWindows.cpp.
+// What differs between the hosts that the programs run on: how the command line arrives, whether
+// a directory entry's name can be a file of its own, how a file is replaced, what ends the
+// program, and how text reaches a console. One implementation per host: HostPosix.cpp and
+// HostWindows.cpp.
 #pragma once
 
 #include "D88Image.h"
@@ -10,10 +11,17 @@
 #include <cstdio>
 #include <string>
 
+// The first call of every program's main. Makes `argv` the command line as the user typed it
+// (on Windows read as UTF-16 and passed on as UTF-8, so that no path goes through the system's
+// code page), ignores SIGPIPE and SIGXFSZ (a failed write is reported instead), and on Windows
+// makes the console events that end the program remove the temporary file being written (on
+// POSIX hosts hostReplaceFile watches the signals once it first names a temporary file).
+void hostStartProgram(int& argc, char**& argv);
+
 // Where a name's bytes come from, which decides how Windows reads them.
 enum class NameSource {
     DiskSet,     // a directory entry's name: Shift_JIS (code page 932) bytes
-    CommandLine, // a path that the user gave: the system's own code page
+    CommandLine, // a path that the user gave, as hostStartProgram passes it on
 };
 
 // True when the host cannot write a directory entry named `name` as a file of that name in the
@@ -25,15 +33,36 @@ bool hostRefusesName(const char* name);
 // the bytes on POSIX; on Windows the Unicode name in upper case, as Windows compares names.
 std::string hostSameFileKey(const char* name);
 
-// True when the directory entry name `name` is a file of the image being read, through any link.
-bool hostNamesImage(const d88::D88Image& image, const char* name);
+// A folder that files are written into. On POSIX hosts a descriptor of the open folder
+// (AT_FDCWD for the current one); on Windows the folder's path ending in a separator (empty for
+// the current one).
+struct HostFolder {
+    int descriptor;
+    std::wstring prefix;
+};
+
+// The current folder, which every path given relative to it names as it would without one.
+HostFolder hostCurrentFolder();
+// Opens the folder `path` (NameSource::CommandLine), first making it and the folders above it
+// that are missing when `createParents` is set. False with `error` (an errno value) set when
+// that fails or `path` is no folder.
+bool hostOpenFolder(const char* path, bool createParents, HostFolder& folder, int& error);
+// Closes a folder from hostOpenFolder; the current folder stays.
+void hostCloseFolder(HostFolder& folder);
+
+// True when the directory entry name `name` in `folder` is a file of the image being read,
+// through any link.
+bool hostNamesImage(const HostFolder& folder, const d88::D88Image& image, const char* name);
 
 enum class ReplaceOutcome {
     Replaced,       // `path` now holds the new bytes, whole
     SymbolicLink,   // a symbolic link stands under `path`; it is left alone
     NotRegularFile, // a device, pipe or socket stands under `path`; it is left alone
+    ShortName,      // `path` is the short (8.3) name of a file with another long name (Windows)
+    Appeared,       // nothing stood under `path` at first, but a file did when the new one was
+                    // to take the name; it is left alone
     CannotCreate,   // the new file could not be made, or could not take the name
-    CannotWrite,    // writing or closing the new file failed
+    CannotWrite,    // writing, syncing or closing the new file failed
 };
 
 struct ReplaceResult {
@@ -42,19 +71,28 @@ struct ReplaceResult {
     bool existed; // a file stood under the name before (told when it was replaced)
 };
 
-// Writes `data` to a new temporary file in the folder of `path` and, only when it is written
-// whole and closed, renames it over `path`. On any failure the temporary file is removed and
-// whatever stood under `path` is left as it was. An existing folder, or a file that may not be
-// written, is refused as opening it for writing would refuse it. The new file gets the
-// permissions of a newly created file. Temporary names are longer than any directory entry's.
+// Writes `data` to a new file in `folder` and, only when it is written whole, gives it the
+// name `path` (relative to `folder`, or absolute). On any failure nothing new is left and
+// whatever stood under `path` is as it was.
+// - When nothing stands under `path`, the new file takes the name only if it is still free;
+//   otherwise the outcome tells what appeared there (SymbolicLink, NotRegularFile, Appeared).
+// - When a regular file stands there, the new one replaces it by a rename: it first gets the
+//   old file's permission bits (and its owner and group where the process may set them) and
+//   its bytes reach the disk, so that after a power loss the name holds one file or the other.
+// - A folder, a symbolic link, a device, pipe or socket, or a file that may not be written is
+//   refused and left alone.
+ReplaceResult hostReplaceFile(const HostFolder& folder, const char* path, NameSource source,
+                              const uint8_t* data, size_t length);
+// The same in the current folder.
 ReplaceResult hostReplaceFile(const char* path, NameSource source, const uint8_t* data,
                               size_t length);
 
 // True when `stream` is a terminal (on Windows, a console).
 bool hostIsTerminal(FILE* stream);
+// True when a terminal shows text as UTF-8 (the locale's character set), where the bytes C2 80
+// to C2 9F are control characters too.
+bool hostTerminalIsUtf8();
 
-// True when the character set of the locale that the environment names is UTF-8.
-bool hostLocaleIsUtf8();
 // True when the host names files in Unicode whatever the names' bytes (Windows).
 bool hostNamesAreUnicode();
 
@@ -64,7 +102,9 @@ bool hostNamesAreUnicode();
 __attribute__((format(printf, 2, 3)))
 #endif
 void hostPrintf(FILE* stream, const char* format, ...);
-// The same for text in the system's own code page, such as a path from the command line.
+// The same for text of the command line, such as a path that the user gave. On Windows it is
+// shown as typed on a console, and elsewhere written in the system's code page when that holds
+// every character of it (UTF-8 otherwise).
 #if defined(__GNUC__)
 __attribute__((format(printf, 2, 3)))
 #endif

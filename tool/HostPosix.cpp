@@ -1,12 +1,15 @@
 // The host interface on Linux and other POSIX systems: names are bytes, a '/' is the only
-// separator, and files are replaced by rename(2).
+// separator, and files are replaced by renameat(2) relative to a folder descriptor.
 #include "Host.h"
 
 #include "SafeName.h"
 
 #include <cerrno>
+#include <clocale>
 #include <csignal>
 #include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <langinfo.h>
@@ -18,36 +21,65 @@
 
 namespace {
 
-// The temporary file being written, removed when a signal ends the program meanwhile.
+// The named temporary file of a replacement, removed when a signal ends the program while it
+// exists. Written before `temporaryPending` is set, read only by the handler.
 char pendingTemporary[4096];
+volatile int pendingFolder = AT_FDCWD;
 volatile sig_atomic_t temporaryPending = 0;
 
 void removePendingTemporary(int signalNumber) {
     if (temporaryPending != 0) {
-        unlink(pendingTemporary);
+        unlinkat(pendingFolder, pendingTemporary, 0);
     }
     signal(signalNumber, SIG_DFL);
-    raise(signalNumber);
+    raise(signalNumber); // ends the program once the handler returns and the signal unblocks
 }
 
-// Interrupting the program (Ctrl-C, a hang-up, kill) leaves no temporary file behind. A signal
-// that is ignored (as under nohup) stays ignored.
+// Every signal whose default action ends the program and that can be caught. One that is
+// ignored when the program starts (as under nohup) stays ignored. Watched from the first named
+// temporary file on: an unnamed file leaves nothing behind whatever ends the program.
 void watchSignals() {
     static bool watching = false;
     if (watching) {
         return;
     }
     watching = true;
-    for (int signalNumber : {SIGINT, SIGTERM, SIGHUP}) {
+    static const int ending[] = {
+        SIGHUP,    SIGINT,  SIGQUIT, SIGILL,  SIGTRAP, SIGABRT,   SIGBUS,  SIGFPE, SIGUSR1,
+        SIGSEGV,   SIGUSR2, SIGALRM, SIGTERM, SIGXCPU, SIGVTALRM, SIGPROF, SIGSYS,
+#ifdef SIGPOLL
+        SIGPOLL,
+#endif
+#ifdef SIGSTKFLT
+        SIGSTKFLT,
+#endif
+#ifdef SIGPWR
+        SIGPWR,
+#endif
+#ifdef SIGEMT
+        SIGEMT,
+#endif
+#ifdef SIGLOST
+        SIGLOST,
+#endif
+    };
+    struct sigaction action {};
+    action.sa_handler = removePendingTemporary;
+    sigfillset(&action.sa_mask); // no second handler runs in the middle of the first
+    const auto watch = [&action](int signalNumber) {
         struct sigaction old {};
-        if (sigaction(signalNumber, nullptr, &old) == 0 && old.sa_handler == SIG_IGN) {
-            continue;
+        if (sigaction(signalNumber, nullptr, &old) == 0 && old.sa_handler != SIG_IGN) {
+            sigaction(signalNumber, &action, nullptr);
         }
-        struct sigaction action {};
-        action.sa_handler = removePendingTemporary;
-        sigemptyset(&action.sa_mask);
-        sigaction(signalNumber, &action, nullptr);
+    };
+    for (int signalNumber : ending) {
+        watch(signalNumber);
     }
+#ifdef SIGRTMIN
+    for (int signalNumber = SIGRTMIN; signalNumber <= SIGRTMAX; ++signalNumber) {
+        watch(signalNumber); // real-time signals end a program by default too
+    }
+#endif
 }
 
 bool writeAll(int fd, const uint8_t* data, size_t length, int& error) {
@@ -66,20 +98,75 @@ bool writeAll(int fd, const uint8_t* data, size_t length, int& error) {
     return true;
 }
 
-// Creates a new temporary file in `folder` (empty, or ending in '/') that no other file has
-// the name of. Returns its descriptor, or -1 with errno set.
-int createTemporary(const std::string& folder, std::string& name) {
+#ifdef D88_TEST_HOOKS
+// Test builds only: with D88_TEST_BEFORE_NAME naming a FIFO, the program writes its process ID
+// there before a new file takes its name and stops itself (SIGSTOP), so that a test can act in
+// between (send a signal, put something under the name) and then let it go on with SIGCONT.
+void testPauseBeforeName() {
+    const char* fifo = getenv("D88_TEST_BEFORE_NAME");
+    if (fifo == nullptr || *fifo == '\0') {
+        return;
+    }
+    const int out = open(fifo, O_WRONLY | O_CLOEXEC);
+    if (out >= 0) {
+        dprintf(out, "%ld\n", static_cast<long>(getpid()));
+        close(out);
+        raise(SIGSTOP);
+    }
+}
+#else
+void testPauseBeforeName() {}
+#endif
+
+// The folder part of `path` ("." when none) and its last name.
+void splitPath(const char* path, std::string& folder, std::string& name) {
+    const char* slash = strrchr(path, '/');
+    if (slash == nullptr) {
+        folder = ".";
+        name = path;
+    } else {
+        folder = slash == path ? std::string("/") : std::string(path, slash);
+        name = slash + 1;
+    }
+}
+
+// A new file in `folderPath` (relative to `folder`) that has no name yet, so that nothing of it
+// is left if the program ends before it is named. -1 when the file system has no such files.
+int createUnnamed(int folder, const std::string& folderPath) {
+#ifdef O_TMPFILE
+    return openat(folder, folderPath.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+#else
+    (void)folder;
+    (void)folderPath;
+    errno = EOPNOTSUPP;
+    return -1;
+#endif
+}
+
+// Gives the unnamed file `fd` the name `path` relative to `folder`; fails with EEXIST when the
+// name is taken.
+bool nameUnnamed(int fd, int folder, const char* path) {
+    char procPath[64];
+    snprintf(procPath, sizeof procPath, "/proc/self/fd/%d", fd);
+    return linkat(AT_FDCWD, procPath, folder, path, AT_SYMLINK_FOLLOW) == 0;
+}
+
+// Creates a new named temporary file next to `path` (`folderPath` is its folder) and records it
+// for the signal handler. Returns its descriptor, or -1 with errno set.
+int createTemporary(int folder, const std::string& folderPath, std::string& name) {
+    watchSignals();
     static unsigned counter = 0;
     for (;;) {
-        name = folder + ".d88extract-" + std::to_string(getpid()) + "-" +
+        name = folderPath + "/.d88extract-" + std::to_string(getpid()) + "-" +
                std::to_string(counter++) + ".tmp";
         if (name.size() >= sizeof pendingTemporary) {
             errno = ENAMETOOLONG;
             return -1;
         }
         memcpy(pendingTemporary, name.c_str(), name.size() + 1);
-        const int fd =
-            open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        pendingFolder = folder;
+        const int fd = openat(folder, name.c_str(),
+                              O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
         if (fd >= 0) {
             temporaryPending = 1; // ours from now on: only then may a signal remove it
             return fd;
@@ -90,16 +177,204 @@ int createTemporary(const std::string& folder, std::string& name) {
     }
 }
 
-void removeTemporary(const std::string& name) {
-    unlink(name.c_str());
+// Links the unnamed file `fd` under a new temporary name, recorded for the signal handler.
+bool nameTemporary(int fd, int folder, const std::string& folderPath, std::string& name) {
+    watchSignals();
+    static unsigned counter = 0;
+    char procPath[64];
+    snprintf(procPath, sizeof procPath, "/proc/self/fd/%d", fd);
+    for (;;) {
+        name = folderPath + "/.d88extract-" + std::to_string(getpid()) + "-l" +
+               std::to_string(counter++) + ".tmp";
+        if (name.size() >= sizeof pendingTemporary) {
+            errno = ENAMETOOLONG;
+            return false;
+        }
+        memcpy(pendingTemporary, name.c_str(), name.size() + 1);
+        pendingFolder = folder;
+        temporaryPending = 1; // set first: the link may be made when a signal comes
+        if (linkat(AT_FDCWD, procPath, folder, name.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+            return true;
+        }
+        temporaryPending = 0;
+        if (errno != EEXIST) {
+            return false;
+        }
+    }
+}
+
+void removeTemporary(int folder, const std::string& name) {
+    unlinkat(folder, name.c_str(), 0);
     temporaryPending = 0;
+}
+
+// Gives the named temporary file the name `path` only while that name is free.
+bool renameNoReplace(int folder, const std::string& temporary, const char* path) {
+#ifdef RENAME_NOREPLACE
+    if (renameat2(folder, temporary.c_str(), folder, path, RENAME_NOREPLACE) == 0) {
+        return true;
+    }
+    if (errno != EINVAL && errno != ENOSYS) {
+        return false;
+    }
+#endif
+    // Without it: a hard link fails on a name that is taken.
+    if (linkat(folder, temporary.c_str(), folder, path, 0) != 0) {
+        return false;
+    }
+    unlinkat(folder, temporary.c_str(), 0);
+    return true;
 }
 
 ReplaceResult refusal(ReplaceOutcome outcome, int error) {
     return ReplaceResult{outcome, error, false};
 }
 
+// What stands under `path` now, after the name was found taken when it was free before.
+ReplaceResult whatAppeared(int folder, const char* path) {
+    struct stat info;
+    ReplaceOutcome outcome = ReplaceOutcome::Appeared;
+    if (fstatat(folder, path, &info, AT_SYMLINK_NOFOLLOW) == 0) {
+        if (S_ISLNK(info.st_mode)) {
+            outcome = ReplaceOutcome::SymbolicLink;
+        } else if (!S_ISREG(info.st_mode) && !S_ISDIR(info.st_mode)) {
+            outcome = ReplaceOutcome::NotRegularFile;
+        }
+    }
+    return ReplaceResult{outcome, EEXIST, false};
+}
+
+// Gives the new file the old one's owner, group and permission bits, as far as this process
+// may; set-user-ID and set-group-ID bits are not carried over to the new contents.
+void takeOver(int fd, const struct stat& old) {
+    if (fchown(fd, old.st_uid, old.st_gid) != 0) {
+        (void)!fchown(fd, static_cast<uid_t>(-1), old.st_gid); // a group that the user is in
+    }
+    fchmod(fd, old.st_mode & 01777);
+}
+
+// Writes `data` into `fd`; for a replacement also takes over `old` and syncs. Returns 0 or the
+// errno of what failed.
+int fillNewFile(int fd, const uint8_t* data, size_t length, const struct stat* old) {
+    int error = 0;
+    if (writeAll(fd, data, length, error) && old != nullptr) {
+        takeOver(fd, *old);
+        if (fsync(fd) != 0) {
+            error = errno;
+        }
+    }
+    return error;
+}
+
+// Closes `fd` after its file was named `name`; when the close reports a failed write, the name
+// that this program made is removed again. Returns 0 or that errno.
+int closeNamed(int fd, int folder, const std::string& name) {
+    if (close(fd) == 0) {
+        return 0;
+    }
+    const int error = errno;
+    unlinkat(folder, name.c_str(), 0);
+    return error;
+}
+
+// The replacement when the name was free: the file takes it only while it still is.
+ReplaceResult createNew(int folder, const std::string& folderPath, const char* path,
+                        const uint8_t* data, size_t length) {
+    int fd = createUnnamed(folder, folderPath);
+    if (fd >= 0) {
+        const int error = fillNewFile(fd, data, length, nullptr);
+        if (error != 0) {
+            close(fd);
+            return ReplaceResult{ReplaceOutcome::CannotWrite, error, false};
+        }
+        testPauseBeforeName();
+        if (nameUnnamed(fd, folder, path)) {
+            const int closeError = closeNamed(fd, folder, path);
+            return closeError == 0 ? ReplaceResult{ReplaceOutcome::Replaced, 0, false}
+                                   : ReplaceResult{ReplaceOutcome::CannotWrite, closeError, false};
+        }
+        const int linkError = errno;
+        close(fd);
+        if (linkError == EEXIST) {
+            return whatAppeared(folder, path);
+        }
+        if (linkError != ENOENT && linkError != EXDEV && linkError != EPERM) {
+            return ReplaceResult{ReplaceOutcome::CannotCreate, linkError, false};
+        }
+        // /proc is not there to name it by: written again under a temporary name.
+    }
+    std::string temporary;
+    fd = createTemporary(folder, folderPath, temporary);
+    if (fd < 0) {
+        return ReplaceResult{ReplaceOutcome::CannotCreate, errno, false};
+    }
+    int error = fillNewFile(fd, data, length, nullptr);
+    if (close(fd) != 0 && error == 0) {
+        error = errno;
+    }
+    if (error != 0) {
+        removeTemporary(folder, temporary);
+        return ReplaceResult{ReplaceOutcome::CannotWrite, error, false};
+    }
+    testPauseBeforeName();
+    if (!renameNoReplace(folder, temporary, path)) {
+        const int renameError = errno;
+        removeTemporary(folder, temporary);
+        return renameError == EEXIST
+                   ? whatAppeared(folder, path)
+                   : ReplaceResult{ReplaceOutcome::CannotCreate, renameError, false};
+    }
+    temporaryPending = 0;
+    return ReplaceResult{ReplaceOutcome::Replaced, 0, false};
+}
+
+// The replacement of the regular file `old` under `path`: a new file, synced, renamed over it.
+ReplaceResult replaceExisting(int folder, const std::string& folderPath, const char* path,
+                              const struct stat& old, const uint8_t* data, size_t length) {
+    std::string temporary;
+    int fd = createUnnamed(folder, folderPath);
+    const bool unnamed = fd >= 0;
+    if (!unnamed) {
+        fd = createTemporary(folder, folderPath, temporary);
+        if (fd < 0) {
+            return ReplaceResult{ReplaceOutcome::CannotCreate, errno, true};
+        }
+    }
+    int error = fillNewFile(fd, data, length, &old);
+    if (error == 0 && unnamed && !nameTemporary(fd, folder, folderPath, temporary)) {
+        const int linkError = errno;
+        close(fd);
+        return ReplaceResult{ReplaceOutcome::CannotCreate, linkError, true};
+    }
+    if (close(fd) != 0 && error == 0) {
+        error = errno;
+    }
+    if (error != 0) {
+        if (!temporary.empty()) {
+            removeTemporary(folder, temporary);
+        }
+        return ReplaceResult{ReplaceOutcome::CannotWrite, error, true};
+    }
+    testPauseBeforeName();
+    if (renameat(folder, temporary.c_str(), folder, path) != 0) {
+        error = errno;
+        removeTemporary(folder, temporary);
+        return ReplaceResult{ReplaceOutcome::CannotCreate, error, true};
+    }
+    temporaryPending = 0;
+    return ReplaceResult{ReplaceOutcome::Replaced, 0, true};
+}
+
 } // namespace
+
+void hostStartProgram(int&, char**&) {
+    signal(SIGPIPE, SIG_IGN); // a closed pipe fails the write, which is reported at the end
+#ifdef SIGXFSZ
+    // Past a file size limit a write then fails with EFBIG, which is reported and cleaned up,
+    // instead of the signal ending the program in the middle of a file.
+    signal(SIGXFSZ, SIG_IGN);
+#endif
+}
 
 bool hostRefusesName(const char* name) {
     return isUnsafeName(name);
@@ -109,19 +384,56 @@ std::string hostSameFileKey(const char* name) {
     return name;
 }
 
-bool hostNamesImage(const d88::D88Image& image, const char* name) {
+bool hostNamesImage(const HostFolder& folder, const d88::D88Image& image, const char* name) {
     struct stat info;
-    return stat(name, &info) == 0 &&
+    // The name first: most names are free, and then the image need not be asked.
+    return fstatat(folder.descriptor, name, &info, 0) == 0 &&
            image.readsFile(d88::FileIdentity{static_cast<uint64_t>(info.st_dev),
                                              static_cast<uint64_t>(info.st_ino)});
 }
 
-ReplaceResult hostReplaceFile(const char* path, NameSource, const uint8_t* data, size_t length) {
+HostFolder hostCurrentFolder() {
+    return HostFolder{AT_FDCWD, {}};
+}
+
+bool hostOpenFolder(const char* path, bool createParents, HostFolder& folder, int& error) {
+    if (createParents) {
+        std::string part(path);
+        for (size_t slash = part.find('/', 1);; slash = part.find('/', slash + 1)) {
+            const std::string prefix = part.substr(0, slash);
+            if (!prefix.empty() && mkdir(prefix.c_str(), 0777) != 0 && errno != EEXIST) {
+                error = errno;
+                return false;
+            }
+            if (slash == std::string::npos) {
+                break;
+            }
+        }
+    }
+    const int fd = open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) {
+        error = errno;
+        return false;
+    }
+    folder = HostFolder{fd, {}};
+    return true;
+}
+
+void hostCloseFolder(HostFolder& folder) {
+    if (folder.descriptor >= 0) {
+        close(folder.descriptor);
+    }
+    folder = hostCurrentFolder();
+}
+
+ReplaceResult hostReplaceFile(const HostFolder& where, const char* path, NameSource,
+                              const uint8_t* data, size_t length) {
     if (path[0] == '\0') {
         return refusal(ReplaceOutcome::CannotCreate, ENOENT);
     }
+    const int folder = where.descriptor;
     struct stat info;
-    const bool existed = lstat(path, &info) == 0;
+    const bool existed = fstatat(folder, path, &info, AT_SYMLINK_NOFOLLOW) == 0;
     if (existed) {
         if (S_ISLNK(info.st_mode)) {
             return refusal(ReplaceOutcome::SymbolicLink, 0);
@@ -133,7 +445,7 @@ ReplaceResult hostReplaceFile(const char* path, NameSource, const uint8_t* data,
             return refusal(ReplaceOutcome::NotRegularFile, 0);
         }
         // A file that the user may not write (read-only, in use as a program) stays as it is.
-        const int fd = open(path, O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        const int fd = openat(folder, path, O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
         if (fd < 0) {
             return refusal(ReplaceOutcome::CannotCreate, errno);
         }
@@ -141,31 +453,16 @@ ReplaceResult hostReplaceFile(const char* path, NameSource, const uint8_t* data,
     } else if (errno != ENOENT) {
         return refusal(ReplaceOutcome::CannotCreate, errno);
     }
+    std::string folderPath;
+    std::string name;
+    splitPath(path, folderPath, name);
+    return existed ? replaceExisting(folder, folderPath, path, info, data, length)
+                   : createNew(folder, folderPath, path, data, length);
+}
 
-    watchSignals();
-    const char* slash = strrchr(path, '/');
-    const std::string folder = slash != nullptr ? std::string(path, slash + 1) : std::string();
-    std::string temporary;
-    const int fd = createTemporary(folder, temporary);
-    if (fd < 0) {
-        return ReplaceResult{ReplaceOutcome::CannotCreate, errno, existed};
-    }
-    int error = 0;
-    const bool written = writeAll(fd, data, length, error);
-    if (close(fd) != 0 && written) {
-        error = errno;
-    }
-    if (error != 0) {
-        removeTemporary(temporary);
-        return ReplaceResult{ReplaceOutcome::CannotWrite, error, existed};
-    }
-    if (rename(temporary.c_str(), path) != 0) {
-        error = errno;
-        removeTemporary(temporary);
-        return ReplaceResult{ReplaceOutcome::CannotCreate, error, existed};
-    }
-    temporaryPending = 0;
-    return ReplaceResult{ReplaceOutcome::Replaced, 0, existed};
+ReplaceResult hostReplaceFile(const char* path, NameSource source, const uint8_t* data,
+                              size_t length) {
+    return hostReplaceFile(hostCurrentFolder(), path, source, data, length);
 }
 
 bool hostIsTerminal(FILE* stream) {
@@ -184,6 +481,24 @@ bool hostIsTerminal(FILE* stream) {
     return known[fd] == 1;
 }
 
+bool hostTerminalIsUtf8() {
+    // The locale that the environment names, read without making it the program's own.
+    static int known = -1;
+    if (known < 0) {
+        known = 0;
+        const locale_t environment = newlocale(LC_CTYPE_MASK, "", static_cast<locale_t>(0));
+        if (environment != static_cast<locale_t>(0)) {
+            const char* set = nl_langinfo_l(CODESET, environment);
+            known =
+                set != nullptr && (strcasecmp(set, "UTF-8") == 0 || strcasecmp(set, "UTF8") == 0)
+                    ? 1
+                    : 0;
+            freelocale(environment);
+        }
+    }
+    return known == 1;
+}
+
 void hostPrintf(FILE* stream, const char* format, ...) {
     va_list arguments;
     va_start(arguments, format);
@@ -196,19 +511,6 @@ void hostPrintfLocal(FILE* stream, const char* format, ...) {
     va_start(arguments, format);
     vfprintf(stream, format, arguments);
     va_end(arguments);
-}
-
-bool hostLocaleIsUtf8() {
-    // The environment's locale, read without making it the program's own.
-    const locale_t environment = newlocale(LC_CTYPE_MASK, "", static_cast<locale_t>(0));
-    if (environment == static_cast<locale_t>(0)) {
-        return false;
-    }
-    const char* set = nl_langinfo_l(CODESET, environment);
-    const bool utf8 =
-        set != nullptr && (strcasecmp(set, "UTF-8") == 0 || strcasecmp(set, "UTF8") == 0);
-    freelocale(environment);
-    return utf8;
 }
 
 bool hostNamesAreUnicode() {

@@ -28,6 +28,8 @@
 #define MSG_IMAGE_ITSELF "cannot create file '%s': it is the image being read\n"
 #define MSG_SYMBOLIC_LINK "cannot create file '%s': it is a symbolic link\n"
 #define MSG_NOT_REGULAR_FILE "cannot create file '%s': it is not a regular file\n"
+#define MSG_SHORT_NAME "cannot create file '%s': it is the short name of another file\n"
+#define MSG_APPEARED "cannot create file '%s': a file of that name appeared while it was written\n"
 #define MSG_CANNOT_WRITE "cannot write file '%s': %s\n"
 #define MSG_REPLACES_EARLIER "file '%s' replaces the earlier file '%s'\n"
 #define MSG_CANNOT_WRITE_STDOUT "cannot write standard output\n"

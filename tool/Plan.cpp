@@ -181,7 +181,7 @@ ImagePlan planImage(d88::D88Image& image, NameTarget target) {
 }
 
 SetPlan planSet(d88::D88Image& image, const DirectoryLayout& layout, NameTarget target,
-                PlannedFileVisitor visit, void* context) {
+                PlannedFileVisitor visit, void* context, const HostFolder& folder) {
     SetPlan plan{};
     plan.layout = &layout;
     plan.target = target;
@@ -192,6 +192,6 @@ SetPlan planSet(d88::D88Image& image, const DirectoryLayout& layout, NameTarget 
     plan.entries.reserve(static_cast<size_t>(layout.entryCount));
     SetPlanning planning{&plan, visit, context, {}};
     plan.directoryErrors = readDirectory(image);
-    planEntries(image, layout, target, decideEntry, &planning);
+    planEntries(image, layout, target, decideEntry, &planning, folder);
     return plan;
 }

@@ -109,7 +109,8 @@ struct SetPlan {
 using PlannedFileVisitor = void (*)(const SetPlan& plan, const PlannedEntry& entry,
                                     const uint8_t* data, void* context);
 
-// Walks the directory of `layout` once and decides every entry, naming files for `target`.
-// `visit` may be null.
+// Walks the directory of `layout` once and decides every entry, naming files for `target` in
+// `folder`. `visit` may be null.
 SetPlan planSet(d88::D88Image& image, const DirectoryLayout& layout, NameTarget target,
-                PlannedFileVisitor visit, void* context);
+                PlannedFileVisitor visit, void* context,
+                const HostFolder& folder = hostCurrentFolder());

@@ -4,8 +4,9 @@
 #include <cstdio>
 
 // A name as it may be shown on a stream: on a terminal (or a Windows console) bytes 0x01-0x1F
-// and 0x7F become \xNN, so that a name from an image cannot move the cursor or recolour the
-// screen; to a pipe or a file the name goes as stored.
+// and 0x7F become \xNN, and on a terminal that shows UTF-8 so do the C1 controls C2 80 to C2 9F
+// (as \xc2\xNN), so that a name from an image cannot move the cursor or recolour the screen; to
+// a pipe or a file the name goes as stored.
 struct ShownName {
     const char* name;
     bool copied;             // the name to show is the copy in buffer

@@ -142,6 +142,7 @@ void printLayoutLine(const ImagePlan& plan) {
 } // namespace
 
 int main(int argc, char** argv) {
+    hostStartProgram(argc, argv);
     Options options;
     const int status = parseOptions(argc, argv, options);
     if (status >= 0) {
@@ -154,6 +155,11 @@ int main(int argc, char** argv) {
                 "%s: cannot read %s: it is a pipe or a terminal, and an image is read by "
                 "seeking; save it to a file first\n",
                 PROGRAM, options.path);
+        } else if (errno == ENODEV) {
+            hostPrintfLocal(stderr,
+                            "%s: cannot read %s: it is a device, not an image file; save the "
+                            "image to a file first\n",
+                            PROGRAM, options.path);
         } else {
             hostPrintfLocal(stderr, "%s: cannot open %s: %s\n", PROGRAM, options.path,
                             strerror(errno));

@@ -68,6 +68,11 @@ RunResult runProgram(const std::string& program, const std::vector<std::string>&
             close(terminal);
             setsid(); // the terminal becomes the program's own, as in a shell
             out = err = screen;
+        } else if (options.closedPipe) {
+            int ends[2];
+            out = pipe(ends) == 0 && close(ends[0]) == 0 ? ends[1] : -1;
+            err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            signal(SIGPIPE, SIG_DFL); // as a shell leaves it
         } else {
             out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
             err = options.mergeOutput ? out
@@ -139,7 +144,8 @@ RunResult runProgram(const std::string& program, const std::vector<std::string>&
     }
     result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     if (!options.terminal) {
-        result.out = options.stdoutPath.empty() ? readAll(outPath) : std::string();
+        result.out =
+            options.stdoutPath.empty() && !options.closedPipe ? readAll(outPath) : std::string();
         result.err = options.mergeOutput ? std::string() : readAll(errPath);
     }
     return result;

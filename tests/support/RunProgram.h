@@ -13,6 +13,7 @@ struct RunOptions {
     bool asUnprivilegedUser = false; // when run by root: the child runs as user 65534
     bool mergeOutput = false;        // standard error goes where standard output goes (2>&1)
     bool terminal = false;           // both go to one pseudo-terminal, read back into `out`
+    bool closedPipe = false;         // standard output is a pipe that no one reads (| head -0)
 };
 
 struct RunResult {

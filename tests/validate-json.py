@@ -1,0 +1,73 @@
+#!/usr/bin/env python3
+"""Runs d88info --json on sample sets and on images damaged here, and validates every document
+against the schema with the jsonschema package; a name with control bytes, quotes or a newline
+must not break a document. Usage: validate-json.py D88INFO D88SAMPLE SCHEMA"""
+import json
+import subprocess
+import sys
+import tempfile
+from pathlib import Path
+
+import jsonschema
+
+d88info, d88sample, schema_path = sys.argv[1:4]
+validator = jsonschema.Draft202012Validator(json.loads(Path(schema_path).read_text()))
+failures = 0
+checked = 0
+
+
+def check(image, *options):
+    global failures, checked
+    words = [d88info, *options, "--json", str(image)]
+    run = subprocess.run(words, capture_output=True)
+    checked += 1
+    try:
+        document = json.loads(run.stdout.decode("utf-8"))
+    except ValueError as error:
+        print(f"FAIL {' '.join(words[1:])}: not JSON: {error}")
+        failures += 1
+        return None
+    errors = list(validator.iter_errors(document))
+    for error in errors[:5]:
+        print(f"FAIL {' '.join(words[1:])}: {error.json_path}: {error.message[:200]}")
+    failures += 1 if errors else 0
+    return document
+
+
+with tempfile.TemporaryDirectory() as folder:
+    folder = Path(folder)
+    images = {}
+    for name, options in {"a": [], "b": ["--layout", "b"], "five": ["--disks", "5"]}.items():
+        images[name] = folder / f"{name}.d88"
+        subprocess.run([d88sample, *options, str(images[name])], check=True, capture_output=True)
+    sample = images["a"].read_bytes()
+    # Names that must be escaped: control bytes, a quote, a backslash, a newline, bytes that are
+    # not Shift_JIS, in the first disk's name and in a directory entry's.
+    damaged = bytearray(sample)
+    damaged[0:16] = b'A\nB"C\\\x01\xff\x81\x7fDISK\x00\x00'
+    at = damaged.find(b"README.TXT  ")
+    damaged[at : at + 12] = b"RE\nAD\x1b.T\xffT\x80X"
+    assert len(damaged) == len(sample)
+    images["names"] = folder / "names.d88"
+    images["names"].write_bytes(bytes(damaged))
+    images["three"] = folder / "three.d88"
+    images["three"].write_bytes(sample[: len(sample) * 3 // 4])
+    images["cut"] = folder / "cut.d88"
+    images["cut"].write_bytes(sample[: len(sample) - 5000])
+    images["junk"] = folder / "junk.d88"
+    images["junk"].write_bytes(bytes(range(256)) * 8)
+    images["empty"] = folder / "empty.d88"
+    images["empty"].write_bytes(b"")
+    for name, image in images.items():
+        plain = check(image)
+        check(image, "--set", "a")
+        check(image, "--set", "b")
+        if plain is not None and plain["disk_count"] > 1:
+            check(image, "--disk", "1")
+    names = check(images["names"], "--set", "a")
+    if names is not None and names["entries"][0]["name"]["bytes"] != "52450a41441b2e54ff548058":
+        print("FAIL names: entry 0 is not the damaged name")
+        failures += 1
+
+print(f"{checked - failures} passed, {failures} failed")
+sys.exit(1 if failures else 0)
