@@ -281,3 +281,28 @@ TEST(Command, EveryDiskFileIsTheImageItself) {
     EXPECT_TRUE(readFileBytes(words[4]) == before);
     EXPECT_TRUE(readFileBytes(f.work + "/OTHER.BIN") == patternBytes(1, 2));
 }
+
+// The sample set's disk files, Disk A last, into a new folder of a Unicode name: the set's
+// files with their Japanese names (on Windows too, under any code page).
+TEST(CommandUnicode, DiskFilesIntoANewFolder) {
+    Fixture f;
+    std::vector<DiskPlan> disks;
+    const SampleSet set = smallSampleSet(LAYOUT_A);
+    ASSERT_TRUE(buildSampleDisks(set, disks));
+    std::vector<std::string> words = {"--names", "utf-8", "-d", f.work + "/出力/フォルダ"};
+    for (int disk = 3; disk >= 0; --disk) {
+        words.push_back(f.root.write("ディスク" + std::to_string(disk) + ".d88",
+                                     buildDisk(disks[static_cast<size_t>(disk)])));
+    }
+    const RunResult result = runCommand(f, words);
+    EXPECT_EQ(result.status, 0) << result.err;
+    std::map<std::string, std::vector<uint8_t>> files;
+    for (const SampleFile& file : set.files) {
+        files[file.name] = file.bytes;
+    }
+    files["データ.DAT"] = files["\x83\x66\x81\x5B\x83\x5E.DAT"];
+    files["表示.TXT"] = files["\x95\x5C\x8E\xA6.TXT"];
+    files.erase("\x83\x66\x81\x5B\x83\x5E.DAT");
+    files.erase("\x95\x5C\x8E\xA6.TXT");
+    EXPECT_EQ(filesIn(f.work + "/出力/フォルダ"), files);
+}
