@@ -230,6 +230,11 @@ TEST(Command, BadInputNamesTheFileAndWritesNothing) {
         EXPECT_NE(result.err.find(row.said), std::string::npos) << result.err;
         EXPECT_EQ(listDirectory(f.work), std::vector<std::string>{}) << row.said;
     }
+    // The programs' Japanese message, in the locale's character set.
+    setenv("LC_ALL", "C.UTF-8", 1);
+    const RunResult utf8 = runCommand(f, {a, b});
+    unsetenv("LC_ALL");
+    EXPECT_EQ(utf8.err.find("Disk A～Disk Dが連結したイメージを使用してください.\n"), 0u);
 }
 
 // --dry-run writes nothing and lists the plan; --json says what became of each file.

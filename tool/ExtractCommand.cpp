@@ -9,6 +9,7 @@
 #include "Plan.h"
 #include "PlanJson.h"
 #include "SetInfo.h"
+#include "ShiftJis.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -142,9 +143,20 @@ int parseOptions(int argc, char** argv, Options& options) {
     return -1;
 }
 
+// One of the two programs' Japanese messages, in the locale's character set: UTF-8 when that
+// is UTF-8, the Shift_JIS bytes otherwise (which a Windows console shows as characters).
+void printJapaneseMessage(const char* shiftJis) {
+    std::string text;
+    if (hostTerminalIsUtf8() && shiftJisToUtf8(shiftJis, strlen(shiftJis), text)) {
+        hostPrintf(stderr, "%s", text.c_str());
+    } else {
+        hostPrintf(stderr, "%s", shiftJis);
+    }
+}
+
 // Says why file `path` cannot be read as (a piece of) the image.
 void printOpenFailure(const char* path, int error) {
-    hostPrintf(stderr, "%s", MSG_CANNOT_OPEN_IMAGE);
+    printJapaneseMessage(MSG_CANNOT_OPEN_IMAGE);
     if (error == ESPIPE) {
         hostPrintfLocal(stderr,
                         "%s: cannot read '%s': it is a pipe or a terminal, and an image is read "
@@ -178,7 +190,7 @@ int openImage(const Options& options) {
                         paths[static_cast<size_t>(order.problemParts[1])]);
         return 1;
     case PartProblem::TooFewDisks:
-        hostPrintf(stderr, "%s", MSG_TOO_FEW_DISKS);
+        printJapaneseMessage(MSG_TOO_FEW_DISKS);
         hostPrintf(stderr, "%s: %d disk%s in all, the set needs four (Disk A to Disk D)\n", PROGRAM,
                    order.diskCount, order.diskCount == 1 ? "" : "s");
         return 1;
