@@ -248,14 +248,14 @@ TEST(Command, DryRunAndJson) {
     EXPECT_NE(plan.out.find("7 files to write, 75776 bytes; 0 entries passed over\n"),
               std::string::npos);
     EXPECT_EQ(listDirectory(f.work), std::vector<std::string>{});
-    for (const char* action : {"written", "replaced"}) {
+    for (const char* status : {"written", "replaced"}) {
         const RunResult run = runCommand(f, {"--json", "--names", "utf-8", f.imagePath});
         EXPECT_EQ(run.status, 0);
         const nlohmann::json document = nlohmann::json::parse(run.out, nullptr, false);
         ASSERT_FALSE(document.is_discarded()) << run.out;
         ASSERT_EQ(document["entries"].size(), 7u);
         for (const nlohmann::json& entry : document["entries"]) {
-            EXPECT_EQ(entry["result"]["action"], action);
+            EXPECT_EQ(entry["result"]["status"], status);
             EXPECT_TRUE(fileExists(f.work + "/" + entry["saved_as"]["text"].get<std::string>()));
         }
     }

@@ -270,51 +270,52 @@ void printSetHead(const DirectoryLayout& layout) {
 
 // What became of an entry's file, for --json: the report line's and the messages' facts.
 nlohmann::ordered_json resultJson(const ExtractResult& result) {
-    const char* action = nullptr;
-    const char* reason = nullptr;
+    const char* status = nullptr;
+    const char* error = nullptr;
     switch (result.outcome) {
     case ExtractOutcome::NothingRead:
-        return nullptr;
+        status = "passed-over";
+        break;
     case ExtractOutcome::Written:
     case ExtractOutcome::Incomplete:
-        action = result.existed ? "replaced" : "written";
+        status = result.existed ? "replaced" : "written";
         break;
     case ExtractOutcome::UnsafeName:
-        action = "refused";
-        reason = "unsafe name";
+        status = "refused";
+        error = "unsafe name";
         break;
     case ExtractOutcome::ImageItself:
-        action = "refused";
-        reason = "it is the image being read";
+        status = "refused";
+        error = "it is the image being read";
         break;
     case ExtractOutcome::SymbolicLink:
-        action = "refused";
-        reason = "it is a symbolic link";
+        status = "refused";
+        error = "it is a symbolic link";
         break;
     case ExtractOutcome::NotRegularFile:
-        action = "refused";
-        reason = "it is not a regular file";
+        status = "refused";
+        error = "it is not a regular file";
         break;
     case ExtractOutcome::ShortName:
-        action = "refused";
-        reason = "it is the short name of another file";
+        status = "refused";
+        error = "it is the short name of another file";
         break;
     case ExtractOutcome::Appeared:
-        action = "refused";
-        reason = "a file appeared under the name";
+        status = "refused";
+        error = "a file appeared under the name";
         break;
     case ExtractOutcome::CannotCreate:
-        action = "cannot-create";
-        reason = strerror(result.systemError);
+        status = "cannot-create";
+        error = strerror(result.systemError);
         break;
     case ExtractOutcome::CannotWrite:
-        action = "cannot-write";
-        reason = strerror(result.systemError);
+        status = "cannot-write";
+        error = strerror(result.systemError);
         break;
     }
-    return nlohmann::ordered_json{{"action", action},
-                                  {"reason", reason != nullptr ? nlohmann::ordered_json(reason)
-                                                               : nlohmann::ordered_json(nullptr)}};
+    return nlohmann::ordered_json{{"status", status},
+                                  {"error", error != nullptr ? nlohmann::ordered_json(error)
+                                                             : nlohmann::ordered_json(nullptr)}};
 }
 
 // The set document of d88info --set --json for the files read, in the order read, with what
