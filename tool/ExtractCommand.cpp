@@ -223,8 +223,8 @@ const DirectoryLayout* chooseLayout(const Options& options, NameTarget target, i
     if (options.layout != nullptr) {
         return options.layout;
     }
-    const ImagePlan plan = planImage(image, target);
-    switch (plan.fit) {
+    int files[2];
+    switch (decideLayoutFit(image, target, files)) {
     case LayoutFit::A:
         return &LAYOUT_A;
     case LayoutFit::B:
@@ -233,8 +233,7 @@ const DirectoryLayout* chooseLayout(const Options& options, NameTarget target, i
         hostPrintf(stderr,
                    "%s: both layouts yield files: layout a (d88extract-a), %d file%s; layout b "
                    "(d88extract-b), %d file%s; choose one with --layout a or --layout b\n",
-                   PROGRAM, plan.files[0], plan.files[0] == 1 ? "" : "s", plan.files[1],
-                   plan.files[1] == 1 ? "" : "s");
+                   PROGRAM, files[0], files[0] == 1 ? "" : "s", files[1], files[1] == 1 ? "" : "s");
         status = STATUS_USAGE;
         return nullptr;
     case LayoutFit::Neither:

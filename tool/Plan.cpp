@@ -165,19 +165,21 @@ ImagePlan planImage(d88::D88Image& image, NameTarget target) {
         }
     }
     plan.enoughDisks = plan.diskCount >= MIN_SET_DISKS;
-    plan.fit = LayoutFit::Neither;
-    if (plan.enoughDisks) {
-        for (int i = 0; i < 2; ++i) {
-            plan.files[i] = planSet(image, *SET_LAYOUTS[i], target, nullptr, nullptr).summary.files;
-        }
-        const bool a = plan.files[0] > 0;
-        const bool b = plan.files[1] > 0;
-        plan.fit = a && b ? LayoutFit::Both
-                   : a    ? LayoutFit::A
-                   : b    ? LayoutFit::B
-                          : LayoutFit::Neither;
-    }
+    plan.fit = decideLayoutFit(image, target, plan.files);
     return plan;
+}
+
+LayoutFit decideLayoutFit(d88::D88Image& image, NameTarget target, int files[2]) {
+    files[0] = files[1] = 0;
+    if (image.diskCount() < MIN_SET_DISKS) {
+        return LayoutFit::Neither;
+    }
+    for (int i = 0; i < 2; ++i) {
+        files[i] = planSet(image, *SET_LAYOUTS[i], target, nullptr, nullptr).summary.files;
+    }
+    const bool a = files[0] > 0;
+    const bool b = files[1] > 0;
+    return a && b ? LayoutFit::Both : a ? LayoutFit::A : b ? LayoutFit::B : LayoutFit::Neither;
 }
 
 SetPlan planSet(d88::D88Image& image, const DirectoryLayout& layout, NameTarget target,

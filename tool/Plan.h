@@ -66,8 +66,13 @@ struct ImagePlan {
 // Describes disk `index` of `image` (open); with `withTracks` its tracks too.
 DiskFacts describeDisk(d88::D88Image& image, int index, bool withTracks);
 
+// Which layout fits the image (open): the files that each layout would write at `target`, into
+// `files`, and which of them yield any. Neither when the image has fewer than MIN_SET_DISKS
+// disks (`files` then 0).
+LayoutFit decideLayoutFit(d88::D88Image& image, NameTarget target, int files[2]);
+
 // Describes every disk (without tracks) and decides which layout fits the image, counting the
-// files that land at `target`.
+// files that land at `target`, as decideLayoutFit does.
 ImagePlan planImage(d88::D88Image& image, NameTarget target);
 
 // The two layouts, in the order in which the programs and their letters name them.
