@@ -215,6 +215,7 @@ TEST(Command, BadInputNamesTheFileAndWritesNothing) {
         {{a, f.root.file("missing.d88"), c, d}, 1, "cannot open '" + f.root.file("missing.d88")},
         {{a, f.root.path(), c, d}, 1, "cannot open '" + f.root.path() + "'"},
         {{fifo}, 1, "cannot read '" + fifo + "': it is a pipe"},
+        {{a, "/dev/null"}, 1, "cannot read '/dev/null': it is a device"},
         {{a, text, c, d}, 1, "'" + text + "' is not a D88 image"},
         {{b, a, c}, 1, "3 disks in all"},
         {{a, b, a, d}, 1, "'" + a + "' and '" + a + "' both hold Disk A"},

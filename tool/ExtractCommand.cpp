@@ -162,6 +162,11 @@ void printOpenFailure(const char* path, int error) {
                         "%s: cannot read '%s': it is a pipe or a terminal, and an image is read "
                         "by seeking; save it to a file first\n",
                         PROGRAM, path);
+    } else if (error == ENODEV) {
+        hostPrintfLocal(stderr,
+                        "%s: cannot read '%s': it is a device, not an image file; save the image "
+                        "to a file first\n",
+                        PROGRAM, path);
     } else {
         hostPrintfLocal(stderr, "%s: cannot open '%s': %s\n", PROGRAM, path, strerror(error));
     }
