@@ -62,8 +62,7 @@ using EntryVisitor = void (*)(const EntryPlan& plan, void* context);
 d88::RunErrors readDirectory(d88::D88Image& image);
 // Goes through the entries of `layout` in directoryBuffer in table order, reading each file
 // into workBuffer, naming it for `target` and handing what it decided to `visit`. Writes
-// nothing.
-// The checks of names against what stands in a folder look in `folder`.
+// nothing. Names are checked against what stands in `folder`, where the files would go.
 void planEntries(d88::D88Image& image, const DirectoryLayout& layout, NameTarget target,
                  EntryVisitor visit, void* context, const HostFolder& folder = hostCurrentFolder());
 // Both: the whole walk. Returns the directory's read errors.
