@@ -26,26 +26,25 @@ d88::D88Image image;
 std::vector<const char*> readOrder; // the files of the image, in the order they are read
 
 void printHelp() {
-    hostPrintf(
-        stdout,
-        "usage: d88extract [OPTIONS] IMAGE...\n"
-        "Writes the files of a disk set, kept in a D88 image, into a folder. IMAGE is one file\n"
-        "that holds the set, or the set's disks as separate files, joined in the order given;\n"
-        "the file that holds Disk A goes first when the first disk is not Disk A.\n"
-        "  -d, --directory DIR  write into DIR, made with its parents when missing\n"
-        "                       (default: the current folder)\n"
-        "  --layout a|b         the directory layout of d88extract-a or d88extract-b\n"
-        "                       (default: the one that yields files)\n"
-        "  --names utf-8|shift_jis\n"
-        "                       write names decoded to UTF-8, or as the bytes stored\n"
-        "                       (default: utf-8 when the locale's character set is UTF-8)\n"
-        "  -n, --dry-run        write nothing; list what would be written\n"
-        "  --json               the results as JSON on standard output\n"
-        "  --help               show this help and exit\n"
-        "  --version            show the version and exit\n"
-        "Exit status: 0 when every file was written whole from sectors read without error,\n"
-        "1 after any message about a file, the image or the folder, 2 for a command-line\n"
-        "error or when both layouts yield files.\n");
+    hostPrintf(stdout,
+               "usage: d88extract [OPTIONS] IMAGE...\n"
+               "Writes the files of a disk set kept in D88 images into a folder. IMAGE is one\n"
+               "file that holds the set, or the set's disks as separate files, joined in the\n"
+               "order given; the file that holds Disk A goes first when the first disk is not.\n"
+               "  -d, --directory DIR  write into DIR, made with its parents when missing\n"
+               "                       (default: the current folder)\n"
+               "  --layout a|b         the directory layout of d88extract-a or d88extract-b\n"
+               "                       (default: the one that yields files)\n"
+               "  --names utf-8|shift_jis\n"
+               "                       write names decoded to UTF-8, or as the bytes stored\n"
+               "                       (default: utf-8 when the locale's character set is)\n"
+               "  -n, --dry-run        write nothing; list what would be written\n"
+               "  --json               the results as JSON on standard output\n"
+               "  --help               show this help and exit\n"
+               "  --version            show the version and exit\n"
+               "Exit status: 0 when every file was written whole from sectors read without\n"
+               "error, 1 after any message about a file, the image or the folder, 2 for a\n"
+               "command-line error or when both layouts yield files.\n");
 }
 
 enum class NameChoice { Default, Utf8, ShiftJis };
