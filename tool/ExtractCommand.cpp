@@ -37,7 +37,7 @@ void printHelp() {
                "                       (default: the one that yields files)\n"
                "  --names utf-8|shift_jis\n"
                "                       write names decoded to UTF-8, or as the bytes stored\n"
-               "                       (default: utf-8 when the locale's character set is)\n"
+               "                       (default: utf-8 in a UTF-8 locale)\n"
                "  -n, --dry-run        write nothing; list what would be written\n"
                "  --json               the results as JSON on standard output\n"
                "  --help               show this help and exit\n"
