@@ -1,6 +1,6 @@
 #include "PartOrder.h"
 
-#include "DiskSet.h"
+#include "Plan.h"
 
 namespace {
 
@@ -73,15 +73,12 @@ std::vector<PartContents> readPartContents(d88::D88Image& image) {
         image.selectDisk(disk);
         const int64_t start = image.diskOffset();
         const int64_t end = start + image.diskSize();
-        uint8_t id = 0;
-        image.setSectorRange(FIRST_SECTOR, LAST_SECTOR);
-        const bool readable = image.readSector(ID_TRACK, ID_TRACK >> 1, ID_TRACK & 1, ID_SECTOR,
-                                               SECTOR_SIZE_CODE, &id, 1) == 1;
+        const int id = readSetId(image);
         const bool fits = image.diskSize() >= d88::DISK_HEADER_SIZE && end <= imageEnd;
         for (int part = 0; part < image.partCount(); ++part) {
             const int64_t partBegin = image.partStart(part);
             if (start >= partBegin && start < partEnd(part)) {
-                parts[part].setIds.push_back(readable ? id : NO_SET_ID);
+                parts[part].setIds.push_back(id);
             }
             if (fits && start < partEnd(part) && end > partBegin) {
                 parts[part].holdsImageBytes = true;

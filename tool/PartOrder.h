@@ -6,7 +6,7 @@
 
 #include <vector>
 
-constexpr int NO_SET_ID = -1; // a disk whose ID sector cannot be read
+constexpr int NO_SET_ID = -1; // a disk whose ID sector cannot be read, as readSetId says
 
 // What one of the given files holds, in the image that joins them in the given order.
 struct PartContents {

@@ -36,15 +36,6 @@ TrackFacts describeTrack(const d88::TrackWalk& walk, int track, int64_t diskEnd)
     return facts;
 }
 
-// The disk set's number of the selected disk: the first byte of its ID sector, -1 when none.
-int readSetId(d88::D88Image& image) {
-    uint8_t id = 0;
-    return image.readSector(ID_TRACK, ID_TRACK >> 1, ID_TRACK & 1, ID_SECTOR, SECTOR_SIZE_CODE, &id,
-                            1) == 1
-               ? id
-               : -1;
-}
-
 bool allZero(const uint8_t* bytes) {
     for (int i = 0; i < DIR_ENTRY_SIZE; ++i) {
         if (bytes[i] != 0) {
@@ -105,6 +96,14 @@ void decideEntry(const EntryPlan& walked, void* context) {
 }
 
 } // namespace
+
+int readSetId(d88::D88Image& image) {
+    uint8_t id = 0;
+    return image.readSector(ID_TRACK, ID_TRACK >> 1, ID_TRACK & 1, ID_SECTOR, SECTOR_SIZE_CODE, &id,
+                            1) == 1
+               ? id
+               : -1;
+}
 
 DiskFacts describeDisk(d88::D88Image& image, int index, bool withTracks) {
     DiskFacts facts{};

@@ -63,6 +63,10 @@ struct ImagePlan {
     int diskAElsewhere; // disk 0 is not Disk A and this later disk is, -1 otherwise
 };
 
+// The first byte of the selected disk's ID sector (its number in the set), -1 when the sector
+// cannot be read.
+int readSetId(d88::D88Image& image);
+
 // Describes disk `index` of `image` (open); with `withTracks` its tracks too.
 DiskFacts describeDisk(d88::D88Image& image, int index, bool withTracks);
 
