@@ -1,9 +1,9 @@
 #include "ExtractTool.h"
 
 #include "DirectoryWalk.h"
+#include "Plan.h"
 #include "Host.h"
 #include "Messages.h"
-#include "Plan.h"
 
 #include <cstdio>
 
