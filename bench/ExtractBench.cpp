@@ -1,7 +1,8 @@
 // Benchmark: d88extract-a on generated disk sets and on the two worst-case images against a
 // baseline that reads the image once and writes the same files. Prints the median wall times,
 // the medians of the paired wall-time and CPU-time ratios, the extraction's peak resident
-// memory and its system calls.
+// memory and its system calls. On the full four-disk set, d88extract too: on the joined image
+// and on its four disk files, against the same baseline and against d88extract-a.
 #include "SampleDiskSet.h"
 
 #include <algorithm>
@@ -43,7 +44,7 @@ struct Times {
 };
 
 // Runs `words` in a fresh folder `dir` (or, with `keep`, in `dir` as an earlier run left it)
-// with standard output discarded.
+// with standard output and standard error discarded.
 Times runIn(const std::string& dir, const std::vector<std::string>& words, bool keep = false) {
     if (!keep) {
         removeTree(dir);
@@ -59,6 +60,8 @@ Times runIn(const std::string& dir, const std::vector<std::string>& words, bool 
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addchdir_np(&actions, dir.c_str());
     posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    // d88extract says on standard error in which order it reads the disk files.
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
     const double start = now();
     pid_t child = -1;
     const int error = posix_spawn(&child, argv[0], &actions, nullptr, argv.data(), environ);
@@ -248,8 +251,10 @@ void benchmarkReextraction(const std::string& work, const std::string& title,
     removeTree(dir);
 }
 
-// Writes the sample generator's full set on `disks` disks to `path`.
-void writeFullSet(const std::string& path, int disks) {
+// Writes the sample generator's full set on `disks` disks to `path`, and each disk to a file of
+// its own when `diskFiles` is given.
+void writeFullSet(const std::string& path, int disks,
+                  std::vector<std::string>* diskFiles = nullptr) {
     d88::SampleSet set = d88::fullSampleSet(LAYOUT_A, disks);
     set.disks = disks;
     std::vector<d88::DiskPlan> plans;
@@ -257,6 +262,68 @@ void writeFullSet(const std::string& path, int disks) {
         fprintf(stderr, "cannot write the %d-disk set to %s\n", disks, path.c_str());
         exit(1);
     }
+    for (size_t disk = 0; diskFiles != nullptr && disk < plans.size(); ++disk) {
+        diskFiles->push_back(path + ".disk" + std::to_string(disk));
+        if (!d88::writeBytes(diskFiles->back(), d88::buildDisk(plans[disk]))) {
+            fprintf(stderr, "cannot write %s\n", diskFiles->back().c_str());
+            exit(1);
+        }
+    }
+}
+
+// d88extract on the joined image and on its disk files (given in reverse, so that Disk A is
+// put first), run in turn with d88extract-a and the baseline, each round in a rotated order.
+void benchmarkCommand(const std::string& work, const std::string& image,
+                      const std::vector<std::string>& diskFiles, int repetitions) {
+    const std::string dir = work + "/out";
+    std::vector<std::string> separate = {D88EXTRACT_PATH, "-d", dir};
+    separate.insert(separate.end(), diskFiles.rbegin(), diskFiles.rend());
+    const std::vector<std::vector<std::string>> commands = {
+        {D88EXTRACT_A_PATH, image}, {D88EXTRACT_PATH, "-d", dir, image}, separate};
+    runIn(dir, commands[0]);
+    size_t files = 0;
+    const std::string manifest = work + "/manifest";
+    {
+        const std::string lines = manifestOf(dir, files);
+        FILE* out = fopen(manifest.c_str(), "w");
+        if (out == nullptr || fputs(lines.c_str(), out) < 0 || fclose(out) != 0) {
+            fprintf(stderr, "cannot write %s\n", manifest.c_str());
+            exit(1);
+        }
+    }
+    const std::vector<std::string> baseline = {BASELINE_PATH, image, manifest};
+    std::vector<double> wall[3], toBaseline[3], toProgram[3], baselineWall;
+    for (int i = 0; i < repetitions; ++i) {
+        double round[4];
+        for (int k = 0; k < 4; ++k) {
+            const int which = (i + k) % 4; // 3 is the baseline
+            round[which] = runIn(dir, which == 3 ? baseline : commands[which]).wall;
+            if (which < 3 && countFiles(dir) != files) {
+                fprintf(stderr, "%s wrote %zu files, not %zu\n", commands[which][0].c_str(),
+                        countFiles(dir), files);
+                exit(1);
+            }
+        }
+        baselineWall.push_back(round[3]);
+        for (int which = 0; which < 3; ++which) {
+            wall[which].push_back(round[which]);
+            toBaseline[which].push_back(round[which] / round[3]);
+            toProgram[which].push_back(round[which] / round[0]);
+        }
+    }
+    const char* titles[] = {"d88extract-a", "d88extract, joined image",
+                            "d88extract, four disk files"};
+    printf("full four-disk set, d88extract (UTF-8 names): %zu files written, %d rounds\n", files,
+           repetitions);
+    printf("  baseline                     median %.4f s\n", median(baselineWall));
+    for (int which = 0; which < 3; ++which) {
+        printf("  %-28s median %.4f s, ratio to baseline %.3f, to d88extract-a %.3f\n",
+               titles[which], median(wall[which]), median(toBaseline[which]),
+               median(toProgram[which]));
+    }
+    fflush(stdout);
+    removeTree(dir);
+    remove(manifest.c_str());
 }
 
 void runMaker(const std::string& command) {
@@ -291,8 +358,15 @@ int main(int argc, char** argv) {
         return 1;
     }
     const std::string image = work + "/image.d88";
-    writeFullSet(image, 4);
+    std::vector<std::string> diskFiles;
+    writeFullSet(image, 4, &diskFiles);
     benchmark(work, "full four-disk set", image, repetitions);
+    setenv("LC_ALL", "C.UTF-8", 1); // d88extract writes UTF-8 names
+    benchmarkCommand(work, image, diskFiles, repetitions);
+    unsetenv("LC_ALL");
+    for (const std::string& file : diskFiles) {
+        remove(file.c_str());
+    }
     benchmarkReextraction(work, "full four-disk set", image, repetitions);
     if (fullSetOnly) {
         removeTree(work);

@@ -8,20 +8,43 @@ namespace d88 {
 
 namespace {
 
-// Reads block `index` into `slot`. A block that cannot be read is kept as empty (length 0),
-// which reads as the end of the file.
+// The file that holds image position `position`: the last one starting at or before it.
+int partAt(const BlockCache& cache, int64_t position) {
+    int part = 0;
+    while (part + 1 < cache.partCount && cache.partStarts[part + 1] <= position) {
+        ++part;
+    }
+    return part;
+}
+
+// Reads block `index` into `slot`, from as many files as it spans. A block that cannot be read
+// is kept as short as what was read (down to 0), which reads as the end of the image.
 void loadBlock(BlockCache& cache, int slot, int64_t index) {
-    const int64_t position = index * BLOCK_BYTES;
-    size_t got = 0;
-    if (cache.streamPosition == position || seekFile(cache.file, position, SEEK_SET)) {
-        got = fread(cache.bytes[slot], 1, BLOCK_BYTES, cache.file);
-        cache.streamPosition = position + static_cast<int64_t>(got);
-        if (got < static_cast<size_t>(BLOCK_BYTES)) {
-            clearerr(cache.file); // the end of the file, or an error: stop here either way
-            cache.streamPosition = -1;
+    int64_t position = index * BLOCK_BYTES;
+    int64_t got = 0;
+    for (int part = partAt(cache, position); part < cache.partCount && got < BLOCK_BYTES; ++part) {
+        FILE* file = cache.files[part];
+        int64_t& streamPosition = cache.streamPositions[part];
+        const int64_t inFile = position - cache.partStarts[part];
+        int64_t wanted = BLOCK_BYTES - got;
+        if (part + 1 < cache.partCount && cache.partStarts[part + 1] - position < wanted) {
+            wanted = cache.partStarts[part + 1] - position; // the rest belongs to the next file
         }
-    } else {
-        cache.streamPosition = -1;
+        if (wanted == 0) {
+            continue; // an empty file
+        }
+        size_t read = 0;
+        if (streamPosition == inFile || seekFile(file, inFile, SEEK_SET)) {
+            read = fread(cache.bytes[slot] + got, 1, static_cast<size_t>(wanted), file);
+            streamPosition = inFile + static_cast<int64_t>(read);
+        }
+        got += static_cast<int64_t>(read);
+        position += static_cast<int64_t>(read);
+        if (read < static_cast<size_t>(wanted)) {
+            clearerr(file); // the end of the file, or an error: stop here either way
+            streamPosition = -1;
+            break;
+        }
     }
     cache.blockIndex[slot] = index;
     cache.blockLength[slot] = static_cast<int>(got);
@@ -54,9 +77,14 @@ int slotFor(BlockCache& cache, int64_t index) {
 
 } // namespace
 
-void resetBlockCache(BlockCache& cache, FILE* file) {
-    cache.file = file;
-    cache.streamPosition = -1;
+void resetBlockCache(BlockCache& cache, FILE* const* files, const int64_t* partStarts,
+                     int partCount) {
+    cache.partCount = partCount;
+    for (int part = 0; part < partCount; ++part) {
+        cache.files[part] = files[part];
+        cache.partStarts[part] = partStarts[part];
+        cache.streamPositions[part] = -1;
+    }
     cache.useClock = 0;
     cache.lastSlot = 0;
     for (int i = 0; i < CACHED_BLOCKS; ++i) {
@@ -80,7 +108,7 @@ int64_t copyFileBytes(BlockCache& cache, int64_t position, uint8_t* out, int64_t
         copied += piece;
         position += piece;
         if (cache.blockLength[slot] < BLOCK_BYTES && offset + piece == cache.blockLength[slot]) {
-            break; // the file ends inside this block
+            break; // the image ends inside this block
         }
     }
     return copied;

@@ -1,6 +1,8 @@
-// The image file's bytes as the reader sees them: fetched in aligned blocks into memory that
-// the reader owns, so that walking sector records and skipping sector data costs no system
-// call. A few blocks are kept and the least recently used one is replaced.
+// The image's bytes as the reader sees them: fetched in aligned blocks into memory that the
+// reader owns, so that walking sector records and skipping sector data costs no system call. A
+// few blocks are kept and the least recently used one is replaced. The image may be several
+// files read as one, their bytes joined in order as `cat` joins them; a block may hold the end
+// of one file and the start of the next.
 #pragma once
 
 #include <cstdint>
@@ -10,32 +12,38 @@ namespace d88 {
 
 constexpr int BLOCK_BYTES = 16384;
 constexpr int CACHED_BLOCKS = 32;
+constexpr int MAX_IMAGE_PARTS = 64; // files joined into one image
 
 struct BlockCache {
-    FILE* file;
-    int64_t streamPosition; // where the stream stands, -1 when unknown
+    int partCount;
+    FILE* files[MAX_IMAGE_PARTS];
+    int64_t partStarts[MAX_IMAGE_PARTS];      // where each file's first byte lies in the image
+    int64_t streamPositions[MAX_IMAGE_PARTS]; // where each stream stands in its file, -1 unknown
     uint32_t useClock;
     int lastSlot;                      // the slot of the last hit, tried first
     int64_t blockIndex[CACHED_BLOCKS]; // position / BLOCK_BYTES, -1 for an empty slot
-    int blockLength[CACHED_BLOCKS];    // bytes the file held there (short at its end)
+    int blockLength[CACHED_BLOCKS];    // bytes the image held there (short at its end)
     uint32_t lastUse[CACHED_BLOCKS];
     uint8_t bytes[CACHED_BLOCKS][BLOCK_BYTES];
 };
 
-// Forgets every block; later reads go to `file`.
-void resetBlockCache(BlockCache& cache, FILE* file);
+// Forgets every block; later reads go to the `partCount` files `files`, the image position of
+// each one's first byte in `partStarts` (ascending, the first 0). Every file but the last is
+// read up to the next one's start only; the last is read as far as it goes.
+void resetBlockCache(BlockCache& cache, FILE* const* files, const int64_t* partStarts,
+                     int partCount);
 
-// Copies at most `length` bytes from file position `position` into `out`. Returns the number
-// of bytes stored, short where the file ends.
+// Copies at most `length` bytes from image position `position` into `out`. Returns the number
+// of bytes stored, short where the image ends.
 int64_t copyFileBytes(BlockCache& cache, int64_t position, uint8_t* out, int64_t length);
 
-// The cached block that holds `position`, loaded if needed: its bytes, the file position of
-// its first byte and the number of bytes the file holds there. Valid until the next call.
+// The cached block that holds `position`, loaded if needed: its bytes, the image position of
+// its first byte and the number of bytes the image holds there. Valid until the next call.
 const uint8_t* fileBlockAt(BlockCache& cache, int64_t position, int64_t& blockStart,
                            int& blockLength);
 
 // Points at `length` (at most BLOCK_BYTES) bytes from `position`: inside a cached block, or
-// copied into `scratch` when they straddle two blocks. Null when the file ends before them.
+// copied into `scratch` when they straddle two blocks. Null when the image ends before them.
 // The pointer is valid until the next call on the cache.
 const uint8_t* viewFileBytes(BlockCache& cache, int64_t position, int length, uint8_t* scratch);
 

@@ -61,9 +61,10 @@ struct ReaderMemory {
 
 namespace {
 
-// Forgets everything read from the file before.
-void resetMemory(ReaderMemory& memory, FILE* file) {
-    resetBlockCache(memory.cache, file);
+// Forgets everything read before; later reads go to `files`.
+void resetMemory(ReaderMemory& memory, FILE* const* files, const int64_t* partStarts,
+                 int partCount) {
+    resetBlockCache(memory.cache, files, partStarts, partCount);
     for (bool& known : memory.headerKnown) {
         known = false;
     }
@@ -72,10 +73,6 @@ void resetMemory(ReaderMemory& memory, FILE* file) {
     }
     resetTrackWalk(memory.walk);
 }
-
-} // namespace
-
-namespace {
 
 // Opens one image file for binary reading and finds its length. Only a regular file (or a block
 // device) is an image: a folder fails with EISDIR, a character device (a terminal, /dev/null)
@@ -149,6 +146,10 @@ bool D88Image::open(const char* path) {
         close();
         return true;
     }
+    return openParts(&path, 1);
+}
+
+bool D88Image::openParts(const char* const* paths, int count) {
     if (!memory_) {
         memory_.reset(new (std::nothrow) ReaderMemory);
         if (!memory_) {
@@ -157,20 +158,36 @@ bool D88Image::open(const char* path) {
         }
         prepareTrackWalk(memory_->walk);
     }
-    if (file_ != nullptr) { // never leak a stream if a caller opens twice
-        fclose(file_);
-        file_ = nullptr;
+    for (int part = 0; part < partCount_; ++part) { // never leak a stream if a caller opens twice
+        fclose(files_[part]);
     }
-    int64_t size = 0;
-    FILE* opened = openImageFile(path, size);
-    if (opened == nullptr) {
+    partCount_ = 0;
+    failedPart_ = -1;
+    if (count < 1 || count > MAX_IMAGE_PARTS) {
+        errno = EINVAL;
         return false;
     }
+    int64_t size = 0;
+    for (int part = 0; part < count; ++part) {
+        int64_t partSize = 0;
+        files_[part] = openImageFile(paths[part], partSize);
+        if (files_[part] == nullptr) {
+            const int error = errno;
+            for (int opened = 0; opened < part; ++opened) {
+                fclose(files_[opened]);
+            }
+            failedPart_ = part;
+            errno = error;
+            return false;
+        }
+        // Every read goes into the reader's own blocks, straight from the file.
+        setvbuf(files_[part], nullptr, _IONBF, 0);
+        partStarts_[part] = size;
+        size += partSize;
+    }
+    partCount_ = count;
     fileSize_ = size;
-    file_ = opened;
-    // Every read goes into the reader's own blocks, straight from the file.
-    setvbuf(file_, nullptr, _IONBF, 0);
-    resetMemory(*memory_, file_);
+    resetMemory(*memory_, files_, partStarts_, partCount_);
 
     int64_t runningOffset = 0;
     diskCount_ = 0;
@@ -188,22 +205,22 @@ bool D88Image::open(const char* path) {
         }
     }
     // A selection reads its header from the file as it is then, not as it was indexed.
-    resetBlockCache(memory_->cache, file_);
+    resetBlockCache(memory_->cache, files_, partStarts_, partCount_);
     return true;
 }
 
 void D88Image::close() {
-    if (file_ != nullptr) {
-        fclose(file_);
-        file_ = nullptr;
+    for (int part = 0; part < partCount_; ++part) {
+        fclose(files_[part]);
     }
+    partCount_ = 0;
     diskCount_ = 0;
     fileSize_ = 0;
     mediaType_ = -1;
 }
 
 bool D88Image::selectDisk(int index) {
-    if (file_ == nullptr) {
+    if (partCount_ == 0) {
         return false;
     }
     diskOffset_ = -1;
@@ -242,10 +259,11 @@ bool D88Image::selectDisk(int index) {
 }
 
 #ifdef _WIN32
-bool D88Image::fileIdentity(FileIdentity& identity) const {
+bool D88Image::partIdentity(int part, FileIdentity& identity) const {
     BY_HANDLE_FILE_INFORMATION info;
-    if (file_ == nullptr || !GetFileInformationByHandle(
-                                reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file_))), &info)) {
+    if (part < 0 || part >= partCount_ ||
+        !GetFileInformationByHandle(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(files_[part]))),
+                                    &info)) {
         return false;
     }
     identity.volume = info.dwVolumeSerialNumber;
@@ -253,9 +271,9 @@ bool D88Image::fileIdentity(FileIdentity& identity) const {
     return true;
 }
 #else
-bool D88Image::fileIdentity(FileIdentity& identity) const {
+bool D88Image::partIdentity(int part, FileIdentity& identity) const {
     struct stat info;
-    if (file_ == nullptr || fstat(fileno(file_), &info) != 0) {
+    if (part < 0 || part >= partCount_ || fstat(fileno(files_[part]), &info) != 0) {
         return false;
     }
     identity.volume = static_cast<uint64_t>(info.st_dev);
@@ -263,6 +281,16 @@ bool D88Image::fileIdentity(FileIdentity& identity) const {
     return true;
 }
 #endif
+
+bool D88Image::readsFile(const FileIdentity& identity) const {
+    for (int part = 0; part < partCount_; ++part) {
+        FileIdentity partFile{};
+        if (partIdentity(part, partFile) && partFile == identity) {
+            return true;
+        }
+    }
+    return false;
+}
 
 void D88Image::setSectorRange(int first, int last) {
     firstSector_ = first;
@@ -279,7 +307,7 @@ uint32_t D88Image::trackOffset(int track) const {
 // Checks that `track` can be reached on the selected disk and gives its first record's
 // file position.
 bool D88Image::trackStart(int track, int64_t& position) const {
-    if (file_ == nullptr || track < 0 || track >= MAX_TRACKS) {
+    if (partCount_ == 0 || track < 0 || track >= MAX_TRACKS) {
         return false;
     }
     const uint32_t offset = trackOffsets_[track];

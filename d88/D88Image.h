@@ -1,4 +1,5 @@
-// D88Image: reads a D88 image file that may hold several disks one after another.
+// D88Image: reads a D88 image that may hold several disks one after another, from one file or
+// from several files read as one.
 #pragma once
 
 #include "D88Format.h"
@@ -44,10 +45,20 @@ class D88Image {
     // (ESPIPE), which cannot be read by seeking: opening one never waits. On Windows `path` is
     // UTF-8.
     bool open(const char* path);
+    // Opens the `count` files `paths` (1 to MAX_IMAGE_PARTS) as one image, their bytes joined
+    // in the given order as `cat` would join them, and indexes the disks it holds: a file may
+    // hold several disks, and a disk may go on into the next file. Nothing is copied. Returns
+    // false when a file cannot be opened, as open does; failedPart() tells which.
+    bool openParts(const char* const* paths, int count);
     void close();
     int diskCount() const { return diskCount_; }
-    // The length of the image file when it was opened.
+    // The length of the image when it was opened: all its files together.
     int64_t fileSize() const { return fileSize_; }
+    // The files the image is read from, where each one's first byte lies in the image, and the
+    // file that the last failed open could not open.
+    int partCount() const { return partCount_; }
+    int64_t partStart(int part) const { return partStarts_[part]; }
+    int failedPart() const { return failedPart_; }
 
     // Makes disk `index` (0-based, in file order) the selected disk by reading its header.
     bool selectDisk(int index);
@@ -60,9 +71,11 @@ class D88Image {
     uint32_t diskSize() const { return diskSize_; }
     uint32_t trackOffset(int track) const;
 
-    // The identity of the open image file, so that a caller never writes over the image it is
-    // reading. False when no file is open.
-    bool fileIdentity(FileIdentity& identity) const;
+    // The identity of file `part` of the image. False when it is not open.
+    bool partIdentity(int part, FileIdentity& identity) const;
+    // True when `identity` is one of the image's files, so that a caller never writes over the
+    // image it is reading.
+    bool readsFile(const FileIdentity& identity) const;
 
     // Finds sector (c, h, r, n) in `track` of the selected disk and copies at most `maxLength`
     // bytes of its data into `buffer`. Returns the number of bytes stored, 0 when not found.
@@ -86,7 +99,10 @@ class D88Image {
   private:
     bool trackStart(int track, int64_t& position) const;
 
-    FILE* file_ = nullptr;
+    FILE* files_[MAX_IMAGE_PARTS] = {};
+    int64_t partStarts_[MAX_IMAGE_PARTS] = {};
+    int partCount_ = 0;
+    int failedPart_ = -1;
     int diskCount_ = 0;
     int64_t fileSize_ = 0;
     int firstSector_ = 1;

@@ -1,6 +1,8 @@
 // Fuzzes the D88 reader: the input is an image file. Its first 27 bytes (the first disk's name
 // and the unused header bytes, which the reader ignores) choose the calls. Every buffer is
-// allocated with exactly the size the call is given, so an overrun is caught.
+// allocated with exactly the size the call is given, so an overrun is caught. The same input
+// cut into three files (where two of those bytes say) and opened as one image must answer every
+// call with the same results and bytes.
 #include "FuzzFiles.h"
 
 #include "D88Image.h"
@@ -11,14 +13,20 @@
 namespace {
 
 std::string imagePath;
+std::string partPaths[3];
+std::vector<uint8_t>* trace; // every result and the bytes it stored, in call order
 
-// Calls `call` with a heap buffer of exactly `size` bytes and checks its result.
+// Calls `call` with a heap buffer of exactly `size` bytes, checks its result and adds it and
+// the bytes stored to the trace.
 template <typename Call> int withBuffer(int size, Call call) {
     std::unique_ptr<uint8_t[]> buffer(new uint8_t[static_cast<size_t>(size)]);
     const int result = call(buffer.get(), size);
     if (result < 0 || result > size) {
         abort();
     }
+    const uint8_t* counted = reinterpret_cast<const uint8_t*>(&result);
+    trace->insert(trace->end(), counted, counted + sizeof result);
+    trace->insert(trace->end(), buffer.get(), buffer.get() + result);
     return result;
 }
 
@@ -69,23 +77,10 @@ void exerciseDisk(d88::D88Image& image, const uint8_t* script) {
     withBuffer(3072, [&](uint8_t* b, int size) { return image.readRun(1, 0, 1, 1, 3, b, size); });
 }
 
-} // namespace
-
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    imagePath = makePrivateFolder() + "/image.d88";
-    return 0;
-}
-
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    uint8_t script[27] = {};
-    for (size_t i = 0; i < sizeof script && i < size; ++i) {
-        script[i] = data[i];
-    }
-    writeWholeFile(imagePath, data, size);
-    d88::D88Image image;
-    if (!image.open(imagePath.c_str())) {
-        abort();
-    }
+// Opens the image, runs every call on it and returns the trace.
+std::vector<uint8_t> exerciseImage(d88::D88Image& image, const uint8_t* script) {
+    std::vector<uint8_t> calls;
+    trace = &calls;
     if (image.diskCount() < 0 || image.diskCount() > d88::MAX_DISKS) {
         abort();
     }
@@ -100,5 +95,48 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     image.close();
     exerciseDisk(image, script); // nothing open: every call reads nothing
+    return calls;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    const std::string folder = makePrivateFolder();
+    imagePath = folder + "/image.d88";
+    for (int part = 0; part < 3; ++part) {
+        partPaths[part] = folder + "/part" + std::to_string(part) + ".d88";
+    }
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    uint8_t script[27] = {};
+    for (size_t i = 0; i < sizeof script && i < size; ++i) {
+        script[i] = data[i];
+    }
+    writeWholeFile(imagePath, data, size);
+    d88::D88Image image;
+    if (!image.open(imagePath.c_str())) {
+        abort();
+    }
+    const int diskCount = image.diskCount();
+    const std::vector<uint8_t> whole = exerciseImage(image, script); // closes the image
+
+    // Cut where bytes 16 and 17 say (a file may be empty).
+    const size_t first = size * script[16] / 255;
+    const size_t ends[4] = {0, first, first + (size - first) * script[17] / 255, size};
+    const char* paths[3];
+    for (int part = 0; part < 3; ++part) {
+        writeWholeFile(partPaths[part], data + ends[part], ends[part + 1] - ends[part]);
+        paths[part] = partPaths[part].c_str();
+    }
+    d88::D88Image joined;
+    if (!joined.openParts(paths, 3) || joined.fileSize() != static_cast<int64_t>(size) ||
+        joined.diskCount() != diskCount) {
+        abort();
+    }
+    if (exerciseImage(joined, script) != whole) {
+        abort();
+    }
     return 0;
 }

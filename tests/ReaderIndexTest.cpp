@@ -4,9 +4,12 @@
 #include "D88Image.h"
 #include "ImageBuilder.h"
 
+#include <algorithm>
+#include <cerrno>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <string>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace d88;
@@ -194,4 +197,90 @@ TEST(Select, FileTruncatedAfterOpenFailsCleanly) {
     EXPECT_FALSE(image.selectDisk(1));
     EXPECT_EQ(image.diskOffset(), -1);
     EXPECT_TRUE(image.selectDisk(0));
+}
+
+// Several files read as one image: the bytes joined as `cat` joins them, whatever the files'
+// edges cut (a header, a record, a block of the reader), read as the joined file reads.
+TEST(OpenParts, ReadsSplitFilesAsTheJoinedFile) {
+    TempDir dir;
+    std::vector<DiskPlan> disks;
+    for (int i = 0; i < 4; ++i) {
+        DiskPlan disk = diskWithTrack("DISK" + std::to_string(i));
+        disk.tracks[3] = makeTrack(3);
+        for (int r = 1; r <= 5; ++r) {
+            setSectorData(disk, 3, r, std::vector<uint8_t>(1024, static_cast<uint8_t>(16 * i + r)));
+        }
+        disks.push_back(disk);
+    }
+    const std::vector<uint8_t> joined = buildImage(disks);
+    const size_t disk = joined.size() / 4;
+    const std::vector<std::vector<size_t>> cutsTable = {
+        {disk, 2 * disk, 3 * disk},                  // one file per disk
+        {2 * disk},                                  // two disks in each of two files
+        {100, disk + 700, BLOCK_BYTES + 3},          // inside headers, records and a block
+        {0, disk, disk, joined.size()},              // empty files before, between and after
+        {1, 2, 3, static_cast<size_t>(BLOCK_BYTES)}, // files shorter than a header
+    };
+    for (std::vector<size_t> cuts : cutsTable) {
+        std::sort(cuts.begin(), cuts.end());
+        cuts.push_back(joined.size());
+        std::vector<std::string> paths;
+        size_t from = 0;
+        for (size_t to : cuts) {
+            paths.push_back(
+                dir.write("part" + std::to_string(paths.size()),
+                          std::vector<uint8_t>(joined.begin() + from, joined.begin() + to)));
+            from = to;
+        }
+        std::vector<const char*> words;
+        for (const std::string& path : paths) {
+            words.push_back(path.c_str());
+        }
+        D88Image image;
+        ASSERT_TRUE(image.openParts(words.data(), static_cast<int>(words.size())));
+        EXPECT_EQ(image.partCount(), static_cast<int>(words.size()));
+        EXPECT_EQ(image.fileSize(), static_cast<int64_t>(joined.size()));
+        ASSERT_EQ(image.diskCount(), 4) << "cut at " << cuts[0];
+        for (int i = 0; i < 4; ++i) {
+            ASSERT_TRUE(image.selectDisk(i));
+            EXPECT_EQ(image.diskName(), "DISK" + std::to_string(i));
+            image.setSectorRange(1, 5);
+            std::vector<uint8_t> run(5 * 1024);
+            ASSERT_EQ(image.readRun(3, 1, 1, 1, 3, run.data(), 5 * 1024), 5 * 1024);
+            EXPECT_EQ(run[0], 16 * i + 1);
+            EXPECT_EQ(run[5 * 1024 - 1], 16 * i + 5);
+        }
+    }
+}
+
+// Any file of the image counts as the image, and one file that cannot be opened opens none.
+TEST(OpenParts, EveryFileIsTheImageAndAMissingOneFailsTheOpen) {
+    TempDir dir;
+    const std::string a = dir.write("a.d88", buildDisk(diskWithTrack("A")));
+    const std::string b = dir.write("b.d88", buildDisk(diskWithTrack("B")));
+    const std::string other = dir.write("other.d88", buildDisk(diskWithTrack("O")));
+    const auto identity = [](const std::string& path) {
+        struct stat info {};
+        stat(path.c_str(), &info);
+        return FileIdentity{static_cast<uint64_t>(info.st_dev), static_cast<uint64_t>(info.st_ino)};
+    };
+    D88Image image;
+    const char* both[] = {a.c_str(), b.c_str()};
+    ASSERT_TRUE(image.openParts(both, 2));
+    EXPECT_TRUE(image.readsFile(identity(a)));
+    EXPECT_TRUE(image.readsFile(identity(b)));
+    EXPECT_FALSE(image.readsFile(identity(other)));
+
+    const std::string missing = dir.file("missing.d88");
+    const char* withMissing[] = {a.c_str(), missing.c_str(), b.c_str()};
+    EXPECT_FALSE(image.openParts(withMissing, 3));
+    EXPECT_EQ(errno, ENOENT);
+    EXPECT_EQ(image.failedPart(), 1);
+    EXPECT_EQ(image.partCount(), 0);
+    EXPECT_FALSE(image.selectDisk(0));
+    EXPECT_FALSE(image.readsFile(identity(a)));
+    const char* withFolder[] = {a.c_str(), dir.path().c_str()};
+    EXPECT_FALSE(image.openParts(withFolder, 2));
+    EXPECT_EQ(errno, EISDIR);
+    EXPECT_EQ(image.failedPart(), 1);
 }

@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
-"""Runs d88info --json on sample sets and on images damaged here, and validates every document
-against the schema with the jsonschema package; a name with control bytes, quotes or a newline
-must not break a document. Usage: validate-json.py D88INFO D88SAMPLE SCHEMA"""
+"""Runs d88info --json on sample sets and on images damaged here, and d88extract --json (a run
+and a dry run) when given, and validates every document against the schema with the jsonschema
+package; a name with control bytes, quotes or a newline must not break a document.
+Usage: validate-json.py D88INFO D88SAMPLE SCHEMA [D88EXTRACT]"""
 import json
 import subprocess
 import sys
@@ -11,16 +12,19 @@ from pathlib import Path
 import jsonschema
 
 d88info, d88sample, schema_path = sys.argv[1:4]
+d88extract = sys.argv[4] if len(sys.argv) > 4 else None
 validator = jsonschema.Draft202012Validator(json.loads(Path(schema_path).read_text()))
 failures = 0
 checked = 0
 
 
-def check(image, *options):
+def check(image, *options, program=None):
     global failures, checked
-    words = [d88info, *options, "--json", str(image)]
+    words = [program or d88info, *options, "--json", str(image)]
     run = subprocess.run(words, capture_output=True)
     checked += 1
+    if program is not None and run.returncode != 0 and run.stdout == b"":
+        return None  # d88extract refused the image on standard error, with nothing to describe
     try:
         document = json.loads(run.stdout.decode("utf-8"))
     except ValueError as error:
@@ -64,6 +68,11 @@ with tempfile.TemporaryDirectory() as folder:
         check(image, "--set", "b")
         if plain is not None and plain["disk_count"] > 1:
             check(image, "--disk", "1")
+        if d88extract is not None:
+            out = str(folder / f"out-{name}")
+            check(image, "--layout", "a", "-d", out, program=d88extract)
+            check(image, "--layout", "a", "-d", out, program=d88extract)  # every file replaced
+            check(image, "--layout", "b", "-n", program=d88extract)
     names = check(images["names"], "--set", "a")
     if names is not None and names["entries"][0]["name"]["bytes"] != "52450a41441b2e54ff548058":
         print("FAIL names: entry 0 is not the damaged name")

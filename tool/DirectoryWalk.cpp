@@ -45,9 +45,9 @@ bool selectDiskByNumber(d88::D88Image& image, int diskNumber) {
 }
 
 // Reads the file's run into workBuffer and decides what becomes of it, saved as `saved`.
-EntryOutcome planFile(d88::D88Image& image, const char* name, const SavedName& saved,
-                      NameTarget target, int track, int c, int h, int r, int n, int offset,
-                      int size, int& bytesRead, d88::RunErrors& errors) {
+EntryOutcome planFile(d88::D88Image& image, const HostFolder& folder, const char* name,
+                      const SavedName& saved, NameTarget target, int track, int c, int h, int r,
+                      int n, int offset, int size, int& bytesRead, d88::RunErrors& errors) {
     bytesRead = 0;
     errors = d88::RunErrors{};
     if (offset < 0 || size < 0 || size > WORK_BUFFER_BYTES - offset) {
@@ -64,7 +64,7 @@ EntryOutcome planFile(d88::D88Image& image, const char* name, const SavedName& s
     if (refusesSavedName(name, saved, target)) {
         return EntryOutcome::UnsafeName;
     }
-    if (hostNamesImage(image, saved.name.c_str())) {
+    if (hostNamesImage(folder, image, saved.name.c_str())) {
         return EntryOutcome::ImageItself;
     }
     if (name[0] == '\0' || strcmp(name, ".") == 0 || strcmp(name, "..") == 0) {
@@ -74,9 +74,9 @@ EntryOutcome planFile(d88::D88Image& image, const char* name, const SavedName& s
 }
 
 // Writes what planFile read, as the extraction does.
-ExtractResult writePlannedFile(const char* name, EntryOutcome outcome, int bytesRead, int offset,
-                               int size) {
-    ExtractResult result{ExtractOutcome::NothingRead, bytesRead, 0};
+ExtractResult writePlannedFile(const HostFolder& folder, const char* name, EntryOutcome outcome,
+                               int bytesRead, int offset, int size) {
+    ExtractResult result{ExtractOutcome::NothingRead, bytesRead, 0, false};
     switch (outcome) {
     case EntryOutcome::NoDisk:
     case EntryOutcome::Empty:
@@ -93,9 +93,10 @@ ExtractResult writePlannedFile(const char* name, EntryOutcome outcome, int bytes
     case EntryOutcome::Incomplete:
         break;
     }
-    const ReplaceResult replaced =
-        hostReplaceFile(name, NameSource::DiskSet, workBuffer + offset, static_cast<size_t>(size));
+    const ReplaceResult replaced = hostReplaceFile(folder, name, NameSource::DiskSet,
+                                                   workBuffer + offset, static_cast<size_t>(size));
     result.systemError = replaced.error;
+    result.existed = replaced.existed;
     switch (replaced.outcome) {
     case ReplaceOutcome::Replaced:
         result.outcome = outcome == EntryOutcome::Incomplete ? ExtractOutcome::Incomplete
@@ -129,12 +130,16 @@ struct Extraction {
     bool allWritten;
     bool directoryReported;
     std::vector<std::string> writtenNames; // by entry index: the name of each file written
+    std::vector<ExtractResult>* results;   // when not null: each listed entry's result
+    const HostFolder* folder;              // where the files are written
 };
 
 // Makes ready for a message: the report lines before it go out first, so that both streams in
 // one pipe or file stay in order. Every message counts as a failure.
 FILE* messageStream(Extraction& extraction) {
-    fflush(extraction.report);
+    if (extraction.report != nullptr) {
+        fflush(extraction.report);
+    }
     extraction.allWritten = false;
     return extraction.messages;
 }
@@ -152,8 +157,11 @@ void reportExtraction(Extraction& extraction, const char* name, const DirEntry& 
         return;
     case ExtractOutcome::Written:
     case ExtractOutcome::Incomplete:
-        hostPrintf(extraction.report, MSG_REPORT_LINE, shownName(name, extraction.report).text(),
-                   entry.diskNumber + 1, entry.track, entry.sector, entry.size);
+        if (extraction.report != nullptr) {
+            hostPrintf(extraction.report, MSG_REPORT_LINE,
+                       shownName(name, extraction.report).text(), entry.diskNumber + 1, entry.track,
+                       entry.sector, entry.size);
+        }
         if (result.outcome == ExtractOutcome::Incomplete) {
             hostPrintf(messageStream(extraction), MSG_INCOMPLETE_FILE, shown, result.bytesRead,
                        entry.size);
@@ -208,9 +216,12 @@ void extractPlannedEntry(const SetPlan& set, const PlannedEntry& plan, const uin
     Extraction& extraction = *static_cast<Extraction*>(context);
     reportDirectory(extraction, set.directoryErrors);
     const char* name = plan.saved.name.c_str();
-    const ExtractResult result =
-        writePlannedFile(name, plan.outcome, plan.bytesRead, 0, plan.entry.size);
+    const ExtractResult result = writePlannedFile(*extraction.folder, name, plan.outcome,
+                                                  plan.bytesRead, 0, plan.entry.size);
     reportExtraction(extraction, name, plan.entry, result, plan.readErrors);
+    if (extraction.results != nullptr) {
+        extraction.results->push_back(result);
+    }
     const bool written =
         result.outcome == ExtractOutcome::Written || result.outcome == ExtractOutcome::Incomplete;
     if (!written) {
@@ -239,9 +250,10 @@ ExtractResult extractFile(d88::D88Image& image, const char* name, int track, int
     int bytesRead = 0;
     d88::RunErrors errors;
     const SavedName saved = savedName(name, NameTarget::Host);
-    const EntryOutcome outcome = planFile(image, name, saved, NameTarget::Host, track, c, h, r, n,
-                                          offset, size, bytesRead, errors);
-    return writePlannedFile(name, outcome, bytesRead, offset, size);
+    const HostFolder here = hostCurrentFolder();
+    const EntryOutcome outcome = planFile(image, here, name, saved, NameTarget::Host, track, c, h,
+                                          r, n, offset, size, bytesRead, errors);
+    return writePlannedFile(here, name, outcome, bytesRead, offset, size);
 }
 
 d88::RunErrors readDirectory(d88::D88Image& image) {
@@ -255,7 +267,7 @@ d88::RunErrors readDirectory(d88::D88Image& image) {
 }
 
 void planEntries(d88::D88Image& image, const DirectoryLayout& layout, NameTarget target,
-                 EntryVisitor visit, void* context) {
+                 EntryVisitor visit, void* context, const HostFolder& folder) {
     for (int i = 0; i < layout.entryCount; ++i) {
         EntryPlan plan;
         plan.index = i;
@@ -269,26 +281,36 @@ void planEntries(d88::D88Image& image, const DirectoryLayout& layout, NameTarget
             plan.outcome = EntryOutcome::NoDisk;
         } else {
             plan.outcome =
-                planFile(image, entry.name, plan.saved, target, entry.track, entry.track >> 1,
-                         entry.track & 1, entry.sector, SECTOR_SIZE_CODE, 0, entry.size,
-                         plan.bytesRead, plan.readErrors);
+                planFile(image, folder, entry.name, plan.saved, target, entry.track,
+                         entry.track >> 1, entry.track & 1, entry.sector, SECTOR_SIZE_CODE, 0,
+                         entry.size, plan.bytesRead, plan.readErrors);
         }
         visit(plan, context);
     }
 }
 
 d88::RunErrors planDirectory(d88::D88Image& image, const DirectoryLayout& layout, NameTarget target,
-                             EntryVisitor visit, void* context) {
+                             EntryVisitor visit, void* context, const HostFolder& folder) {
     const d88::RunErrors errors = readDirectory(image);
-    planEntries(image, layout, target, visit, context);
+    planEntries(image, layout, target, visit, context, folder);
     return errors;
 }
 
 bool walkDirectory(d88::D88Image& image, const DirectoryLayout& layout, NameTarget target,
                    FILE* report, FILE* messages) {
-    Extraction extraction{report, messages, true, false, {}};
+    SetPlan plan;
+    std::vector<ExtractResult> results;
+    return extractDirectory(image, layout, target, hostCurrentFolder(), report, messages, plan,
+                            results);
+}
+
+bool extractDirectory(d88::D88Image& image, const DirectoryLayout& layout, NameTarget target,
+                      const HostFolder& folder, FILE* report, FILE* messages, SetPlan& plan,
+                      std::vector<ExtractResult>& results) {
+    results.clear();
+    Extraction extraction{report, messages, true, false, {}, &results, &folder};
     extraction.writtenNames.resize(static_cast<size_t>(layout.entryCount));
-    const SetPlan plan = planSet(image, layout, target, extractPlannedEntry, &extraction);
+    plan = planSet(image, layout, target, extractPlannedEntry, &extraction, folder);
     reportDirectory(extraction, plan.directoryErrors);
     return extraction.allWritten;
 }

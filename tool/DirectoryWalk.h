@@ -4,12 +4,14 @@
 #pragma once
 
 #include "DirectoryLayout.h"
+#include "Host.h"
 #include "SavedName.h"
 
 #include "D88Image.h"
 
 #include <cstdint>
 #include <cstdio>
+#include <vector>
 
 // A 16-byte directory entry.
 struct DirEntry {
@@ -60,12 +62,13 @@ using EntryVisitor = void (*)(const EntryPlan& plan, void* context);
 d88::RunErrors readDirectory(d88::D88Image& image);
 // Goes through the entries of `layout` in directoryBuffer in table order, reading each file
 // into workBuffer, naming it for `target` and handing what it decided to `visit`. Writes
-// nothing.
+// nothing. Names are checked against what stands in `folder`, where the files would go.
 void planEntries(d88::D88Image& image, const DirectoryLayout& layout, NameTarget target,
-                 EntryVisitor visit, void* context);
+                 EntryVisitor visit, void* context, const HostFolder& folder = hostCurrentFolder());
 // Both: the whole walk. Returns the directory's read errors.
 d88::RunErrors planDirectory(d88::D88Image& image, const DirectoryLayout& layout, NameTarget target,
-                             EntryVisitor visit, void* context);
+                             EntryVisitor visit, void* context,
+                             const HostFolder& folder = hostCurrentFolder());
 
 enum class ExtractOutcome {
     NothingRead,    // the run read nothing: no file, no message
@@ -85,6 +88,7 @@ struct ExtractResult {
     ExtractOutcome outcome;
     int bytesRead;   // of the file's `size` bytes
     int systemError; // errno for CannotCreate and CannotWrite
+    bool existed;    // a file stood under the name before
 };
 
 // Reads `offset` + `size` bytes of consecutive sectors from (track, c, h, r, n) of the selected
@@ -99,3 +103,11 @@ ExtractResult extractFile(d88::D88Image& image, const char* name, int track, int
 // whole, from sectors read without error, and replaced no file of an earlier entry.
 bool walkDirectory(d88::D88Image& image, const DirectoryLayout& layout, NameTarget target,
                    FILE* report, FILE* messages);
+
+struct SetPlan;
+// The same extraction into `folder`, handing back the plan it wrote from and what became of
+// each listed entry's file, in the plan's order. With `report` null it prints no report lines;
+// messages still go to `messages`.
+bool extractDirectory(d88::D88Image& image, const DirectoryLayout& layout, NameTarget target,
+                      const HostFolder& folder, FILE* report, FILE* messages, SetPlan& plan,
+                      std::vector<ExtractResult>& results);

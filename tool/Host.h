@@ -33,9 +33,6 @@ bool hostRefusesName(const char* name);
 // the bytes on POSIX; on Windows the Unicode name in upper case, as Windows compares names.
 std::string hostSameFileKey(const char* name);
 
-// True when the directory entry name `name` is the image file being read, through any link.
-bool hostNamesImage(const d88::D88Image& image, const char* name);
-
 // A folder that files are written into. On POSIX hosts a descriptor of the open folder
 // (AT_FDCWD for the current one); on Windows the folder's path ending in a separator (empty for
 // the current one).
@@ -52,6 +49,10 @@ HostFolder hostCurrentFolder();
 bool hostOpenFolder(const char* path, bool createParents, HostFolder& folder, int& error);
 // Closes a folder from hostOpenFolder; the current folder stays.
 void hostCloseFolder(HostFolder& folder);
+
+// True when the directory entry name `name` in `folder` is a file of the image being read,
+// through any link.
+bool hostNamesImage(const HostFolder& folder, const d88::D88Image& image, const char* name);
 
 enum class ReplaceOutcome {
     Replaced,       // `path` now holds the new bytes, whole
@@ -91,6 +92,9 @@ bool hostIsTerminal(FILE* stream);
 // True when a terminal shows text as UTF-8 (the locale's character set), where the bytes C2 80
 // to C2 9F are control characters too.
 bool hostTerminalIsUtf8();
+
+// True when the host names files in Unicode whatever the names' bytes (Windows).
+bool hostNamesAreUnicode();
 
 // Formats and writes to `stream`. On a Windows console the text, Shift_JIS bytes included, is
 // shown as the characters they stand for; everywhere else the bytes go out unchanged.

@@ -384,13 +384,12 @@ std::string hostSameFileKey(const char* name) {
     return name;
 }
 
-bool hostNamesImage(const d88::D88Image& image, const char* name) {
-    d88::FileIdentity imageIdentity{};
+bool hostNamesImage(const HostFolder& folder, const d88::D88Image& image, const char* name) {
     struct stat info;
     // The name first: most names are free, and then the image need not be asked.
-    return stat(name, &info) == 0 && image.fileIdentity(imageIdentity) &&
-           imageIdentity == d88::FileIdentity{static_cast<uint64_t>(info.st_dev),
-                                              static_cast<uint64_t>(info.st_ino)};
+    return fstatat(folder.descriptor, name, &info, 0) == 0 &&
+           image.readsFile(d88::FileIdentity{static_cast<uint64_t>(info.st_dev),
+                                             static_cast<uint64_t>(info.st_ino)});
 }
 
 HostFolder hostCurrentFolder() {
@@ -512,4 +511,8 @@ void hostPrintfLocal(FILE* stream, const char* format, ...) {
     va_start(arguments, format);
     vfprintf(stream, format, arguments);
     va_end(arguments);
+}
+
+bool hostNamesAreUnicode() {
+    return false;
 }

@@ -208,12 +208,12 @@ std::string hostSameFileKey(const char* name) {
     return key;
 }
 
-bool hostNamesImage(const d88::D88Image& image, const char* name) {
-    d88::FileIdentity imageIdentity{};
+bool hostNamesImage(const HostFolder& folder, const d88::D88Image& image, const char* name) {
     std::wstring wide;
-    if (!image.fileIdentity(imageIdentity) || !wideName(name, NameSource::DiskSet, wide)) {
+    if (!wideName(name, NameSource::DiskSet, wide)) {
         return false;
     }
+    wide.insert(0, folder.prefix);
     const HANDLE other =
         CreateFileW(wide.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                     nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
@@ -221,11 +221,10 @@ bool hostNamesImage(const d88::D88Image& image, const char* name) {
         return false;
     }
     BY_HANDLE_FILE_INFORMATION info;
-    const bool same =
-        GetFileInformationByHandle(other, &info) &&
-        imageIdentity == d88::FileIdentity{info.dwVolumeSerialNumber,
-                                           (static_cast<uint64_t>(info.nFileIndexHigh) << 32) |
-                                               info.nFileIndexLow};
+    const bool same = GetFileInformationByHandle(other, &info) &&
+                      image.readsFile(d88::FileIdentity{
+                          info.dwVolumeSerialNumber,
+                          (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow});
     CloseHandle(other);
     return same;
 }
@@ -460,4 +459,8 @@ void hostPrintfLocal(FILE* stream, const char* format, ...) {
     std::string local;
     const std::string& bytes = inSystemCodePage(text, local) ? local : text;
     fwrite(bytes.data(), 1, bytes.size(), stream);
+}
+
+bool hostNamesAreUnicode() {
+    return true;
 }

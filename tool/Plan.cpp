@@ -36,15 +36,6 @@ TrackFacts describeTrack(const d88::TrackWalk& walk, int track, int64_t diskEnd)
     return facts;
 }
 
-// The disk set's number of the selected disk: the first byte of its ID sector, -1 when none.
-int readSetId(d88::D88Image& image) {
-    uint8_t id = 0;
-    return image.readSector(ID_TRACK, ID_TRACK >> 1, ID_TRACK & 1, ID_SECTOR, SECTOR_SIZE_CODE, &id,
-                            1) == 1
-               ? id
-               : -1;
-}
-
 bool allZero(const uint8_t* bytes) {
     for (int i = 0; i < DIR_ENTRY_SIZE; ++i) {
         if (bytes[i] != 0) {
@@ -106,6 +97,14 @@ void decideEntry(const EntryPlan& walked, void* context) {
 
 } // namespace
 
+int readSetId(d88::D88Image& image) {
+    uint8_t id = 0;
+    return image.readSector(ID_TRACK, ID_TRACK >> 1, ID_TRACK & 1, ID_SECTOR, SECTOR_SIZE_CODE, &id,
+                            1) == 1
+               ? id
+               : -1;
+}
+
 DiskFacts describeDisk(d88::D88Image& image, int index, bool withTracks) {
     DiskFacts facts{};
     facts.index = index;
@@ -165,23 +164,25 @@ ImagePlan planImage(d88::D88Image& image, NameTarget target) {
         }
     }
     plan.enoughDisks = plan.diskCount >= MIN_SET_DISKS;
-    plan.fit = LayoutFit::Neither;
-    if (plan.enoughDisks) {
-        for (int i = 0; i < 2; ++i) {
-            plan.files[i] = planSet(image, *SET_LAYOUTS[i], target, nullptr, nullptr).summary.files;
-        }
-        const bool a = plan.files[0] > 0;
-        const bool b = plan.files[1] > 0;
-        plan.fit = a && b ? LayoutFit::Both
-                   : a    ? LayoutFit::A
-                   : b    ? LayoutFit::B
-                          : LayoutFit::Neither;
-    }
+    plan.fit = decideLayoutFit(image, target, plan.files);
     return plan;
 }
 
+LayoutFit decideLayoutFit(d88::D88Image& image, NameTarget target, int files[2]) {
+    files[0] = files[1] = 0;
+    if (image.diskCount() < MIN_SET_DISKS) {
+        return LayoutFit::Neither;
+    }
+    for (int i = 0; i < 2; ++i) {
+        files[i] = planSet(image, *SET_LAYOUTS[i], target, nullptr, nullptr).summary.files;
+    }
+    const bool a = files[0] > 0;
+    const bool b = files[1] > 0;
+    return a && b ? LayoutFit::Both : a ? LayoutFit::A : b ? LayoutFit::B : LayoutFit::Neither;
+}
+
 SetPlan planSet(d88::D88Image& image, const DirectoryLayout& layout, NameTarget target,
-                PlannedFileVisitor visit, void* context) {
+                PlannedFileVisitor visit, void* context, const HostFolder& folder) {
     SetPlan plan{};
     plan.layout = &layout;
     plan.target = target;
@@ -192,6 +193,6 @@ SetPlan planSet(d88::D88Image& image, const DirectoryLayout& layout, NameTarget 
     plan.entries.reserve(static_cast<size_t>(layout.entryCount));
     SetPlanning planning{&plan, visit, context, {}};
     plan.directoryErrors = readDirectory(image);
-    planEntries(image, layout, target, decideEntry, &planning);
+    planEntries(image, layout, target, decideEntry, &planning, folder);
     return plan;
 }

@@ -63,11 +63,20 @@ struct ImagePlan {
     int diskAElsewhere; // disk 0 is not Disk A and this later disk is, -1 otherwise
 };
 
+// The first byte of the selected disk's ID sector (its number in the set), -1 when the sector
+// cannot be read.
+int readSetId(d88::D88Image& image);
+
 // Describes disk `index` of `image` (open); with `withTracks` its tracks too.
 DiskFacts describeDisk(d88::D88Image& image, int index, bool withTracks);
 
+// Which layout fits the image (open): the files that each layout would write at `target`, into
+// `files`, and which of them yield any. Neither when the image has fewer than MIN_SET_DISKS
+// disks (`files` then 0).
+LayoutFit decideLayoutFit(d88::D88Image& image, NameTarget target, int files[2]);
+
 // Describes every disk (without tracks) and decides which layout fits the image, counting the
-// files that land at `target`.
+// files that land at `target`, as decideLayoutFit does.
 ImagePlan planImage(d88::D88Image& image, NameTarget target);
 
 // The two layouts, in the order in which the programs and their letters name them.
@@ -109,7 +118,8 @@ struct SetPlan {
 using PlannedFileVisitor = void (*)(const SetPlan& plan, const PlannedEntry& entry,
                                     const uint8_t* data, void* context);
 
-// Walks the directory of `layout` once and decides every entry, naming files for `target`.
-// `visit` may be null.
+// Walks the directory of `layout` once and decides every entry, naming files for `target` in
+// `folder`. `visit` may be null.
 SetPlan planSet(d88::D88Image& image, const DirectoryLayout& layout, NameTarget target,
-                PlannedFileVisitor visit, void* context);
+                PlannedFileVisitor visit, void* context,
+                const HostFolder& folder = hostCurrentFolder());
