@@ -1,10 +1,12 @@
-// The page's way into the plan. The worker puts the image into the module's memory file system
-// and calls these functions; what the plan decides reaches its script through the imports below
-// (listing-imports.js): the JSON documents of d88info --json and d88info --set X --json, with the
-// names that a zip holds, and the bytes of every file that the set writes, by entry index.
+// The page's way into the plan. The worker puts the picked files into the module's memory file
+// system and calls these functions; what the plan decides reaches its script through the
+// imports below (listing-imports.js): the order in which the files are joined, the JSON
+// documents of d88info --json and d88info --set X --json, with the names that a zip holds, and
+// the bytes of every file that the set writes, by entry index.
 #include "CompanionProgram.h"
 #include "DiskSet.h"
 #include "Messages.h"
+#include "PartOrder.h"
 #include "Plan.h"
 #include "PlanJson.h"
 #include "SetInfo.h"
@@ -15,8 +17,13 @@
 #include <cstring>
 #include <emscripten/emscripten.h>
 #include <string>
+#include <vector>
 
 extern "C" {
+// The order in which the `count` files are joined (indexes of the files as given), and what
+// keeps them from making a set: "none", "not-image" or "two-disk-a", with the files it names
+// (-1: none).
+void d88web_part_order(const int* order, int count, const char* problem, int first, int second);
 // A JSON document of `length` bytes of UTF-8: the image's or the set's.
 void d88web_document(const char* json, int length);
 // The `size` bytes that the set writes for the entry of table index `index`.
@@ -28,8 +35,23 @@ void d88web_summary(const char* line, const char* directoryErrors);
 
 namespace {
 
+constexpr char PART_PATH[] = "/input/part-"; // the worker's files: part-0, part-1, ...
+
 d88::D88Image image;
 std::string imagePath;
+
+bool openInOrder(const std::vector<int>& order) {
+    std::vector<std::string> paths;
+    for (int part : order) {
+        paths.push_back(PART_PATH + std::to_string(part));
+    }
+    std::vector<const char*> names;
+    for (const std::string& path : paths) {
+        names.push_back(path.c_str());
+    }
+    imagePath = paths[0];
+    return image.openParts(names.data(), static_cast<int>(names.size()));
+}
 
 void sendDocument(const nlohmann::ordered_json& document) {
     const std::string text = dumpJson(document);
@@ -60,14 +82,37 @@ template <typename Print> void printLine(char* line, size_t size, Print print) {
 
 extern "C" {
 
-// Opens the image at `path` and sends its document, the layouts' counts of the files that a zip
-// would hold; returns the number of disks, -1 when it cannot be opened.
-EMSCRIPTEN_KEEPALIVE int d88web_open(const char* path) {
-    if (!image.open(path)) {
+// Opens the worker's `count` files as one image, joined as given or, with `arrange`, in the
+// order that d88extract joins them (the file that holds Disk A first), and sends that order and
+// the image's document, with the layouts' counts of the files that a zip would hold. Returns the
+// number of disks, -1 when the files cannot be opened.
+EMSCRIPTEN_KEEPALIVE int d88web_open(int count, bool arrange) {
+    std::vector<int> order;
+    for (int part = 0; part < count; ++part) {
+        order.push_back(part);
+    }
+    if (count < 1 || count > d88::MAX_IMAGE_PARTS || !openInOrder(order)) {
         return -1;
     }
-    imagePath = path;
-    sendDocument(imageDocument(planImage(image, NameTarget::Zip), path));
+    const char* problem = "none";
+    int named[2] = {-1, -1};
+    if (arrange) {
+        const PartOrder decided = decidePartOrder(readPartContents(image));
+        if (decided.changed && !openInOrder(decided.order)) {
+            return -1;
+        }
+        order = decided.order;
+        // Too few disks are the image document's to say.
+        if (decided.problem == PartProblem::NotImage && count > 1) {
+            problem = "not-image";
+        } else if (decided.problem == PartProblem::TwoDiskA) {
+            problem = "two-disk-a";
+        }
+        named[0] = decided.problemParts[0];
+        named[1] = decided.problemParts[1];
+    }
+    d88web_part_order(order.data(), count, problem, named[0], named[1]);
+    sendDocument(imageDocument(planImage(image, NameTarget::Zip), imagePath.c_str()));
     return image.diskCount();
 }
 
@@ -76,35 +121,6 @@ EMSCRIPTEN_KEEPALIVE int d88web_open(const char* path) {
 EMSCRIPTEN_KEEPALIVE int d88web_disk_count(const char* path) {
     d88::D88Image file;
     return file.open(path) ? file.diskCount() : -1;
-}
-
-// Of the files joined into the open image, ending at `partEnds` (byte offsets), the one to put
-// first, as d88extract orders the files it is given: when the first disk is not Disk A (its ID
-// byte is not 01) and exactly one file holds a disk whose ID byte is 01. -1: keep the order.
-EMSCRIPTEN_KEEPALIVE int d88web_part_to_put_first(const int32_t* partEnds, int partCount) {
-    int holder = -1;
-    for (int index = 0; index < image.diskCount(); ++index) {
-        uint8_t id = 0;
-        const bool isDiskA = image.selectDisk(index) &&
-                             image.readSector(ID_TRACK, ID_TRACK >> 1, ID_TRACK & 1, ID_SECTOR,
-                                              SECTOR_SIZE_CODE, &id, 1) == 1 &&
-                             id == 1;
-        if (index == 0 && isDiskA) {
-            return -1;
-        }
-        if (!isDiskA) {
-            continue;
-        }
-        int part = 0;
-        while (part < partCount && image.diskOffset() >= partEnds[part]) {
-            ++part;
-        }
-        if (holder >= 0 && holder != part) {
-            return -1; // two files hold a Disk A
-        }
-        holder = part;
-    }
-    return holder;
 }
 
 // Sends the bytes of every file that layout "a" or "b" writes, then the set's document with

@@ -262,11 +262,19 @@
       }
       parts = message.parts;
       showParts();
-      const { movedFirst, leftOut } = message;
+      const { movedFirst, leftOut, problem, named } = message;
       $('#parts-order').textContent = [
         movedFirst && `${movedFirst} holds Disk A (ID byte 01), so it comes first.`,
+        problem === 'two-disk-a' && `${named[0]} and ${named[1]} both hold a disk with ID byte ` +
+          '01 (Disk A): they are joined in the order shown.',
         leftOut.length && `Left out, as they hold no D88 disk: ${leftOut.join(', ')}.`,
       ].filter(Boolean).join(' ');
+      if (problem === 'not-image') {
+        $('#progress').textContent = '';
+        $('#alert').textContent = `${named[0]} is not a D88 image: pick only the disk files, ` +
+          'or a zip of them.';
+        return;
+      }
       showDisks(message.imagePlan.disks);
       if (message.imagePlan.hints.fewer_than_four_disks) {
         $('#progress').textContent = '';

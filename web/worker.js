@@ -7,7 +7,7 @@
 'use strict';
 
 const IMAGE_FOLDER = '/input';
-const IMAGE_PATH = IMAGE_FOLDER + '/image.d88';
+const PART_PATH = IMAGE_FOLDER + '/part-'; // the files to join, part-0, part-1, ...
 const MEMBER_PATH = IMAGE_FOLDER + '/member.d88';
 // The walk runs here, apart from the image, as a native run does in an output folder.
 const WORK_FOLDER = '/out';
@@ -24,9 +24,12 @@ function decodeBase64(text) {
 // What the C++ side hands over during one call (see listing-imports.js): the plan's document,
 // the files' bytes by entry index, the set's summary line.
 let received = null;
-const receive = () => (received = { document: null, files: new Map(), summary: '',
+const receive = () => (received = { order: null, document: null, files: new Map(), summary: '',
                                     directoryErrors: '' });
 const listing = {
+  partOrder(decided) {
+    received.order = decided;
+  },
   document(document) {
     received.document = document;
   },
@@ -54,6 +57,7 @@ const ready = createListingModule({
 // The image in the module's file system, and the set listing made from it last, whose files
 // the zip holds.
 let openImageId = null;
+let partsWritten = 0; // the files part-N in the module's file system
 let lastSet = null; // { image, layout, set: the set's document, files: bytes by entry index }
 
 function removeFile(module, path) {
@@ -123,19 +127,9 @@ async function unpack(module, files) {
   return { parts, leftOut };
 }
 
-async function joinAndOpen(module, parts) {
-  const bytes = new Uint8Array(await new Blob(parts.map((part) => part.blob)).arrayBuffer());
-  writeFile(module, IMAGE_PATH, bytes);
-  receive();
-  if (module.ccall('d88web_open', 'number', ['string'], [IMAGE_PATH]) < 0) {
-    throw new Error('the joined image cannot be opened');
-  }
-  return { imagePlan: received.document };
-}
-
 // Opens the files as one image and lists it in the layout that fits. With `arrange`, zips are
-// unpacked, the files sorted by name and the one holding Disk A put first, as d88extract
-// orders them; otherwise they are joined in the order given.
+// unpacked, the files sorted by name and joined in the order that d88extract joins them, the
+// one that holds Disk A first; otherwise they are joined in the order given.
 async function openImage(module, request) {
   lastSet = null;
   openImageId = null;
@@ -149,20 +143,29 @@ async function openImage(module, request) {
     parts = unpacked.parts.sort((x, y) => x.name.localeCompare(y.name, 'en', { numeric: true }));
     leftOut = unpacked.leftOut;
   }
-  let result = await joinAndOpen(module, parts);
-  if (request.arrange && parts.length > 1) {
-    const ends = new Int32Array(parts.length); // where each file ends in the joined image
-    parts.reduce((end, part, i) => (ends[i] = end + part.blob.size), 0);
-    const first = module.ccall('d88web_part_to_put_first', 'number', ['array', 'number'],
-                               [new Uint8Array(ends.buffer), parts.length]);
-    if (first > 0) {
-      parts = [parts[first], ...parts.slice(0, first), ...parts.slice(first + 1)];
-      result = await joinAndOpen(module, parts);
-      result.movedFirst = parts[0].name;
-    }
+  for (let i = 0; i < Math.max(parts.length, partsWritten); ++i) {
+    removeFile(module, PART_PATH + i);
   }
+  for (let i = 0; i < parts.length; ++i) {
+    writeFile(module, PART_PATH + i, new Uint8Array(await parts[i].blob.arrayBuffer()));
+  }
+  partsWritten = parts.length;
+  receive();
+  if (module.ccall('d88web_open', 'number', ['number', 'boolean'],
+                   [parts.length, request.arrange]) < 0) {
+    throw new Error(`the ${parts.length} files cannot be read as one image`);
+  }
+  const { order, problem, named } = received.order;
+  const result = { imagePlan: received.document, leftOut, problem,
+                   named: named.map((index) => parts[index].name) };
+  if (order[0] !== 0) {
+    result.movedFirst = parts[order[0]].name;
+  }
+  result.parts = order.map((index) => parts[index]);
   openImageId = request.image;
-  Object.assign(result, { parts, leftOut });
+  if (problem === 'not-image') {
+    return result; // as d88extract, nothing to list
+  }
   if (result.imagePlan.hints.fewer_than_four_disks) {
     return result; // no set to list
   }

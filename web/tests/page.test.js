@@ -311,13 +311,22 @@ test('a zip of the disk files in any order, or of the joined image, lists as the
     await assertListsAsInfo(page, 'a', image);
     await assertZipIsNative(page, 'a', image, `${shown[0].replace(/\.d88$/, '')}.zip`);
   }
+  const notes = path.join(work, 'notes.txt');
+  fs.writeFileSync(notes, 'no disks here');
   for (const [files, alert] of [
-    [{ 'notes.txt': Buffer.from('no disks here') }, 'holds no D88 disk image: it holds notes.txt'],
-    [{}, 'holds no D88 disk image: it is empty']]) {
-    await pick(page, [zip('other.zip', files)]);
-    assert.equal(await page.textContent('[role=alert]'), `other.zip ${alert}.`);
+    [[zip('other.zip', { 'notes.txt': Buffer.from('no disks here') })],
+     'other.zip holds no D88 disk image: it holds notes.txt.'],
+    [[zip('empty.zip', {})], 'empty.zip holds no D88 disk image: it is empty.'],
+    [[...disks, notes], 'notes.txt is not a D88 image: pick only the disk files, or a zip of them.'],
+  ]) {
+    await pick(page, files);
+    assert.equal(await page.textContent('[role=alert]'), alert);
     assert.equal(await page.locator('tr[data-index]').count(), 0);
   }
+  // Two files with a Disk A: joined as given (by name), and the page says why.
+  await pick(page, [disks[0], disks[1], path.join(work, 'disk1.d88')]);
+  assert.equal(await page.textContent('#parts-order'), 'disk1.d88 and set-d.d88 both hold a ' +
+               'disk with ID byte 01 (Disk A): they are joined in the order shown.');
   await closePage(page);
 });
 
