@@ -282,7 +282,7 @@ test('the 64-disk image is listed within seconds while the page stays responsive
   await closePage(page);
 });
 
-test('a zip of the disk files in any order, or of the joined image, lists as the joined image',
+test('disk files in any order, zipped or not, list as the joined image; what is not a disk is named',
      async () => {
   const image = path.join(work, 'sample-a.d88');
   // By name Disk A comes last; the page puts it first, as d88extract does.
@@ -317,7 +317,8 @@ test('a zip of the disk files in any order, or of the joined image, lists as the
     [[zip('other.zip', { 'notes.txt': Buffer.from('no disks here') })],
      'other.zip holds no D88 disk image: it holds notes.txt.'],
     [[zip('empty.zip', {})], 'empty.zip holds no D88 disk image: it is empty.'],
-    [[...disks, notes], 'notes.txt is not a D88 image: pick only the disk files, or a zip of them.'],
+    [[...disks, notes],
+     'notes.txt is not a D88 image: pick only the disk files, or a zip of them.'],
   ]) {
     await pick(page, files);
     assert.equal(await page.textContent('[role=alert]'), alert);
