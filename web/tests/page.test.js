@@ -282,7 +282,7 @@ test('the 64-disk image is listed within seconds while the page stays responsive
   await closePage(page);
 });
 
-test('disk files in any order, zipped or not, list as the joined image; what is not a disk is named',
+test('disk files in any order, zipped or not, list as the joined image; what holds none is named',
      async () => {
   const image = path.join(work, 'sample-a.d88');
   // By name Disk A comes last; the page puts it first, as d88extract does.
