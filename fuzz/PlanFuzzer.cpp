@@ -211,7 +211,7 @@ PlanCheck* planCheck = nullptr;
 
 // The set plan for each target: a zip name is never a path nor holds a control character, a
 // file replaces exactly the last earlier file of its key, and the JSON document reads back.
-void checkSetPlan(d88::D88Image& image, const DirectoryLayout& layout, NameTarget target) {
+int checkSetPlan(d88::D88Image& image, const DirectoryLayout& layout, NameTarget target) {
     const SetPlan plan = planSet(image, layout, target, nullptr, nullptr);
     std::map<std::string, int> last;
     for (const PlannedEntry& entry : plan.entries) {
@@ -244,6 +244,7 @@ void checkSetPlan(d88::D88Image& image, const DirectoryLayout& layout, NameTarge
     if (back.is_discarded() || back["entries"].size() != plan.entries.size()) {
         abort();
     }
+    return plan.summary.files;
 }
 
 } // namespace
@@ -274,9 +275,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (image.diskCount() >= 4) {
         planCheck->image = &image;
         readIdBytes(image, *planCheck);
-        for (const DirectoryLayout* layout : {&LAYOUT_A, &LAYOUT_B}) {
-            checkPlan(image, *layout, *planCheck);
-            checkSetPlan(image, *layout, NameTarget::Zip); // the strictest names
+        int planned[2] = {0, 0};
+        for (int i = 0; i < 2; ++i) {
+            checkPlan(image, *SET_LAYOUTS[i], *planCheck);
+            planned[i] = checkSetPlan(image, *SET_LAYOUTS[i], NameTarget::Zip); // strictest names
+        }
+        // The layout line counts files from their first sectors: the same counts.
+        int counted[2] = {0, 0};
+        decideLayoutFit(image, NameTarget::Zip, counted);
+        if (counted[0] != planned[0] || counted[1] != planned[1]) {
+            abort();
         }
     }
     return 0;

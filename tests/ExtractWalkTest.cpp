@@ -147,6 +147,26 @@ TEST_P(Walk, LaterEntryOfTheSameNameReplacesTheEarlierAndSaysSo) {
     EXPECT_EQ(result.err, consoleText(err));
 }
 
+// When the file between two of one name cannot be written, the last one still says that it
+// replaces the first one's file, which it does.
+TEST_P(Walk, AReplacementPastAFailedWriteIsStillSaid) {
+    DiskSetImage set(4);
+    set.setEntry(entryOffset(0), "X", 30, 1, 1, 0);
+    set.setEntry(entryOffset(1), "X", 31, 1, 5, 0); // past the size limit
+    set.setEntry(entryOffset(2), "X", 34, 1, 1, 0);
+    set.putFile(0, 30, 1, patternBytes(1, 1));
+    set.putFile(0, 31, 1, patternBytes(5, 2));
+    set.putFile(0, 34, 1, patternBytes(1, 3));
+    RunOptions limited;
+    limited.fileSizeLimit = 4096;
+    const RunResult result = extract(layout(), set.build(), limited);
+    EXPECT_EQ(result.status, 1);
+    EXPECT_NE(result.err.find(consoleText("file 'X' replaces the earlier file 'X'\n")),
+              std::string::npos)
+        << result.err;
+    expectFiles({{"X", patternBytes(1, 3)}});
+}
+
 TEST_P(Walk, NamesEndAtTheFirstSpaceOrNul) {
     DiskSetImage set(4);
     set.setEntry(entryOffset(0), "TWELVECHARS!", 30, 1, 1, 0);

@@ -417,6 +417,12 @@ TEST_F(Info, LayoutLineAndHints) {
         const std::string expected = consoleText(row.lastLines);
         ASSERT_GE(info.out.size(), expected.size());
         EXPECT_EQ(info.out.substr(info.out.size() - expected.size()), expected);
+        // The JSON holds the hint exactly when the text shows it.
+        const nlohmann::json json =
+            nlohmann::json::parse(run({"d88info", "--json", path}).out, nullptr, false);
+        ASSERT_FALSE(json.is_discarded());
+        EXPECT_EQ(json["hints"]["disk_a_at"].is_null(),
+                  row.lastLines.find("disk 1") == std::string::npos);
     }
     const std::string path = dir.write("set.d88", both.build());
     const RunResult info = run({"d88info", path});

@@ -44,16 +44,21 @@ bool selectDiskByNumber(d88::D88Image& image, int diskNumber) {
     return false;
 }
 
-// Reads the file's run into workBuffer and decides what becomes of it, saved as `saved`.
+// Reads the file's run into workBuffer and decides what becomes of it, saved as `saved`. With
+// `firstSectorOnly` only the first sector is read, which tells whether the file is written at
+// all but not whether it is whole.
 EntryOutcome planFile(d88::D88Image& image, const HostFolder& folder, const char* name,
                       const SavedName& saved, NameTarget target, int track, int c, int h, int r,
-                      int n, int offset, int size, int& bytesRead, d88::RunErrors& errors) {
+                      int n, int offset, int size, int& bytesRead, d88::RunErrors& errors,
+                      bool firstSectorOnly = false) {
     bytesRead = 0;
     errors = d88::RunErrors{};
     if (offset < 0 || size < 0 || size > WORK_BUFFER_BYTES - offset) {
         return EntryOutcome::Missing;
     }
-    const int total = offset + size;
+    const int whole = offset + size;
+    const int total =
+        firstSectorOnly && whole > offset + SECTOR_BYTES ? offset + SECTOR_BYTES : whole;
     const int got = total > 0 ? image.readRun(track, c, h, r, n, workBuffer, total, &errors) : 0;
     if (got == 0) {
         return size == 0 ? EntryOutcome::Empty : EntryOutcome::Missing;
@@ -267,7 +272,8 @@ d88::RunErrors readDirectory(d88::D88Image& image) {
 }
 
 void planEntries(d88::D88Image& image, const DirectoryLayout& layout, NameTarget target,
-                 EntryVisitor visit, void* context, const HostFolder& folder) {
+                 EntryVisitor visit, void* context, const HostFolder& folder,
+                 bool firstSectorsOnly) {
     for (int i = 0; i < layout.entryCount; ++i) {
         EntryPlan plan;
         plan.index = i;
@@ -283,7 +289,7 @@ void planEntries(d88::D88Image& image, const DirectoryLayout& layout, NameTarget
             plan.outcome =
                 planFile(image, folder, entry.name, plan.saved, target, entry.track,
                          entry.track >> 1, entry.track & 1, entry.sector, SECTOR_SIZE_CODE, 0,
-                         entry.size, plan.bytesRead, plan.readErrors);
+                         entry.size, plan.bytesRead, plan.readErrors, firstSectorsOnly);
         }
         visit(plan, context);
     }

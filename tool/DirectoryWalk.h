@@ -62,9 +62,12 @@ using EntryVisitor = void (*)(const EntryPlan& plan, void* context);
 d88::RunErrors readDirectory(d88::D88Image& image);
 // Goes through the entries of `layout` in directoryBuffer in table order, reading each file
 // into workBuffer, naming it for `target` and handing what it decided to `visit`. Writes
-// nothing. Names are checked against what stands in `folder`, where the files would go.
+// nothing. Names are checked against what stands in `folder`, where the files would go. With
+// `firstSectorsOnly` each file's first sector alone is read: enough to tell whether it is
+// written, not whether it is whole.
 void planEntries(d88::D88Image& image, const DirectoryLayout& layout, NameTarget target,
-                 EntryVisitor visit, void* context, const HostFolder& folder = hostCurrentFolder());
+                 EntryVisitor visit, void* context, const HostFolder& folder = hostCurrentFolder(),
+                 bool firstSectorsOnly = false);
 // Both: the whole walk. Returns the directory's read errors.
 d88::RunErrors planDirectory(d88::D88Image& image, const DirectoryLayout& layout, NameTarget target,
                              EntryVisitor visit, void* context,

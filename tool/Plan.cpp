@@ -45,6 +45,10 @@ bool allZero(const uint8_t* bytes) {
     return true;
 }
 
+void countWritten(const EntryPlan& walked, void* context) {
+    *static_cast<int*>(context) += isWritten(walked.outcome) ? 1 : 0;
+}
+
 struct SetPlanning {
     SetPlan* plan;
     PlannedFileVisitor visit;
@@ -105,7 +109,7 @@ int readSetId(d88::D88Image& image) {
                : -1;
 }
 
-DiskFacts describeDisk(d88::D88Image& image, int index, bool withTracks) {
+DiskFacts describeDisk(d88::D88Image& image, int index, bool withTracks, bool countReadErrors) {
     DiskFacts facts{};
     facts.index = index;
     facts.setId = -1;
@@ -127,7 +131,8 @@ DiskFacts describeDisk(d88::D88Image& image, int index, bool withTracks) {
             fileSize - end;
     }
     facts.tracksListed = withTracks;
-    for (int track = 0; track < d88::MAX_TRACKS; ++track) {
+    facts.readErrorsCounted = withTracks || countReadErrors;
+    for (int track = 0; facts.readErrorsCounted && track < d88::MAX_TRACKS; ++track) {
         const d88::TrackWalk* walk = isPresent(image, track) ? image.walkTrack(track) : nullptr;
         if (walk == nullptr) {
             continue;
@@ -146,16 +151,19 @@ const char* layoutLetter(const DirectoryLayout& layout) {
     return &layout == &LAYOUT_B ? "b" : "a";
 }
 
-ImagePlan planImage(d88::D88Image& image, NameTarget target) {
+ImagePlan planImage(d88::D88Image& image, NameTarget target, bool countReadErrors) {
     ImagePlan plan{};
     plan.fileSize = image.fileSize();
     plan.diskCount = image.diskCount();
     plan.diskAElsewhere = -1;
     for (int index = 0; index < plan.diskCount; ++index) {
-        plan.disks.push_back(describeDisk(image, index, false));
+        plan.disks.push_back(describeDisk(image, index, false, countReadErrors));
     }
-    // The directory is read from disk 0: a Disk A elsewhere is worth a hint.
-    if (plan.diskCount > 0 && plan.disks[0].setId != 1) {
+    plan.enoughDisks = plan.diskCount >= MIN_SET_DISKS;
+    plan.fit = decideLayoutFit(image, target, plan.files);
+    // The directory is read from disk 0: when no layout yields files, a Disk A elsewhere is
+    // the likely reason.
+    if (plan.enoughDisks && plan.fit == LayoutFit::Neither && plan.disks[0].setId != 1) {
         for (const DiskFacts& disk : plan.disks) {
             if (disk.index > 0 && disk.setId == 1) {
                 plan.diskAElsewhere = disk.index;
@@ -163,8 +171,6 @@ ImagePlan planImage(d88::D88Image& image, NameTarget target) {
             }
         }
     }
-    plan.enoughDisks = plan.diskCount >= MIN_SET_DISKS;
-    plan.fit = decideLayoutFit(image, target, plan.files);
     return plan;
 }
 
@@ -173,8 +179,12 @@ LayoutFit decideLayoutFit(d88::D88Image& image, NameTarget target, int files[2])
     if (image.diskCount() < MIN_SET_DISKS) {
         return LayoutFit::Neither;
     }
+    // Whether an entry is written at all needs only its first sector: the rest of a file
+    // decides whether it is whole, which does not change the count.
     for (int i = 0; i < 2; ++i) {
-        files[i] = planSet(image, *SET_LAYOUTS[i], target, nullptr, nullptr).summary.files;
+        readDirectory(image);
+        planEntries(image, *SET_LAYOUTS[i], target, countWritten, &files[i], hostCurrentFolder(),
+                    true);
     }
     const bool a = files[0] > 0;
     const bool b = files[1] > 0;

@@ -42,12 +42,13 @@ struct DiskFacts {
     std::string name; // the header's name bytes, up to the first NUL
     int setId;        // the first byte of the ID sector, -1 when it cannot be read
     // What the header's size says about the file, 0 or false when nothing is wrong:
-    int64_t pastFileEnd;   // bytes by which the disk reaches past the end of the file
-    bool sizeZero;         // the next disk starts at the same offset
-    int64_t unreadAfter;   // bytes after the last of MAX_DISKS disks that no program reads
-    int64_t leftoverAfter; // bytes after the last disk, too few for a disk header
-    int readErrorRecords;  // records on the present tracks stored with a read-error status
-    bool tracksListed;     // tracks holds every present track
+    int64_t pastFileEnd;    // bytes by which the disk reaches past the end of the file
+    bool sizeZero;          // the next disk starts at the same offset
+    int64_t unreadAfter;    // bytes after the last of MAX_DISKS disks that no program reads
+    int64_t leftoverAfter;  // bytes after the last disk, too few for a disk header
+    int readErrorRecords;   // records on the present tracks stored with a read-error status
+    bool readErrorsCounted; // readErrorRecords was counted (its tracks were walked)
+    bool tracksListed;      // tracks holds every present track
     std::vector<TrackFacts> tracks;
 };
 
@@ -60,15 +61,18 @@ struct ImagePlan {
     bool enoughDisks;             // at least MIN_SET_DISKS
     int files[2];                 // files that layout a and layout b would write
     LayoutFit fit;
-    int diskAElsewhere; // disk 0 is not Disk A and this later disk is, -1 otherwise
+    int diskAElsewhere; // four disks or more and no layout yields files: disk 0 is not Disk A and
+                        // this later disk is; -1 otherwise
 };
 
 // The first byte of the selected disk's ID sector (its number in the set), -1 when the sector
 // cannot be read.
 int readSetId(d88::D88Image& image);
 
-// Describes disk `index` of `image` (open); with `withTracks` its tracks too.
-DiskFacts describeDisk(d88::D88Image& image, int index, bool withTracks);
+// Describes disk `index` of `image` (open); with `withTracks` its tracks too. Without
+// `countReadErrors` (and without tracks) no track is walked.
+DiskFacts describeDisk(d88::D88Image& image, int index, bool withTracks,
+                       bool countReadErrors = true);
 
 // Which layout fits the image (open): the files that each layout would write at `target`, into
 // `files`, and which of them yield any. Neither when the image has fewer than MIN_SET_DISKS
@@ -77,7 +81,9 @@ LayoutFit decideLayoutFit(d88::D88Image& image, NameTarget target, int files[2])
 
 // Describes every disk (without tracks) and decides which layout fits the image, counting the
 // files that land at `target`, as decideLayoutFit does.
-ImagePlan planImage(d88::D88Image& image, NameTarget target);
+// Without `countReadErrors` the disks' tracks are not walked, for a caller that describes the
+// disks it shows again with their tracks.
+ImagePlan planImage(d88::D88Image& image, NameTarget target, bool countReadErrors = true);
 
 // The two layouts, in the order in which the programs and their letters name them.
 const DirectoryLayout* const SET_LAYOUTS[2] = {&LAYOUT_A, &LAYOUT_B};

@@ -135,7 +135,7 @@ json diskJson(const DiskFacts& disk) {
                 {"size_zero", disk.sizeZero},
                 {"unread_after", disk.unreadAfter},
                 {"leftover_after", disk.leftoverAfter},
-                {"read_errors", disk.readErrorRecords},
+                {"read_errors", nullOr(disk.readErrorsCounted, disk.readErrorRecords)},
                 {"tracks_listed", disk.tracksListed},
                 {"tracks", std::move(tracks)}};
 }

@@ -131,7 +131,7 @@ void printLayoutLine(const ImagePlan& plan) {
         }
     }
     hostPrintf(stdout, "%s\n", any ? "" : "no files in either layout");
-    if (plan.fit == LayoutFit::Neither && plan.diskAElsewhere >= 0) {
+    if (plan.diskAElsewhere >= 0) {
         hostPrintf(stdout,
                    "  disk %d carries set-id 01 (Disk A), but the programs read the directory "
                    "from disk 0: put Disk A first\n",
@@ -187,7 +187,8 @@ int main(int argc, char** argv) {
         }
         return 1;
     }
-    const ImagePlan plan = planImage(image, NameTarget::Host);
+    // The disks shown are described again below with their tracks.
+    const ImagePlan plan = planImage(image, NameTarget::Host, false);
     bool ok = true;
     for (const DiskFacts& disk : plan.disks) {
         ok = ok && (options.disk < 0 || disk.index == options.disk ? disk.headerRead : true);
