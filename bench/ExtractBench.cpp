@@ -179,6 +179,19 @@ std::string manifestOf(const std::string& dir, size_t& files) {
     return manifest;
 }
 
+// Writes the names and sizes of the files in `dir` to WORK/manifest, for the baseline; returns
+// its path.
+std::string writeManifest(const std::string& dir, const std::string& work, size_t& files) {
+    const std::string manifest = work + "/manifest";
+    const std::string lines = manifestOf(dir, files);
+    FILE* out = fopen(manifest.c_str(), "w");
+    if (out == nullptr || fputs(lines.c_str(), out) < 0 || fclose(out) != 0) {
+        fprintf(stderr, "cannot write %s\n", manifest.c_str());
+        exit(1);
+    }
+    return manifest;
+}
+
 // Runs d88extract-a on `image` and the baseline (which reads the image once and writes the
 // same files) in alternation and prints the medians of their paired ratios.
 void benchmark(const std::string& work, const std::string& title, const std::string& image,
@@ -187,15 +200,7 @@ void benchmark(const std::string& work, const std::string& title, const std::str
     const std::vector<std::string> extract = {D88EXTRACT_A_PATH, image};
     runIn(dir, extract); // warms the page cache and shows what the extraction writes
     size_t files = 0;
-    const std::string manifest = work + "/manifest";
-    {
-        const std::string lines = manifestOf(dir, files);
-        FILE* out = fopen(manifest.c_str(), "w");
-        if (out == nullptr || fputs(lines.c_str(), out) < 0 || fclose(out) != 0) {
-            fprintf(stderr, "cannot write %s\n", manifest.c_str());
-            exit(1);
-        }
-    }
+    const std::string manifest = writeManifest(dir, work, files);
     const std::vector<std::string> baseline = {BASELINE_PATH, image, manifest};
     runIn(dir, baseline);
     std::vector<double> a, b, ratio, cpuRatio;
@@ -282,15 +287,7 @@ void benchmarkCommand(const std::string& work, const std::string& image,
         {D88EXTRACT_A_PATH, image}, {D88EXTRACT_PATH, "-d", dir, image}, separate};
     runIn(dir, commands[0]);
     size_t files = 0;
-    const std::string manifest = work + "/manifest";
-    {
-        const std::string lines = manifestOf(dir, files);
-        FILE* out = fopen(manifest.c_str(), "w");
-        if (out == nullptr || fputs(lines.c_str(), out) < 0 || fclose(out) != 0) {
-            fprintf(stderr, "cannot write %s\n", manifest.c_str());
-            exit(1);
-        }
-    }
+    const std::string manifest = writeManifest(dir, work, files);
     const std::vector<std::string> baseline = {BASELINE_PATH, image, manifest};
     std::vector<double> wall[3], toBaseline[3], toProgram[3], baselineWall;
     for (int i = 0; i < repetitions; ++i) {
