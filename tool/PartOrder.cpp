@@ -4,7 +4,6 @@
 
 namespace {
 
-constexpr int MIN_DISKS = 4; // Disk A to Disk D
 constexpr int DISK_A = 1;
 
 bool holdsDiskA(const PartContents& part) {
@@ -38,7 +37,7 @@ PartOrder decidePartOrder(const std::vector<PartContents>& parts) {
     }
     for (int i = 0; i < count; ++i) {
         // One file that holds too few disks may still be an image; of several, each must be one.
-        if (!parts[i].holdsImageBytes && (count > 1 || result.diskCount < MIN_DISKS)) {
+        if (!parts[i].holdsImageBytes && (count > 1 || result.diskCount < MIN_SET_DISKS)) {
             return problem(result, PartProblem::NotImage, i, -1);
         }
     }
@@ -51,7 +50,7 @@ PartOrder decidePartOrder(const std::vector<PartContents>& parts) {
             diskA = i;
         }
     }
-    if (result.diskCount < MIN_DISKS) {
+    if (result.diskCount < MIN_SET_DISKS) {
         return problem(result, PartProblem::TooFewDisks, -1, -1);
     }
     if (firstId != DISK_A && diskA > 0) {
