@@ -35,8 +35,8 @@ void removePendingTemporary(int signalNumber) {
     raise(signalNumber); // ends the program once the handler returns and the signal unblocks
 }
 
-// Every signal whose default action ends the program and that can be caught. One that is
-// ignored when the program starts (as under nohup) stays ignored. Watched from the first named
+// Every signal whose default action ends the program and that can be caught, while it is left
+// to that action. One that is ignored when the program starts (as under nohup) stays ignored. Watched from the first named
 // temporary file on: an unnamed file leaves nothing behind whatever ends the program.
 void watchSignals() {
     static bool watching = false;
@@ -68,7 +68,10 @@ void watchSignals() {
     sigfillset(&action.sa_mask); // no second handler runs in the middle of the first
     const auto watch = [&action](int signalNumber) {
         struct sigaction old {};
-        if (sigaction(signalNumber, nullptr, &old) == 0 && old.sa_handler != SIG_IGN) {
+        // Only a signal left to its default action: one that is ignored stays ignored, and a
+        // handler that a host of this code installed (a fuzzer's, a sanitizer's) is its own.
+        if (sigaction(signalNumber, nullptr, &old) == 0 && (old.sa_flags & SA_SIGINFO) == 0 &&
+            old.sa_handler == SIG_DFL) {
             sigaction(signalNumber, &action, nullptr);
         }
     };
