@@ -205,6 +205,8 @@ TEST(Command, BadInputNamesTheFileAndWritesNothing) {
         {{empty}, 1, "no files in either layout"},
         {{"--layout", "c", a}, 2, "--layout needs a or b, got 'c'"},
         {{"--bogus", a}, 2, "unknown option '--bogus'"},
+        {{"-d", text, a, b, c, d}, 1, "cannot make folder '" + text + "'"},
+        {{"-n", "-d", text + "/sub", a, b, c, d}, 1, "cannot make folder '" + text + "/sub'"},
         {{}, 2, "no image given"},
     };
     for (const auto& row : rows) {
@@ -262,6 +264,15 @@ TEST(Command, EveryDiskFileIsTheImageItself) {
                          std::vector<uint8_t>(joined.begin() + at, joined.begin() + at + size)));
         at += size;
     }
+    // Planned against the folder written into: there the entry is the image; in a folder that
+    // is still to be made nothing is, and a dry run makes none.
+    std::vector<std::string> dry = words;
+    dry.insert(dry.begin(), "-n");
+    const std::string line = "PART2.D88     DISK:01 TRK:0a SEC:01 SIZE:400  ";
+    EXPECT_NE(runCommand(f, dry).out.find(line + "unsafe\n"), std::string::npos);
+    dry[2] = f.root.file("new/folder");
+    EXPECT_NE(runCommand(f, dry).out.find(line + "extract\n"), std::string::npos);
+    EXPECT_FALSE(fileExists(f.root.file("new")));
     const std::vector<uint8_t> before = readFileBytes(words[4]);
     const RunResult result = runCommand(f, words);
     EXPECT_EQ(result.status, 1);

@@ -223,12 +223,13 @@ int openImage(const Options& options) {
 
 // The layout to use: the one given, or the one that yields files as the plan decides. Null
 // after a message, with `status` set.
-const DirectoryLayout* chooseLayout(const Options& options, NameTarget target, int& status) {
+const DirectoryLayout* chooseLayout(const Options& options, NameTarget target,
+                                    const HostFolder& folder, int& status) {
     if (options.layout != nullptr) {
         return options.layout;
     }
     int files[2];
-    switch (decideLayoutFit(image, target, files)) {
+    switch (decideLayoutFit(image, target, files, folder)) {
     case LayoutFit::A:
         return &LAYOUT_A;
     case LayoutFit::B:
@@ -356,15 +357,26 @@ int main(int argc, char** argv) {
         return status;
     }
     const NameTarget target = chooseNames(options);
-    const DirectoryLayout* layout = chooseLayout(options, target, status);
+    // Names are checked against the folder that the files go to. A missing one is made only
+    // once the image is known to yield files, and never by a dry run; until then it holds
+    // nothing.
+    HostFolder folder = hostCurrentFolder();
+    int error = 0;
+    if (options.directory != nullptr && !hostOpenFolder(options.directory, false, folder, error)) {
+        if (error != ENOENT) {
+            hostPrintfLocal(stderr, "%s: cannot make folder '%s': %s\n", PROGRAM, options.directory,
+                            strerror(error));
+            return 1;
+        }
+        folder = hostCurrentFolder();
+        folder.notMadeYet = true;
+    }
+    const DirectoryLayout* layout = chooseLayout(options, target, folder, status);
     if (layout == nullptr) {
         return status;
     }
-    // The folder is made only once the image is known to yield files; a dry run makes none.
-    HostFolder folder = hostCurrentFolder();
-    int error = 0;
-    if (options.directory != nullptr &&
-        !hostOpenFolder(options.directory, !options.dryRun, folder, error) && !options.dryRun) {
+    if (folder.notMadeYet && !options.dryRun &&
+        !hostOpenFolder(options.directory, true, folder, error)) {
         hostPrintfLocal(stderr, "%s: cannot make folder '%s': %s\n", PROGRAM, options.directory,
                         strerror(error));
         return 1;

@@ -39,6 +39,7 @@ std::string hostSameFileKey(const char* name);
 struct HostFolder {
     int descriptor;
     std::wstring prefix;
+    bool notMadeYet = false; // a folder still to be made: nothing stands in it
 };
 
 // The current folder, which every path given relative to it names as it would without one.

@@ -36,8 +36,9 @@ void removePendingTemporary(int signalNumber) {
 }
 
 // Every signal whose default action ends the program and that can be caught, while it is left
-// to that action. One that is ignored when the program starts (as under nohup) stays ignored. Watched from the first named
-// temporary file on: an unnamed file leaves nothing behind whatever ends the program.
+// to that action. One that is ignored when the program starts (as under nohup) stays ignored.
+// Watched from the first named temporary file on: an unnamed file leaves nothing behind whatever
+// ends the program.
 void watchSignals() {
     static bool watching = false;
     if (watching) {
@@ -388,6 +389,9 @@ std::string hostSameFileKey(const char* name) {
 }
 
 bool hostNamesImage(const HostFolder& folder, const d88::D88Image& image, const char* name) {
+    if (folder.notMadeYet) {
+        return false;
+    }
     struct stat info;
     // The name first: most names are free, and then the image need not be asked.
     return fstatat(folder.descriptor, name, &info, 0) == 0 &&
@@ -497,6 +501,20 @@ bool hostTerminalIsUtf8() {
                     ? 1
                     : 0;
             freelocale(environment);
+        } else {
+            // A locale that is not installed: its name still says what the terminal shows.
+            const char* name = nullptr;
+            for (const char* variable : {"LC_ALL", "LC_CTYPE", "LANG"}) {
+                name = getenv(variable);
+                if (name != nullptr && name[0] != '\0') {
+                    break;
+                }
+            }
+            const char* dot = name != nullptr ? strchr(name, '.') : nullptr;
+            known = dot != nullptr && (strncasecmp(dot + 1, "UTF-8", 5) == 0 ||
+                                       strncasecmp(dot + 1, "UTF8", 4) == 0)
+                        ? 1
+                        : 0;
         }
     }
     return known == 1;

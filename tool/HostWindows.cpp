@@ -210,7 +210,7 @@ std::string hostSameFileKey(const char* name) {
 
 bool hostNamesImage(const HostFolder& folder, const d88::D88Image& image, const char* name) {
     std::wstring wide;
-    if (!wideName(name, NameSource::DiskSet, wide)) {
+    if (folder.notMadeYet || !wideName(name, NameSource::DiskSet, wide)) {
         return false;
     }
     wide.insert(0, folder.prefix);

@@ -174,7 +174,8 @@ ImagePlan planImage(d88::D88Image& image, NameTarget target, bool countReadError
     return plan;
 }
 
-LayoutFit decideLayoutFit(d88::D88Image& image, NameTarget target, int files[2]) {
+LayoutFit decideLayoutFit(d88::D88Image& image, NameTarget target, int files[2],
+                          const HostFolder& folder) {
     files[0] = files[1] = 0;
     if (image.diskCount() < MIN_SET_DISKS) {
         return LayoutFit::Neither;
@@ -183,8 +184,7 @@ LayoutFit decideLayoutFit(d88::D88Image& image, NameTarget target, int files[2])
     // decides whether it is whole, which does not change the count.
     for (int i = 0; i < 2; ++i) {
         readDirectory(image);
-        planEntries(image, *SET_LAYOUTS[i], target, countWritten, &files[i], hostCurrentFolder(),
-                    true);
+        planEntries(image, *SET_LAYOUTS[i], target, countWritten, &files[i], folder, true);
     }
     const bool a = files[0] > 0;
     const bool b = files[1] > 0;

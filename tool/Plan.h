@@ -77,7 +77,8 @@ DiskFacts describeDisk(d88::D88Image& image, int index, bool withTracks,
 // Which layout fits the image (open): the files that each layout would write at `target`, into
 // `files`, and which of them yield any. Neither when the image has fewer than MIN_SET_DISKS
 // disks (`files` then 0).
-LayoutFit decideLayoutFit(d88::D88Image& image, NameTarget target, int files[2]);
+LayoutFit decideLayoutFit(d88::D88Image& image, NameTarget target, int files[2],
+                          const HostFolder& folder = hostCurrentFolder());
 
 // Describes every disk (without tracks) and decides which layout fits the image, counting the
 // files that land at `target`, as decideLayoutFit does.
