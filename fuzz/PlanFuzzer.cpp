@@ -95,7 +95,7 @@ struct PlanCheck {
     std::vector<uint8_t> bySectors; // and sector by sector
 };
 
-void checkEntry(const EntryPlan& plan, void* context) {
+bool checkEntry(const EntryPlan& plan, void* context) {
     PlanCheck& check = *static_cast<PlanCheck*>(context);
     d88::D88Image& image = *check.image;
     const uint8_t* bytes =
@@ -143,7 +143,7 @@ void checkEntry(const EntryPlan& plan, void* context) {
         abort();
     }
     if (!read) {
-        return;
+        return true;
     }
     // The name decides only once something was read. A name with a '/' is refused on every
     // host; other names the host's own rule may refuse as well.
@@ -168,6 +168,7 @@ void checkEntry(const EntryPlan& plan, void* context) {
             abort();
         }
     }
+    return true;
 }
 
 // Reads every disk's ID byte as the walk does: the first byte of the ID sector, which a short

@@ -291,7 +291,9 @@ void planEntries(d88::D88Image& image, const DirectoryLayout& layout, NameTarget
                          entry.track >> 1, entry.track & 1, entry.sector, SECTOR_SIZE_CODE, 0,
                          entry.size, plan.bytesRead, plan.readErrors, firstSectorsOnly);
         }
-        visit(plan, context);
+        if (!visit(plan, context)) {
+            return;
+        }
     }
 }
 

@@ -55,7 +55,8 @@ struct EntryPlan {
 };
 
 // Called for every entry in table order, with the file's bytes in workBuffer.
-using EntryVisitor = void (*)(const EntryPlan& plan, void* context);
+// Returns false to end the walk there.
+using EntryVisitor = bool (*)(const EntryPlan& plan, void* context);
 
 // Reads the directory sectors of disk 0 of `image` (open, at least four disks) into
 // directoryBuffer; what the run does not read stays zero. Returns the run's read errors.

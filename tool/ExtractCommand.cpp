@@ -229,7 +229,7 @@ const DirectoryLayout* chooseLayout(const Options& options, NameTarget target,
         return options.layout;
     }
     int files[2];
-    switch (decideLayoutFit(image, target, files, folder)) {
+    switch (decideLayoutFit(image, target, files, folder, false)) {
     case LayoutFit::A:
         return &LAYOUT_A;
     case LayoutFit::B:

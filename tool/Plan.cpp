@@ -45,8 +45,15 @@ bool allZero(const uint8_t* bytes) {
     return true;
 }
 
-void countWritten(const EntryPlan& walked, void* context) {
-    *static_cast<int*>(context) += isWritten(walked.outcome) ? 1 : 0;
+struct FileCount {
+    int files;
+    bool stopAtFirst; // whether the layout yields any file is enough
+};
+
+bool countWritten(const EntryPlan& walked, void* context) {
+    FileCount& count = *static_cast<FileCount*>(context);
+    count.files += isWritten(walked.outcome) ? 1 : 0;
+    return !count.stopAtFirst || count.files == 0;
 }
 
 struct SetPlanning {
@@ -56,10 +63,10 @@ struct SetPlanning {
     std::map<std::string, int> writtenUnder; // saved name key -> the last entry written there
 };
 
-void decideEntry(const EntryPlan& walked, void* context) {
+bool decideEntry(const EntryPlan& walked, void* context) {
     SetPlanning& planning = *static_cast<SetPlanning*>(context);
     if (allZero(walked.bytes)) {
-        return; // an unused slot of the table: size 0, nothing to list
+        return true; // an unused slot of the table: size 0, nothing to list
     }
     SetPlan& plan = *planning.plan;
     PlannedEntry entry;
@@ -97,6 +104,7 @@ void decideEntry(const EntryPlan& walked, void* context) {
     if (planning.visit != nullptr) {
         planning.visit(plan, plan.entries.back(), written ? workBuffer : nullptr, planning.context);
     }
+    return true;
 }
 
 } // namespace
@@ -175,16 +183,24 @@ ImagePlan planImage(d88::D88Image& image, NameTarget target, bool countReadError
 }
 
 LayoutFit decideLayoutFit(d88::D88Image& image, NameTarget target, int files[2],
-                          const HostFolder& folder) {
+                          const HostFolder& folder, bool exactCounts) {
     files[0] = files[1] = 0;
     if (image.diskCount() < MIN_SET_DISKS) {
         return LayoutFit::Neither;
     }
     // Whether an entry is written at all needs only its first sector: the rest of a file
     // decides whether it is whole, which does not change the count.
-    for (int i = 0; i < 2; ++i) {
-        readDirectory(image);
-        planEntries(image, *SET_LAYOUTS[i], target, countWritten, &files[i], folder, true);
+    const auto count = [&](bool stopAtFirst) {
+        for (int i = 0; i < 2; ++i) {
+            FileCount counted{0, stopAtFirst};
+            readDirectory(image);
+            planEntries(image, *SET_LAYOUTS[i], target, countWritten, &counted, folder, true);
+            files[i] = counted.files;
+        }
+    };
+    count(!exactCounts);
+    if (!exactCounts && files[0] > 0 && files[1] > 0) {
+        count(false); // both fit: their counts are shown
     }
     const bool a = files[0] > 0;
     const bool b = files[1] > 0;

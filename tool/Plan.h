@@ -76,9 +76,10 @@ DiskFacts describeDisk(d88::D88Image& image, int index, bool withTracks,
 
 // Which layout fits the image (open): the files that each layout would write at `target`, into
 // `files`, and which of them yield any. Neither when the image has fewer than MIN_SET_DISKS
-// disks (`files` then 0).
+// disks (`files` then 0). Without `exactCounts` a layout's count stops at its first file unless
+// both layouts yield files, which is all that choosing a layout needs.
 LayoutFit decideLayoutFit(d88::D88Image& image, NameTarget target, int files[2],
-                          const HostFolder& folder = hostCurrentFolder());
+                          const HostFolder& folder = hostCurrentFolder(), bool exactCounts = true);
 
 // Describes every disk (without tracks) and decides which layout fits the image, counting the
 // files that land at `target`, as decideLayoutFit does.
