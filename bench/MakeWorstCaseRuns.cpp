@@ -5,9 +5,9 @@
 // of layout a or b names a 255-sector file, twelve different files among them; the runs
 // cross 51 tracks each, so every entry makes 51 walks of about 64,000 records.
 #include "D88Format.h"
-#include "DiskSet.h"
 #include "ImageBuilder.h"
 #include "SampleDiskSet.h"
+#include "SetFormat.h"
 
 #include <cstdio>
 #include <cstring>

@@ -10,8 +10,8 @@
 
 namespace d88 {
 
-constexpr int BLOCK_BYTES = 16384;
-constexpr int CACHED_BLOCKS = 32;
+constexpr int BLOCK_BYTES = 65536;
+constexpr int CACHED_BLOCKS = 6;
 constexpr int MAX_IMAGE_PARTS = 64; // files joined into one image
 
 struct BlockCache {

@@ -12,9 +12,19 @@ constexpr int MAX_TRACKS = 164; // entries in a disk's track table
 constexpr int DISK_HEADER_SIZE = 0x2B0;
 constexpr int DISK_NAME_OFFSET = 0x00;
 constexpr int DISK_NAME_LENGTH = 16;
+constexpr int WRITE_PROTECT_OFFSET = 0x1A;
 constexpr int MEDIA_TYPE_OFFSET = 0x1B;
 constexpr int DISK_SIZE_OFFSET = 0x1C;
 constexpr int TRACK_TABLE_OFFSET = 0x20;
+
+// The write-protect byte: 0x10 when the disk is protected, 0x00 otherwise.
+constexpr uint8_t WRITE_PROTECTED = 0x10;
+// The media types that the format knows.
+constexpr uint8_t MEDIA_2D = 0x00;
+constexpr uint8_t MEDIA_2DD = 0x10;
+constexpr uint8_t MEDIA_2HD = 0x20;
+constexpr uint8_t MEDIA_1D = 0x30;
+constexpr uint8_t MEDIA_1DD = 0x40;
 
 // Sector record header: 16 bytes in front of every sector's data.
 constexpr int SECTOR_RECORD_HEADER_SIZE = 16;
@@ -68,6 +78,30 @@ inline uint16_t readU16(const uint8_t* p) {
 inline uint32_t readU32(const uint8_t* p) {
     return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
            (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
+}
+
+// The fields of a disk header.
+struct DiskHeader {
+    uint8_t name[DISK_NAME_LENGTH]; // as stored; a NUL ends the name
+    uint8_t writeProtect;
+    uint8_t mediaType;
+    uint32_t diskSize;                 // header included: the distance to the next disk's header
+    uint32_t trackOffsets[MAX_TRACKS]; // from the disk's start; 0 when the track is absent
+};
+
+// The only place where a disk header's bytes are taken apart.
+inline DiskHeader parseDiskHeader(const uint8_t* p) {
+    DiskHeader header;
+    for (int i = 0; i < DISK_NAME_LENGTH; ++i) {
+        header.name[i] = p[DISK_NAME_OFFSET + i];
+    }
+    header.writeProtect = p[WRITE_PROTECT_OFFSET];
+    header.mediaType = p[MEDIA_TYPE_OFFSET];
+    header.diskSize = readU32(p + DISK_SIZE_OFFSET);
+    for (int track = 0; track < MAX_TRACKS; ++track) {
+        header.trackOffsets[track] = readU32(p + TRACK_TABLE_OFFSET + 4 * track);
+    }
+    return header;
 }
 
 inline SectorRecordHeader parseSectorRecordHeader(const uint8_t* p) {

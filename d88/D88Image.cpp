@@ -1,63 +1,68 @@
 #include "D88Image.h"
 
 #include "FileSeek.h"
+#include "HeaderCheck.h"
+#include "ImageFile.h"
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
-#include <new>
+#include <type_traits>
 #ifdef _WIN32
 #include <io.h>
 #include <string>
 #include <windows.h>
 #else
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
 
 namespace d88 {
 
-namespace {
-
-constexpr int64_t MAX_FILE_OFFSET = 0x7FFFFFFF; // file offsets are signed 32-bit values
-constexpr int SECTOR_SEARCHES_KEPT = 1024;      // a power of two
-
 // The result of one sector search: where the first record with `id` lies on the walk that
 // starts at `trackStart`, or that it has none.
 struct SectorSearch {
-    int64_t trackStart; // -1 for an unused entry
-    SectorId id;
-    bool found;
-    SectorMarks marks;
-    uint16_t dataLength;
+    int64_t trackStart;
     int64_t dataPosition;
+    uint32_t generation; // the reader's search generation when it was made; others are stale
+    SectorId id;
+    uint16_t dataLength;
+    SectorMarks marks;
+    bool found;
 };
 
-uint32_t searchSlot(int64_t trackStart, SectorId id) {
+namespace {
+
+constexpr int64_t MAX_FILE_OFFSET = 0x7FFFFFFF; // file offsets are signed 32-bit values
+// Sector searches kept, in sets of a few, so that two searches that hash alike do not keep
+// replacing each other.
+constexpr int SEARCH_SETS = 256; // a power of two
+constexpr int SEARCH_WAYS = 4;
+
+uint32_t searchSet(int64_t trackStart, SectorId id) {
     const uint64_t key = static_cast<uint64_t>(trackStart) * 0x9E3779B97F4A7C15ull ^
                          (static_cast<uint64_t>(id.c) | static_cast<uint64_t>(id.h) << 8 |
                           static_cast<uint64_t>(id.r) << 16 | static_cast<uint64_t>(id.n) << 24);
-    return static_cast<uint32_t>((key * 0xFF51AFD7ED558CCDull) >> 54) & (SECTOR_SEARCHES_KEPT - 1);
+    return static_cast<uint32_t>((key * 0xFF51AFD7ED558CCDull) >> 40) & (SEARCH_SETS - 1);
 }
 
 } // namespace
 
-// A disk header's fields as read, kept so that selecting a disk again copies them instead of
-// parsing its track table anew (a walk looks disks up once per directory entry).
-struct KnownHeader {
-    uint32_t trackOffsets[MAX_TRACKS];
-    uint32_t diskSize;
-    int mediaType;
-    char name[DISK_NAME_LENGTH + 1];
-};
-
 struct ReaderMemory {
     BlockCache cache;
+    // A disk header read once is kept, so that selecting the disk again copies its fields
+    // instead of reading them anew (a walk looks disks up once per directory entry).
     bool headerKnown[MAX_DISKS];
-    KnownHeader headers[MAX_DISKS];
-    SectorSearch searches[SECTOR_SEARCHES_KEPT];
+    DiskHeader headers[MAX_DISKS];
+    SectorSearch searches[SEARCH_SETS][SEARCH_WAYS];
+    uint8_t nextWay[SEARCH_SETS]; // the way of each set that a new search takes, in turn
+    uint32_t searchGeneration;    // a new file forgets every search by starting a new generation
     TrackWalk walk;
 };
+
+static_assert(sizeof(SectorSearch) == 32, "sector searches stay small");
+static_assert(std::is_trivially_default_constructible<ReaderMemory>::value,
+              "the reader's memory is taken zeroed from calloc");
 
 namespace {
 
@@ -68,74 +73,55 @@ void resetMemory(ReaderMemory& memory, FILE* const* files, const int64_t* partSt
     for (bool& known : memory.headerKnown) {
         known = false;
     }
-    for (SectorSearch& search : memory.searches) {
-        search.trackStart = -1;
+    // Stale searches are told by their generation, so that none of their memory is touched
+    // before it is used.
+    if (++memory.searchGeneration == 0) {
+        memset(memory.searches, 0, sizeof memory.searches);
+        memset(memory.nextWay, 0, sizeof memory.nextWay);
+        memory.searchGeneration = 1;
     }
     resetTrackWalk(memory.walk);
 }
 
-// Opens one image file for binary reading and finds its length. Only a regular file (or a block
-// device) is an image: a folder fails with EISDIR, a character device (a terminal, /dev/null)
-// with ENODEV, and a pipe or socket with ESPIPE, since the reader seeks all over the file;
-// opening one of them never waits for a writer. On Windows `path` is UTF-8, opened through the wide
-// API whatever the code page.
-FILE* openImageFile(const char* path, int64_t& size) {
-#ifdef _WIN32
-    const int wideLength = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path, -1, nullptr, 0);
-    if (wideLength <= 0) {
-        errno = ENOENT;
-        return nullptr;
-    }
-    std::wstring wide(static_cast<size_t>(wideLength), L'\0');
-    MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path, -1, &wide[0], wideLength);
-    FILE* opened = _wfopen(wide.c_str(), L"rb");
-    if (opened == nullptr) {
-        return nullptr;
-    }
-    const DWORD type = GetFileType(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(opened))));
-    if (type != FILE_TYPE_DISK) {
-        fclose(opened);
-        errno = type == FILE_TYPE_CHAR ? ENODEV : ESPIPE; // a device such as NUL or CON
-        return nullptr;
-    }
-#else
-    const int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0) {
-        return nullptr;
-    }
-    struct stat info;
-    int refusal = 0;
-    if (fstat(fd, &info) != 0) {
-        refusal = errno;
-    } else if (S_ISDIR(info.st_mode)) {
-        refusal = EISDIR;
-    } else if (S_ISCHR(info.st_mode)) {
-        refusal = ENODEV;
-    } else if (!S_ISREG(info.st_mode) && !S_ISBLK(info.st_mode)) {
-        refusal = ESPIPE;
-    } else if (fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
-        refusal = errno;
-    }
-    FILE* opened = refusal == 0 ? fdopen(fd, "rb") : nullptr;
-    if (opened == nullptr) {
-        refusal = refusal != 0 ? refusal : errno;
-        ::close(fd);
-        errno = refusal;
-        return nullptr;
-    }
-#endif
-    size = seekFile(opened, 0, SEEK_END) ? tellFile(opened) : -1;
-    if (size < 0) {
-        fclose(opened);
-        errno = ESPIPE;
-        return nullptr;
-    }
-    return opened;
+} // namespace
+
+void ReaderMemoryFree::operator()(ReaderMemory* memory) const {
+    free(memory);
+}
+
+D88Image::D88Image() = default;
+
+namespace {
+
+bool imageBytes(const void* context, int64_t position, uint8_t* out, int length) {
+    BlockCache& cache = *static_cast<BlockCache*>(const_cast<void*>(context));
+    return copyFileBytes(cache, position, out, length) == length;
 }
 
 } // namespace
 
-D88Image::D88Image() = default;
+bool D88Image::looksLikeDiskAt(int64_t position) {
+    uint8_t bytes[DISK_HEADER_SIZE];
+    if (partCount_ == 0 || copyFileBytes(memory_->cache, position, bytes, sizeof bytes) !=
+                               static_cast<int64_t>(sizeof bytes)) {
+        return false;
+    }
+    return looksLikeDisk(
+        checkDiskHeader(parseDiskHeader(bytes), position, fileSize_, imageBytes, &memory_->cache));
+}
+
+int64_t D88Image::nextDiskAt(int64_t start, int64_t end) {
+    for (int part = 1; part < partCount_; ++part) {
+        const int64_t at = partStarts_[part];
+        if (at <= start || at >= end) {
+            continue;
+        }
+        if (looksLikeDiskAt(at)) {
+            return at;
+        }
+    }
+    return end;
+}
 
 D88Image::~D88Image() {
     close();
@@ -149,28 +135,31 @@ bool D88Image::open(const char* path) {
     return openParts(&path, 1);
 }
 
-bool D88Image::openParts(const char* const* paths, int count) {
+bool D88Image::prepareOpen(int count) {
     if (!memory_) {
-        memory_.reset(new (std::nothrow) ReaderMemory);
+        memory_.reset(static_cast<ReaderMemory*>(calloc(1, sizeof(ReaderMemory))));
         if (!memory_) {
             errno = ENOMEM;
             return false;
         }
         prepareTrackWalk(memory_->walk);
     }
-    for (int part = 0; part < partCount_; ++part) { // never leak a stream if a caller opens twice
-        fclose(files_[part]);
-    }
-    partCount_ = 0;
+    close(); // never leak a stream if a caller opens twice
     failedPart_ = -1;
     if (count < 1 || count > MAX_IMAGE_PARTS) {
         errno = EINVAL;
         return false;
     }
-    int64_t size = 0;
+    return true;
+}
+
+bool D88Image::openParts(const char* const* paths, int count) {
+    if (!prepareOpen(count)) {
+        return false;
+    }
+    int64_t sizes[MAX_IMAGE_PARTS];
     for (int part = 0; part < count; ++part) {
-        int64_t partSize = 0;
-        files_[part] = openImageFile(paths[part], partSize);
+        files_[part] = openImageFile(paths[part], sizes[part]);
         if (files_[part] == nullptr) {
             const int error = errno;
             for (int opened = 0; opened < part; ++opened) {
@@ -180,10 +169,36 @@ bool D88Image::openParts(const char* const* paths, int count) {
             errno = error;
             return false;
         }
-        // Every read goes into the reader's own blocks, straight from the file.
-        setvbuf(files_[part], nullptr, _IONBF, 0);
+    }
+    ownsFiles_ = true;
+    indexDisks(sizes, count);
+    return true;
+}
+
+bool D88Image::openStreams(FILE* const* streams, int count) {
+    if (!prepareOpen(count)) {
+        return false;
+    }
+    int64_t sizes[MAX_IMAGE_PARTS];
+    for (int part = 0; part < count; ++part) {
+        files_[part] = streams[part];
+        sizes[part] = seekFile(streams[part], 0, SEEK_END) ? tellFile(streams[part]) : -1;
+        if (sizes[part] < 0) {
+            failedPart_ = part;
+            errno = ESPIPE;
+            return false;
+        }
+    }
+    ownsFiles_ = false;
+    indexDisks(sizes, count);
+    return true;
+}
+
+void D88Image::indexDisks(const int64_t* sizes, int count) {
+    int64_t size = 0;
+    for (int part = 0; part < count; ++part) {
         partStarts_[part] = size;
-        size += partSize;
+        size += sizes[part];
     }
     partCount_ = count;
     fileSize_ = size;
@@ -194,11 +209,20 @@ bool D88Image::openParts(const char* const* paths, int count) {
     uint8_t header[DISK_HEADER_SIZE];
     while (diskCount_ < MAX_DISKS) {
         diskOffsets_[diskCount_] = static_cast<int32_t>(runningOffset);
+        diskLimits_[diskCount_] = 0;
         if (copyFileBytes(memory_->cache, runningOffset, header, sizeof header) !=
             static_cast<int64_t>(sizeof header)) {
             break;
         }
-        runningOffset += readU32(header + DISK_SIZE_OFFSET);
+        const int64_t start = runningOffset;
+        runningOffset += parseDiskHeader(header).diskSize;
+        // Of several files, one that starts inside this disk with a disk header of its own
+        // starts the next disk: this one was cut short where its file ends.
+        const int64_t next = nextDiskAt(start, runningOffset);
+        if (next < runningOffset) {
+            diskLimits_[diskCount_] = static_cast<uint32_t>(next - start);
+            runningOffset = next;
+        }
         ++diskCount_;
         if (runningOffset > MAX_FILE_OFFSET) {
             break;
@@ -206,11 +230,10 @@ bool D88Image::openParts(const char* const* paths, int count) {
     }
     // A selection reads its header from the file as it is then, not as it was indexed.
     resetBlockCache(memory_->cache, files_, partStarts_, partCount_);
-    return true;
 }
 
 void D88Image::close() {
-    for (int part = 0; part < partCount_; ++part) {
+    for (int part = 0; part < partCount_ && ownsFiles_; ++part) {
         fclose(files_[part]);
     }
     partCount_ = 0;
@@ -226,36 +249,67 @@ bool D88Image::selectDisk(int index) {
     diskOffset_ = -1;
     mediaType_ = -1;
     diskSize_ = 0;
+    diskBytesEnd_ = 0;
     memset(diskName_, 0, sizeof diskName_);
     if (index < 0 || index >= diskCount_) {
         return false;
     }
 
-    // A header read once is kept: every later selection of the disk finds the same bytes.
-    KnownHeader& known = memory_->headers[index];
-    if (!memory_->headerKnown[index]) {
-        uint8_t header[DISK_HEADER_SIZE];
-        if (copyFileBytes(memory_->cache, diskOffsets_[index], header, DISK_HEADER_SIZE) !=
-            DISK_HEADER_SIZE) {
-            return false; // the file has changed since it was indexed
-        }
-        for (int track = 0; track < MAX_TRACKS; ++track) {
-            known.trackOffsets[track] = readU32(header + TRACK_TABLE_OFFSET + 4 * track);
-        }
-        known.mediaType = header[MEDIA_TYPE_OFFSET];
-        known.diskSize = readU32(header + DISK_SIZE_OFFSET);
-        memset(known.name, 0, sizeof known.name);
-        for (int i = 0; i < DISK_NAME_LENGTH && header[DISK_NAME_OFFSET + i] != 0; ++i) {
-            known.name[i] = static_cast<char>(header[DISK_NAME_OFFSET + i]);
-        }
-        memory_->headerKnown[index] = true;
+    DiskHeader header;
+    if (!diskHeader(index, header)) {
+        return false; // the file has changed since it was indexed
     }
     diskOffset_ = diskOffsets_[index];
-    memcpy(trackOffsets_, known.trackOffsets, sizeof trackOffsets_);
-    mediaType_ = known.mediaType;
-    diskSize_ = known.diskSize;
-    memcpy(diskName_, known.name, sizeof known.name);
+    memcpy(trackOffsets_, header.trackOffsets, sizeof trackOffsets_);
+    mediaType_ = header.mediaType;
+    // A disk cut short where the next file starts ends there: no track of it is read from the
+    // next disk's bytes, nor any record or data. Each track start lies in one disk, so a walk
+    // or search kept by its start is always bounded alike.
+    const bool cut = diskLimits_[index] != 0 && diskLimits_[index] < header.diskSize;
+    diskSize_ = cut ? diskLimits_[index] : header.diskSize;
+    diskBytesEnd_ = cut ? diskOffset_ + static_cast<int64_t>(diskLimits_[index]) : fileSize_;
+    for (int i = 0; i < DISK_NAME_LENGTH && header.name[i] != 0; ++i) {
+        diskName_[i] = static_cast<char>(header.name[i]);
+    }
     return true;
+}
+
+bool D88Image::diskHeader(int index, DiskHeader& header) {
+    if (partCount_ == 0 || index < 0 || index >= diskCount_) {
+        return false;
+    }
+    // A header read once is kept: every later look at the disk finds the same bytes.
+    if (!memory_->headerKnown[index]) {
+        uint8_t bytes[DISK_HEADER_SIZE];
+        if (copyFileBytes(memory_->cache, diskOffsets_[index], bytes, DISK_HEADER_SIZE) !=
+            DISK_HEADER_SIZE) {
+            return false;
+        }
+        memory_->headers[index] = parseDiskHeader(bytes);
+        memory_->headerKnown[index] = true;
+    }
+    header = memory_->headers[index];
+    return true;
+}
+
+uint32_t D88Image::diskLimit(int index) const {
+    return index >= 0 && index < diskCount_ ? diskLimits_[index] : 0;
+}
+
+int64_t D88Image::diskStart(int index) const {
+    return index >= 0 && index < diskCount_ ? diskOffsets_[index] : -1;
+}
+
+int D88Image::partAt(int64_t position) const {
+    int part = 0;
+    while (part + 1 < partCount_ && partStarts_[part + 1] <= position) {
+        ++part;
+    }
+    return part;
+}
+
+int64_t D88Image::readBytes(int64_t position, uint8_t* out, int64_t length) {
+    return partCount_ == 0 ? 0 : copyFileBytes(memory_->cache, position, out, length);
 }
 
 #ifdef _WIN32
@@ -318,25 +372,36 @@ bool D88Image::trackStart(int track, int64_t& position) const {
     return true;
 }
 
-int D88Image::readSector(int track, int c, int h, int r, int n, uint8_t* buffer, int maxLength,
-                         SectorMarks* marks) {
-    if (marks != nullptr) {
-        *marks = SectorMarks{0, 0, 0};
-    }
+const SectorSearch* D88Image::findSector(int track, int c, int h, int r, int n) {
     int64_t start = 0;
     if (!trackStart(track, start)) {
-        return 0;
+        return nullptr;
     }
     const auto isByte = [](int value) { return value >= 0 && value <= 255; };
     if (!isByte(c) || !isByte(h) || !isByte(r) || !isByte(n)) {
-        return 0; // no stored ID byte holds such a value
+        return nullptr; // no stored ID byte holds such a value
     }
     const SectorId id{static_cast<uint8_t>(c), static_cast<uint8_t>(h), static_cast<uint8_t>(r),
                       static_cast<uint8_t>(n)};
-    SectorSearch& search = memory_->searches[searchSlot(start, id)];
-    if (search.trackStart != start || memcmp(&search.id, &id, sizeof id) != 0) {
+    const uint32_t setIndex = searchSet(start, id);
+    SectorSearch(&set)[SEARCH_WAYS] = memory_->searches[setIndex];
+    SectorSearch* kept = nullptr;
+    const uint32_t generation = memory_->searchGeneration;
+    for (SectorSearch& way : set) {
+        if (way.generation == generation && way.trackStart == start &&
+            memcmp(&way.id, &id, sizeof id) == 0) {
+            kept = &way;
+            break;
+        }
+    }
+    // A new search takes the ways of its set in turn.
+    uint8_t& next = memory_->nextWay[setIndex];
+    SectorSearch& search = kept != nullptr ? *kept : set[next % SEARCH_WAYS];
+    if (kept == nullptr) {
+        next = static_cast<uint8_t>((next + 1) % SEARCH_WAYS);
+        search.generation = generation;
         TrackWalk& walk = memory_->walk;
-        beginTrackWalk(walk, start);
+        beginTrackWalk(walk, start, diskBytesEnd_);
         const int found = findWalkedRecord(walk, memory_->cache, id);
         search.trackStart = start;
         search.id = id;
@@ -347,19 +412,52 @@ int D88Image::readSector(int track, int c, int h, int r, int n, uint8_t* buffer,
             search.dataPosition = walk.records[found].headerPosition + SECTOR_RECORD_HEADER_SIZE;
         }
     }
-    if (!search.found) {
+    return search.found ? &search : nullptr;
+}
+
+int D88Image::readSector(int track, int c, int h, int r, int n, uint8_t* buffer, int maxLength,
+                         SectorMarks* marks) {
+    if (marks != nullptr) {
+        *marks = SectorMarks{0, 0, 0};
+    }
+    const SectorSearch* search = findSector(track, c, h, r, n);
+    if (search == nullptr) {
         return 0;
     }
     if (marks != nullptr) {
-        *marks = search.marks;
+        *marks = search->marks;
     }
-    int length = search.dataLength;
+    int64_t length = search->dataLength;
     if (length > maxLength) {
         length = maxLength > 0 ? maxLength : 0;
     }
-    // Count only what was really stored: a record cut off by the end of the file must not pass
-    // stale buffer bytes off as data.
-    return static_cast<int>(copyFileBytes(memory_->cache, search.dataPosition, buffer, length));
+    // Count only what was really stored: a record cut off by the end of the files or of a disk
+    // cut short must not pass stale buffer bytes or the next disk's bytes off as data.
+    const int64_t stored = diskBytesEnd_ - search->dataPosition;
+    if (length > stored) {
+        length = stored > 0 ? stored : 0;
+    }
+    return static_cast<int>(copyFileBytes(memory_->cache, search->dataPosition, buffer, length));
+}
+
+int D88Image::locateSector(int track, int c, int h, int r, int n, int maxLength,
+                           SectorPlace& place) {
+    place = SectorPlace{-1, 0, SectorMarks{0, 0, 0}};
+    const SectorSearch* search = findSector(track, c, h, r, n);
+    if (search == nullptr) {
+        return 0;
+    }
+    int64_t length = search->dataLength;
+    if (length > maxLength) {
+        length = maxLength > 0 ? maxLength : 0;
+    }
+    // As readSector counts: only the bytes that the disk really stores.
+    const int64_t stored = diskBytesEnd_ - search->dataPosition;
+    if (length > stored) {
+        length = stored > 0 ? stored : 0;
+    }
+    place = SectorPlace{search->dataPosition, static_cast<int>(length), search->marks};
+    return place.length;
 }
 
 int D88Image::listSectorIds(int track, void* buffer, int bufferLength) {
@@ -383,9 +481,44 @@ const TrackWalk* D88Image::walkTrack(int track) {
     if (!trackStart(track, start)) {
         return nullptr;
     }
-    beginTrackWalk(memory_->walk, start);
+    beginTrackWalk(memory_->walk, start, diskBytesEnd_);
     finishTrackWalk(memory_->walk, memory_->cache);
     return &memory_->walk;
+}
+
+void D88Image::nextSector(int& track, int& c, int& h, int& r) const {
+    if (r == lastSector_) {
+        ++track;
+        if (h == 0) {
+            h = 1;
+        } else {
+            h = 0;
+            ++c;
+        }
+        r = firstSector_;
+    } else {
+        ++r;
+    }
+}
+
+int D88Image::locateRun(int track, int c, int h, int r, int n, int total, SectorPlace* places,
+                        int maxPlaces) {
+    if (n < 0 || n > 23) {
+        return 0;
+    }
+    int readCount = 0;
+    int pieceSize = 128 << n;
+    for (int counted = 0; readCount < total && counted < maxPlaces; ++counted) {
+        if (pieceSize > total - readCount) {
+            pieceSize = total - readCount;
+        }
+        if (locateSector(track, c, h, r, n, pieceSize, places[counted]) < pieceSize) {
+            return readCount;
+        }
+        readCount += pieceSize;
+        nextSector(track, c, h, r);
+    }
+    return readCount;
 }
 
 int D88Image::readRun(int track, int c, int h, int r, int n, uint8_t* buffer, int total,
@@ -411,18 +544,7 @@ int D88Image::readRun(int track, int c, int h, int r, int n, uint8_t* buffer, in
             ++errors->sectors;
             errors->errorSectors += isReadErrorStatus(marks.status) ? 1 : 0;
         }
-        if (r == lastSector_) {
-            ++track;
-            if (h == 0) {
-                h = 1;
-            } else {
-                h = 0;
-                ++c;
-            }
-            r = firstSector_;
-        } else {
-            ++r;
-        }
+        nextSector(track, c, h, r);
     }
     return readCount;
 }

@@ -18,6 +18,14 @@ struct RunErrors {
     int errorSectors = 0;
 };
 
+// Where a sector's data lies in the image (all its files joined), as much of it as a read
+// takes, and the marks of its record.
+struct SectorPlace {
+    int64_t position;
+    int length;
+    SectorMarks marks;
+};
+
 // Tells files apart: every name of one file (links included) gives the same identity.
 struct FileIdentity {
     uint64_t volume;
@@ -31,6 +39,11 @@ inline bool operator==(const FileIdentity& a, const FileIdentity& b) {
 // What the reader keeps of the file between calls: blocks of its bytes, the disk headers
 // already read, the last track walk and the results of recent sector searches.
 struct ReaderMemory;
+struct SectorSearch;
+// Frees the reader's memory, which it takes zeroed from the system.
+struct ReaderMemoryFree {
+    void operator()(ReaderMemory* memory) const;
+};
 
 class D88Image {
   public:
@@ -47,9 +60,16 @@ class D88Image {
     bool open(const char* path);
     // Opens the `count` files `paths` (1 to MAX_IMAGE_PARTS) as one image, their bytes joined
     // in the given order as `cat` would join them, and indexes the disks it holds: a file may
-    // hold several disks, and a disk may go on into the next file. Nothing is copied. Returns
-    // false when a file cannot be opened, as open does; failedPart() tells which.
+    // hold several disks, and a disk may go on into the next file, unless that file starts with
+    // a disk header of its own (then the disk was cut short, and the next starts there).
+    // Nothing is copied. Returns false when a file cannot be opened, as open does; failedPart()
+    // tells which.
     bool openParts(const char* const* paths, int count);
+    // Opens the `count` streams `streams` as one image, as openParts opens files: part i is
+    // read from streams[i], which stay the caller's (close() leaves them open). Each must be
+    // open for binary reading and able to seek. Returns false when one cannot seek to its end;
+    // failedPart() tells which.
+    bool openStreams(FILE* const* streams, int count);
     void close();
     int diskCount() const { return diskCount_; }
     // The length of the image when it was opened: all its files together.
@@ -58,6 +78,21 @@ class D88Image {
     // file that the last failed open could not open.
     int partCount() const { return partCount_; }
     int64_t partStart(int part) const { return partStarts_[part]; }
+    // The file that holds image position `position`: the last one that starts at or before it.
+    int partAt(int64_t position) const;
+    // The image position of disk `index`'s header, -1 when no such disk is indexed.
+    int64_t diskStart(int index) const;
+    // Of several files: the length of disk `index` when it was cut short because a later file
+    // starts inside it with a disk header of its own (it is read no further); 0 otherwise.
+    uint32_t diskLimit(int index) const;
+    // The header of disk `index` as stored, without selecting it. False when it cannot be read.
+    bool diskHeader(int index, DiskHeader& header);
+    // True when the bytes at image position `position` are a D88 disk header that agrees with
+    // itself, with the files and with the tracks it points at (HeaderCheck.h).
+    bool looksLikeDiskAt(int64_t position);
+    // Copies at most `length` bytes from image position `position` into `out`. Returns the
+    // number of bytes copied, short where the image ends.
+    int64_t readBytes(int64_t position, uint8_t* out, int64_t length);
     int failedPart() const { return failedPart_; }
 
     // Makes disk `index` (0-based, in file order) the selected disk by reading its header.
@@ -69,6 +104,9 @@ class D88Image {
     // none) and its track table entry for `track` (0 when absent or out of range).
     int32_t diskOffset() const { return diskOffset_; }
     uint32_t diskSize() const { return diskSize_; }
+    // The image position where the selected disk's bytes end for its tracks' records: where it
+    // was cut short, else the end of the files (a track may run past the disk's size).
+    int64_t diskBytesEnd() const { return diskBytesEnd_; }
     uint32_t trackOffset(int track) const;
 
     // The identity of file `part` of the image. False when it is not open.
@@ -82,6 +120,10 @@ class D88Image {
     // When `marks` is given it receives the found record's marks (all 0 when none is found).
     int readSector(int track, int c, int h, int r, int n, uint8_t* buffer, int maxLength,
                    SectorMarks* marks = nullptr);
+    // Finds sector (c, h, r, n) as readSector does, without reading its data: `place` receives
+    // where the data lies and the record's marks. Returns the number of bytes that readSector
+    // would store, 0 when the sector is not found.
+    int locateSector(int track, int c, int h, int r, int n, int maxLength, SectorPlace& place);
     // Writes the IDs of `track`'s sector records, in stored order, as 4-byte SectorId records,
     // as far as the walk of readSector goes. Returns the number of bytes written.
     int listSectorIds(int track, void* buffer, int bufferLength);
@@ -91,29 +133,50 @@ class D88Image {
     // the run counted and how many of them carry a read-error status.
     int readRun(int track, int c, int h, int r, int n, uint8_t* buffer, int total,
                 RunErrors* errors = nullptr);
+    // Steps (track, c, h, r) to the sector that a run reads next: the next sector number up to
+    // the last of the sector range, then the first on the next track (head 0 to 1, then the
+    // next cylinder). The four values are never cut to 8 bits.
+    void nextSector(int& track, int& c, int& h, int& r) const;
+    // Finds the sectors that readRun would read, without reading their data: one place per
+    // sector counted, at most `maxPlaces`. Returns the number of bytes that readRun would count.
+    int locateRun(int track, int c, int h, int r, int n, int total, SectorPlace* places,
+                  int maxPlaces);
 
     // Walks `track` of the selected disk as readSector does, to the walk's end, and returns
     // the records it passed; null when the track cannot be reached. Valid until the next call.
     const TrackWalk* walkTrack(int track);
 
   private:
+    // Makes the reader's memory and closes what was open; false (errno set) when `count` files
+    // cannot be opened.
+    bool prepareOpen(int count);
+    // Indexes the disks of the `count` files now in files_, of lengths `sizes`.
+    void indexDisks(const int64_t* sizes, int count);
     bool trackStart(int track, int64_t& position) const;
+    // Where the disk that starts at `start` and claims to end at `end` really ends: the start of
+    // the first later file inside it that begins with a D88 disk header, else `end`.
+    int64_t nextDiskAt(int64_t start, int64_t end);
+    // The result of the search for sector (c, h, r, n) on `track`, null when not found.
+    const SectorSearch* findSector(int track, int c, int h, int r, int n);
 
     FILE* files_[MAX_IMAGE_PARTS] = {};
     int64_t partStarts_[MAX_IMAGE_PARTS] = {};
     int partCount_ = 0;
+    bool ownsFiles_ = true; // opened by openParts, closed by close()
     int failedPart_ = -1;
     int diskCount_ = 0;
     int64_t fileSize_ = 0;
     int firstSector_ = 1;
     int lastSector_ = 16;
     int32_t diskOffsets_[MAX_DISKS] = {};
+    uint32_t diskLimits_[MAX_DISKS] = {};
     uint32_t diskSize_ = 0;
     int32_t diskOffset_ = 0;
+    int64_t diskBytesEnd_ = 0;
     uint32_t trackOffsets_[MAX_TRACKS] = {};
     int mediaType_ = -1;
     char diskName_[DISK_NAME_LENGTH + 1] = {};
-    std::unique_ptr<ReaderMemory> memory_;
+    std::unique_ptr<ReaderMemory, ReaderMemoryFree> memory_;
 };
 
 } // namespace d88

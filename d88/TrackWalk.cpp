@@ -69,6 +69,10 @@ int walkOn(TrackWalk& walk, BlockCache& cache, const SectorId* wanted) {
     int found = -1;
     while (end == WalkEnd::NotYet) {
         const uint8_t* raw = nullptr;
+        if (at + SECTOR_RECORD_HEADER_SIZE > walk.bytesEnd) {
+            end = WalkEnd::EndOfFile; // the header lies past the disk's bytes
+            break;
+        }
         if (block != nullptr && at >= blockStart &&
             at + SECTOR_RECORD_HEADER_SIZE <= blockStart + blockLength) {
             raw = block + (at - blockStart);
@@ -127,6 +131,7 @@ void prepareTrackWalk(TrackWalk& walk) {
 
 void resetTrackWalk(TrackWalk& walk) {
     walk.start = -1;
+    walk.bytesEnd = -1;
     walk.next = -1;
     walk.recordCount = 0;
     walk.end = WalkEnd::NotYet;
@@ -134,12 +139,13 @@ void resetTrackWalk(TrackWalk& walk) {
     memset(walk.idFilter, 0, sizeof walk.idFilter);
 }
 
-void beginTrackWalk(TrackWalk& walk, int64_t start) {
-    if (walk.start == start) {
+void beginTrackWalk(TrackWalk& walk, int64_t start, int64_t bytesEnd) {
+    if (walk.start == start && walk.bytesEnd == bytesEnd) {
         return;
     }
     resetTrackWalk(walk);
     walk.start = start;
+    walk.bytesEnd = bytesEnd;
     walk.next = start;
     if (++walk.walkNumber == 0) { // after 2^32 walks the stamps could repeat: start afresh
         walk.indexCleared = false;

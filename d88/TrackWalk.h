@@ -1,6 +1,7 @@
 // The walk along a track's sector records, from its first record, as readSector makes it:
 // it ends at the first record whose sectors-in-track count equals its 1-based position, before
-// a record whose count is 0, at the end of the file, or after MAX_WALK_RECORDS records. The
+// a record whose count is 0, at the end of the disk's bytes (the end of the files, or where a
+// disk was cut short), or after MAX_WALK_RECORDS records. The
 // walk is kept: later searches on the same start look at the records already walked and go
 // on only where those do not answer.
 #pragma once
@@ -24,7 +25,7 @@ enum class WalkEnd : uint8_t {
     NotYet,      // more records may follow
     TrackCount,  // a record's count equals its position
     ZeroCount,   // a record with a count of 0, not part of the walk
-    EndOfFile,   // the next header is cut by the end of the file
+    EndOfFile,   // the next header is cut by the end of the disk's bytes
     RecordLimit, // MAX_WALK_RECORDS records without an end
 };
 
@@ -44,8 +45,9 @@ struct IdIndexSlot {
 };
 
 struct TrackWalk {
-    int64_t start; // file position of the first header, -1 when nothing was walked
-    int64_t next;  // file position of the next header to read
+    int64_t start;    // file position of the first header, -1 when nothing was walked
+    int64_t bytesEnd; // no header is read at or past this position
+    int64_t next;     // file position of the next header to read
     int recordCount;
     WalkEnd end;
     bool indexed;        // idIndex holds the first record of every ID walked
@@ -61,8 +63,9 @@ struct TrackWalk {
 void prepareTrackWalk(TrackWalk& walk);
 // Forgets the walk.
 void resetTrackWalk(TrackWalk& walk);
-// Starts the walk at `start` unless it is already there.
-void beginTrackWalk(TrackWalk& walk, int64_t start);
+// Starts the walk at `start`, reading no header at or past `bytesEnd`, unless it is already
+// there.
+void beginTrackWalk(TrackWalk& walk, int64_t start, int64_t bytesEnd);
 // The number of the walk's first record with ID `id`, walking on as far as needed; -1 when
 // the walk ends without one.
 int findWalkedRecord(TrackWalk& walk, BlockCache& cache, SectorId id);

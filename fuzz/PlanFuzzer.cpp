@@ -1,292 +1,280 @@
-// Fuzzes the plan of the directory walk, which the extraction and d88info --set share, without
-// writing any file: the input is an image file. For both layouts every entry's outcome, bytes
-// and read errors are checked against the disk found again by its ID byte and the file's run
-// read again, by readRun and sector by sector with readSector; the directory likewise. The set
-// plan is checked too, with zip names: the names, replacements and its JSON.
+// Fuzzes the set plan, writing no file: the input is an image. For both layouts, with the disks
+// chosen as d88extract-a and d88extract-b choose them (the input as one file) and by identity
+// as d88extract chooses them, every plan is checked against the disks found again by their ID
+// bytes and the runs read again (PlanCheck.h), with the host's names and with zip names; the
+// disks found are checked against the reader, the vote on the input's bytes and the bytes
+// themselves (DiskSetCheck.h). By identity the input is given:
+// - as one file;
+// - cut into four files where bytes 16 to 21 say (the reader ignores them): the same disks and
+//   plans as one file, unless a file of the cut starts inside a disk with bytes that pass the
+//   header check, where the reader starts a disk on purpose (CutCheck.h);
+// - twice, the same file given again: exactly the plans of one file when it gives each set
+//   number in one copy, unless the second file's bytes complete a header that failed the
+//   check at the end of the first;
+// - with one or two other dumps of its disks after it (ChangedCopies.h, as bytes 22 to 25
+//   say): each sector read from every copy, as PlanCheck.h checks.
+#include "ChangedCopies.h"
+#include "CutCheck.h"
+#include "DiskSetCheck.h"
 #include "FuzzFiles.h"
+#include "PlanCheck.h"
 
-#include "DirectoryWalk.h"
 #include "DiskSet.h"
+#include "Host.h"
+#include "ImageFacts.h"
 #include "Plan.h"
 #include "PlanJson.h"
 
 #include <algorithm>
-#include <cstring>
-#include <initializer_list>
-#include <map>
 #include <string>
 #include <vector>
 
 namespace {
 
-const char* const IMAGE_NAME = "image.d88"; // in the private folder, which is the current one
-std::string imagePath;
-constexpr int MAX_FILE_BYTES = 255 * SECTOR_BYTES; // the largest size byte
+constexpr int CUT_FILES = 4;
+GivenFiles wholeFile;               // the input as one file, "image.d88"
+std::vector<std::string> partNames; // the names of the cut files
+std::vector<uint8_t>* joinedBytes;  // the bytes of several files joined
+const std::vector<std::string> dumpNames = {"dump1.d88", "dump2.d88"};
+WalkBuffers* buffers = nullptr;          // as large as the programs' own
+RunBuffers* runBuffers = nullptr;        // runs read again
+std::vector<uint8_t>* scratch = nullptr; // one file's bytes
 
-// What a run of whole sectors from (track, r) gives, read again into buffers of the caller.
-struct Reread {
-    int got;
-    d88::RunErrors errors;
-};
+const SaveTarget ZIP_TARGET{NameTarget::Zip, BYTE_NAME_RULES, nullptr, nullptr};
 
-// The run read sector by sector, stepping as the disk set does: r up to LAST_SECTOR, then the
-// next track (head 0 to 1, then the next cylinder) from FIRST_SECTOR. Stops at the first sector
-// that holds fewer than `SECTOR_BYTES` bytes.
-Reread readBySectors(d88::D88Image& image, int track, int r, uint8_t* buffer, int total) {
-    Reread result{0, d88::RunErrors{}};
-    while (result.got < total) {
-        d88::SectorMarks marks;
-        if (image.readSector(track, track >> 1, track & 1, r, SECTOR_SIZE_CODE, buffer + result.got,
-                             SECTOR_BYTES, &marks) < SECTOR_BYTES) {
-            break;
-        }
-        result.got += SECTOR_BYTES;
-        ++result.errors.sectors;
-        result.errors.errorSectors += d88::isReadErrorStatus(marks.status) ? 1 : 0;
-        if (r == LAST_SECTOR) {
-            ++track;
-            r = FIRST_SECTOR;
-        } else {
-            ++r;
-        }
-    }
-    return result;
-}
-
-bool sameErrors(const d88::RunErrors& a, const d88::RunErrors& b) {
-    return a.sectors == b.sectors && a.errorSectors == b.errorSectors;
-}
-
-// Reads the run of the selected disk both ways into `buffer` (readRun) and `bySectors`, and
-// checks that the two agree.
-Reread rereadRun(d88::D88Image& image, int track, int r, std::vector<uint8_t>& buffer,
-                 std::vector<uint8_t>& bySectors, int total) {
-    Reread run{0, d88::RunErrors{}};
-    run.got = image.readRun(track, track >> 1, track & 1, r, SECTOR_SIZE_CODE, buffer.data(), total,
-                            &run.errors);
-    const Reread sectors = readBySectors(image, track, r, bySectors.data(), total);
-    if (run.got != sectors.got || !sameErrors(run.errors, sectors.errors) ||
-        memcmp(buffer.data(), bySectors.data(), static_cast<size_t>(run.got)) != 0) {
-        abort(); // readRun and its sectors disagree
-    }
-    if (run.errors.sectors != (run.got + SECTOR_BYTES - 1) / SECTOR_BYTES ||
-        run.errors.errorSectors > run.errors.sectors) {
-        abort();
-    }
-    return run;
-}
-
-bool isAnyOf(const char* name, std::initializer_list<const char*> names) {
-    for (const char* other : names) {
-        if (strcmp(name, other) == 0) {
-            return true;
-        }
-    }
-    return false;
-}
-
-struct PlanCheck {
-    d88::D88Image* image;
-    const DirectoryLayout* layout;
-    int visited;
-    std::vector<int> idBytes;       // each disk's ID byte, 0 when its ID sector is missing
-    std::vector<int32_t> offsets;   // and its header offset
-    std::vector<uint8_t> run;       // the file's run read again by readRun
-    std::vector<uint8_t> bySectors; // and sector by sector
-};
-
-bool checkEntry(const EntryPlan& plan, void* context) {
-    PlanCheck& check = *static_cast<PlanCheck*>(context);
-    d88::D88Image& image = *check.image;
-    const uint8_t* bytes =
-        directoryBuffer + check.layout->firstEntryOffset + plan.index * DIR_ENTRY_SIZE;
-    if (plan.index != check.visited++ || plan.bytes != bytes) {
-        abort(); // not in table order
-    }
-    // The entry as its 16 bytes give it.
-    const DirEntry& entry = plan.entry;
-    int nameLength = 0;
-    while (nameLength < 12 && bytes[nameLength] != ' ') {
-        ++nameLength;
-    }
-    if (memcmp(entry.name, bytes, static_cast<size_t>(nameLength)) != 0 ||
-        entry.name[nameLength] != '\0' || entry.track != bytes[12] || entry.sector != bytes[13] ||
-        entry.size != bytes[14] * SECTOR_BYTES || entry.diskNumber != bytes[15]) {
-        abort();
-    }
-
-    // The walk has left the first disk of the entry's ID byte selected.
-    const auto disk = std::find(check.idBytes.begin(), check.idBytes.end(), entry.diskNumber + 1);
-    const bool found = disk != check.idBytes.end();
-    if ((plan.outcome == EntryOutcome::NoDisk) != !found) {
-        abort();
-    }
-    if (found) {
-        const int k = static_cast<int>(disk - check.idBytes.begin());
-        if (image.diskOffset() != check.offsets[k]) {
-            abort();
-        }
-        image.selectDisk(k);
-        image.setSectorRange(FIRST_SECTOR, LAST_SECTOR);
-    }
-    Reread run{0, d88::RunErrors{}};
-    if (found && entry.size > 0) {
-        run = rereadRun(image, entry.track, entry.sector, check.run, check.bySectors, entry.size);
-    }
-    if (!sameErrors(plan.readErrors, run.errors)) {
-        abort();
-    }
-    const bool read = found && entry.size > 0 && run.got > 0;
-    if ((plan.outcome == EntryOutcome::Empty) != (found && entry.size == 0) ||
-        (plan.outcome == EntryOutcome::Missing) != (found && entry.size > 0 && run.got == 0) ||
-        plan.bytesRead != (read ? run.got : 0)) {
-        abort();
-    }
-    if (!read) {
-        return true;
-    }
-    // The name decides only once something was read. A name with a '/' is refused on every
-    // host; other names the host's own rule may refuse as well.
-    const char* name = entry.name;
-    EntryOutcome expected = run.got < entry.size ? EntryOutcome::Incomplete : EntryOutcome::Whole;
-    if (strchr(name, '/') != nullptr || plan.outcome == EntryOutcome::UnsafeName) {
-        expected = EntryOutcome::UnsafeName;
-    } else if (strcmp(name, IMAGE_NAME) == 0) {
-        expected = EntryOutcome::ImageItself;
-    } else if (isAnyOf(name, {"", ".", ".."})) {
-        expected = EntryOutcome::Uncreatable;
-    }
-    if (plan.outcome != expected) {
-        abort();
-    }
-    // The file's bytes as read, zero past them.
-    if (memcmp(workBuffer, check.run.data(), static_cast<size_t>(run.got)) != 0) {
-        abort();
-    }
-    for (int i = run.got; i < entry.size; ++i) {
-        if (workBuffer[i] != 0) {
-            abort();
-        }
-    }
-    return true;
-}
-
-// Reads every disk's ID byte as the walk does: the first byte of the ID sector, which a short
-// sector still stores.
-void readIdBytes(d88::D88Image& image, PlanCheck& check) {
-    check.idBytes.assign(static_cast<size_t>(image.diskCount()), 0);
-    check.offsets.assign(static_cast<size_t>(image.diskCount()), -1);
-    for (int k = 0; k < image.diskCount(); ++k) {
-        image.selectDisk(k);
-        image.setSectorRange(FIRST_SECTOR, LAST_SECTOR);
-        check.run[0] = 0;
-        image.readRun(ID_TRACK, ID_TRACK >> 1, ID_TRACK & 1, ID_SECTOR, SECTOR_SIZE_CODE,
-                      check.run.data(), SECTOR_BYTES);
-        check.idBytes[k] = check.run[0];
-        check.offsets[k] = image.diskOffset();
-    }
-}
-
-void checkPlan(d88::D88Image& image, const DirectoryLayout& layout, PlanCheck& check) {
-    check.layout = &layout;
-    check.visited = 0;
-    const d88::RunErrors directoryErrors =
-        planDirectory(image, layout, NameTarget::Host, checkEntry, &check);
-    if (check.visited != layout.entryCount) {
-        abort();
-    }
-    // The directory read again from disk 0; what the run does not read is zero.
-    image.selectDisk(0);
-    image.setSectorRange(FIRST_SECTOR, LAST_SECTOR);
-    std::fill(check.run.begin(), check.run.begin() + DIRECTORY_BYTES, 0);
-    const Reread directory = rereadRun(image, DIRECTORY_TRACK, DIRECTORY_SECTOR, check.run,
-                                       check.bySectors, DIRECTORY_BYTES);
-    if (!sameErrors(directoryErrors, directory.errors) ||
-        directoryErrors.sectors > DIRECTORY_BYTES / SECTOR_BYTES ||
-        memcmp(directoryBuffer, check.run.data(), DIRECTORY_BYTES) != 0) {
-        abort();
-    }
-}
-
-PlanCheck* planCheck = nullptr;
-
-// The set plan for each target: a zip name is never a path nor holds a control character, a
-// file replaces exactly the last earlier file of its key, and the JSON document reads back.
-int checkSetPlan(d88::D88Image& image, const DirectoryLayout& layout, NameTarget target) {
-    const SetPlan plan = planSet(image, layout, target, nullptr, nullptr);
-    std::map<std::string, int> last;
+// Zip names are never a path nor hold a control character, and (with `set`) the JSON document
+// reads back.
+void checkZipPlan(const SetPlan& plan, const GivenFiles& files, const d88::D88Image& image,
+                  const DiskSetFacts* set) {
     for (const PlannedEntry& entry : plan.entries) {
         if (!isWritten(entry.outcome)) {
-            if (entry.replaces >= 0 || entry.replacedBy >= 0) {
-                abort();
-            }
             continue;
         }
         const std::string& name = entry.saved.name;
-        if (target == NameTarget::Zip) {
-            for (unsigned char ch : name) {
-                if (ch < 0x20 || ch == 0x7F || ch == '/' || ch == '\\' || ch == ':') {
-                    abort();
-                }
-            }
-            if (name.empty() || name == "." || name == "..") {
+        for (unsigned char ch : name) {
+            if (ch < 0x20 || ch == 0x7F || ch == '/' || ch == '\\' || ch == ':') {
                 abort();
             }
         }
-        auto found = last.find(entry.saved.key);
-        if (entry.replaces != (found == last.end() ? -1 : found->second)) {
+        if (name.empty() || name == "." || name == "..") {
             abort();
         }
-        last[entry.saved.key] = entry.index;
+    }
+    if (set == nullptr) {
+        return;
+    }
+    std::vector<const char*> paths;
+    for (const std::string& name : files.names) {
+        paths.push_back(name.c_str());
     }
     const std::string text =
-        dumpJson(setDocument(plan, IMAGE_NAME, image.diskCount(), image.fileSize()));
+        dumpJson(setDocument(plan, *set, paths, image.diskCount(), image.fileSize()));
     const nlohmann::ordered_json back = nlohmann::ordered_json::parse(text, nullptr, false);
     if (back.is_discarded() || back["entries"].size() != plan.entries.size()) {
         abort();
     }
-    return plan.summary.files;
+}
+
+// Plans both layouts with `disks` at zip names, and at the host's names when `withHost`, and
+// checks each plan (the zip plan's JSON, with the disks `jsonSet`, when that is not null); then
+// the layout fit, which counts files from their first sectors alone. Returns the zip plans.
+std::vector<SetPlan> planAndCheck(d88::D88Image& image, const GivenFiles& files,
+                                  const DiskChoice& disks, const ExpectedChoice& expected,
+                                  bool withHost, const DiskSetFacts* jsonSet) {
+    std::vector<SetPlan> zipPlans;
+    for (const DirectoryLayout* layout : SET_LAYOUTS) {
+        if (withHost) {
+            const HostFolder here = hostCurrentFolder();
+            const HostWrite write{&here, &image};
+            const SetPlan plan =
+                planSet(image, disks, *layout, hostSaveTarget(NameTarget::Host, write), *buffers);
+            checkPlan(image, files, plan, expected, *layout, TargetExpectation{&files, true},
+                      *buffers, *runBuffers);
+        }
+        zipPlans.push_back(planSet(image, disks, *layout, ZIP_TARGET, *buffers));
+        checkPlan(image, files, zipPlans.back(), expected, *layout,
+                  TargetExpectation{nullptr, false}, *buffers, *runBuffers);
+        checkZipPlan(zipPlans.back(), files, image, jsonSet);
+    }
+    int counted[2] = {0, 0};
+    const LayoutFit fit = decideLayoutFit(image, disks, ZIP_TARGET, *buffers, counted, true);
+    const bool a = zipPlans[0].summary.files > 0;
+    const bool b = zipPlans[1].summary.files > 0;
+    if (counted[0] != zipPlans[0].summary.files || counted[1] != zipPlans[1].summary.files ||
+        fit != (a && b ? LayoutFit::Both
+                : a    ? LayoutFit::A
+                : b    ? LayoutFit::B
+                       : LayoutFit::Neither)) {
+        abort();
+    }
+    // As d88extract chooses: a layout's count stops at its first file unless both yield files.
+    int first[2] = {0, 0};
+    if (decideLayoutFit(image, disks, ZIP_TARGET, *buffers, first, false) != fit ||
+        first[0] != (fit == LayoutFit::Both ? counted[0] : std::min(counted[0], 1)) ||
+        first[1] != (fit == LayoutFit::Both ? counted[1] : std::min(counted[1], 1))) {
+        abort();
+    }
+    return zipPlans;
+}
+
+// Opens `files` (in the current folder) as one image, decides its disks and checks them, and
+// plans and checks both layouts by identity. `bytes` are the files' bytes joined.
+struct GivenSet {
+    d88::D88Image image;
+    std::vector<int> ids;
+    DiskSetFacts facts;
+    CheckedSet checked;
+    std::vector<SetPlan> plans;
+};
+
+void planGivenFiles(GivenSet& set, const GivenFiles& files, const uint8_t* bytes, bool withHost,
+                    bool withJson) {
+    std::vector<const char*> paths;
+    for (const std::string& name : files.names) {
+        paths.push_back(name.c_str());
+    }
+    if (!set.image.openParts(paths.data(), files.count()) ||
+        set.image.fileSize() != files.ends.back()) {
+        abort();
+    }
+    set.ids = readIdBytes(set.image);
+    set.facts = decideDiskSet(set.image);
+    set.checked = checkDiskSet(set.image, files, bytes, set.ids, set.facts);
+    const DiskChoice choice = identityDiskChoice(set.facts);
+    checkChoice(choice, set.checked.identity);
+    set.plans = planAndCheck(set.image, files, choice, set.checked.identity, withHost,
+                             withJson ? &set.facts : nullptr);
+}
+
+// Cuts the input into CUT_FILES files at the fractions that bytes 16 to 21 give (a file may
+// be empty) and writes them.
+GivenFiles cutInput(const uint8_t* data, size_t size) {
+    const auto byteAt = [&](size_t i) { return i < size ? data[i] : 0; };
+    std::vector<int64_t> cuts;
+    for (int k = 0; k + 1 < CUT_FILES; ++k) {
+        const uint64_t fraction =
+            static_cast<uint64_t>(byteAt(16 + 2 * k)) << 8 | byteAt(17 + 2 * k);
+        cuts.push_back(static_cast<int64_t>(size * fraction / 0xFFFF));
+    }
+    std::sort(cuts.begin(), cuts.end());
+    GivenFiles files;
+    files.ends.push_back(0);
+    files.ends.insert(files.ends.end(), cuts.begin(), cuts.end());
+    files.ends.push_back(static_cast<int64_t>(size));
+    files.names = partNames;
+    for (int part = 0; part < CUT_FILES; ++part) {
+        writeWholeFile(files.names[static_cast<size_t>(part)], data + files.ends[part],
+                       static_cast<size_t>(files.length(part)));
+    }
+    return files;
 }
 
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    // Working in the image's folder lets an entry named like one of its files be the image.
     const std::string folder = makePrivateFolder();
-    imagePath = folder + "/" + IMAGE_NAME;
-    // Working in the image's folder lets an entry named like the image be the image itself.
     if (chdir(folder.c_str()) != 0) {
         abort();
     }
-    planCheck = new PlanCheck{nullptr,
-                              nullptr,
-                              0,
-                              {},
-                              {},
-                              std::vector<uint8_t>(MAX_FILE_BYTES),
-                              std::vector<uint8_t>(MAX_FILE_BYTES)};
+    wholeFile.names = {"image.d88"};
+    for (int part = 0; part < CUT_FILES; ++part) {
+        partNames.push_back("part" + std::to_string(part) + ".d88");
+    }
+    buffers = new WalkBuffers;
+    runBuffers = new RunBuffers;
+    joinedBytes = new std::vector<uint8_t>;
+    scratch = new std::vector<uint8_t>(WORK_BUFFER_BYTES);
     return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    writeWholeFile(imagePath, data, size);
-    d88::D88Image image;
-    if (!image.open(imagePath.c_str())) {
+    wholeFile.ends = {0, static_cast<int64_t>(size)};
+    writeWholeFile(wholeFile.names[0], data, size);
+    GivenSet whole;
+    d88::D88Image& image = whole.image;
+    if (!image.open(wholeFile.names[0].c_str())) {
         abort();
     }
-    if (image.diskCount() >= 4) {
-        planCheck->image = &image;
-        readIdBytes(image, *planCheck);
-        int planned[2] = {0, 0};
-        for (int i = 0; i < 2; ++i) {
-            checkPlan(image, *SET_LAYOUTS[i], *planCheck);
-            planned[i] = checkSetPlan(image, *SET_LAYOUTS[i], NameTarget::Zip); // strictest names
+
+    // As the set's programs read one file.
+    const std::vector<int> ids = readIdBytes(image);
+    const ExpectedChoice programs = programsExpected(ids);
+    const DiskChoice programsChoice = programsDiskChoice(image);
+    checkChoice(programsChoice, programs);
+    planAndCheck(image, wholeFile, programsChoice, programs, true, nullptr);
+
+    // By identity, as one file.
+    planGivenFiles(whole, wholeFile, data, false, false);
+    if (whole.checked.cut) {
+        abort(); // one file: no disk is cut short
+    }
+
+    // By identity, cut into files joined in the order given.
+    {
+        const GivenFiles parts = cutInput(data, size);
+        GivenSet cut;
+        planGivenFiles(cut, parts, data, true, true);
+        if (!cut.checked.cut) {
+            if (cut.ids != ids) {
+                abort();
+            }
+            checkSameDisks(whole.facts, cut.facts);
+            for (size_t i = 0; i < whole.plans.size(); ++i) {
+                checkSamePlan(image, whole.plans[i], cut.image, cut.plans[i], *buffers, *scratch,
+                              false);
+            }
         }
-        // The layout line counts files from their first sectors: the same counts.
-        int counted[2] = {0, 0};
-        decideLayoutFit(image, NameTarget::Zip, counted);
-        if (counted[0] != planned[0] || counted[1] != planned[1]) {
-            abort();
+    }
+
+    // The same file given twice.
+    {
+        const GivenFiles twice{{0, static_cast<int64_t>(size), 2 * static_cast<int64_t>(size)},
+                               {wholeFile.names[0], wholeFile.names[0]}};
+        joinedBytes->assign(data, data + size);
+        joinedBytes->insert(joinedBytes->end(), data, data + size);
+        GivenSet doubled;
+        planGivenFiles(doubled, twice, joinedBytes->data(), false, false);
+        std::vector<int64_t> single;
+        std::vector<int64_t> first;
+        for (const FoundDisk& disk : whole.facts.disks) {
+            single.push_back(disk.start);
         }
+        for (const FoundDisk& disk : doubled.facts.disks) {
+            if (disk.start < static_cast<int64_t>(size)) {
+                first.push_back(disk.start);
+            }
+        }
+        // A set number given in one copy, given again with the same bytes, adds nothing: unless
+        // the second file completes a header that failed the check at the end of the first.
+        // (One given in copies that differ is given in more copies: they weigh in a vote.)
+        const std::vector<std::vector<int>>& copiesFor = whole.checked.identity.copiesFor;
+        const bool oneCopyEach =
+            std::all_of(copiesFor.begin(), copiesFor.end(),
+                        [](const std::vector<int>& copies) { return copies.size() <= 1; });
+        if (first == single && oneCopyEach) {
+            checkChoice(identityDiskChoice(doubled.facts), whole.checked.identity);
+            for (size_t i = 0; i < whole.plans.size(); ++i) {
+                checkSamePlan(image, whole.plans[i], doubled.image, doubled.plans[i], *buffers,
+                              *scratch, true);
+            }
+        }
+    }
+
+    // Other dumps of the input's disks given after it.
+    {
+        const DumpChoice choice = dumpChoice(data, size);
+        GivenFiles given{{0, static_cast<int64_t>(size)}, {wholeFile.names[0]}};
+        joinedBytes->assign(data, data + size);
+        for (int dump = 1; dump <= choice.dumps; ++dump) {
+            const std::vector<uint8_t> copy = changedCopy(image, data, size, choice.seed, dump);
+            given.names.push_back(dumpNames[static_cast<size_t>(dump - 1)]);
+            given.ends.push_back(given.ends.back() + static_cast<int64_t>(size));
+            writeWholeFile(given.names.back(), copy.data(), copy.size());
+            joinedBytes->insert(joinedBytes->end(), copy.begin(), copy.end());
+        }
+        GivenSet merged;
+        planGivenFiles(merged, given, joinedBytes->data(), true, true);
     }
     return 0;
 }

@@ -1,12 +1,21 @@
 // Fuzzes the D88 reader: the input is an image file. Its first 27 bytes (the first disk's name
 // and the unused header bytes, which the reader ignores) choose the calls. Every buffer is
-// allocated with exactly the size the call is given, so an overrun is caught. The same input
-// cut into three files (where two of those bytes say) and opened as one image must answer every
-// call with the same results and bytes.
+// allocated with exactly the size the call is given, so an overrun is caught. Where
+// locateSector and locateRun place a read's sectors, readBytes finds the bytes that readSector
+// and readRun stored, with the same marks; diskHeader and diskStart agree with the selection.
+// The disks indexed, and looksLikeDiskAt at each disk, at each file's start and at a position
+// that bytes 22 and 23 choose, are those that the input's bytes give (ExpectedDisks.h). The
+// same input cut into three files (where bytes 16 and 17 say) and opened as one image must
+// answer every call with the same results and bytes, unless a file of the cut starts inside a
+// disk with bytes that pass the header check (the reader then starts a disk there, on purpose),
+// and partAt names the file that holds a position.
+#include "ExpectedDisks.h"
 #include "FuzzFiles.h"
 
 #include "D88Image.h"
 
+#include <algorithm>
+#include <cstring>
 #include <memory>
 #include <vector>
 
@@ -30,8 +39,9 @@ template <typename Call> int withBuffer(int size, Call call) {
     return result;
 }
 
-// A whole track walk: within the record limit, each record where the one before it ends.
-void checkWalk(const d88::TrackWalk* walk) {
+// A whole track walk: within the record limit, each record where the one before it ends, its
+// header before `bytesEnd` (where the disk's bytes end).
+void checkWalk(const d88::TrackWalk* walk, int64_t bytesEnd) {
     if (walk == nullptr) {
         return;
     }
@@ -42,7 +52,8 @@ void checkWalk(const d88::TrackWalk* walk) {
     int64_t next = walk->start;
     for (int i = 0; i < walk->recordCount; ++i) {
         const d88::WalkedRecord& record = walk->records[i];
-        if (record.headerPosition != next || record.sectorsInTrack == 0) {
+        if (record.headerPosition != next || record.sectorsInTrack == 0 ||
+            record.headerPosition + d88::SECTOR_RECORD_HEADER_SIZE > bytesEnd) {
             abort();
         }
         next += d88::SECTOR_RECORD_HEADER_SIZE + record.dataLength;
@@ -52,7 +63,103 @@ void checkWalk(const d88::TrackWalk* walk) {
     }
 }
 
-void exerciseDisk(d88::D88Image& image, const uint8_t* script) {
+// The bytes at `place` as readBytes gives them equal `stored`, `length` bytes that a read
+// stored, all before `bytesEnd` (where the disk's bytes end).
+void checkPlace(d88::D88Image& image, const d88::SectorPlace& place, const uint8_t* stored,
+                int length, int64_t bytesEnd) {
+    if (place.length != length || (length > 0 && place.position < 0) ||
+        (length > 0 && place.position + length > bytesEnd)) {
+        abort();
+    }
+    std::vector<uint8_t> again(static_cast<size_t>(length));
+    if (image.readBytes(place.position, again.data(), length) != length ||
+        !std::equal(again.begin(), again.end(), stored)) {
+        abort();
+    }
+}
+
+bool sameMarks(const d88::SectorMarks& a, const d88::SectorMarks& b) {
+    return a.density == b.density && a.deleted == b.deleted && a.status == b.status;
+}
+
+// locateSector finds what readSector read: as many bytes, at a place that holds them, with the
+// record's marks.
+void locateSectorAgain(d88::D88Image& image, int track, int c, int h, int r, int n,
+                       const uint8_t* stored, int length, int maxLength,
+                       const d88::SectorMarks& marks, int64_t bytesEnd) {
+    d88::SectorPlace place;
+    if (image.locateSector(track, c, h, r, n, maxLength, place) != length ||
+        !sameMarks(place.marks, marks)) {
+        abort();
+    }
+    checkPlace(image, place, stored, length, bytesEnd);
+}
+
+// locateRun places the sectors that readRun read: one place per sector counted, their bytes
+// joined are the run's bytes, and the read-error statuses among their marks are the run's.
+void locateRunAgain(d88::D88Image& image, int track, int c, int h, int r, int n,
+                    const uint8_t* stored, int length, int total, const d88::RunErrors& errors,
+                    int64_t bytesEnd) {
+    const int sectorBytes = n >= 0 && n <= 23 ? 128 << n : 1;
+    std::vector<d88::SectorPlace> places(static_cast<size_t>(total / sectorBytes + 2));
+    if (image.locateRun(track, c, h, r, n, total, places.data(), static_cast<int>(places.size())) !=
+        length) {
+        abort();
+    }
+    int at = 0;
+    int errorSectors = 0;
+    for (int i = 0; i < errors.sectors; ++i) {
+        const d88::SectorPlace& place = places[static_cast<size_t>(i)];
+        const int expected = total - at < sectorBytes ? total - at : sectorBytes;
+        checkPlace(image, place, stored + at, expected, bytesEnd);
+        at += expected;
+        errorSectors += d88::isReadErrorStatus(place.marks.status) ? 1 : 0;
+    }
+    if (at != length || errorSectors != errors.errorSectors) {
+        abort();
+    }
+}
+
+bool sameHeader(const d88::DiskHeader& a, const d88::DiskHeader& b) {
+    return memcmp(a.name, b.name, sizeof a.name) == 0 && a.writeProtect == b.writeProtect &&
+           a.mediaType == b.mediaType && a.diskSize == b.diskSize &&
+           memcmp(a.trackOffsets, b.trackOffsets, sizeof a.trackOffsets) == 0;
+}
+
+// The header that diskHeader gives is the one selectDisk took in, at diskStart, and its bytes
+// lie there; a disk cut short where a later file starts a disk is as long as it was cut, and
+// its bytes end there.
+void checkHeaderOf(d88::D88Image& image, int disk) {
+    d88::DiskHeader header;
+    if (!image.diskHeader(disk, header)) {
+        if (image.mediaType() != -1) {
+            abort(); // selected, yet its header cannot be read
+        }
+        return;
+    }
+    const uint32_t limit = image.diskLimit(disk);
+    const bool cut = limit != 0 && limit < header.diskSize;
+    if (image.diskStart(disk) != image.diskOffset() || header.mediaType != image.mediaType() ||
+        image.diskSize() != (cut ? limit : header.diskSize) ||
+        image.diskBytesEnd() != (cut ? image.diskStart(disk) + limit : image.fileSize()) ||
+        strncmp(reinterpret_cast<const char*>(header.name), image.diskName(),
+                d88::DISK_NAME_LENGTH) != 0) {
+        abort();
+    }
+    for (int track = 0; track < d88::MAX_TRACKS; ++track) {
+        if (header.trackOffsets[track] != image.trackOffset(track)) {
+            abort();
+        }
+    }
+    uint8_t bytes[d88::DISK_HEADER_SIZE];
+    if (image.readBytes(image.diskStart(disk), bytes, sizeof bytes) != d88::DISK_HEADER_SIZE ||
+        !sameHeader(d88::parseDiskHeader(bytes), header)) {
+        abort();
+    }
+}
+
+// Runs the calls on the selected disk, whose bytes end at `bytesEnd`.
+void exerciseDisk(d88::D88Image& image, const uint8_t* script, int64_t bytesEnd) {
     for (int j = 0; j < 4; ++j) {
         const int track = script[2 + j] % 166 - 1; // -1 to 164
         const int c = script[6 + j] == 0xFF ? 256 : script[6 + j];
@@ -61,16 +168,39 @@ void exerciseDisk(d88::D88Image& image, const uint8_t* script) {
         const int n = script[18 + j] % 8;
         const int length = script[22 + j] * (j + 1) * 8;
         withBuffer(length, [&](uint8_t* b, int size) {
-            return image.readSector(track, c, h, r, n, b, size);
+            d88::SectorMarks marks;
+            const int got = image.readSector(track, c, h, r, n, b, size, &marks);
+            locateSectorAgain(image, track, c, h, r, n, b, got, size, marks, bytesEnd);
+            return got;
         });
         const int listed = withBuffer(
             length % 97, [&](uint8_t* b, int size) { return image.listSectorIds(track, b, size); });
         if (listed % 4 != 0) {
             abort();
         }
-        withBuffer(length * 3 + script[26],
-                   [&](uint8_t* b, int size) { return image.readRun(track, c, h, r, n, b, size); });
-        checkWalk(image.walkTrack(track));
+        withBuffer(length * 3 + script[26], [&](uint8_t* b, int size) {
+            d88::RunErrors errors;
+            const int got = image.readRun(track, c, h, r, n, b, size, &errors);
+            locateRunAgain(image, track, c, h, r, n, b, got, size, errors, bytesEnd);
+            return got;
+        });
+        const d88::TrackWalk* walk = image.walkTrack(track);
+        checkWalk(walk, bytesEnd);
+        // The walk's first records, each read by its own ID as far as the image stores it.
+        std::vector<d88::WalkedRecord> records;
+        for (int i = 0; walk != nullptr && i < walk->recordCount && i < 32; ++i) {
+            records.push_back(walk->records[i]);
+        }
+        for (const d88::WalkedRecord& record : records) {
+            const d88::SectorId id = record.id;
+            withBuffer(record.dataLength + 1, [&](uint8_t* b, int size) {
+                d88::SectorMarks marks;
+                const int got = image.readSector(track, id.c, id.h, id.r, id.n, b, size, &marks);
+                locateSectorAgain(image, track, id.c, id.h, id.r, id.n, b, got, size, marks,
+                                  bytesEnd);
+                return got;
+            });
+        }
     }
     // The calls the extraction programs make.
     withBuffer(1024, [&](uint8_t* b, int size) { return image.readRun(79, 39, 1, 5, 3, b, size); });
@@ -91,11 +221,45 @@ std::vector<uint8_t> exerciseImage(d88::D88Image& image, const uint8_t* script) 
         if (!selected && image.mediaType() != -1) {
             abort(); // a failed selection leaves nothing selected
         }
-        exerciseDisk(image, script);
+        if (selected) {
+            checkHeaderOf(image, disk);
+        }
+        // A disk cut short where a later file starts a disk is read no further.
+        const uint32_t limit = selected ? image.diskLimit(disk) : 0;
+        exerciseDisk(image, script, limit != 0 ? image.diskStart(disk) + limit : image.fileSize());
     }
+    const int64_t size = image.fileSize();
     image.close();
-    exerciseDisk(image, script); // nothing open: every call reads nothing
+    exerciseDisk(image, script, size); // nothing open: every call reads nothing
     return calls;
+}
+
+// The disks that `image` indexes are `expected`, and its header check at the disks, at the
+// files' starts and at `position` is the vote on the input's bytes. Returns true when a disk
+// was cut short where a later file starts a disk of its own.
+bool checkIndex(d88::D88Image& image, const ImageBytesView& bytes,
+                const std::vector<int64_t>& partStarts, int64_t position) {
+    const std::vector<IndexedDisk> expected = expectedDisks(bytes, partStarts);
+    if (image.diskCount() != static_cast<int>(expected.size())) {
+        abort();
+    }
+    bool cut = false;
+    std::vector<int64_t> looked = partStarts;
+    looked.push_back(position);
+    for (int k = 0; k < image.diskCount(); ++k) {
+        const IndexedDisk& disk = expected[static_cast<size_t>(k)];
+        if (image.diskStart(k) != disk.start || image.diskLimit(k) != disk.limit) {
+            abort();
+        }
+        cut = cut || disk.limit != 0;
+        looked.push_back(disk.start);
+    }
+    for (const int64_t at : looked) {
+        if (image.looksLikeDiskAt(at) != votesDisk(bytes, at)) {
+            abort();
+        }
+    }
+    return cut;
 }
 
 } // namespace
@@ -119,7 +283,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!image.open(imagePath.c_str())) {
         abort();
     }
-    const int diskCount = image.diskCount();
+    const ImageBytesView bytes{data, static_cast<int64_t>(size)};
+    const int64_t position = static_cast<int64_t>(size * (script[22] << 8 | script[23]) / 0xFFFF);
+    checkIndex(image, bytes, {0}, position); // one file: no disk is cut short
     const std::vector<uint8_t> whole = exerciseImage(image, script); // closes the image
 
     // Cut where bytes 16 and 17 say (a file may be empty).
@@ -131,11 +297,25 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         paths[part] = partPaths[part].c_str();
     }
     d88::D88Image joined;
-    if (!joined.openParts(paths, 3) || joined.fileSize() != static_cast<int64_t>(size) ||
-        joined.diskCount() != diskCount) {
+    if (!joined.openParts(paths, 3) || joined.fileSize() != static_cast<int64_t>(size)) {
         abort();
     }
-    if (exerciseImage(joined, script) != whole) {
+    const bool resynced = checkIndex(
+        joined, bytes, {0, static_cast<int64_t>(ends[1]), static_cast<int64_t>(ends[2])}, position);
+    // Each cut, and each position on either side of it, lies in the file that partAt names:
+    // the last one that starts at or before it.
+    for (const size_t end : ends) {
+        for (const size_t position : {end, end + 1, end > 0 ? end - 1 : 0}) {
+            const int part = joined.partAt(static_cast<int64_t>(position));
+            if (part < 0 || part >= 3 ||
+                joined.partStart(part) != static_cast<int64_t>(ends[part]) ||
+                ends[part] > position || (part + 1 < 3 && ends[part + 1] <= position)) {
+                abort();
+            }
+        }
+    }
+    // A disk cut short where a file of the cut starts a disk is read differently on purpose.
+    if (exerciseImage(joined, script) != whole && !resynced) {
         abort();
     }
     return 0;

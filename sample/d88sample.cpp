@@ -1,7 +1,8 @@
 // d88sample: writes a synthetic disk-set image that the extraction programs can read.
-#include "CompanionProgram.h"
+#include "CommandLine.h"
 #include "Host.h"
 #include "SampleDiskSet.h"
+#include "ShownName.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -19,7 +20,9 @@ void printHelp() {
            "  --disks N     number of disks, 4 to 64 (default 4); without --full the seven\n"
            "                files stay on the first four\n"
            "  --help        show this help and exit\n"
-           "  --version     show the version and exit\n");
+           "  --version     show the version and exit\n"
+           "Exit status: 0 when the image was written whole, 1 when it was not, 2 for a\n"
+           "command-line error.\n");
 }
 
 struct Options {
@@ -29,61 +32,65 @@ struct Options {
     const char* output = nullptr;
 };
 
+enum Option { LAYOUT, FULL, DISKS, HELP, VERSION };
+
 // Parses the command line; returns -1 to go on, otherwise the exit status.
 int parseOptions(int argc, char** argv, Options& options) {
-    for (int i = 1; i < argc; ++i) {
-        const char* word = argv[i];
-        int status = 0;
-        if (answeredHelpOrVersion(PROGRAM, word, printHelp, status)) {
-            return status;
-        }
-        if (strcmp(word, "--layout") == 0) {
-            if (options.layout != nullptr) {
-                return commandLineError(PROGRAM, "--layout given twice");
-            }
-            if (i + 1 >= argc) {
-                return commandLineError(PROGRAM, "--layout needs a or b");
-            }
-            options.layout = layoutByLetter(argv[++i]);
+    OptionReader reader = optionReader(PROGRAM, {{"layout", 0, "a or b", false},
+                                                 {"full", 0, nullptr, false},
+                                                 {"disks", 0, "a number from 4 to 64", false},
+                                                 {"help", 0, nullptr, false},
+                                                 {"version", 0, nullptr, false}});
+    const char* value = nullptr;
+    for (int option; (option = nextOption(reader, argc, argv, value)) != OPTIONS_END;) {
+        switch (option) {
+        case OPTIONS_FAILED:
+            return STATUS_USAGE;
+        case LAYOUT:
+            options.layout = layoutByLetter(value);
             if (options.layout == nullptr) {
-                return commandLineError(PROGRAM, "--layout needs a or b, got '%s'", argv[i]);
+                return badOptionValue(reader, option, value);
             }
-        } else if (strcmp(word, "--full") == 0) {
+            break;
+        case FULL:
             options.full = true;
-        } else if (strcmp(word, "--disks") == 0) {
-            if (options.disks >= 0) {
-                return commandLineError(PROGRAM, "--disks given twice");
+            break;
+        case DISKS:
+            if (!parseNumber(value, 4, 64, options.disks)) {
+                return badOptionValue(reader, option, value);
             }
-            if (i + 1 >= argc) {
-                return commandLineError(PROGRAM, "--disks needs a number from 4 to 64");
-            }
-            if (!parseNumber(argv[++i], 4, 64, options.disks)) {
-                return commandLineError(PROGRAM, "--disks needs a number from 4 to 64, got '%s'",
-                                        argv[i]);
-            }
-        } else if (word[0] == '-' && word[1] != '\0') {
-            return commandLineError(PROGRAM, "unknown option '%s'", word);
-        } else if (options.output != nullptr) {
-            return commandLineError(PROGRAM, "one output file only, got '%s' and '%s'",
-                                    options.output, word);
-        } else {
-            options.output = word;
+            break;
+        case HELP:
+            printHelp();
+            return finishOutput(PROGRAM, 0);
+        case VERSION:
+            return printVersion(PROGRAM);
         }
     }
-    if (options.output == nullptr) {
+    const std::vector<const char*> words = operandsAfterOptions(argc, argv);
+    if (words.empty()) {
         return commandLineError(PROGRAM, "no output file given");
     }
+    if (words.size() > 1) {
+        return commandLineError(PROGRAM, "one output file only, got %s and %s",
+                                quotedPath(words[0], stderr).c_str(),
+                                quotedPath(words[1], stderr).c_str());
+    }
+    options.output = words[0];
     return -1;
 }
 
 // Writes the image as a new file that replaces `path` only once it is whole; on failure says why
 // and leaves whatever stood under `path` as it was. Sets `replaced` when a file stood there.
-bool writeImage(const char* path, const std::vector<uint8_t>& bytes, bool& replaced) {
+bool writeImage(const char* rawPath, const std::vector<uint8_t>& bytes, bool& replaced) {
+    const std::string quoted = quotedPath(rawPath, stderr);
+    const char* path = quoted.c_str();
     const ReplaceResult result =
-        hostReplaceFile(path, NameSource::CommandLine, bytes.data(), bytes.size());
+        hostReplaceFile(rawPath, NameSource::CommandLine, bytes.data(), bytes.size());
     replaced = result.existed;
     switch (result.outcome) {
     case ReplaceOutcome::Replaced:
+    case ReplaceOutcome::Kept: // only asked for, never here
         return true;
     case ReplaceOutcome::SymbolicLink:
         hostPrintfLocal(stderr, "%s: cannot write %s: it is a symbolic link\n", PROGRAM, path);
@@ -132,8 +139,9 @@ int main(int argc, char** argv) {
     if (!writeImage(options.output, bytes, replaced)) {
         return 1;
     }
-    hostPrintfLocal(stdout, "%s: %d disks, %lu files, layout of %s, %lu bytes%s\n", options.output,
-                    disks, static_cast<unsigned long>(set.files.size()), layout.programName,
+    hostPrintfLocal(stdout, "%s: %d disks, %lu files, layout of %s, %lu bytes%s\n",
+                    shownPath(options.output, stdout).c_str(), disks,
+                    static_cast<unsigned long>(set.files.size()), layout.programName,
                     static_cast<unsigned long>(bytes.size()),
                     replaced ? ", replacing the file that was there" : "");
     return finishOutput(PROGRAM, 0);

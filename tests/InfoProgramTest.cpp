@@ -1,12 +1,14 @@
 // d88info end to end: the listing of disks and tracks, --disk, and its errors.
 #include "support/DiskSetImage.h"
 #include "support/ExtractFixture.h"
+#include "support/ZipBytes.h"
 
 #include "D88Format.h"
 #include "ImageBuilder.h"
 #include "SampleDiskSet.h"
 
 #include <cerrno>
+#include <csignal>
 #include <sys/stat.h>
 
 #include <gtest/gtest.h>
@@ -18,7 +20,9 @@ namespace {
 
 const std::string JOIN_HINT = "  join the set's disk files into one image, Disk A first:\n"
                               "    cat A.d88 B.d88 C.d88 D.d88 > set.d88\n"
-                              "  (on Windows: copy /b A.d88+B.d88+C.d88+D.d88 set.d88)\n";
+                              "  (on Windows: copy /b A.d88+B.d88+C.d88+D.d88 set.d88)\n"
+                              "  or give them to d88extract as they are\n";
+const std::string TOO_FEW = "fewer than four, d88extract-a and d88extract-b extract nothing\n";
 
 std::string infoProgram() {
     const char* override = getenv("D88_INFO");
@@ -64,33 +68,37 @@ TEST_F(Info, ListsDisksAndPresentTracks) {
     const RunResult result = run({"d88info", path});
     EXPECT_EQ(result.status, 0);
     EXPECT_EQ(result.err, "");
-    EXPECT_EQ(result.out,
-              consoleText(
-                  path + ": 2 disks\n" +
-                  "disk 0  offset 0  size 19408  media 20  name \"INFO A\"  set-id 01  "
-                  "read-errors 1\n"
-                  "  track   0  records 5 00/00/01/03 00/00/02/03 00/00/03/03 00/00/04/03 "
-                  "00/00/05/03\n"
-                  "  track   2  records 8 01/00/01/03 01/00/02/03 01/00/03/03 01/00/04/03 "
-                  "01/00/05/03 01/00/06/03 01/00/07/03 01/00/08/03\n"
-                  "  track   6  records 1 10/00/01/03(status=43,length=21321) (walk runs past the "
-                  "end of the disk)\n"
-                  "  track  79  records 5 27/01/01/03 27/01/02/03 27/01/03/03 27/01/04/03 "
-                  "27/01/05/03\n"
-                  "disk 1  offset 19408  size 712  media ff  name \"\\x10\"  set-id none\n"
-                  "  track 163  records 1 50/01/f7/06(length=8)\n"
-                  "disk set: 2 disks, fewer than four, neither program extracts anything\n" +
-                  JOIN_HINT));
+    EXPECT_EQ(
+        result.out,
+        consoleText(
+            path + ": 2 disks\n" +
+            "disk 0  offset 0  size 19408  media 2HD (20)  name \"INFO A\"  set-id 01  "
+            "read-errors 1\n"
+            "  track   0  records 5 00/00/01/03 00/00/02/03 00/00/03/03 00/00/04/03 "
+            "00/00/05/03\n"
+            "  track   2  records 8 01/00/01/03 01/00/02/03 01/00/03/03 01/00/04/03 "
+            "01/00/05/03 01/00/06/03 01/00/07/03 01/00/08/03\n"
+            "  track   6  records 1 10/00/01/03(status=43,length=21321) (walk runs past the "
+            "end of the disk)\n"
+            "  track  79  records 5 27/01/01/03 27/01/02/03 27/01/03/03 27/01/04/03 "
+            "27/01/05/03\n"
+            "disk 1  offset 19408  size 712  media unknown (ff)  name \"\\x10\"  set-id none  "
+            "(not a D88 disk: its header does not agree with itself)\n"
+            "  track 163  records 1 50/01/f7/06(length=8)\n"
+            "set numbers: 01 (Disk A) disk 0\n"
+            "disk set: 2 disks, " +
+            TOO_FEW + JOIN_HINT));
 
     const RunResult one = run({"d88info", "--disk", "1", path});
     EXPECT_EQ(one.status, 0);
     EXPECT_EQ(one.out,
               consoleText(path + ": 2 disks\n" +
-                          "disk 1  offset 19408  size 712  media ff  name \"\\x10\"  set-id none\n"
+                          "disk 1  offset 19408  size 712  media unknown (ff)  name \"\\x10\"  "
+                          "set-id none  (not a D88 disk: its header does not agree with itself)\n"
                           "  track 163  records 1 50/01/f7/06(length=8)\n"
-                          "disk set: 2 disks, fewer than four, neither program extracts "
-                          "anything\n" +
-                          JOIN_HINT));
+                          "set numbers: 01 (Disk A) disk 0\n"
+                          "disk set: 2 disks, " +
+                          TOO_FEW + JOIN_HINT));
 }
 
 // Tracks are listed as the extraction walks them: a record with a count of 0 ends the walk
@@ -120,7 +128,7 @@ TEST_F(Info, TracksAreListedAsTheProgramsWalkThem) {
     const RunResult result = run({"d88info", path});
     EXPECT_EQ(result.status, 0);
     const std::string head = "disk 0  offset 0  size " + size +
-                             "  media 00  name \"A\\x0aB\\x22C\\x5c\\x7f\"  set-id none  "
+                             "  media 2D (00)  name \"A\\x0aB\\x22C\\x5c\\x7f\"  set-id none  "
                              "read-errors 1\n"
                              "  track   0  records 600 00/00/00/00(length=0) 00/00/01/00(length=0)";
     const std::string tail = " 00/00/ff/00(length=0) (listing cut after 512 records)\n"
@@ -129,38 +137,71 @@ TEST_F(Info, TracksAreListedAsTheProgramsWalkThem) {
                              "runs past the end of the disk)\n"
                              "  track   3  records 3 02/01/03/03(status=b0,deleted) "
                              "02/01/04/01(single-density) 02/01/05/03(status=10,length=100)\n"
-                             "disk set: 1 disk, fewer than four, neither program extracts "
-                             "anything\n" +
-                             JOIN_HINT;
+                             "set numbers: none\n"
+                             "  disk 0 is no disk of this set: it has no ID sector\n"
+                             "disk set: 1 disk, " +
+                             TOO_FEW + JOIN_HINT;
     ASSERT_NE(result.out.find(consoleText(head)), std::string::npos) << result.out.substr(0, 300);
     EXPECT_EQ(result.out.substr(result.out.size() - consoleText(tail).size()), consoleText(tail));
 }
 
 // The disk line says what a damaged header does to the file's reading: a size past the end of
-// the file, a size of 0, bytes after the 64th disk or after the last one. A pipe is refused.
+// the file, a size of 0, bytes after the 64th disk or after the last one, a header that is no
+// D88 disk's. A pipe is refused, and so is a file that is no D88 image.
 TEST_F(Info, DiskLinesNameDamagedHeaders) {
-    DiskPlan plain;
+    DiskPlan plain; // one formatted track of 5 sectors: 688 + 5 * 1040 bytes
     plain.name = "D";
+    plain.mediaType = MEDIA_2DD;
+    plain.tracks[0] = makeTrack(0);
     std::vector<uint8_t> pastEnd = buildDisk(plain);
     putU32(pastEnd, 0x1C, 1439350655);
-    std::vector<uint8_t> zero = pastEnd;
-    putU32(zero, 0x1C, 0);
+    std::vector<uint8_t> zero = buildDisk(plain); // a second disk whose size field was lost
+    std::vector<uint8_t> lost = buildDisk(plain);
+    putU32(lost, 0x1C, 0);
+    zero.insert(zero.end(), lost.begin(), lost.end());
     std::vector<uint8_t> many = buildImage(std::vector<DiskPlan>(67, plain));
     std::vector<uint8_t> trailing = buildImage({plain, plain});
     trailing.resize(trailing.size() + 100, 0xA5);
+    std::vector<uint8_t> junk = buildImage({plain});
+    junk.resize(junk.size() + 1000, 'x');
+    DiskPlan high = plain;
+    high.mediaType = MEDIA_2HD;
+    std::vector<uint8_t> writeProtected = buildImage({plain, high});
+    writeProtected[5888 + WRITE_PROTECT_OFFSET] = WRITE_PROTECTED;
     const std::vector<std::pair<std::vector<uint8_t>, std::string>> rows = {
-        {pastEnd, "disk 0  offset 0  size 1439350655  media 00  name \"D\"  set-id none  (size "
-                  "points 1439349967 bytes past the end of the file)\n"},
-        {zero, "disk 63  offset 0  size 0  media 00  name \"D\"  set-id none  (size 0: the next "
-               "disk starts at the same offset)\n"},
-        {many, "disk 63  offset 43344  size 688  media 00  name \"D\"  set-id none  (2064 bytes "
-               "after the 64th disk are not read)\n"},
-        {trailing, "disk 1  offset 688  size 688  media 00  name \"D\"  set-id none  (100 bytes "
-                   "after the last disk, too few for a disk header)\n"}};
+        {writeProtected, "disk 1  offset 5888  size 5888  media 2HD (20)  name \"D\"  "
+                         "write-protected  set-id none\n"},
+        {pastEnd, "disk 0  offset 0  size 1439350655  media 2DD (10)  name \"D\"  set-id none  "
+                  "(size points 1439344767 bytes past the end of the file)\n"},
+        {zero, "disk 63  offset 5888  size 0  media 2DD (10)  name \"D\"  set-id none  (size 0: "
+               "the next disk starts at the same offset)  (not a D88 disk: its header does not "
+               "agree with itself)\n"},
+        {many, "disk 63  offset 370944  size 5888  media 2DD (10)  name \"D\"  set-id none  "
+               "(17664 bytes after the 64th disk are not read)\n"},
+        {trailing, "disk 1  offset 5888  size 5888  media 2DD (10)  name \"D\"  set-id none  (100 "
+                   "bytes after the last disk, too few for a disk header)\n"},
+        {junk, "disk 1  offset 5888  size 2021161080  media unknown (78)  name "
+               "\"xxxxxxxxxxxxxxxx\"  set-id none  (size points 2021160080 bytes "
+               "past the end of the file)  (not a D88 disk: its header does not agree with "
+               "itself)\n"}};
     for (const auto& [bytes, line] : rows) {
         const RunResult result = run({"d88info", dir.write("damaged.d88", bytes)});
         EXPECT_EQ(result.status, 0);
         EXPECT_NE(result.out.find(consoleText(line)), std::string::npos) << result.out;
+    }
+    // The JSON says the same of the media and the flag.
+    const std::vector<std::pair<std::vector<uint8_t>, std::string>> media = {
+        {writeProtected, R"([[16,"2DD",false],[32,"2HD",true]])"},
+        {junk, R"([[16,"2DD",false],[120,null,false]])"}};
+    for (const auto& [bytes, expected] : media) {
+        const nlohmann::json document = nlohmann::json::parse(
+            run({"d88info", "--json", dir.write("damaged.d88", bytes)}).out, nullptr, false);
+        ASSERT_FALSE(document.is_discarded());
+        nlohmann::json got = nlohmann::json::array();
+        for (const nlohmann::json& disk : document["disks"]) {
+            got.push_back({disk["media"], disk["media_name"], disk["write_protect"]});
+        }
+        EXPECT_EQ(got, nlohmann::json::parse(expected));
     }
     if (!usesLauncher()) { // a shell pipe into the Linux program
         RunOptions options;
@@ -171,40 +212,84 @@ TEST_F(Info, DiskLinesNameDamagedHeaders) {
             options);
         EXPECT_EQ(piped.status, 1);
         EXPECT_EQ(piped.out, "");
-        EXPECT_EQ(piped.err, "d88info: cannot read /dev/stdin: it is a pipe or a terminal, and "
+        EXPECT_EQ(piped.err, "d88info: cannot read '/dev/stdin': it is a pipe or a terminal, and "
                              "an image is read by seeking; save it to a file first\n");
         // A FIFO that no one writes is refused at once, and so is a device.
         ASSERT_EQ(mkfifo(dir.file("fifo").c_str(), 0600), 0);
         EXPECT_EQ(run({"d88info", dir.file("fifo")}).err,
-                  "d88info: cannot read " + dir.file("fifo") +
-                      ": it is a pipe or a terminal, and an image is read by seeking; save it to "
+                  "d88info: cannot read '" + dir.file("fifo") +
+                      "': it is a pipe or a terminal, and an image is read by seeking; save it to "
                       "a file first\n");
         const RunResult device = run({"d88info", "/dev/null"});
         EXPECT_EQ(device.status, 1);
-        EXPECT_EQ(device.err, "d88info: cannot read /dev/null: it is a device, not an image file; "
-                              "save the image to a file first\n");
+        EXPECT_EQ(device.err,
+                  "d88info: cannot read '/dev/null': it is a device, not an image file; "
+                  "save the image to a file first\n");
     }
 }
 
-TEST_F(Info, EmptyImageListsNoDisk) {
-    const std::string path = dir.write("empty.d88", {});
-    const RunResult result = run({"d88info", path});
-    EXPECT_EQ(result.status, 0);
-    EXPECT_EQ(result.out,
-              consoleText(path + ": 0 disks\n" +
-                          "disk set: 0 disks, fewer than four, neither program extracts "
-                          "anything\n" +
-                          JOIN_HINT));
+// A file is a D88 image when its first header agrees with itself and with the file: an empty
+// file, a text or zeros are not, alone or among disk files; a zip's members that are not are
+// left out and named, and a file that starts as a zip but is none is said to be so. The Windows
+// build refuses a zip.
+TEST_F(Info, FilesThatAreNoImage) {
+    std::string text;
+    for (int line = 0; text.size() < 2000; ++line) {
+        text += "# README line " + std::to_string(line) + ": what the tools do, 0123456789\n";
+    }
+    std::vector<uint8_t> zip = {'P', 'K', 3, 4, 20, 0, 0, 0, 8, 0};
+    zip.resize(3000, 0x5A);
+    DiskPlan disk;
+    disk.tracks[0] = makeTrack(0);
+    const std::string good = dir.write("good.d88", buildDisk(disk));
+    const std::vector<std::pair<std::string, std::vector<uint8_t>>> rows = {
+        {"empty.d88", {}},
+        {"README.md", std::vector<uint8_t>(text.begin(), text.end())},
+        {"zeros.d88", std::vector<uint8_t>(4096, 0)},
+        {"set.zip", zip},
+    };
+    const std::string notUnpacked = "' is a zip, which this Windows build does not unpack: "
+                                    "extract it first (Explorer's Extract All) and give d88info "
+                                    "the disk files it holds\n";
+    for (const auto& [name, bytes] : rows) {
+        const std::string path = dir.write(name, bytes);
+        const std::string said = name != "set.zip" ? "' is not a D88 image\n"
+                                 : usesLauncher()  ? notUnpacked
+                                                   : "' cannot be read as a zip: ";
+        for (const std::vector<std::string>& words :
+             {std::vector<std::string>{"d88info", path}, {"d88info", good, path}}) {
+            const RunResult result = run(words);
+            EXPECT_EQ(result.status, 1) << name;
+            EXPECT_EQ(result.out, "") << name;
+            EXPECT_EQ(result.err.rfind(consoleText("d88info: '" + path + said), 0), 0u)
+                << result.err;
+        }
+    }
+    const std::string diskZip = dir.write(
+        "disk.zip", zipBytes({{"README.md", std::vector<uint8_t>(text.begin(), text.end())},
+                              {"good.d88", readFileBytes(good)}}));
+    const RunResult listed = run({"d88info", diskZip});
+    if (usesLauncher()) {
+        EXPECT_EQ(listed.status, 1);
+        EXPECT_EQ(listed.err, consoleText("d88info: '" + diskZip + notUnpacked));
+    } else {
+        EXPECT_EQ(listed.status, 0);
+        EXPECT_EQ(listed.out.rfind(diskZip + "/good.d88: 1 disk\n", 0), 0u) << listed.out;
+        EXPECT_EQ(listed.err,
+                  "d88info: left out of '" + diskZip + "', as it holds no D88 disk: README.md\n");
+    }
 }
 
 TEST_F(Info, CommandLine) {
     const std::string path = dir.write("two.d88", twoDisks());
     const RunResult help = run({"d88info", "--help"});
     EXPECT_EQ(help.status, 0);
-    EXPECT_EQ(
-        help.out.rfind(consoleText("usage: d88info [--disk N | --set a|b] [--json] IMAGE\n"), 0),
-        0u);
+    EXPECT_EQ(help.out.rfind(consoleText("usage: d88info [--disk N | --set a|b] [--names "
+                                         "utf-8|shift_jis] [--json]\n"),
+                             0),
+              0u);
     EXPECT_NE(help.out.find("--version"), std::string::npos);
+    expectWithin80Columns(help.out);
     const RunResult version = run({"d88info", "--version"});
     EXPECT_EQ(version.status, 0);
     EXPECT_EQ(version.out, consoleText(std::string("d88info ") + D88_VERSION + "\n"));
@@ -212,29 +297,54 @@ TEST_F(Info, CommandLine) {
     const std::string hint = "\nTry 'd88info --help' for more information.\n";
     const std::vector<std::pair<std::vector<std::string>, std::string>> errors = {
         {{"d88info"}, "no image given"},
-        {{"d88info", path, "other.d88"}, "one image only, got '" + path + "' and 'other.d88'"},
         {{"d88info", "--disk", "abc", path}, "--disk needs a disk number from 0 to 63, got 'abc'"},
-        {{"d88info", "--disk", "-1", path}, "--disk needs a disk number from 0 to 63, got '-1'"},
-        {{"d88info", path, "--disk"}, "--disk needs a disk number"},
+        {{"d88info", "--disk=-1", path}, "--disk needs a disk number from 0 to 63, got '-1'"},
+        {{"d88info", path, "--disk"}, "--disk needs a disk number from 0 to 63"},
         {{"d88info", "--disk", "1", "--disk", "0", path}, "--disk given twice"},
+        {{"d88info", "--set", "a", "--set=a", path}, "--set given twice"},
         {{"d88info", "--set", "c", path}, "--set needs a or b, got 'c'"},
+        {{"d88info", "--names", "latin1", path}, "--names needs utf-8 or shift_jis, got 'latin1'"},
         {{"d88info", "--set", "a", "--disk", "0", path},
          "--disk and --set cannot be used together"},
-        {{"d88info", "--bogus", path}, "unknown option '--bogus'"}};
+        {{"d88info", "--json=yes", path}, "--json takes no value"},
+        {{"d88info", "-j", path}, "unknown option '-j'"},
+        {{"d88info", "--bogus\x1b[2J", path}, "unknown option '--bogus\x1b[2J'"},
+        {{"d88info", "--sums", "sha256", path}, "--sums needs --set a or b"},
+        {{"d88info", "--set", "a", "--sums", "md5", path},
+         "--sums needs sha256 or sha1, got 'md5'"},
+        {{"d88info", "--set", "a", "--sums", "sha1", "--json", path},
+         "--sums and --json cannot be used together"},
+        {{"d88info", "--set", "a", "--names", "latin1", path},
+         "--names needs utf-8 or shift_jis, got 'latin1'"}};
     for (const auto& [words, message] : errors) {
         const RunResult result = run(words);
-        EXPECT_EQ(result.status, 1) << message;
+        EXPECT_EQ(result.status, 2) << message;
         EXPECT_EQ(result.out, "");
         EXPECT_EQ(result.err, consoleText("d88info: " + message + hint));
     }
-    const RunResult missing = run({"d88info", dir.file("missing.d88")});
+    // A reader that left (`| head`) ends the program as it ends ls: quietly by SIGPIPE when
+    // that is left to its default action, with a message when it is ignored. Windows has no
+    // such signal: the program ends quietly.
+    for (const bool ignored : {false, true}) {
+        RunOptions closed;
+        closed.cwd = dir.path();
+        closed.closedPipe = true;
+        closed.pipeSignalIgnored = ignored;
+        const RunResult result = runProgram(infoProgram(), {"d88info", path}, closed);
+        EXPECT_EQ(result.status, usesLauncher() ? 0 : ignored ? 1 : 128 + SIGPIPE);
+        EXPECT_EQ(result.err,
+                  ignored && !usesLauncher()
+                      ? "d88info: cannot write standard output: " + systemMessage(EPIPE) + "\n"
+                      : "");
+    }
+    const RunResult missing = run({"d88info", path, dir.file("missing.d88")});
     EXPECT_EQ(missing.status, 1);
-    EXPECT_EQ(missing.err, consoleText("d88info: cannot open " + dir.file("missing.d88") + ": " +
-                                       systemMessage(ENOENT) + "\n"));
+    EXPECT_EQ(missing.err, consoleText("d88info: cannot open '" + dir.file("missing.d88") +
+                                       "': " + systemMessage(ENOENT) + "\n"));
     const RunResult folder = run({"d88info", dir.path()});
     EXPECT_EQ(folder.status, 1);
-    EXPECT_EQ(folder.err, consoleText("d88info: cannot open " + dir.path() + ": " +
-                                      systemMessage(EISDIR) + "\n"));
+    EXPECT_EQ(folder.err, consoleText("d88info: cannot open '" + dir.path() +
+                                      "': " + systemMessage(EISDIR) + "\n"));
     const RunResult noDisk = run({"d88info", "--disk", "2", path});
     EXPECT_EQ(noDisk.status, 1);
     EXPECT_EQ(noDisk.err, consoleText("d88info: no disk 2, the image holds disks 0 to 1\n"));
@@ -294,10 +404,21 @@ TEST_P(SetPlan, SampleSetInBothLayouts) {
     EXPECT_EQ(listDirectory(work).size(), 8u) << "the seven files and the folder";
     RunOptions options;
     options.cwd = work;
-    const RunResult same =
-        runProgram(infoProgram(), {"d88info", "--set", infoSet(layout()), imagePath}, options);
+    const RunResult same = runProgram(
+        infoProgram(), {"d88info", "--set", infoSet(layout()), "--names", "shift_jis", imagePath},
+        options);
     EXPECT_EQ(same.status, 0);
     EXPECT_EQ(consoleText(reportLinesOf(same.out, "extract")), extraction.out);
+    // Decoded, the names are as d88extract writes them in a UTF-8 locale (on Windows they are
+    // always the host's).
+    const RunResult decoded =
+        runProgram(infoProgram(),
+                   {"d88info", "--set", infoSet(layout()), "--names", "utf-8", imagePath}, options);
+    EXPECT_NE(decoded.out.find(usesLauncher()
+                                   ? consoleText("\x83\x66\x81\x5B\x83\x5E.DAT    DISK:03")
+                                   : "\xE3\x83\x87\xE3\x83\xBC\xE3\x82\xBF.DAT  DISK:03"),
+              std::string::npos)
+        << decoded.out;
     EXPECT_NE(same.out.find(consoleText("7 files to write, 75776 bytes; 0 entries passed over\n")),
               std::string::npos)
         << same.out;
@@ -342,6 +463,8 @@ TEST_P(SetPlan, EveryOutcomeMatchesTheExtraction) {
         info.out,
         consoleText(imagePath + ": 4 disks, directory in the layout of " + layout().programName +
                     "\n" +
+                    "Disk J (ID byte 0a) is in none of the files: 1 entry needs it: "
+                    "'NODISK.BIN'\n"
                     "read errors in the directory: 1 of 3 sectors stored with an error status\n"
                     "  0  WHOLE.BIN     DISK:01 TRK:1e SEC:01 SIZE:800  extract  read-errors 1/2"
                     "  replaced-by 8\n"
@@ -350,8 +473,8 @@ TEST_P(SetPlan, EveryOutcomeMatchesTheExtraction) {
                     "  3  NODISK.BIN    DISK:0a TRK:1e SEC:01 SIZE:400  no-disk\n"
                     "  4  MISSING.BIN   DISK:01 TRK:3c SEC:01 SIZE:400  missing\n"
                     "  5  ../UNSAFE     DISK:01 TRK:1e SEC:01 SIZE:400  unsafe\n"
-                    "  6  .             DISK:01 TRK:1e SEC:01 SIZE:400  unsafe\n"
-                    "  7  ..            DISK:01 TRK:1e SEC:01 SIZE:400  unsafe\n"
+                    "  6  .             DISK:01 TRK:1e SEC:01 SIZE:400  uncreatable\n"
+                    "  7  ..            DISK:01 TRK:1e SEC:01 SIZE:400  uncreatable\n"
                     "  8  WHOLE.BIN     DISK:01 TRK:1e SEC:01 SIZE:400  extract\n"
                     "3 files to write, 6144 bytes, 1 of them with read errors; 6 entries passed "
                     "over\n"));
@@ -364,7 +487,8 @@ TEST_P(SetPlan, EveryOutcomeMatchesTheExtraction) {
     for (const auto& entry : plan["entries"]) {
         outcomes += entry["outcome"].get<std::string>() + " ";
     }
-    EXPECT_EQ(outcomes, "extract incomplete empty no-disk missing unsafe unsafe unsafe extract ");
+    EXPECT_EQ(outcomes,
+              "extract incomplete empty no-disk missing unsafe uncreatable uncreatable extract ");
     EXPECT_EQ(plan["entries"][0]["replaced_by"], 8);
     EXPECT_EQ(plan["entries"][8]["replaces"], 0);
     EXPECT_EQ(plan["entries"][1]["bytes_read"], 2048);
@@ -407,8 +531,8 @@ TEST_F(Info, LayoutLineAndHints) {
         {both.build(), "disk set: layout a (d88extract-a), 1 file; layout b (d88extract-b), 1 "
                        "file\n"},
         {swapped.build(), "disk set: no files in either layout\n  disk 1 carries set-id 01 (Disk "
-                          "A), but the programs read the directory from disk 0: put Disk A "
-                          "first\n"},
+                          "A), but d88extract-a and d88extract-b read the directory from disk 0: "
+                          "put Disk A first, or use d88extract\n"},
     };
     for (const auto& row : cases) {
         const std::string path = dir.write("set.d88", row.image);

@@ -207,6 +207,9 @@ TEST(OpenParts, ReadsSplitFilesAsTheJoinedFile) {
     for (int i = 0; i < 4; ++i) {
         DiskPlan disk = diskWithTrack("DISK" + std::to_string(i));
         disk.tracks[3] = makeTrack(3);
+        for (int track = 10; track < 20; ++track) { // four disks longer than two blocks
+            disk.tracks[track] = makeTrack(track);
+        }
         for (int r = 1; r <= 5; ++r) {
             setSectorData(disk, 3, r, std::vector<uint8_t>(1024, static_cast<uint8_t>(16 * i + r)));
         }

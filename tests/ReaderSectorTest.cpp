@@ -126,22 +126,36 @@ TEST_F(SectorTest, LargeCountRunsIntoTheFollowingTrack) {
         << "that record's count of 7 ends the walk at position 7";
 }
 
+// A disk cut by the end of the files, or by the next file starting a disk of its own (then the
+// next disk's bytes are neither data nor records of it).
 TEST_F(SectorTest, DataCutByTheEndOfTheFileCountsOnlyStoredBytes) {
     DiskPlan disk;
     disk.tracks[0] = numberedTrack(0, 0);
-    std::vector<uint8_t> bytes = buildDisk(disk);
+    const std::vector<uint8_t> whole = buildDisk(disk);
+    const std::string next = dir.write("next.d88", whole);
+    std::vector<uint8_t> bytes = whole;
     bytes.resize(bytes.size() - 1024 + 300);
-    ASSERT_TRUE(image.open(dir.write("cut.d88", bytes).c_str()));
-    ASSERT_TRUE(image.selectDisk(0));
-    EXPECT_EQ(image.readSector(0, 0, 0, 5, 3, buffer.data(), 4096), 300);
-    EXPECT_EQ(buffer[299], 5);
-    EXPECT_EQ(image.readSector(0, 0, 0, 5, 3, buffer.data(), 200), 200);
+    for (const bool nextFile : {false, true}) {
+        const std::string cut = dir.write("cut.d88", bytes);
+        const char* parts[] = {cut.c_str(), next.c_str()};
+        ASSERT_TRUE(image.openParts(parts, nextFile ? 2 : 1));
+        ASSERT_EQ(image.diskLimit(0), nextFile ? bytes.size() : 0);
+        ASSERT_TRUE(image.selectDisk(0));
+        EXPECT_EQ(image.readSector(0, 0, 0, 5, 3, buffer.data(), 4096), 300);
+        EXPECT_EQ(buffer[299], 5);
+        EXPECT_EQ(image.readSector(0, 0, 0, 5, 3, buffer.data(), 200), 200);
+    }
 
     bytes.resize(bytes.size() - 300 - 8); // now the last header itself is cut
-    ASSERT_TRUE(image.open(dir.write("cut2.d88", bytes).c_str()));
-    ASSERT_TRUE(image.selectDisk(0));
-    EXPECT_EQ(image.readSector(0, 0, 0, 5, 3, buffer.data(), 4096), 0);
-    EXPECT_EQ(image.readSector(0, 0, 0, 4, 3, buffer.data(), 4096), 1024);
+    for (const bool nextFile : {false, true}) {
+        const std::string cut = dir.write("cut2.d88", bytes);
+        const char* parts[] = {cut.c_str(), next.c_str()};
+        ASSERT_TRUE(image.openParts(parts, nextFile ? 2 : 1));
+        ASSERT_TRUE(image.selectDisk(0));
+        EXPECT_EQ(image.readSector(0, 0, 0, 5, 3, buffer.data(), 4096), 0);
+        EXPECT_EQ(image.readSector(0, 0, 0, 4, 3, buffer.data(), 4096), 1024);
+        EXPECT_EQ(image.walkTrack(0)->recordCount, 4);
+    }
 }
 
 TEST_F(SectorTest, TrackCheck) {
@@ -289,7 +303,7 @@ TEST_F(SectorTest, RecordsAcrossBlockEdgesAndFilesThatChange) {
     std::vector<int> lengths;
     int cutRecord = 0;
     int64_t cutData = 0;
-    for (int i = 0; i < 60; ++i) {
+    for (int i = 0; i < 200; ++i) {
         int length = 1000 + 7 * (i % 5);
         if (position + 32 + length > BLOCK_BYTES && position + 24 < BLOCK_BYTES) {
             length = static_cast<int>(BLOCK_BYTES - 8 - position - 16); // next header across
@@ -308,7 +322,7 @@ TEST_F(SectorTest, RecordsAcrossBlockEdgesAndFilesThatChange) {
     }
     ASSERT_TRUE(headerAcross && dataAcross);
     openImage({disk});
-    for (int i = 0; i < 60; ++i) {
+    for (int i = 0; i < 200; ++i) {
         ASSERT_EQ(image.readSector(0, 0, 0, i + 1, 3, buffer.data(), 4096), lengths[i]);
         EXPECT_EQ(buffer[0], i + 1);
         EXPECT_EQ(buffer[lengths[i] - 1], 0xA5);

@@ -1,6 +1,9 @@
 // d88sample end to end: its command line, and failures to write the image or standard output.
+#include "support/ExtractFixture.h"
 #include "support/RunProgram.h"
 #include "support/TempDir.h"
+
+#include <csignal>
 
 #include <cerrno>
 #include <cstring>
@@ -20,6 +23,7 @@ TEST(Sample, CommandLineAndFailedWrites) {
     EXPECT_EQ(help.status, 0);
     EXPECT_EQ(
         help.out.rfind("usage: d88sample [--layout a|b] [--full] [--disks N] OUTPUT.d88\n", 0), 0u);
+    expectWithin80Columns(help.out);
     EXPECT_EQ(run({"d88sample", "--version"}, options).out,
               std::string("d88sample ") + D88_VERSION + "\n");
 
@@ -28,12 +32,14 @@ TEST(Sample, CommandLineAndFailedWrites) {
         {{"d88sample"}, "no output file given"},
         {{"d88sample", "--disks", "3", "x.d88"}, "--disks needs a number from 4 to 64, got '3'"},
         {{"d88sample", "--disks", "4", "--disks", "5", "x.d88"}, "--disks given twice"},
+        {{"d88sample", "--layout=a", "--layout", "b", "x.d88"}, "--layout given twice"},
         {{"d88sample", "--layout", "c", "x.d88"}, "--layout needs a or b, got 'c'"},
+        {{"d88sample", "x.d88", "--disks"}, "--disks needs a number from 4 to 64"},
         {{"d88sample", "--fast", "x.d88"}, "unknown option '--fast'"},
         {{"d88sample", "x.d88", "y.d88"}, "one output file only, got 'x.d88' and 'y.d88'"}};
     for (const auto& [words, message] : errors) {
         const RunResult result = run(words, options);
-        EXPECT_EQ(result.status, 1) << message;
+        EXPECT_EQ(result.status, 2) << message;
         EXPECT_EQ(result.err, "d88sample: " + message + hint);
     }
     EXPECT_TRUE(listDirectory(dir.path()).empty());
@@ -44,6 +50,19 @@ TEST(Sample, CommandLineAndFailedWrites) {
     EXPECT_EQ(noOutput.status, 1);
     EXPECT_EQ(noOutput.err,
               std::string("d88sample: cannot write standard output: ") + strerror(ENOSPC) + "\n");
+    // A reader that left ends the program as it ends ls: by SIGPIPE when that is left to its
+    // default action, and with a message when the shell ignores it. The image is written.
+    for (const bool ignored : {false, true}) {
+        RunOptions closed = options;
+        closed.closedPipe = true;
+        closed.pipeSignalIgnored = ignored;
+        const RunResult result = run({"d88sample", "piped.d88"}, closed);
+        EXPECT_EQ(result.status, ignored ? 1 : 128 + SIGPIPE);
+        EXPECT_EQ(result.err, ignored ? "d88sample: cannot write standard output: " +
+                                            std::string(strerror(EPIPE)) + "\n"
+                                      : "");
+        EXPECT_EQ(unlink(dir.file("piped.d88").c_str()), 0);
+    }
 
     // A write that fails leaves the file that was there as it was, and no temporary file.
     const std::vector<uint8_t> mine = {'m', 'i', 'n', 'e'};
@@ -53,11 +72,11 @@ TEST(Sample, CommandLineAndFailedWrites) {
     const RunResult tooLarge = run({"d88sample", "mine.d88"}, limited);
     EXPECT_EQ(tooLarge.status, 1);
     EXPECT_EQ(tooLarge.err,
-              std::string("d88sample: cannot write mine.d88: ") + strerror(EFBIG) + "\n");
+              std::string("d88sample: cannot write 'mine.d88': ") + strerror(EFBIG) + "\n");
     EXPECT_EQ(readFileBytes(dir.file("mine.d88")), mine);
     const RunResult noFolder = run({"d88sample", "no/such.d88"}, options);
     EXPECT_EQ(noFolder.err,
-              std::string("d88sample: cannot write no/such.d88: ") + strerror(ENOENT) + "\n");
+              std::string("d88sample: cannot write 'no/such.d88': ") + strerror(ENOENT) + "\n");
     EXPECT_EQ(listDirectory(dir.path()), (std::vector<std::string>{"mine.d88", "x.d88"}));
     ASSERT_EQ(chmod(dir.file("x.d88").c_str(), 0604), 0);
     const RunResult replaced = run({"d88sample", dir.file("x.d88")}, options);
@@ -85,7 +104,7 @@ TEST(Sample, CommandLineAndFailedWrites) {
         ASSERT_EQ(lstat(dir.file(name).c_str(), &before), 0);
         const RunResult refused = run({"d88sample", name}, options);
         EXPECT_EQ(refused.status, 1) << name;
-        EXPECT_EQ(refused.err, "d88sample: cannot write " + name + ": " + reason + "\n");
+        EXPECT_EQ(refused.err, "d88sample: cannot write '" + name + "': " + reason + "\n");
         struct stat after;
         EXPECT_TRUE(lstat(dir.file(name).c_str(), &after) == 0 && after.st_ino == before.st_ino &&
                     after.st_mode == before.st_mode)

@@ -1,5 +1,5 @@
 // The walk's pieces on their own: directory entries and the file name rule.
-#include "DirectoryWalk.h"
+#include "DirEntry.h"
 #include "Host.h"
 #include "SafeName.h"
 #include "SavedName.h"
@@ -100,19 +100,21 @@ TEST(SavedNames, EachTargetNamesFilesItsWay) {
         {"A\x80.TXT", NameTarget::Host, "A\x80.TXT"},
     };
     for (const auto& row : rows) {
-        EXPECT_EQ(savedName(row.bytes, row.target).name, row.name) << row.bytes;
+        EXPECT_EQ(savedName(row.bytes, row.target, BYTE_NAME_RULES).name, row.name) << row.bytes;
     }
     // The Shift_JIS twins ED 40 and FA 5C are both 纊; a zip cannot hold both.
-    EXPECT_EQ(savedName("\xED\x40", NameTarget::Zip).key,
-              savedName("\xFA\x5C", NameTarget::Zip).key);
-    EXPECT_EQ(savedName("A%80.TXT", NameTarget::Zip).key,
-              savedName("A\x80.TXT", NameTarget::Zip).key);
-    EXPECT_NE(savedName("\xED\x40", NameTarget::Host).name,
-              savedName("\xFA\x5C", NameTarget::Host).name);
+    EXPECT_EQ(savedName("\xED\x40", NameTarget::Zip, BYTE_NAME_RULES).key,
+              savedName("\xFA\x5C", NameTarget::Zip, BYTE_NAME_RULES).key);
+    EXPECT_EQ(savedName("A%80.TXT", NameTarget::Zip, BYTE_NAME_RULES).key,
+              savedName("A\x80.TXT", NameTarget::Zip, BYTE_NAME_RULES).key);
+    EXPECT_NE(savedName("\xED\x40", NameTarget::Host, BYTE_NAME_RULES).name,
+              savedName("\xFA\x5C", NameTarget::Host, BYTE_NAME_RULES).name);
     // A '/' is refused whatever the target, so that every target writes the same files.
     for (NameTarget target : {NameTarget::Host, NameTarget::Utf8, NameTarget::Zip}) {
-        EXPECT_TRUE(refusesSavedName("../UP", savedName("../UP", target), target));
-        EXPECT_FALSE(refusesSavedName("OK.BIN", savedName("OK.BIN", target), target));
+        EXPECT_TRUE(refusesSavedName("../UP", savedName("../UP", target, BYTE_NAME_RULES), target,
+                                     BYTE_NAME_RULES));
+        EXPECT_FALSE(refusesSavedName("OK.BIN", savedName("OK.BIN", target, BYTE_NAME_RULES),
+                                      target, BYTE_NAME_RULES));
     }
 }
 

@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Runs d88info --json on sample sets and on images damaged here, and d88extract --json (a run
 and a dry run) when given, and validates every document against the schema with the jsonschema
-package; a name with control bytes, quotes or a newline must not break a document.
+package, with the hashes that the schema leaves to the page required; a name with control bytes,
+quotes or a newline must not break a document.
 Usage: validate-json.py D88INFO D88SAMPLE SCHEMA [D88EXTRACT]"""
 import json
 import subprocess
@@ -13,18 +14,23 @@ import jsonschema
 
 d88info, d88sample, schema_path = sys.argv[1:4]
 d88extract = sys.argv[4] if len(sys.argv) > 4 else None
-validator = jsonschema.Draft202012Validator(json.loads(Path(schema_path).read_text()))
+schema = json.loads(Path(schema_path).read_text())
+# The programs' documents carry every hash, which the schema leaves optional for the page's.
+schema["$defs"]["entry"]["required"].append("hashes")
+schema["$defs"]["disk"]["required"].append("hashes")
+validator = jsonschema.Draft202012Validator(schema)
 failures = 0
 checked = 0
 
 
 def check(image, *options, program=None):
     global failures, checked
-    words = [program or d88info, *options, "--json", str(image)]
+    files = image if isinstance(image, list) else [image]
+    words = [program or d88info, *options, "--json", *map(str, files)]
     run = subprocess.run(words, capture_output=True)
     checked += 1
-    if program is not None and run.returncode != 0 and run.stdout == b"":
-        return None  # d88extract refused the image on standard error, with nothing to describe
+    if run.returncode != 0 and run.stdout == b"":
+        return None  # the image was refused on standard error, with nothing to describe
     try:
         document = json.loads(run.stdout.decode("utf-8"))
     except ValueError as error:
@@ -62,6 +68,20 @@ with tempfile.TemporaryDirectory() as folder:
     images["junk"].write_bytes(bytes(range(256)) * 8)
     images["empty"] = folder / "empty.d88"
     images["empty"].write_bytes(b"")
+    # Three dumps of the set, each with other sectors stored with a read-error status and other
+    # bytes, and one that differs from another without an error: merged, repaired, contested,
+    # voted.
+    dumps = []
+    for number, records in enumerate([[5, 900], [5, 1200], [5, 900, 1200]]):
+        dump = bytearray(sample)
+        for record in records:
+            at = 688 + record * 1040
+            dump[at + 8] = 0xB0
+            dump[at + 16 + number] ^= 0xFF
+        dump[688 + 2000 * 1040 + 16] ^= number  # error-free, other bytes in two dumps
+        dumps.append(folder / f"dump{number}.d88")
+        dumps[-1].write_bytes(bytes(dump))
+    images["dumps"] = dumps
     for name, image in images.items():
         plain = check(image)
         check(image, "--set", "a")
@@ -72,6 +92,7 @@ with tempfile.TemporaryDirectory() as folder:
             out = str(folder / f"out-{name}")
             check(image, "--layout", "a", "-d", out, program=d88extract)
             check(image, "--layout", "a", "-d", out, program=d88extract)  # every file replaced
+            check(image, "--layout", "a", "-d", out, "-k", "-i", "*.TXT", program=d88extract)
             check(image, "--layout", "b", "-n", program=d88extract)
     names = check(images["names"], "--set", "a")
     if names is not None and names["entries"][0]["name"]["bytes"] != "52450a41441b2e54ff548058":

@@ -1,18 +1,13 @@
 // The page: takes the image files (or zips of them), has the worker plan them with the project's
-// C++ and prints that plan: the disks, the layout that fits and the directory as d88info --set
-// lists it, with a link for every file that the extraction writes and a zip of them all. What
-// is written under which name, and what replaces what, is the plan's, never decided here.
+// C++ and prints that plan: the files left out, the disks known by their ID bytes, the layout
+// that d88extract reads and the directory as d88extract -n lists it, with a link for every file
+// that the extraction writes, its hashes, and a zip of them all. Which files are read, what is
+// refused, what is said of them, which layout is listed, what is written under which name, what
+// replaces what and which sectors came from which copy is the plan's, in the C++'s words, never
+// decided here.
 'use strict';
 (function () {
   const $ = (selector) => document.querySelector(selector);
-  const OUTCOME_MEANING = {
-    extract: 'written whole',
-    incomplete: 'written with its full size, zeros past the bytes that could be read',
-    empty: 'passed over: size 0',
-    'no-disk': 'passed over: no disk carries its number',
-    missing: 'passed over: its first sector cannot be read',
-    unsafe: 'refused: the name could reach outside the folder or can never be created',
-  };
 
   const workerText = $('#worker-source').textContent;
   const worker = new Worker(URL.createObjectURL(new Blob([workerText],
@@ -55,10 +50,15 @@
   }
 
   let parts = []; // the files to join, { name, blob }, in the order in which they are joined
+  let kept = []; // the plan's files: indexes of the parts that the image is read from
   let imageId = 0; // the image of the last 'open' request: answers about others are ignored
   let listing = null; // the image and layout of the listing shown
+  let layoutQuestion = false; // the alert asks for a layout
   let objectUrls = [];
   let startedAt = 0;
+  let entries = []; // the entries of the listing shown
+  let hashes = new Map(); // by entry index: { crc32, sha1, sha256 } of the file it saves
+  let listedText = ''; // what #progress said when the listing was shown
 
   function cell(row, content, className) {
     const td = row.insertCell();
@@ -76,9 +76,21 @@
   function formatBytes(count) {
     return count >= 1e6 ? (count / 1e6).toFixed(1) + ' MB' : count.toLocaleString('en') + ' bytes';
   }
+  // A note of d88extract's (without its program name) as a sentence.
+  const sentence = (text) => text[0].toUpperCase() + text.slice(1) + '.';
 
   function imageName() {
-    return parts.length ? parts[0].name.replace(/\.[^.]*$/, '') || parts[0].name : 'image';
+    const first = parts[kept[0]] || parts[0];
+    return first ? first.name.replace(/\.[^.]*$/, '') || first.name : 'image';
+  }
+
+  function say(selector, lines) {
+    const list = $(selector);
+    list.replaceChildren(...lines.map((line) => {
+      const item = document.createElement('li');
+      item.append(...[].concat(line));
+      return item;
+    }));
   }
 
   // Between a change of layout and its listing nothing of the listing before is shown or saved.
@@ -86,26 +98,39 @@
     objectUrls.forEach((url) => URL.revokeObjectURL(url));
     objectUrls = [];
     listing = null;
+    entries = [];
+    hashes = new Map();
     $('#entry-rows').replaceChildren();
+    $('#set-notes').replaceChildren();
+    $('#copy-notes').replaceChildren();
     $('#summary').textContent = '';
     $('#directory-errors').textContent = '';
     $('[data-action="download-all"]').disabled = true;
+    $('[data-action="download-sums"]').disabled = true;
   }
 
   function clearListing() {
     clearEntries();
+    layoutQuestion = false;
     $('#alert').textContent = '';
+    $('#image-notes').replaceChildren();
+    $('#layout-note').textContent = '';
     $('#disk-rows').replaceChildren();
     $('#disks').hidden = true;
     $('#set').hidden = true;
   }
 
-  function showParts() {
+  function showParts(leftOut = []) {
     const list = $('#part-list');
     list.replaceChildren();
     parts.forEach((file, i) => {
       const item = document.createElement('li');
       item.append(`${file.name} (${formatBytes(file.blob.size)}) `);
+      if (leftOut.includes(i)) {
+        item.className = 'left-out';
+        item.dataset.leftOut = '';
+        item.append('left out ');
+      }
       for (const [label, step] of parts.length > 1 ? [['↑', -1], ['↓', 1]] : []) {
         const button = document.createElement('button');
         button.type = 'button';
@@ -125,61 +150,65 @@
     $('#parts-hint').hidden = parts.length < 2;
   }
 
-  // Has the worker join `parts` and list them; with `arrange` it unpacks zips and orders the
-  // files first.
-  function openParts(arrange) {
+  // Has the worker join `parts` and list them; with `unpack` it unpacks zips and sorts the
+  // files by name first.
+  function openParts(unpack) {
     showParts();
     clearListing();
+    $('#parts-order').textContent = '';
     if (!parts.length) {
       return;
     }
     startedAt = performance.now();
     const total = parts.reduce((sum, file) => sum + file.blob.size, 0);
     $('#progress').textContent = `Reading ${formatBytes(total)}…`;
-    worker.postMessage({ type: 'open', image: ++imageId, parts, arrange });
+    worker.postMessage({ type: 'open', image: ++imageId, parts, unpack });
   }
 
-  // The disks of the image's plan (the document of d88info --json).
-  function showDisks(disks) {
+  // The disks that the files hold, as the image's plan describes them.
+  function showDisks(plan) {
     const rows = $('#disk-rows');
-    for (const disk of disks) {
+    for (const disk of plan.disks.slice(0, plan.set.disks)) {
       const row = rows.insertRow();
       cell(row, String(disk.index), 'number');
       cell(row, disk.name ? nameElement(disk.name) : '—');
       cell(row, disk.set_id === null ? 'none' : hex2(disk.set_id), 'number');
     }
-    $('#disks').hidden = false;
+    $('#disks').hidden = plan.set.disks === 0;
   }
 
-  function showTooFewDisks(plan) {
-    const found = plan.disk_count === 1 ? '1 disk' : `${plan.disk_count} disks`;
-    const joined = parts.length > 1 ? `, joined from ${parts.length} files` : '';
-    $('#alert').textContent =
-      `Found ${found} in ${formatBytes(plan.file_size)}${joined}` +
-      (plan.disk_count === 0 ? ': this is not a D88 image. ' : '. ') +
-      'The extraction needs Disk A to Disk D: one file that holds the four disks joined, ' +
-      'or the four disk files picked together, Disk A first.';
+  // What d88extract says of the files before it writes: the refusal in the alert, the rest
+  // above the table, each marked with its kind (damage or note).
+  function showNotes(notes) {
+    const shown = notes.filter((note) => note.kind !== 'refusal');
+    say('#image-notes', shown.map((note) => sentence(note.text)));
+    $('#image-notes').querySelectorAll('li').forEach((item, i) => {
+      item.dataset.kind = shown[i].kind;
+    });
+    const refusal = notes.find((note) => note.kind === 'refusal');
+    $('#alert').textContent = refusal ? sentence(refusal.text) : '';
   }
 
-  // The plan's layouts, the one that fits, and where Disk A is when it is not first.
-  function layoutNote(plan) {
-    const files = (n) => (n === 1 ? '1 file' : `${n} files`);
-    const { a, b } = plan.layouts;
-    if (plan.fits === 'both') {
-      return `Both layouts yield files: a ${files(a.files)}, b ${files(b.files)}. Choose one.`;
-    }
-    if (plan.fits !== null) {
-      const other = plan.fits === 'a' ? 'b' : 'a';
-      return `Layout ${plan.fits} fits: ${files(plan.layouts[plan.fits].files)}; ` +
-        `layout ${other} yields none.`;
-    }
-    const diskAt = plan.hints.disk_a_at;
-    return 'No files in either layout.' + (diskAt === null ? ''
-      : ` Disk ${diskAt} carries ID byte 01 (Disk A), but the directory is read from disk 0: ` +
-        'put Disk A first.');
+  // The C++'s lines on the layout (d88info's layout line, or why d88extract lists no layout) as
+  // sentences; where no layout is listed, the page's hint to choose one of those that yield
+  // files in the list, where d88extract names its --layout option.
+  function layoutText(decision) {
+    const [first, second] = decision.choose;
+    const hint = second ? '; choose one' : first ? `: choose layout ${first}` : '';
+    const lines = decision.note.map((line) => line.trim());
+    lines[lines.length - 1] += hint;
+    return lines.map(sentence).join(' ');
   }
 
-  // A mark after the outcome, as d88info --set prints it.
+  // The layout chosen yields no files: as d88extract, the page lists nothing and says why.
+  function showLayoutProblem(decision) {
+    clearEntries();
+    $('#progress').textContent = '';
+    $('#alert').textContent = layoutText(decision);
+    layoutQuestion = true;
+  }
+
+  // A mark after the outcome, as d88extract -n prints it.
   function mark(outcomeCell, className, text, title) {
     const span = document.createElement('span');
     span.className = className;
@@ -188,11 +217,41 @@
     outcomeCell.append('  ', span);
   }
 
-  // The set's plan (the document of d88info --set X --json, with the zip's names) and the
-  // bytes of its files by entry index.
+  // The hashes of entry `index`'s file, on its row: its hooks and a cell that opens to show them.
+  function showHashes(index, fileHashes) {
+    hashes.set(index, fileHashes);
+    const row = $(`tr[data-index="${index}"]`);
+    if (!row) {
+      return;
+    }
+    const details = document.createElement('details');
+    const summary = document.createElement('summary');
+    summary.textContent = fileHashes.crc32;
+    summary.title = 'CRC-32; open for SHA-1 and SHA-256';
+    details.append(summary);
+    for (const [label, key] of [['CRC-32', 'crc32'], ['SHA-1', 'sha1'], ['SHA-256', 'sha256']]) {
+      row.dataset[key] = fileHashes[key];
+      const line = document.createElement('div');
+      line.textContent = `${label} ${fileHashes[key]}`;
+      details.append(line);
+    }
+    row.querySelector('.hashes').replaceChildren(details);
+  }
+
+  // The lines that `sha256sum -c` checks in the folder where the zip is unpacked: one per file
+  // of the zip, under its name there. Zip names hold no backslash, line feed or other control
+  // character (the plan writes those as %NN), so no line needs sha256sum's escapes.
+  function sha256Sums() {
+    return entries.filter((entry) => entry.saved_as && entry.replaced_by === null)
+      .map((entry) => `${hashes.get(entry.index).sha256}  ${entry.saved_as.text}\n`).join('');
+  }
+
+  // The set's plan (the document of d88extract -n --json, with the zip's names).
   function showEntries(message) {
     clearEntries();
-    const entries = message.set.entries;
+    entries = message.set.entries;
+    const { meanings } = message.set;
+    const copies = new Map(message.entryCopies.map((lines) => [lines.index, lines]));
     const rows = $('#entry-rows');
     for (const entry of entries) {
       const row = rows.insertRow();
@@ -207,8 +266,7 @@
       const outcome = entry.outcome === 'incomplete'
         ? `incomplete ${entry.bytes_read}/${entry.size}` : entry.outcome;
       const outcomeCell = cell(row, outcome, 'outcome');
-      outcomeCell.title = OUTCOME_MEANING[entry.outcome] || '';
-      const file = message.files[entry.index];
+      outcomeCell.title = meanings[entry.outcome] || '';
       const errors = entry.read_errors;
       if (entry.saved_as && errors.error_sectors > 0) {
         const shown = `${errors.error_sectors}/${errors.sectors}`;
@@ -216,26 +274,55 @@
              `${shown} of its sectors are stored as read with an error: their bytes may be wrong`);
         row.dataset.readErrors = shown;
       }
+      // Sectors taken from other copies of the disk, as d88extract -n counts them; the line
+      // that d88extract prints under the file's report line says which, from where.
+      const merged = copies.get(entry.index);
+      for (const taken of entry.saved_as ? ['repaired', 'contested', 'voted'] : []) {
+        if (entry[taken].length > 0) {
+          mark(outcomeCell, taken, `${taken} ${entry[taken].length}`, merged.merge);
+          row.dataset[taken] = entry[taken].join(',');
+        }
+      }
       if (entry.replaced_by !== null) {
         mark(outcomeCell, 'replaced-by', `replaced-by ${entry.replaced_by}`,
              `entry ${entry.replaced_by} is saved under the same name: the folder and the zip ` +
              'keep its file, not this one');
         row.dataset.replacedBy = String(entry.replaced_by);
       }
-      if (entry.saved_as && file) {
+      cell(row, entry.saved_as ? '…' : '', 'hashes');
+      if (entry.saved_as) {
+        // The worker makes the file when it is saved, from the pieces of the given files.
         const link = document.createElement('a');
-        const url = URL.createObjectURL(file);
-        objectUrls.push(url);
-        link.href = url;
+        link.href = '#';
         link.download = entry.saved_as.text;
         link.textContent = 'save';
+        link.addEventListener('click', (event) => {
+          event.preventDefault();
+          $('#progress').textContent = `Making ${entry.saved_as.text}…`;
+          worker.postMessage({ type: 'file', image: listing.image, layout: listing.layout,
+                               index: entry.index });
+        });
         cell(row, link);
       } else {
         cell(row, entry.outcome === 'unsafe' ? 'refused' : '—');
       }
+      if (merged) {
+        const line = rows.insertRow();
+        line.className = 'copies';
+        cell(line, merged.merge).colSpan = row.cells.length;
+      }
     }
+    say('#set-notes', message.missingDisks.map((note) => note.text)); // as d88extract -n lists them
+    const directory = message.directoryCopies;
+    say('#copy-notes', [directory.merge, ...directory.contested,
+                        ...message.entryCopies.flatMap((lines) => lines.contested)]
+      .filter(Boolean));
     listing = { image: message.image, layout: message.layout };
     $('select[name=layout]').value = message.layout;
+    if (layoutQuestion) {
+      $('#alert').textContent = ''; // the layout is chosen
+      layoutQuestion = false;
+    }
     const button = $('[data-action="download-all"]');
     button.disabled = message.set.summary.files === 0;
     button.textContent = `Download all as ${imageName()}.zip`;
@@ -243,7 +330,71 @@
     $('#directory-errors').textContent = message.directoryErrors;
     $('#set').hidden = false;
     const seconds = ((performance.now() - startedAt) / 1000).toFixed(2);
-    $('#progress').textContent = `Listed in ${seconds} s.`;
+    listedText = `Listed in ${seconds} s; hashing the files…`;
+    $('#progress').textContent = listedText;
+    // Hashed once the listing is on screen: the worker then never slows showing it.
+    worker.postMessage({ type: 'hashes', image: listing.image, layout: listing.layout });
+  }
+
+  // The hashes of some of the listing's files; with `done`, of all of them.
+  function takeHashes(message) {
+    message.hashes.forEach((fileHashes) => showHashes(fileHashes.index, fileHashes));
+    if (!message.done) {
+      return;
+    }
+    const seconds = ((performance.now() - startedAt) / 1000).toFixed(2);
+    if ($('#progress').textContent === listedText) {
+      $('#progress').textContent = message.unavailable ? `No hashes: ${message.unavailable}.`
+        : listedText.replace(/hashing the files…$/, `hashed in ${seconds} s.`);
+    }
+    $('[data-action="download-sums"]').disabled = !!message.unavailable ||
+      !entries.some((entry) => entry.saved_as && entry.replaced_by === null);
+  }
+
+  function showListing(message) {
+    parts = message.parts;
+    const { listing: planned, notes } = message;
+    kept = planned ? planned.files : [];
+    const leftOut = planned ? planned.left_out : [];
+    showParts(leftOut);
+    $('#parts-order').textContent = [
+      leftOut.length && `Left out, as they are not D88 images: ` +
+        `${leftOut.map((i) => parts[i].from || parts[i].name).join(', ')}.`,
+      notes.length && `Left out of the zips: ${notes.slice(0, 20).join('; ')}` +
+        (notes.length > 20 ? `; and ${notes.length - 20} more.` : '.'),
+    ].filter(Boolean).join(' ');
+    $('#progress').textContent = '';
+    if (!planned) {
+      $('#alert').textContent = 'No file to read.';
+      return;
+    }
+    const plan = planned.image;
+    if (plan) {
+      showDisks(plan);
+    }
+    showNotes(planned.notes);
+    if (planned.refused) {
+      return;
+    }
+    $('#layout-note').textContent = layoutText(planned.layout_decision);
+    if (message.set) {
+      showEntries(message);
+      return;
+    }
+    // Both layouts yield files, or neither: d88extract lists neither, and the user chooses.
+    $('#alert').textContent = $('#layout-note').textContent;
+    layoutQuestion = true;
+    $('select[name=layout]').value = '';
+    $('#set').hidden = false;
+  }
+
+  function save(blob, name) {
+    const link = document.createElement('a');
+    link.href = URL.createObjectURL(blob);
+    objectUrls.push(link.href);
+    link.download = name;
+    $('#progress').textContent = `Made ${name}, ${formatBytes(blob.size)}.`;
+    link.click();
   }
 
   worker.onmessage = (event) => {
@@ -260,40 +411,22 @@
         $('#alert').textContent = message.refused;
         return;
       }
-      parts = message.parts;
-      showParts();
-      const { movedFirst, leftOut, problem, named } = message;
-      $('#parts-order').textContent = [
-        movedFirst && `${movedFirst} holds Disk A (ID byte 01), so it comes first.`,
-        problem === 'two-disk-a' && `${named[0]} and ${named[1]} both hold a disk with ID byte ` +
-          '01 (Disk A): they are joined in the order shown.',
-        leftOut.length && `Left out, as they hold no D88 disk: ${leftOut.join(', ')}.`,
-      ].filter(Boolean).join(' ');
-      if (problem === 'not-image') {
-        $('#progress').textContent = '';
-        $('#alert').textContent = `${named[0]} is not a D88 image: pick only the disk files, ` +
-          'or a zip of them.';
-        return;
-      }
-      showDisks(message.imagePlan.disks);
-      if (message.imagePlan.hints.fewer_than_four_disks) {
-        $('#progress').textContent = '';
-        showTooFewDisks(message.imagePlan);
-        return;
-      }
-      $('#layout-note').textContent = layoutNote(message.imagePlan);
-      showEntries(message);
+      showListing(message);
     } else if (message.type === 'set') {
+      // Otherwise a later change of layout has its own request.
       if (message.layout === $('select[name=layout]').value) {
-        showEntries(message); // otherwise a later change of layout has its own request
+        if (message.decision) {
+          showLayoutProblem(message.decision);
+        } else {
+          showEntries(message);
+        }
       }
     } else if (message.type === 'zip' && listing && message.layout === listing.layout) {
-      const link = document.createElement('a');
-      link.href = URL.createObjectURL(message.zip);
-      objectUrls.push(link.href);
-      link.download = imageName() + '.zip';
-      $('#progress').textContent = `Made ${link.download}, ${formatBytes(message.zip.size)}.`;
-      link.click();
+      save(message.zip, imageName() + '.zip');
+    } else if (message.type === 'hashes' && listing && message.layout === listing.layout) {
+      takeHashes(message);
+    } else if (message.type === 'file' && listing && message.layout === listing.layout) {
+      save(message.file, $(`tr[data-index="${message.index}"] a`).download);
     }
   };
 
@@ -302,6 +435,13 @@
     startedAt = performance.now();
     $('#progress').textContent = 'Reading the directory…';
     worker.postMessage({ type: 'layout', image: imageId, layout: event.target.value });
+  });
+
+  $('[data-action="download-sums"]').addEventListener('click', () => {
+    if (listing) {
+      // As bytes: a browser adds .txt to the name of a file that is (or looks like) text/plain.
+      save(new Blob([sha256Sums()], { type: 'application/octet-stream' }), 'SHA256SUMS');
+    }
   });
 
   $('[data-action="download-all"]').addEventListener('click', () => {

@@ -30,6 +30,17 @@ std::string systemMessage(int error) {
     return strerror(error);
 }
 
+void expectWithin80Columns(const std::string& text) {
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find('\n', start);
+        end = end == std::string::npos ? text.size() : end;
+        const size_t length = end - start - (end > start && text[end - 1] == '\r' ? 1 : 0);
+        EXPECT_LE(length, 80u) << text.substr(start, length);
+        start = end + 1;
+    }
+}
+
 std::string consoleText(const std::string& text) {
     if (!usesLauncher()) {
         return text;

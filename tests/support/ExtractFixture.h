@@ -31,6 +31,8 @@ inline void PrintTo(const DirectoryLayout* layout, std::ostream* out) {
 }
 // Expected console text: line feeds become CR LF where the programs run on Windows.
 std::string consoleText(const std::string& text);
+// Every line of `text` (a --help text) fits in 80 columns.
+void expectWithin80Columns(const std::string& text);
 
 class ExtractFixture : public ::testing::Test {
   public:

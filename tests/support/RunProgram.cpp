@@ -72,7 +72,7 @@ RunResult runProgram(const std::string& program, const std::vector<std::string>&
             int ends[2];
             out = pipe(ends) == 0 && close(ends[0]) == 0 ? ends[1] : -1;
             err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-            signal(SIGPIPE, SIG_DFL); // as a shell leaves it
+            signal(SIGPIPE, options.pipeSignalIgnored ? SIG_IGN : SIG_DFL); // as a shell leaves it
         } else {
             out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
             err = options.mergeOutput ? out

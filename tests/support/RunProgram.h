@@ -14,6 +14,7 @@ struct RunOptions {
     bool mergeOutput = false;        // standard error goes where standard output goes (2>&1)
     bool terminal = false;           // both go to one pseudo-terminal, read back into `out`
     bool closedPipe = false;         // standard output is a pipe that no one reads (| head -0)
+    bool pipeSignalIgnored = false;  // SIGPIPE ignored, as under `trap '' PIPE`; else default
 };
 
 struct RunResult {

@@ -11,7 +11,7 @@ const fs = require('node:fs');
 const os = require('node:os');
 const path = require('node:path');
 const { chromium } = require('playwright-core');
-const { unzipSync, zipSync } = require('fflate');
+const { Unzip, UnzipInflate, Zip, ZipDeflate, zipSync } = require('fflate');
 
 const root = path.resolve(__dirname, '../..');
 const build = path.resolve(root, process.env.D88_BUILD || 'build');
@@ -30,6 +30,7 @@ before(async () => {
            '--disable-background-networking', '--disable-component-update', '--disable-sync'],
   });
   context.on('request', (request) => requests.push(request.url()));
+  sample('sample-a.d88', '--layout', 'a'); // the image that most tests change
 });
 
 after(async () => {
@@ -37,24 +38,86 @@ after(async () => {
   fs.rmSync(work, { recursive: true, force: true });
 });
 
-function run(name, args, cwd = work) {
-  const result = spawnSync(path.join(build, name === 'd88sample' ? 'sample' : 'tool', name), args,
-                           { cwd });
-  assert.ok(result.status === 0 || result.status === 1, `${name} ${args}: ${result.stderr}`);
-  return result.stdout.toString('latin1'); // names are Shift_JIS bytes
+// Runs a program of the native build in `work`; files are named there as the page names them.
+function runs(name, args, cwd = work) {
+  const result = spawnSync(path.join(build, name === 'd88sample' ? 'sample' : 'programs', name),
+                           args.map((arg) => (path.isAbsolute(arg) ? path.relative(cwd, arg)
+                                                                   : arg)), { cwd });
+  assert.ok(result.status <= 2, `${name} ${args}: ${result.stderr}`);
+  return { stdout: result.stdout.toString('latin1'), // names are Shift_JIS bytes
+           stderr: result.stderr.toString('latin1') };
 }
+const run = (name, args, cwd) => runs(name, args, cwd).stdout;
 
 function sample(name, ...options) {
   run('d88sample', [...options, path.join(work, name)]);
   return path.join(work, name);
 }
 
-// The files that d88extract-LETTER writes, by their name bytes in hex.
-function nativeFiles(letter, image) {
+// What d88extract does with `files` in layout `letter`: the folder it writes, the files there
+// by their name bytes in hex, and what it prints.
+function nativeRun(letter, files) {
   const folder = fs.mkdtempSync(path.join(work, 'native-'));
-  run(`d88extract-${letter}`, [image], folder);
-  return new Map(fs.readdirSync(folder, { encoding: 'buffer' }).map((name) => [
-    name.toString('hex'), fs.readFileSync(Buffer.concat([Buffer.from(folder + '/'), name]))]));
+  const printed = runs('d88extract', ['-d', folder, '--layout', letter, '--names', 'shift_jis',
+                                      ...[].concat(files)]);
+  return Object.assign(printed, { folder, files: new Map(
+    fs.readdirSync(folder, { encoding: 'buffer' }).map((name) => [
+      name.toString('hex'), fs.readFileSync(Buffer.concat([Buffer.from(folder + '/'), name]))])) });
+}
+const nativeFiles = (letter, files) => nativeRun(letter, files).files;
+
+// The hashes of every file in `folder` by their name bytes in hex, as sha1sum, sha256sum and
+// Python's zlib.crc32 give them. sha1sum and sha256sum start a line with \ when they escape
+// the name's \ as \\ (表示.TXT holds the byte 5c).
+function nativeHashes(folder) {
+  const lines = (program, args) => spawnSync(program, args, { cwd: folder }).stdout
+    .toString('latin1').trimEnd().split('\n').map((line) => (line[0] === '\\'
+      ? line.slice(1).replace(/\\(.)/g, (_, c) => (c === 'n' ? '\n' : c)) : line).split(/ +/));
+  const hashes = new Map();
+  const python = 'import os, zlib\nfor n in os.listdir(b"."): ' +
+    'print("%08x" % zlib.crc32(open(n, "rb").read()), n.hex())';
+  for (const [key, program, args] of [['crc32', 'python3', ['-c', python]],
+                                      ['sha1', 'sh', ['-c', 'sha1sum -- *']],
+                                      ['sha256', 'sh', ['-c', 'sha256sum -- *']]]) {
+    for (const [hash, name] of lines(program, args)) {
+      const hex = key === 'crc32' ? name : Buffer.from(name, 'latin1').toString('hex');
+      hashes.set(hex, Object.assign(hashes.get(hex) || {}, { [key]: hash }));
+    }
+  }
+  return hashes;
+}
+
+// A folder that a dry run names and never makes: it holds none of the files given.
+const DRY_RUN = path.join(work, 'dry-run');
+
+// A line of the programs' as the page shows it: capitalized, with a full stop.
+const asSentence = (text) => text[0].toUpperCase() + text.slice(1) + '.';
+
+// What d88extract says of `files` (and options) before it writes (the set refused or noted, the
+// layout to choose), in the page's words, which name the list of layouts for --layout.
+function nativeMessages(files) {
+  const lines = runs('d88extract', ['-n', '-d', DRY_RUN, ...files]).stderr.split('\n');
+  return lines.filter(Boolean).map((line) => asSentence(line.replace(/^d88extract: /, '')
+    .replace(/; choose one with --layout.*/, '; choose one')
+    .replace(/: use --layout ([ab])$/, ': choose layout $1')));
+}
+
+// The members of a zip by name, in a Map (a name may be "__proto__").
+function unzipped(bytes) {
+  const members = new Map();
+  const unzip = new Unzip((file) => {
+    const chunks = [];
+    file.ondata = (error, chunk, final) => {
+      chunks.push(chunk);
+      if (final) {
+        members.set(file.name, Buffer.concat(chunks));
+      }
+    };
+    file.start();
+  });
+  unzip.register(UnzipInflate);
+  unzip.push(bytes, true);
+  return members;
 }
 
 function decodable(bytes) {
@@ -76,7 +139,10 @@ async function openPage() {
 
 // Does `action` and waits for the summary or the error; returns the milliseconds it took.
 async function relist(page, action) {
-  await page.evaluate((s) => { document.querySelector(s).textContent = ''; }, STATUS);
+  await page.evaluate((s) => {
+    document.querySelector(s).textContent = '';
+    document.querySelector('[role=alert]').textContent = '';
+  }, STATUS);
   const started = Date.now();
   await action();
   await page.waitForFunction((s) => document.querySelector(s).textContent ||
@@ -91,18 +157,25 @@ async function download(page, selector) {
   return { name: file.suggestedFilename(), bytes: fs.readFileSync(await file.path()) };
 }
 
-// The page lists the entries, outcomes and summary of `d88info --set LETTER`, in its layout.
-async function assertListsAsInfo(page, letter, image) {
-  const lines = run('d88info', ['--set', letter, image]).trimEnd().split('\n');
-  const directoryErrors = /^read errors/.test(lines[1]) ? lines.splice(1, 1)[0] : '';
+// The page lists the missing disks, entries, outcomes and summary of `d88extract -n` for
+// `files`, in layout `letter`.
+async function assertListsAsNative(page, letter, files) {
+  const lines = run('d88extract', ['-n', '-d', DRY_RUN, '--layout', letter, '--names', 'shift_jis',
+                                   ...[].concat(files)]).trimEnd().split('\n').slice(1);
+  const missing = [];
+  while (/ is in none of the files: /.test(lines[0])) {
+    missing.push(lines.shift().split(' it: ')[0]);
+  }
+  assert.deepEqual(await page.$$eval('#set-notes li', (items) => items.map((item) =>
+    item.textContent.split(' it: ')[0])), missing);
+  const directoryErrors = /^read errors/.test(lines[0]) ? lines.shift() : '';
   assert.equal(await page.textContent('#directory-errors'), directoryErrors);
   const rows = await page.$$eval('tr[data-outcome][data-index]', (trs) => trs.map((tr) =>
     [tr.dataset.index, tr.dataset.outcome, ...Array.from(tr.cells, (td) => td.textContent)]));
-  assert.equal(rows.length, lines.length - 2);
+  assert.equal(rows.length, lines.length - 1);
   rows.forEach(([index, outcome, , shown, ...cells], i) => {
-    const m = /^ *(\d+)  (.*?) *  DISK:(\w+) TRK:(\w+) SEC:(\w+) SIZE:(\w+)  (.*)$/
-      .exec(lines[i + 1]);
-    // The outcome cell holds the outcome and its marks, as d88info prints them.
+    const m = /^ *(\d+)  (.*?) *  DISK:(\w+) TRK:(\w+) SEC:(\w+) SIZE:(\w+)  (.*)$/.exec(lines[i]);
+    // The outcome cell holds the outcome and its marks, as d88extract -n prints them.
     assert.deepEqual([index, outcome, ...cells.slice(0, 5)],
                      [m[1], m[7].split(' ')[0], ...m.slice(3, 8)]);
     const name = decodable(Buffer.from(m[2], 'latin1'));
@@ -112,17 +185,18 @@ async function assertListsAsInfo(page, letter, image) {
   assert.equal(await page.inputValue('select[name=layout]'), letter);
 }
 
-// The zip holds exactly the native program's files and bytes, under `nameOf(name bytes)`, with
-// the UTF-8 flag on every name that is not ASCII.
-async function assertZipIsNative(page, letter, image, zipName, nameOf = (b) => shiftJis.decode(b)) {
+// The zip holds exactly the files and bytes that d88extract writes from `files`, under
+// `nameOf(name bytes)`, with the UTF-8 flag on every name that is not ASCII.
+async function assertZipIsNative(page, letter, files, zipName,
+                                 nameOf = (b) => shiftJis.decode(b)) {
   const zip = await download(page, '[data-action="download-all"]');
   assert.equal(zip.name, zipName);
-  const expected = new Map([...nativeFiles(letter, image)].map(([hex, bytes]) =>
+  const expected = new Map([...nativeFiles(letter, files)].map(([hex, bytes]) =>
     [nameOf(Buffer.from(hex, 'hex')), bytes]));
-  const entries = unzipSync(zip.bytes);
-  assert.deepEqual(Object.keys(entries).sort(), [...expected.keys()].sort());
+  const members = unzipped(zip.bytes);
+  assert.deepEqual([...members.keys()].sort(), [...expected.keys()].sort());
   for (const [name, bytes] of expected) {
-    assert.ok(Buffer.from(entries[name]).equals(bytes), `bytes of ${name}`);
+    assert.ok(members.get(name).equals(bytes), `bytes of ${name}`);
   }
   // Central directory headers: flags at +8, name length at +28, name at +46.
   for (let i = 0, at = zip.bytes.readUInt32LE(zip.bytes.length - 6); i < expected.size; ++i) {
@@ -172,9 +246,11 @@ test('the sample sets of both layouts list and download as the native programs d
     const image = sample(`sample-${letter}.d88`, '--layout', letter);
     const page = await openPage();
     await pick(page, [image]);
+    console.log(`sample, layout ${letter}: ${await page.textContent('#progress')}`);
     const layoutLine = run('d88info', [image]).trimEnd().split('\n').pop();
     assert.deepEqual([...layoutLine.matchAll(/layout ([ab]) \(/g)].map((m) => m[1]), [letter]);
-    await assertListsAsInfo(page, letter, image);
+    assert.equal(await page.textContent('#layout-note'), asSentence(layoutLine));
+    await assertListsAsNative(page, letter, image);
     assert.deepEqual(await page.$$eval('#disk-rows tr', (trs) => trs.map((tr) => tr.innerText)),
                      [1, 2, 3, 4].map((n) => `${n - 1}\tSAMPLE DISK ${n}\t0${n}`));
     await assertZipIsNative(page, letter, image, `sample-${letter}.zip`);
@@ -182,46 +258,18 @@ test('the sample sets of both layouts list and download as the native programs d
     assert.equal(saved.name, 'データ.DAT');
     assert.ok(saved.bytes.equals(nativeFiles(letter, image).get('8366815b835e2e444154')));
 
+    // The other layout yields no files: as d88extract, the page lists nothing and says so.
     await relist(page, () => page.selectOption('select[name=layout]', other));
-    await assertListsAsInfo(page, other, image);
-    await closePage(page);
-  }
-});
-
-test('separate disk files are joined in the order shown, and can be reordered', async () => {
-  const image = path.join(work, 'sample-a.d88');
-  const disks = splitDisks(image, ['disk1.d88', 'disk2.d88', 'disk3.d88', 'disk4.d88']);
-  const page = await openPage();
-  await pick(page, [disks[2], disks[0], disks[3], disks[1]]);
-  await assertListsAsInfo(page, 'a', image);
-  await assertZipIsNative(page, 'a', image, 'disk1.zip');
-
-  // Disk B first: the directory is then read from Disk B, as from the files joined that way.
-  const swapped = path.join(work, 'swapped.d88');
-  fs.writeFileSync(swapped, Buffer.concat([1, 0, 2, 3].map((i) => fs.readFileSync(disks[i]))));
-  await relist(page, () => page.click('button[aria-label="move disk2.d88 up"]'));
-  assert.equal(await page.textContent('#disk-rows tr:first-child'), '0SAMPLE DISK 202');
-  await assertListsAsInfo(page, 'a', swapped);
-  await closePage(page);
-});
-
-test('junk and three disks are refused, saying what was found and what is needed', async () => {
-  const junk = path.join(work, 'notes.txt');
-  fs.writeFileSync(junk, 'These are not the disks you are looking for.\n');
-  const three = splitDisks(path.join(work, 'sample-a.d88'), ['a.d88', 'b.d88', 'c.d88']);
-  for (const [files, found] of [[[junk], 'Found 0 disks'], [three, 'Found 3 disks']]) {
-    const page = await openPage();
-    await pick(page, files);
-    const alert = await page.textContent('[role=alert]');
-    assert.ok(alert.startsWith(found) && alert.includes('Disk A to Disk D'), alert);
+    assert.equal(run('d88extract', ['-n', '-d', DRY_RUN, '--layout', other, image]), '');
+    assert.deepEqual(await said(page), nativeMessages(['--layout', other, image]));
     assert.equal(await page.locator('tr[data-index]').count(), 0);
-    assert.equal(await page.locator('[data-action="download-all"]').isVisible(), false);
     assert.equal(await page.textContent(STATUS), '');
+    assert.ok(await page.isDisabled('[data-action="download-all"]'));
     await closePage(page);
   }
 });
 
-test('a damaged set shows the outcomes of d88info and downloads what the program writes',
+test('a damaged set shows the outcomes of d88extract -n and downloads what it writes',
      async () => {
   const bytes = fs.readFileSync(path.join(work, 'sample-a.d88'));
   const entry = (i) => record(0, 1, 0) + 16 + 434 + 16 * i; // all seven lie in sector 1
@@ -237,7 +285,7 @@ test('a damaged set shows the outcomes of d88info and downloads what the program
   fs.writeFileSync(image, bytes);
   const page = await openPage();
   await pick(page, [image]);
-  await assertListsAsInfo(page, 'a', image);
+  await assertListsAsNative(page, 'a', image);
   const outcomes = await page.$$eval('tr[data-outcome]', (rows) => rows.map((row) =>
     row.dataset.outcome));
   assert.deepEqual(outcomes,
@@ -257,7 +305,7 @@ test('a damaged set shows the outcomes of d88info and downloads what the program
   bytes[record(0, 2, 0) + 2] = 9; // README's first sector gone: missing
   fs.writeFileSync(image, bytes);
   await pick(page, [image]);
-  await assertListsAsInfo(page, 'a', image);
+  await assertListsAsNative(page, 'a', image);
   assert.equal(await page.getAttribute('tr[data-index="0"]', 'data-outcome'), 'missing');
   await closePage(page);
 });
@@ -273,61 +321,192 @@ test('the 64-disk image is listed within seconds while the page stays responsive
       last = performance.now();
     }, 20);
   });
+  const full = sample('full.d88', '--full');
+  await pick(page, [full]);
+  console.log(`full four-disk set: ${await page.textContent('#progress')}`);
+  await assertListsAsNative(page, 'a', full);
+  // Three dumps of it, each with a sector of every disk stored with an error and other bytes.
+  const dumps = [0, 1, 2].map((k) => dump(`full-dump${k}.d88`, [0, 1, 2, 3].map((disk) =>
+    [disk, 10 + k, 1, 0xb0, true]), full));
+  await pick(page, dumps);
+  console.log(`three dumps of the full set: ${await page.textContent('#progress')}`);
+  await assertListsAsNative(page, 'a', dumps);
   const milliseconds = await pick(page, [image]);
   const pause = await page.evaluate(() => window.longestPause);
-  console.log(`64-disk image listed in ${milliseconds} ms; longest pause ${pause.toFixed(0)} ms`);
+  console.log(`64-disk image: ${await page.textContent('#progress')} (${milliseconds} ms seen ` +
+              `by the test); longest pause ${pause.toFixed(0)} ms`);
   assert.ok(milliseconds < 10000 && pause < 500, `${milliseconds} ms, paused ${pause} ms`);
-  await assertListsAsInfo(page, 'a', image);
+  await assertListsAsNative(page, 'a', image);
   assert.equal(await page.locator('#disk-rows tr').count(), 64);
   await closePage(page);
 });
 
-test('disk files in any order, zipped or not, list as the joined image; what holds none is named',
-     async () => {
-  const image = path.join(work, 'sample-a.d88');
-  // By name Disk A comes last; the page puts it first, as d88extract does.
-  const disks = splitDisks(image, ['set-d.d88', 'set-a.d88', 'set-b.d88', 'set-c.d88']);
-  const members = Object.fromEntries(disks.map((disk) => [path.basename(disk),
-                                                          fs.readFileSync(disk)]));
-  const zip = (name, files) => {
-    fs.writeFileSync(path.join(work, name), zipSync(files));
-    return path.join(work, name);
-  };
-  const page = await openPage();
-  const order = ['set-d.d88', 'set-a.d88', 'set-b.d88', 'set-c.d88'];
-  const first = 'set-d.d88 holds Disk A (ID byte 01), so it comes first.';
-  for (const [files, note] of [
-    [disks.slice().reverse(), first],
-    [[zip('disks.zip', { 'set/': new Uint8Array(0), 'set/README': Buffer.from('x'),
-                         ...Object.fromEntries(Object.entries(members).map(
-                           ([name, bytes]) => ['set/' + name, bytes])) })],
-     `${first} Left out, as they hold no D88 disk: disks.zip: set/README.`],
-    [[zip('joined.zip', { 'sample-a.d88': fs.readFileSync(image) })], '']]) {
-    await pick(page, files);
-    const shown = await page.$$eval('#part-list li', (items) => items.map((item) =>
-      item.firstChild.textContent.split(' ')[0]));
-    assert.deepEqual(shown, note ? order : ['sample-a.d88']);
-    assert.equal(await page.textContent('#parts-order'), note);
-    await assertListsAsInfo(page, 'a', image);
-    await assertZipIsNative(page, 'a', image, `${shown[0].replace(/\.d88$/, '')}.zip`);
+// Files as the page sorts them when they are picked together.
+const byName = (files) => files.slice().sort((x, y) => path.basename(x).localeCompare(
+  path.basename(y), 'en', { numeric: true }));
+const writeFile = (name, ...pieces) => {
+  fs.writeFileSync(path.join(work, name), Buffer.concat(pieces));
+  return path.join(work, name);
+};
+// A zip of `members`, [name, bytes] pairs, each deflated.
+function zipFile(name, members) {
+  const chunks = [];
+  const zip = new Zip((error, chunk) => chunks.push(chunk));
+  for (const [memberName, bytes] of members) {
+    const member = new ZipDeflate(memberName, { level: 1 });
+    zip.add(member);
+    member.push(bytes, true);
   }
-  const notes = path.join(work, 'notes.txt');
-  fs.writeFileSync(notes, 'no disks here');
-  for (const [files, alert] of [
-    [[zip('other.zip', { 'notes.txt': Buffer.from('no disks here') })],
-     'other.zip holds no D88 disk image: it holds notes.txt.'],
-    [[zip('empty.zip', {})], 'empty.zip holds no D88 disk image: it is empty.'],
-    [[...disks, notes],
-     'notes.txt is not a D88 image: pick only the disk files, or a zip of them.'],
+  zip.end();
+  return writeFile(name, ...chunks);
+}
+// Calls `patch` with the place of member `name`'s central directory header in zip `bytes`.
+function patchZip(bytes, name, patch) {
+  for (let at = bytes.readUInt32LE(bytes.length - 6); bytes.readUInt32LE(at) === 0x02014b50;
+       at += 46 + bytes.readUInt16LE(at + 28) + bytes.readUInt16LE(at + 30)) {
+    if (bytes.toString('utf8', at + 46, at + 46 + bytes.readUInt16LE(at + 28)) === name) {
+      patch(at);
+    }
+  }
+}
+const said = async (page) => [...await page.$$eval('#image-notes li', (items) =>
+  items.map((item) => item.textContent)), await page.textContent('[role=alert]')].filter(Boolean);
+
+test('the files as given: disks by their ID bytes; files left out, disks missing or given twice ' +
+     'are named as d88extract names them', async () => {
+  const image = path.join(work, 'sample-a.d88');
+  const whole = fs.readFileSync(image);
+  const [a, b, c, d] = splitDisks(image, ['set-a.d88', 'set-b.d88', 'set-c.d88', 'set-d.d88']);
+  const sameB = writeFile('again-b.d88', fs.readFileSync(b));
+  const halfC = writeFile('set-c-cut.d88', fs.readFileSync(c).subarray(0, 400000));
+  const halfA = writeFile('set-a-cut.d88', fs.readFileSync(a).subarray(0, 400000));
+  const otherB = writeFile('other-b.d88', fs.readFileSync(b).fill(0x55, 20000, 20010));
+  const alien = writeFile('alien.d88', fs.readFileSync(a).fill(0xe5, record(0, 79, 4) + 16,
+                                                               record(0, 79, 4) + 17));
+  // Disk B, the start of Disk A, then the rest of Disk A with Disk C and Disk D: cut across
+  // disks, a whole set as given.
+  const cut = [writeFile('x1', whole.subarray(DISK, 2 * DISK)),
+               writeFile('x2', whole.subarray(0, 500000)),
+               writeFile('x3', whole.subarray(500000, DISK), whole.subarray(2 * DISK))];
+  const notes = writeFile('notes.txt',
+                          Buffer.from('Not the disks you are looking for.\n'.repeat(40)));
+  const noDirectory = Buffer.from(whole);
+  for (let i = 0; i < 3072; ++i) {
+    noDirectory[directoryByte(i)] = 0;
+  }
+  const none = writeFile('none.d88', noDirectory);
+  const disks = zipFile('disks.zip', [
+    ['set/', new Uint8Array(0)], ['set/readme.txt', fs.readFileSync(notes)],
+    ['set/label.png', Buffer.alloc(4000, 0x89)], ['set/inner.zip', zipSync({ 'a.d88': whole })],
+    ...[a, b, c, d].map((disk) => ['set/' + path.basename(disk), fs.readFileSync(disk)])]);
+  const sixtyFour = sample('disks64.d88', '--disks', '64'); // sorted before set-a.d88
+  const page = await openPage();
+  // files, those d88extract is given, the files left out, what the page says when it is not
+  // what d88extract says, the layout listed, the zip's name.
+  for (const [files, native, leftOut, says, layout, zipName] of [
+    [[c, a, d, b], [a, b, c, d], '', null, 'a', 'set-a.zip'],
+    [[a, b, c], [a, b, c], '', null, 'a'],
+    [[a, b, halfC], [a, b, halfC], '', null, 'a'],
+    [[halfA, b, c, d], [halfA, b, c, d], '', null, 'a'], // Disk A cut short where Disk B starts
+    [[b, a, d, sameB], [b, a, d, sameB], '', null, 'a'],
+    [[b, otherB, a, c, d], [b, otherB, a, c, d], '', null, 'a'],
+    [cut, cut, '', null, 'a', 'x1.zip'],
+    [[a, notes, b, c, d], [a, b, c, d], 'notes.txt', null, 'a'],
+    [[notes], [notes], 'notes.txt', null, null],
+    [[sixtyFour, a], [sixtyFour, a], '', null, 'a'],
+    [[alien], [alien], '', null, null],
+    [[none], [none], '', null, null],
+    [[disks], [a, b, c, d], 'disks.zip: set/inner.zip, disks.zip: set/label.png, ' +
+     'disks.zip: set/readme.txt', null, 'a', 'set-a.zip'],
   ]) {
     await pick(page, files);
-    assert.equal(await page.textContent('[role=alert]'), alert);
-    assert.equal(await page.locator('tr[data-index]').count(), 0);
+    const message = `${files.map((file) => path.basename(file))}`;
+    assert.equal(await page.textContent('#parts-order'),
+                 leftOut && `Left out, as they are not D88 images: ${leftOut}.`, message);
+    assert.deepEqual(await said(page), says || nativeMessages(byName(native)), message);
+    if (layout) {
+      await assertListsAsNative(page, layout, byName(native));
+    } else {
+      assert.equal(await page.locator('tr[data-index]').count(), 0, message);
+    }
+    if (zipName) {
+      await assertZipIsNative(page, layout, byName(native), zipName);
+    }
   }
-  // Two files with a Disk A: joined as given (by name), and the page says why.
-  await pick(page, [disks[0], disks[1], path.join(work, 'disk1.d88')]);
-  assert.equal(await page.textContent('#parts-order'), 'disk1.d88 and set-d.d88 both hold a ' +
-               'disk with ID byte 01 (Disk A): they are joined in the order shown.');
+  // A layout chosen where neither yields files lists nothing, as d88extract --layout.
+  await pick(page, [none]);
+  await relist(page, () => page.selectOption('select[name=layout]', 'a'));
+  assert.deepEqual(await said(page), nativeMessages(['--layout', 'a', none]));
+  assert.equal(await page.locator('tr[data-index]').count(), 0);
+  // Reordered by hand: the disks change places, the set stays as it is.
+  await pick(page, [c, a, d, b]);
+  await relist(page, () => page.click('button[aria-label="move set-b.d88 up"]'));
+  assert.equal(await page.textContent('#disk-rows tr:first-child'), '0SAMPLE DISK 202');
+  await assertListsAsNative(page, 'a', [b, a, c, d]);
+  await closePage(page);
+});
+
+test('hostile zips and too many files are named, never inflated past what they declare',
+     async () => {
+  const image = path.join(work, 'sample-a.d88');
+  const whole = fs.readFileSync(image);
+  const hostile = zipFile('hostile.zip', [['sample-a.d88', whole],
+                                          ['zeros.bin', Buffer.alloc(20e6)],
+                                          ['liar.bin', Buffer.alloc(1e6)],
+                                          ['secret.d88', whole.subarray(0, 100000)]]);
+  const patched = fs.readFileSync(hostile);
+  patchZip(patched, 'zeros.bin', (at) => patched.writeUInt32LE(0xfffffff0, at + 24));
+  patchZip(patched, 'liar.bin', (at) => patched.writeUInt32LE(1000, at + 24));
+  patchZip(patched, 'secret.d88', (at) => patched.writeUInt16LE(1, at + 8)); // encrypted
+  fs.writeFileSync(hostile, patched);
+  const broken = writeFile('broken.zip', patched.subarray(0, 5000));
+  // Entry 0 and the four members named as properties of every object.
+  const renamed = Buffer.from(whole);
+  writeEntry(renamed, 434, '__proto__', 2, 1, 2, 0);
+  const names = ['__proto__', 'constructor', 'hasOwnProperty', 'toString'];
+  const proto = splitDisks(writeFile('proto.d88', renamed), names);
+  const protoZip = zipFile('proto.zip', names.map((name, i) => [name, fs.readFileSync(proto[i])]));
+  const many = writeFile('many.zip', zipSync(Object.fromEntries(
+    Array.from({ length: 100000 }, (_, i) => [`m${i}`, new Uint8Array(0)]))));
+  const sixtyFive = Array.from({ length: 65 }, (_, i) => writeFile(`part${i}`, Buffer.from('x')));
+  const tooMany = (n) => `These are ${n} files: the page joins at most 64 files into one image. ` +
+    'Pick fewer, or join some of them first.';
+  const page = await openPage();
+  for (const [files, leftOut, alert, native] of [
+    [[hostile, broken], 'Left out of the zips: hostile.zip: zeros.bin declares 4,294,967,280 ' +
+     'bytes, more than the page unpacks (536,870,912); hostile.zip: secret.d88 is encrypted; ' +
+     'hostile.zip: liar.bin: it inflates to more than the 1,000 bytes it declares; broken.zip ' +
+     'is a zip that cannot be unpacked: it has no zip directory.', '', [image]],
+    [[protoZip], '', '', proto],
+    [[many], '', tooMany('100,000'), null],
+    [sixtyFive, '', tooMany(65), null],
+  ]) {
+    const milliseconds = await pick(page, files);
+    console.log(`${path.basename(files[0])}: ${milliseconds} ms`);
+    assert.ok(milliseconds < 20000, `${milliseconds} ms`);
+    assert.equal(await page.textContent('#parts-order'), leftOut);
+    assert.equal(await page.textContent('[role=alert]'), alert);
+    if (native) {
+      await assertListsAsNative(page, 'a', native);
+      await assertZipIsNative(page, 'a', native, `${path.basename(native[0], '.d88')}.zip`);
+    }
+  }
+  await closePage(page);
+});
+
+test('an image of 3 GiB is listed and a file saved from it; what lies past its disks is not read',
+     async () => {
+  const huge = path.join(work, 'huge.d88');
+  fs.copyFileSync(path.join(work, 'sample-a.d88'), huge);
+  fs.truncateSync(huge, 3 * 2 ** 30); // sparse: zeros after the set
+  const page = await openPage();
+  await pick(page, [huge]);
+  console.log(`3 GiB image: ${await page.textContent('#progress')}`);
+  await assertListsAsNative(page, 'a', huge);
+  assert.deepEqual(await said(page), nativeMessages([huge]));
+  const large = await download(page, 'tr[data-index="6"] a');
+  const written = nativeFiles('a', huge).get(Buffer.from('LARGE.BIN').toString('hex'));
+  assert.ok(large.bytes.equals(written));
   await closePage(page);
 });
 
@@ -363,9 +542,15 @@ test('a change of layout shows and zips only the new layout\'s files', async () 
   const image = path.join(work, 'both.d88');
   fs.writeFileSync(image, bytes);
   const page = await openPage();
+  // Both yield files: the page asks as d88extract does, and lists nothing until one is chosen.
   await pick(page, [image]);
-  assert.match(await page.textContent('#layout-note'), /^Both layouts yield files/);
-  await assertListsAsInfo(page, 'a', image);
+  assert.deepEqual(await said(page), nativeMessages([image]));
+  assert.equal(await page.textContent('#layout-note'), await page.textContent('[role=alert]'));
+  assert.equal(await page.inputValue('select[name=layout]'), '');
+  assert.equal(await page.locator('tr[data-index]').count(), 0);
+  await relist(page, () => page.selectOption('select[name=layout]', 'a'));
+  assert.deepEqual(await said(page), []);
+  await assertListsAsNative(page, 'a', image);
   // Changed, changed back and changed again before any listing is shown: nothing of the listing
   // before stays, and what is shown and zipped at the end is layout b's.
   await relist(page, async () => {
@@ -378,7 +563,7 @@ test('a change of layout shows and zips only the new layout\'s files', async () 
     }));
     assert.deepEqual(shownBetween, [[0, true], [0, true], [0, true]]);
   });
-  await assertListsAsInfo(page, 'b', image);
+  await assertListsAsNative(page, 'b', image);
   await assertZipIsNative(page, 'b', image, 'both.zip');
   await closePage(page);
 });
@@ -401,19 +586,104 @@ test('names that are one file in a zip are one row saved, and no zip name is a p
     links.map((link) => link.download));
   assert.deepEqual(saved.slice(7), ['A%80.TXT', '纊.TXT', '..%5c..%5cX.BAT', 'C%3a%5cX.TXT',
                                     '%5cROOT.TXT']);
-  // The zip holds one file per row that is not replaced, with the bytes that d88extract-a
+  // The zip holds one file per row that is not replaced, with the bytes that d88extract
   // writes for that entry's name.
-  const zip = unzipSync((await download(page, '[data-action="download-all"]')).bytes);
-  assert.deepEqual(Object.keys(zip).sort(), saved.slice().sort());
+  const zip = unzipped((await download(page, '[data-action="download-all"]')).bytes);
+  assert.deepEqual([...zip.keys()].sort(), saved.slice().sort());
   const native = nativeFiles('a', image);
   const plan = JSON.parse(run('d88info', ['--set', 'a', '--json', image]));
   const rows = await page.$$eval('tr[data-index]:not([data-replaced-by]) a', (links) =>
     links.map((link) => [Number(link.closest('tr').dataset.index), link.download]));
   for (const [index, name] of rows) {
     const entry = plan.entries.find((each) => each.index === index);
-    assert.ok(Buffer.from(zip[name]).equals(native.get(entry.name.bytes)), name);
+    assert.ok(zip.get(name).equals(native.get(entry.name.bytes)), name);
   }
   const one = await download(page, 'tr[data-index="12"] a');
   assert.equal(one.name, 'C%3a%5cX.TXT');
+  await closePage(page);
+});
+
+// A copy of the sample set (or of `image`) with `changes`: [disk, track, sector number, status,
+// change] stores that sector with `status` and, with `change`, one of its data bytes changed;
+// 'header' renames every disk and sets its write-protect flag, which no file's bytes hold.
+function dump(name, changes, image = path.join(work, 'sample-a.d88')) {
+  const bytes = fs.readFileSync(image);
+  for (const change of changes) {
+    if (change === 'header') {
+      for (let disk = 0; disk < 4; ++disk) {
+        bytes.fill(0, disk * DISK, disk * DISK + 17).write('ANOTHER DUMP', disk * DISK, 'latin1');
+        bytes[disk * DISK + 0x1a] = 0x10;
+      }
+    } else {
+      const [disk, track, sector, status, changed] = change;
+      bytes[record(disk, track, sector - 1) + 8] = status;
+      bytes[record(disk, track, sector - 1) + 16 + 100] ^= changed ? 0x5a : 0;
+    }
+  }
+  return writeFile(name, bytes);
+}
+
+test('several dumps of the set: the sectors taken from each copy marked and said as d88extract ' +
+     'says them, the clean set\'s files saved, and every file\'s hashes', async () => {
+  const CRC = 0xb0; // a data CRC error
+  const clean = path.join(work, 'sample-a.d88');
+  const page = await openPage();
+  // The dumps; the line under each file's row (by name) and the lines on the directory and
+  // contested sectors that d88extract prints.
+  for (const [dumps, lines, copyNotes] of [
+    [[[[0, 2, 2, CRC, true], [0, 1, 1, CRC, true], [3, 40, 1, CRC, true]],
+      [[0, 4, 4, CRC, true], [0, 1, 2, CRC, true]], [[0, 2, 2, CRC, true], [1, 16, 2, CRC, true]]],
+     [['README.TXT', "sectors from copies: repaired 1 from 'dump1.d88'"],
+      ['LARGE.BIN', "sectors from copies: repaired 0 from 'dump1.d88'"]],
+     ["the directory's sectors from copies: repaired 0 from 'dump1.d88'"]],
+    [[[], [[0, 7, 5, 0, true]]],
+     [['CYLJUMP.BIN', "sectors from copies: contested 0 from 'dump0.d88'"]],
+     ["contested sector 0 of file 'CYLJUMP.BIN': the copies in 'dump0.d88' and 'dump1.d88' hold " +
+      "other bytes, both read without error; taken from 'dump0.d88'"]],
+    [[[[0, 2, 1, CRC, true]], [[0, 2, 1, CRC, false]], [[0, 2, 1, CRC, false]]],
+     [['README.TXT', 'sectors from copies: voted 0 (2 of 3)']], []],
+    [[[], ['header']], [], []],
+  ]) {
+    const files = dumps.map((changes, i) => dump(`dump${i}.d88`, changes));
+    await pick(page, files);
+    await assertListsAsNative(page, 'a', files);
+    // The marks' sectors as d88extract -n --json lists them, the lines as d88extract prints them.
+    const plan = JSON.parse(run('d88extract', ['-n', '--json', '-d', DRY_RUN, '--layout', 'a',
+                                               '--names', 'shift_jis', ...files]));
+    assert.deepEqual(await page.$$eval('tr[data-index]', (rows) => rows.map(({ dataset }) =>
+      [dataset.repaired, dataset.contested, dataset.voted].map((sectors) => sectors || ''))),
+    plan.entries.map((entry) => [entry.repaired, entry.contested, entry.voted].map(String)));
+    const native = nativeRun('a', files);
+    const said = native.stdout.split('\n').flatMap((line, i, all) =>
+      (/^  sectors from copies: /.test(line) ? [[all[i - 1].split(' ')[0], line.trim()]] : []));
+    const shown = await page.$$eval('tr.copies', (rows) => rows.map((row) =>
+      [row.previousElementSibling.querySelector('.name').textContent, row.textContent]));
+    const messages = native.stderr.replace(/^d88extract: /gm, '').split('\n').filter((line) =>
+      /sectors from copies|^contested sector/.test(line));
+    assert.deepEqual([shown, said, messages], [lines, lines, copyNotes]);
+    assert.deepEqual(await page.$$eval('#copy-notes li', (items) =>
+      items.map((item) => item.textContent)), messages);
+    // The clean set's files, and the hashes of the files that d88extract writes.
+    await assertZipIsNative(page, 'a', clean, 'dump0.zip');
+    await page.waitForSelector('[data-action="download-sums"]:not([disabled])');
+    const hashes = await page.$$eval('tr[data-sha256]:not([data-replaced-by])', (rows) =>
+      rows.map(({ dataset: { index, crc32, sha1, sha256 } }) => [+index, { crc32, sha1, sha256 }]));
+    const expected = nativeHashes(native.folder);
+    assert.equal(hashes.length, expected.size);
+    for (const [index, fileHashes] of hashes) {
+      const entry = plan.entries.find((each) => each.index === index);
+      assert.deepEqual(fileHashes, expected.get(entry.saved_as.bytes), entry.saved_as.bytes);
+    }
+  }
+  // SHA256SUMS checks the zip's files where it is unpacked.
+  const folder = fs.mkdtempSync(path.join(work, 'unzipped-'));
+  const zip = unzipped((await download(page, '[data-action="download-all"]')).bytes);
+  zip.forEach((bytes, name) => fs.writeFileSync(path.join(folder, name), bytes));
+  const sums = await download(page, '[data-action="download-sums"]');
+  assert.equal(sums.name, 'SHA256SUMS');
+  fs.writeFileSync(path.join(folder, 'SHA256SUMS'), sums.bytes);
+  const check = spawnSync('sha256sum', ['-c', 'SHA256SUMS'], { cwd: folder, env: { LC_ALL: 'C' } });
+  assert.equal(check.status, 0, check.stderr.toString());
+  assert.equal(check.stdout.toString().match(/: OK$/gm).length, zip.size);
   await closePage(page);
 });

@@ -1,0 +1,147 @@
+#include "NamePattern.h"
+
+#include <cstdint>
+#include <vector>
+
+namespace {
+
+// A byte that starts no UTF-8 sequence: a character of its own, unlike any code point.
+constexpr uint32_t LONE_BYTE = 0x110000;
+
+// The characters of `text`: code points for UTF-8, bytes otherwise.
+std::vector<uint32_t> charactersOf(const std::string& text, PatternText kind) {
+    std::vector<uint32_t> characters;
+    const auto* p = reinterpret_cast<const uint8_t*>(text.data());
+    const auto* end = p + text.size();
+    while (p < end) {
+        const uint8_t lead = *p;
+        int length = 0;
+        uint32_t code = lead;
+        if (kind == PatternText::Utf8 && lead >= 0xC2 && lead <= 0xF4) {
+            length = lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+            code = lead & (0x7F >> length);
+            for (int i = 1; i < length; ++i) {
+                if (p + i >= end || (p[i] & 0xC0) != 0x80) {
+                    length = 0; // not a whole sequence
+                    break;
+                }
+                code = (code << 6) | (p[i] & 0x3F);
+            }
+        }
+        if (length == 0) {
+            characters.push_back(kind == PatternText::Utf8 && lead >= 0x80 ? LONE_BYTE + lead
+                                                                           : lead);
+            ++p;
+        } else {
+            characters.push_back(code);
+            p += length;
+        }
+    }
+    return characters;
+}
+
+// One piece of a pattern: a run of any characters, one character of a set, or one character.
+struct Token {
+    enum Kind { Star, Set, Literal } kind;
+    bool negated;
+    std::vector<uint32_t> ranges; // pairs, first and last of each range
+    bool matches(uint32_t character) const {
+        if (kind == Literal) {
+            return ranges[0] == character;
+        }
+        bool inside = false;
+        for (size_t i = 0; i + 1 < ranges.size(); i += 2) {
+            inside = inside || (ranges[i] <= character && character <= ranges[i + 1]);
+        }
+        return inside != negated;
+    }
+};
+
+Token literal(uint32_t character) {
+    return Token{Token::Literal, false, {character}};
+}
+
+// The set that starts after the '[' at `at`, when a ']' closes it; `at` then points past it.
+bool readSet(const std::vector<uint32_t>& pattern, size_t& at, Token& set) {
+    const size_t size = pattern.size();
+    // One character of the set, a backslash taking the next as it is.
+    const auto element = [&](size_t& i) {
+        if (pattern[i] == '\\' && i + 1 < size) {
+            ++i;
+        }
+        return pattern[i++];
+    };
+    size_t i = at;
+    set = Token{Token::Set, false, {}};
+    if (i < size && (pattern[i] == '!' || pattern[i] == '^')) {
+        set.negated = true;
+        ++i;
+    }
+    for (bool first = true; i < size; first = false) {
+        if (pattern[i] == ']' && !first) {
+            at = i + 1;
+            return true;
+        }
+        const uint32_t low = element(i);
+        uint32_t high = low;
+        if (i + 1 < size && pattern[i] == '-' && pattern[i + 1] != ']') {
+            ++i;
+            high = element(i);
+        }
+        set.ranges.push_back(low);
+        set.ranges.push_back(high);
+    }
+    return false;
+}
+
+std::vector<Token> tokensOf(const std::vector<uint32_t>& pattern) {
+    std::vector<Token> tokens;
+    for (size_t at = 0; at < pattern.size();) {
+        const uint32_t character = pattern[at++];
+        Token set;
+        if (character == '*') {
+            if (tokens.empty() || tokens.back().kind != Token::Star) {
+                tokens.push_back(Token{Token::Star, false, {}});
+            }
+        } else if (character == '?') {
+            tokens.push_back(Token{Token::Set, true, {}}); // the empty set, negated
+        } else if (character == '[' && readSet(pattern, at, set)) {
+            tokens.push_back(set);
+        } else if (character == '\\' && at < pattern.size()) {
+            tokens.push_back(literal(pattern[at++]));
+        } else {
+            tokens.push_back(literal(character));
+        }
+    }
+    return tokens;
+}
+
+} // namespace
+
+bool matchesPattern(const std::string& pattern, const std::string& text, PatternText kind) {
+    const std::vector<Token> tokens = tokensOf(charactersOf(pattern, kind));
+    const std::vector<uint32_t> characters = charactersOf(text, kind);
+    // Each star takes as few characters as it can; a mismatch gives the last star one more.
+    size_t t = 0;
+    size_t c = 0;
+    size_t starToken = SIZE_MAX;
+    size_t starFrom = 0;
+    while (c < characters.size()) {
+        if (t < tokens.size() && tokens[t].kind == Token::Star) {
+            starToken = t++;
+            starFrom = c;
+        } else if (t < tokens.size() && tokens[t].matches(characters[c])) {
+            ++t;
+            ++c;
+        } else if (starToken != SIZE_MAX) {
+            t = starToken + 1;
+            c = ++starFrom;
+        } else {
+            return false;
+        }
+    }
+    while (t < tokens.size() && tokens[t].kind == Token::Star) {
+        ++t;
+    }
+    return t == tokens.size();
+}

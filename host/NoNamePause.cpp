@@ -1,0 +1,3 @@
+#include "NamePause.h"
+
+void hostPauseBeforeName() {}

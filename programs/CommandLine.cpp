@@ -1,0 +1,222 @@
+#include "CommandLine.h"
+
+#include "Host.h"
+#include "ShownName.h"
+
+#include <cerrno>
+#include <cstdarg>
+#include <cstdlib>
+#include <cstring>
+#include <getopt.h>
+
+#ifndef D88_VERSION
+#define D88_VERSION "unknown"
+#endif
+
+namespace {
+
+// getopt_long's value for option `index`: its letter, or a number beyond every character.
+int optionValueOf(const OptionSpec& spec, size_t index) {
+    return spec.letter != 0 ? static_cast<unsigned char>(spec.letter)
+                            : 256 + static_cast<int>(index);
+}
+
+int specOf(const OptionReader& reader, int value) {
+    for (size_t i = 0; i < reader.specs.size(); ++i) {
+        if (optionValueOf(reader.specs[i], i) == value) {
+            return static_cast<int>(i);
+        }
+    }
+    return -1;
+}
+
+// The word that getopt_long could not take: "--name" without its value.
+std::string failedLongWord(int argc, char** argv) {
+    const int at = optind - 1;
+    std::string word = at > 0 && at < argc ? argv[at] : "--";
+    const size_t equals = word.find('=');
+    return equals == std::string::npos ? word : word.substr(0, equals);
+}
+
+// "unknown option '--x'", or the long names that an abbreviation could stand for.
+int unknownLongOption(const OptionReader& reader, const std::string& word) {
+    std::string matches;
+    for (const OptionSpec& spec : reader.specs) {
+        if (word.size() > 2 && strncmp(spec.name, word.c_str() + 2, word.size() - 2) == 0) {
+            matches += std::string(matches.empty() ? "" : ", ") + "--" + spec.name;
+        }
+    }
+    if (matches.find(',') != std::string::npos) {
+        return commandLineError(reader.program, "option %s is ambiguous: %s",
+                                quotedPath(word.c_str(), stderr).c_str(), matches.c_str());
+    }
+    return commandLineError(reader.program, "unknown option %s",
+                            quotedPath(word.c_str(), stderr).c_str());
+}
+
+} // namespace
+
+OptionReader optionReader(const char* program, std::vector<OptionSpec> specs) {
+    const size_t count = specs.size();
+    return OptionReader{program, std::move(specs), std::vector<int>(count, 0)};
+}
+
+int nextOption(OptionReader& reader, int argc, char** argv, const char*& value) {
+    std::vector<option> longOptions;
+    std::string shortOptions = ":"; // a missing value is told apart from an unknown option
+    for (size_t i = 0; i < reader.specs.size(); ++i) {
+        const OptionSpec& spec = reader.specs[i];
+        const int hasValue = spec.needs != nullptr ? required_argument : no_argument;
+        longOptions.push_back(option{spec.name, hasValue, nullptr, optionValueOf(spec, i)});
+        if (spec.letter != 0) {
+            shortOptions += spec.letter;
+            shortOptions += spec.needs != nullptr ? ":" : "";
+        }
+    }
+    longOptions.push_back(option{nullptr, 0, nullptr, 0});
+    opterr = 0; // the messages are ours
+    const int got = getopt_long(argc, argv, shortOptions.c_str(), longOptions.data(), nullptr);
+    if (got == -1) {
+        return OPTIONS_END;
+    }
+    value = optarg;
+    const char* program = reader.program;
+    if (got == '?' || got == ':') {
+        // C libraries differ in which of the two they return for a long option that takes no
+        // value and got one, so the option found says what went wrong.
+        const int index = optopt != 0 ? specOf(reader, optopt) : -1;
+        if (index < 0 && optopt != 0) {
+            const char word[3] = {'-', static_cast<char>(optopt), '\0'};
+            commandLineError(program, "unknown option %s", quotedPath(word, stderr).c_str());
+            return OPTIONS_FAILED;
+        }
+        if (index < 0) {
+            unknownLongOption(reader, failedLongWord(argc, argv));
+            return OPTIONS_FAILED;
+        }
+        const OptionSpec& spec = reader.specs[static_cast<size_t>(index)];
+        if (spec.needs != nullptr) {
+            commandLineError(program, "--%s needs %s", spec.name, spec.needs);
+            return OPTIONS_FAILED;
+        }
+        commandLineError(program, "--%s takes no value", spec.name);
+        return OPTIONS_FAILED;
+    }
+    const int index = specOf(reader, got);
+    if (index < 0) {
+        commandLineError(program, "unknown option");
+        return OPTIONS_FAILED;
+    }
+    const OptionSpec& spec = reader.specs[static_cast<size_t>(index)];
+    if (++reader.given[static_cast<size_t>(index)] > 1 && spec.needs != nullptr &&
+        !spec.repeatable) {
+        commandLineError(program, "--%s given twice", spec.name);
+        return OPTIONS_FAILED;
+    }
+    return index;
+}
+
+std::vector<const char*> operandsAfterOptions(int argc, char** argv) {
+    std::vector<const char*> words;
+    for (int i = optind; i < argc; ++i) {
+        words.push_back(argv[i]);
+    }
+    return words;
+}
+
+int commandLineError(const char* program, const char* format, ...) {
+    va_list arguments;
+    va_start(arguments, format);
+    va_list again;
+    va_copy(again, arguments);
+    const int length = vsnprintf(nullptr, 0, format, arguments);
+    std::string text(length > 0 ? static_cast<size_t>(length) : 0, '\0');
+    if (length > 0) {
+        vsnprintf(&text[0], text.size() + 1, format, again);
+    }
+    va_end(again);
+    va_end(arguments);
+    hostPrintfLocal(stderr, "%s: %s\nTry '%s --help' for more information.\n", program,
+                    text.c_str(), program);
+    return STATUS_USAGE;
+}
+
+int badOptionValue(const OptionReader& reader, int option, const char* value) {
+    const OptionSpec& spec = reader.specs[static_cast<size_t>(option)];
+    return commandLineError(reader.program, "--%s needs %s, got %s", spec.name, spec.needs,
+                            quotedPath(value, stderr).c_str());
+}
+
+int printVersion(const char* program) {
+    printf("%s %s\n", program, D88_VERSION);
+    return finishOutput(program, 0);
+}
+
+const DirectoryLayout* layoutByLetter(const char* letter) {
+    if (strcmp(letter, "a") == 0) {
+        return &LAYOUT_A;
+    }
+    return strcmp(letter, "b") == 0 ? &LAYOUT_B : nullptr;
+}
+
+bool parseNumber(const char* text, long min, long max, long& value) {
+    if (text[0] < '0' || text[0] > '9') {
+        return false; // no sign, no leading space
+    }
+    char* end = nullptr;
+    errno = 0;
+    const long parsed = strtol(text, &end, 10);
+    if (*end != '\0' || errno != 0 || parsed < min || parsed > max) {
+        return false;
+    }
+    value = parsed;
+    return true;
+}
+
+bool parseNameChoice(const char* word, NameChoice& choice) {
+    if (strcmp(word, "utf-8") == 0) {
+        choice = NameChoice::Utf8;
+    } else if (strcmp(word, "shift_jis") == 0) {
+        choice = NameChoice::ShiftJis;
+    } else {
+        return false;
+    }
+    return true;
+}
+
+NameTarget nameTargetFor(NameChoice choice) {
+    switch (choice) {
+    case NameChoice::Utf8:
+        return hostNamesAreUnicode() ? NameTarget::Host : NameTarget::Utf8;
+    case NameChoice::ShiftJis:
+        return NameTarget::Host;
+    case NameChoice::Default:
+        break;
+    }
+    return hostTerminalIsUtf8() && !hostNamesAreUnicode() ? NameTarget::Utf8 : NameTarget::Host;
+}
+
+std::string quotedPath(const char* path, FILE* stream) {
+    return "'" + shownPath(path, stream) + "'";
+}
+
+int finishOutput(const char* program, int status) {
+    errno = 0;
+    if (fflush(stdout) == 0 && !ferror(stdout)) {
+        return status;
+    }
+    const bool readerLeft = hostReaderLeft(stdout, errno);
+    const int error = readerLeft ? EPIPE : errno;
+    if (readerLeft && hostClosedPipeEndsQuietly()) {
+        if (status == 0) {
+            hostEndByClosedPipe();
+        }
+        return status; // what else went wrong was said
+    }
+    if (error != 0) {
+        fprintf(stderr, "%s: cannot write standard output: %s\n", program, strerror(error));
+    } else {
+        fprintf(stderr, "%s: cannot write standard output\n", program);
+    }
+    return 1;
+}

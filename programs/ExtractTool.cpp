@@ -1,0 +1,45 @@
+#include "ExtractTool.h"
+
+#include "Extraction.h"
+#include "Host.h"
+#include "Messages.h"
+#include "Plan.h"
+
+#include <cstdio>
+
+namespace {
+
+// The walk's buffers live as long as the program, as the set's programs have them.
+WalkBuffers buffers;
+
+} // namespace
+
+int runExtractTool(d88::D88Image& image, const DirectoryLayout& layout, int argc,
+                   const char* const* argv) {
+    if (argc != 2) {
+        // With no word at all (some systems pass an empty one instead) show our own name.
+        const bool typedName = argc >= 1 && argv[0] != nullptr && argv[0][0] != '\0';
+        hostPrintfLocal(stderr, MSG_USAGE, typedName ? argv[0] : layout.programName);
+        return 1;
+    }
+    if (!image.open(argv[1])) {
+        hostPrintf(stderr, "%s", MSG_CANNOT_OPEN_IMAGE);
+        return 1;
+    }
+    const DiskChoice disks = programsDiskChoice(image);
+    if (!disks.enoughDisks) {
+        hostPrintf(stderr, "%s", MSG_TOO_FEW_DISKS);
+        return 1; // the image stays open until it is destroyed at exit
+    }
+    const HostFolder here = hostCurrentFolder();
+    const HostWrite write{&here, &image};
+    const SetPlan plan =
+        planSet(image, disks, layout, hostSaveTarget(NameTarget::Host, write), buffers);
+    std::vector<FileResult> results;
+    const bool allWritten = extractPlan(image, plan, here, buffers, stdout, stderr, results);
+    if (fflush(stdout) != 0 || ferror(stdout)) {
+        hostPrintf(stderr, "%s", MSG_CANNOT_WRITE_STDOUT);
+        return 1;
+    }
+    return allWritten ? 0 : 1;
+}

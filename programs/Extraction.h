@@ -1,0 +1,38 @@
+// The extraction: acts on a set plan, writing each planned file into a folder and printing
+// what the set's programs print. It decides nothing of its own.
+#pragma once
+
+#include "Host.h"
+#include "Outcomes.h"
+#include "Plan.h"
+#include "RunText.h"
+
+#include "D88Image.h"
+
+#include <cstdio>
+#include <vector>
+
+// What is done with each file's bytes beside writing them: `take` is handed the bytes of the
+// entry at `position` in the plan just before they are written.
+struct WriteWatch {
+    void (*take)(size_t position, const uint8_t* bytes, size_t length, void* context);
+    void* context;
+};
+
+// Writes the plan's files into `folder`, entry by entry in table order: each file's bytes are
+// read from its pieces into buffers.work and replace whatever stands under its saved name only
+// once they are whole. Report lines go to `report` (null: none) and messages to `messages`.
+// `results` receives what became of each listed entry's file, in the plan's order. Returns true
+// when every file that it tried to write was written whole, from sectors read without error,
+// and replaced no file of an earlier entry, and no sector read from several copies of a disk
+// was contested. `files` names the file of each disk in the lines about sectors merged from
+// copies. `existing` says what becomes of a file that stands under a saved name: replaced, as
+// the set's programs replace it, or kept (said, and no failure). With `watch`, each file's bytes
+// are handed to it as they are written.
+bool extractPlan(d88::D88Image& image, const SetPlan& plan, const HostFolder& folder,
+                 WalkBuffers& buffers, FILE* report, FILE* messages,
+                 std::vector<FileResult>& results, const DiskFiles& files = DiskFiles(),
+                 Existing existing = Existing::Replace, const WriteWatch* watch = nullptr);
+
+// The files of `results` that were written, by position in the plan.
+std::vector<bool> writtenFiles(const std::vector<FileResult>& results);

@@ -1,0 +1,24 @@
+// The files that d88extract and d88info read: the paths given, in the order given, each zip
+// replaced by its members that hold D88 disks, in the order in which the page joins them. The
+// other members are left out and named; a zip that cannot be unpacked safely is refused.
+#pragma once
+
+#include "UnpackedZip.h"
+
+#include "D88Image.h"
+
+#include <string>
+#include <vector>
+
+// What the image reads: the files given and the members unpacked, with the names they are shown
+// under ("set.zip/A.d88" for a member). Kept open while the image is read.
+struct GivenFiles {
+    std::vector<std::string> names;
+    std::vector<OwnedFile> files;
+};
+
+// Opens the files `paths` into `given` and has `image` read them joined. On success `paths`
+// holds their shown names (pointing into `given`). False after a message on standard error:
+// through `printOpenFailure` when a path cannot be opened, otherwise here.
+bool openGivenFiles(const char* program, std::vector<const char*>& paths, GivenFiles& given,
+                    d88::D88Image& image, void (*printOpenFailure)(const char* path, int error));
