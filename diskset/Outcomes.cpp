@@ -66,6 +66,8 @@ const char* refusalReason(Refusal refusal) {
         return "it is the short name of another file";
     case Refusal::Appeared:
         return "a file of that name appeared while it was written";
+    case Refusal::ImageChanged:
+        return "the image's files changed while they were read";
     }
     return "";
 }

@@ -33,6 +33,7 @@ enum class Refusal {
     NotRegularFile, // a device, pipe or socket stands under the name
     ShortName,      // the name is the short (8.3) name of another file (Windows)
     Appeared,       // a file took the name while the new one was written
+    ImageChanged,   // the image's files gave fewer of the file's bytes than when planned
 };
 
 struct FileResult {

@@ -29,7 +29,11 @@ FileResult writeEntry(d88::D88Image& image, const PlannedEntry& entry, size_t po
     case EntryOutcome::Incomplete:
         break;
     }
-    readPlannedFile(image, entry, buffers);
+    // A file of the image that shrank since the plan (another program truncating it) gives
+    // fewer bytes than planned: zeros would stand in for them, so nothing is written.
+    if (readPlannedFile(image, entry, buffers) < entry.bytesRead) {
+        return refused(Refusal::ImageChanged);
+    }
     const size_t length = static_cast<size_t>(entry.entry.size);
     if (watch != nullptr) {
         watch->take(position, buffers.work, length, watch->context);
