@@ -237,6 +237,7 @@ void D88Image::close() {
         fclose(files_[part]);
     }
     partCount_ = 0;
+    alsoGivenCount_ = 0;
     diskCount_ = 0;
     fileSize_ = 0;
     mediaType_ = -1;
@@ -312,34 +313,53 @@ int64_t D88Image::readBytes(int64_t position, uint8_t* out, int64_t length) {
     return partCount_ == 0 ? 0 : copyFileBytes(memory_->cache, position, out, length);
 }
 
+namespace {
+
+// The identity of the file open as `stream`. False when the host cannot tell it.
+bool streamIdentity(FILE* stream, FileIdentity& identity) {
 #ifdef _WIN32
-bool D88Image::partIdentity(int part, FileIdentity& identity) const {
     BY_HANDLE_FILE_INFORMATION info;
-    if (part < 0 || part >= partCount_ ||
-        !GetFileInformationByHandle(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(files_[part]))),
+    if (!GetFileInformationByHandle(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream))),
                                     &info)) {
         return false;
     }
     identity.volume = info.dwVolumeSerialNumber;
     identity.file = (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
-    return true;
-}
 #else
-bool D88Image::partIdentity(int part, FileIdentity& identity) const {
     struct stat info;
-    if (part < 0 || part >= partCount_ || fstat(fileno(files_[part]), &info) != 0) {
+    if (fstat(fileno(stream), &info) != 0) {
         return false;
     }
     identity.volume = static_cast<uint64_t>(info.st_dev);
     identity.file = static_cast<uint64_t>(info.st_ino);
+#endif
     return true;
 }
-#endif
+
+} // namespace
+
+bool D88Image::partIdentity(int part, FileIdentity& identity) const {
+    return part >= 0 && part < partCount_ && streamIdentity(files_[part], identity);
+}
+
+bool D88Image::alsoGiven(FILE* stream) {
+    FileIdentity identity{};
+    if (alsoGivenCount_ >= MAX_IMAGE_PARTS || !streamIdentity(stream, identity)) {
+        return false;
+    }
+    alsoGiven_[alsoGivenCount_++] = identity;
+    return true;
+}
 
 bool D88Image::readsFile(const FileIdentity& identity) const {
     for (int part = 0; part < partCount_; ++part) {
         FileIdentity partFile{};
         if (partIdentity(part, partFile) && partFile == identity) {
+            return true;
+        }
+    }
+    for (int given = 0; given < alsoGivenCount_; ++given) {
+        if (alsoGiven_[given] == identity) {
             return true;
         }
     }

@@ -114,6 +114,10 @@ class D88Image {
     // True when `identity` is one of the image's files, so that a caller never writes over the
     // image it is reading.
     bool readsFile(const FileIdentity& identity) const;
+    // Counts the file open as `stream` among the image's files for readsFile, though no byte
+    // is read from it: a zip given, whose members the image reads from unpacked copies.
+    // Forgotten by the next open or close. False when its identity cannot be told.
+    bool alsoGiven(FILE* stream);
 
     // Finds sector (c, h, r, n) in `track` of the selected disk and copies at most `maxLength`
     // bytes of its data into `buffer`. Returns the number of bytes stored, 0 when not found.
@@ -162,6 +166,8 @@ class D88Image {
     FILE* files_[MAX_IMAGE_PARTS] = {};
     int64_t partStarts_[MAX_IMAGE_PARTS] = {};
     int partCount_ = 0;
+    FileIdentity alsoGiven_[MAX_IMAGE_PARTS] = {};
+    int alsoGivenCount_ = 0;
     bool ownsFiles_ = true; // opened by openParts, closed by close()
     int failedPart_ = -1;
     int diskCount_ = 0;

@@ -171,6 +171,7 @@ bool openGivenFiles(const char* program, std::vector<const char*>& paths, GivenF
         if (!keepDiskMembers(program, paths[i], zip, given, checker)) {
             return false;
         }
+        given.zips.push_back(std::move(file));
     }
     std::vector<FILE*> streams;
     for (const OwnedFile& file : given.files) {
@@ -183,6 +184,9 @@ bool openGivenFiles(const char* program, std::vector<const char*>& paths, GivenF
     if (!image.openStreams(streams.data(), static_cast<int>(streams.size()))) {
         printOpenFailure(paths[static_cast<size_t>(image.failedPart())], errno);
         return false;
+    }
+    for (const OwnedFile& zip : given.zips) {
+        image.alsoGiven(zip.get());
     }
     return true;
 }

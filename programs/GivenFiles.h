@@ -15,6 +15,7 @@
 struct GivenFiles {
     std::vector<std::string> names;
     std::vector<OwnedFile> files;
+    std::vector<OwnedFile> zips; // the zips given, never written over though not read again
 };
 
 // Opens the files `paths` into `given` and has `image` read them joined. On success `paths`

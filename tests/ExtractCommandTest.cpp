@@ -690,6 +690,17 @@ TEST(Command, EveryDiskFileIsTheImageItself) {
                               f.work + "'; 1 not written\n");
     EXPECT_TRUE(readFileBytes(words[4]) == before);
     EXPECT_TRUE(readFileBytes(f.work + "/OTHER.BIN") == patternBytes(1, 2));
+    // A zip given is a file of the image too, though its members are read from copies.
+    if (!usesLauncher()) {
+        const std::vector<uint8_t> zip = zipBytes({{"set.d88", joined}});
+        const std::string zipPath = f.root.write("work/OTHER.BIN", zip);
+        const RunResult zipped = runCommand(f, {"-d", f.work, zipPath});
+        EXPECT_EQ(zipped.status, 1);
+        EXPECT_EQ(zipped.err, "cannot create file 'OTHER.BIN': it is the image being read\n"
+                              "d88extract: 1 file, 1,024 bytes, written to '" +
+                                  f.work + "'; 1 replaced, 1 not written\n");
+        EXPECT_TRUE(readFileBytes(zipPath) == zip);
+    }
 }
 
 // -i PATTERN is a shell pattern over the saved name: on UTF-8 text a character is a whole
