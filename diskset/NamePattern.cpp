@@ -61,6 +61,57 @@ Token literal(uint32_t character) {
     return Token{Token::Literal, false, {character}};
 }
 
+// The ranges of the ASCII character classes that a shell knows by name in a set
+// (`[[:digit:]]`), each pair the first and last of a range.
+struct CharacterClass {
+    const char* name;
+    std::vector<uint32_t> ranges;
+};
+
+const std::vector<CharacterClass>& characterClasses() {
+    static const std::vector<CharacterClass> classes = {
+        {"alnum", {'0', '9', 'A', 'Z', 'a', 'z'}},
+        {"alpha", {'A', 'Z', 'a', 'z'}},
+        {"blank", {' ', ' ', '\t', '\t'}},
+        {"cntrl", {0x00, 0x1F, 0x7F, 0x7F}},
+        {"digit", {'0', '9'}},
+        {"graph", {0x21, 0x7E}},
+        {"lower", {'a', 'z'}},
+        {"print", {0x20, 0x7E}},
+        {"punct", {0x21, 0x2F, 0x3A, 0x40, 0x5B, 0x60, 0x7B, 0x7E}},
+        {"space", {'\t', '\r', ' ', ' '}},
+        {"upper", {'A', 'Z'}},
+        {"xdigit", {'0', '9', 'A', 'F', 'a', 'f'}},
+    };
+    return classes;
+}
+
+// A class named at `i` (`[:name:]`): its ranges go into `set` (none for a name that no class
+// has, so that it matches nothing, as in a shell), and `i` moves past it. False when there is
+// no class at `i`.
+bool readClass(const std::vector<uint32_t>& pattern, size_t& i, Token& set) {
+    if (i + 1 >= pattern.size() || pattern[i] != '[' || pattern[i + 1] != ':') {
+        return false;
+    }
+    std::string name;
+    for (size_t j = i + 2; j + 1 < pattern.size(); ++j) {
+        if (pattern[j] == ':' && pattern[j + 1] == ']') {
+            for (const CharacterClass& known : characterClasses()) {
+                if (name == known.name) {
+                    set.ranges.insert(set.ranges.end(), known.ranges.begin(), known.ranges.end());
+                }
+            }
+            i = j + 2;
+            return true;
+        }
+        if (pattern[j] < 'a' || pattern[j] > 'z') {
+            return false;
+        }
+        name += static_cast<char>(pattern[j]);
+    }
+    return false;
+}
+
 // The set that starts after the '[' at `at`, when a ']' closes it; `at` then points past it.
 bool readSet(const std::vector<uint32_t>& pattern, size_t& at, Token& set) {
     const size_t size = pattern.size();
@@ -81,6 +132,9 @@ bool readSet(const std::vector<uint32_t>& pattern, size_t& at, Token& set) {
         if (pattern[i] == ']' && !first) {
             at = i + 1;
             return true;
+        }
+        if (readClass(pattern, i, set)) {
+            continue;
         }
         const uint32_t low = element(i);
         uint32_t high = low;

@@ -737,6 +737,13 @@ TEST(Command, PatternsMatchAsAShellMatchesNames) {
         {"*", "", bytes, true},
         {"", "A", bytes, false},
         {"README.TXT", "README.TXT", bytes, true},
+        {"[[:alpha:]]*", "ABC.DAT", bytes, true},
+        {"[[:alpha:]]*", "1.DAT", bytes, false},
+        {"*[[:digit:]].BIN", "FILE7.BIN", bytes, true},
+        {"[![:upper:]_]*", "_X", bytes, false},
+        {"[[:punct:]]", "~", bytes, true},
+        {"[[:nosuch:]]*", "ABC", bytes, false}, // an unknown class matches nothing
+        {"[[:alpha:]", "A", bytes, false},      // no ']' closes the set: the text itself
     };
     for (const auto& row : rows) {
         EXPECT_EQ(matchesPattern(row.pattern, row.name, row.text), row.matches)
