@@ -1,7 +1,8 @@
-// Writes the slowest image for its size that we know of: 64 disk headers whose bytes, read as
-// sector records, never end a track walk, followed by records that never end it either. Every
-// ID-sector search of every directory entry then walks from the start of the next disk to the
-// end of the file: 164 entries x 64 disks x (file size / 16) record headers.
+// Writes an image whose ID-sector searches are as slow as they can be: 64 disk headers whose
+// bytes, read as sector records, never end a track walk, followed by records that never end it
+// either. Every ID-sector search then walks from the start of the next disk on, to the end of
+// the file or the walk limit; the programs search each disk's ID sector once, so a run makes at
+// most 64 such walks.
 #include "D88Format.h"
 #include "ImageBuilder.h"
 
