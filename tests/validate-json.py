@@ -2,8 +2,9 @@
 """Runs d88info --json on sample sets and on images damaged here, and d88extract --json (a run
 and a dry run) when given, and validates every document against the schema with the jsonschema
 package, with the hashes that the schema leaves to the page required; a name with control bytes,
-quotes or a newline must not break a document.
-Usage: validate-json.py D88INFO D88SAMPLE SCHEMA [D88EXTRACT]"""
+quotes or a newline must not break a document. With DATA, the expected documents kept in that
+folder are validated too.
+Usage: validate-json.py D88INFO D88SAMPLE SCHEMA [D88EXTRACT [DATA]]"""
 import json
 import subprocess
 import sys
@@ -14,6 +15,7 @@ import jsonschema
 
 d88info, d88sample, schema_path = sys.argv[1:4]
 d88extract = sys.argv[4] if len(sys.argv) > 4 else None
+data = Path(sys.argv[5]) if len(sys.argv) > 5 else None
 schema = json.loads(Path(schema_path).read_text())
 # The programs' documents carry every hash, which the schema leaves optional for the page's.
 schema["$defs"]["entry"]["required"].append("hashes")
@@ -98,6 +100,19 @@ with tempfile.TemporaryDirectory() as folder:
     if names is not None and names["entries"][0]["name"]["bytes"] != "52450a41441b2e54ff548058":
         print("FAIL names: entry 0 is not the damaged name")
         failures += 1
+
+# The expected documents: a file of a subfolder holds the exit status and the document (null when
+# the program printed none).
+for path in sorted(data.rglob("*.json")) if data is not None else []:
+    document = json.loads(path.read_text(encoding="utf-8"))
+    document = document["document"] if path.parent != data else document
+    if document is None:
+        continue
+    checked += 1
+    errors = list(validator.iter_errors(document))
+    for error in errors[:5]:
+        print(f"FAIL {path.relative_to(data)}: {error.json_path}: {error.message[:200]}")
+    failures += 1 if errors else 0
 
 print(f"{checked - failures} passed, {failures} failed")
 sys.exit(1 if failures else 0)
