@@ -9,6 +9,7 @@
 #include <archive.h>
 #include <archive_entry.h>
 #include <cerrno>
+#include <clocale>
 #include <unistd.h>
 
 namespace {
@@ -185,9 +186,8 @@ bool unpackMember(archive* reader, const Declared& declared, UnpackedZip& zip) {
     return true;
 }
 
-} // namespace
-
-UnpackedZip unpackZip(FILE* zipFile, int maxFiles) {
+// The zip read in the program's locale (see unpackZip).
+UnpackedZip unpackInLocale(FILE* zipFile, int maxFiles) {
     UnpackedZip zip;
     const int fd = fileno(zipFile);
     uint8_t head[4] = {};
@@ -221,5 +221,22 @@ UnpackedZip unpackZip(FILE* zipFile, int maxFiles) {
                      [](const UnpackedMember& a, const UnpackedMember& b) {
                          return memberComesBefore(a.name, b.name);
                      });
+    return zip;
+}
+
+} // namespace
+
+UnpackedZip unpackZip(FILE* zipFile, int maxFiles) {
+    // libarchive gives a name that the zip marks as UTF-8 in the locale's character set, and in
+    // the C locale (the programs never set one) no name at all when it is not ASCII: the zip is
+    // read with a UTF-8 character set on this thread, so that every name comes as the zip
+    // stores it, as the page reads it, and the members are ordered by it.
+    const locale_t utf8 = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(0));
+    const locale_t before = utf8 != static_cast<locale_t>(0) ? uselocale(utf8) : utf8;
+    UnpackedZip zip = unpackInLocale(zipFile, maxFiles);
+    if (utf8 != static_cast<locale_t>(0)) {
+        uselocale(before);
+        freelocale(utf8);
+    }
     return zip;
 }
