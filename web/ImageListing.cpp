@@ -7,6 +7,7 @@
 #include "DiskSet.h"
 #include "ImageFacts.h"
 #include "LayoutText.h"
+#include "MemberOrder.h"
 #include "Plan.h"
 #include "PlanJson.h"
 #include "RunText.h"
@@ -170,6 +171,12 @@ DiskFiles diskFiles() {
 } // namespace
 
 extern "C" {
+
+// Whether the file named `a` is joined before the one named `b` when the page sorts the files it
+// is given and the members of the zips among them: the order d88extract gives a zip's members.
+EMSCRIPTEN_KEEPALIVE bool d88web_member_before(const char* a, const char* b) {
+    return memberComesBefore(a, b);
+}
 
 // Reads the `count` mounted files as one image, joined in the order given; `names` is a JSON
 // array of their names as the page shows them. A file that holds no byte of any disk is left

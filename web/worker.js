@@ -255,7 +255,7 @@ function unpackMember(blob, member) {
   return { blob: new Blob(blobs) };
 }
 
-// The files to join: the given ones, each zip replaced by its members, sorted by name. A zip or
+// The files to join: the given ones, each zip replaced by its members. A zip or
 // a member that cannot be unpacked is named with the reason in `notes`; what the unpacked files
 // hold is for the C++ to decide. { parts, notes }, or { refused } for more than 64 files.
 function unpack(files) {
@@ -309,7 +309,6 @@ function unpack(files) {
       }
     }
   }
-  parts.sort((x, y) => x.name.localeCompare(y.name, 'en', { numeric: true }));
   return { parts, notes };
 }
 
@@ -375,6 +374,9 @@ function mount(module, parts) {
   mounted = true;
 }
 
+// What unpacking the zips last given said of their members.
+let zipNotes = [];
+
 // Reads the files as one image and lists the layout that d88extract reads, if any. With
 // `unpack`, zips are unpacked and the files sorted by name first; otherwise they are joined in
 // the order given.
@@ -390,6 +392,13 @@ function openImage(module, request) {
       return { refused: unpacked.refused };
     }
     ({ parts, notes } = unpacked);
+    // In the order that d88extract gives a zip's members, decided by the C++.
+    const before = (x, y) => module.ccall('d88web_member_before', 'boolean', ['string', 'string'],
+                                          [x.name, y.name]);
+    parts.sort((x, y) => (before(x, y) ? -1 : before(y, x) ? 1 : 0));
+    zipNotes = notes;
+  } else {
+    notes = zipNotes; // the same files, in another order: what was left out of them stands
   }
   if (parts.length > MAX_FILES) {
     return { refused: tooManyFiles(parts.length) };

@@ -405,6 +405,9 @@ test('the files as given: disks by their ID bytes; files left out, disks missing
   const other = Buffer.from(whole);
   other[record(0, 7, 4) + 16 + 100] ^= 0x5a;
   const dumps = zipFile('dumps.zip', [['b.d88', whole], ['\u3042.d88', other]]);
+  // Full-width digits are not numbers to d88extract: ダンプ１０ is joined before ダンプ２.
+  const wide = zipFile('wide.zip', [['\u30c0\u30f3\u30d7\uff12.d88', whole],
+                                    ['\u30c0\u30f3\u30d7\uff11\uff10.d88', other]]);
   const page = await openPage();
   // files, those d88extract is given, the files left out, what the page says when it is not
   // what d88extract says, the layout listed, the zip's name.
@@ -424,6 +427,7 @@ test('the files as given: disks by their ID bytes; files left out, disks missing
     [[disks], [a, b, c, d], 'disks.zip: set/inner.zip, disks.zip: set/label.png, ' +
      'disks.zip: set/readme.txt', null, 'a', 'set-a.zip'],
     [[dumps], [dumps], '', null, 'a', 'b.zip'],
+    [[wide], [wide], '', null, 'a', null],
   ]) {
     await pick(page, files);
     const message = `${files.map((file) => path.basename(file))}`;
@@ -501,6 +505,12 @@ test('hostile zips and too many files are named, never inflated past what they d
       await assertZipIsNative(page, 'a', native, `${path.basename(native[0], '.d88')}.zip`);
     }
   }
+  // The same files put in another order by hand: what was left out of the zips is still said.
+  await pick(page, [hostile, writeFile('z.d88', whole)]);
+  const leftOut = await page.textContent('#parts-order');
+  assert.match(leftOut, /secret\.d88 is encrypted/);
+  await relist(page, () => page.click('button[aria-label="move z.d88 up"]'));
+  assert.equal(await page.textContent('#parts-order'), leftOut);
   await closePage(page);
 });
 
