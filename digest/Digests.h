@@ -1,6 +1,6 @@
 // CRC-32, SHA-1 and SHA-256 of a stream of bytes, computed by the host's well-kept libraries:
-// the CRC-32 from libdeflate on Linux and zlib on Windows, SHA-1 and SHA-256 from OpenSSL's
-// libcrypto on Linux and Windows' CNG (bcrypt) on Windows.
+// the CRC-32 from libdeflate on Linux and zlib on Windows, SHA-1 and SHA-256 from Nettle on
+// Linux and Windows' CNG (bcrypt) on Windows.
 // Nothing here is hand-written cryptography, and nothing here knows of disks or files.
 #pragma once
 
