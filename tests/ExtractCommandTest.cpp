@@ -526,28 +526,10 @@ TEST(Command, SeveralDumpsAreMergedSectorBySector) {
     whole.root.write("image.d88", buildImage(clean));
     ASSERT_EQ(runCommand(whole, {"--names", "utf-8", whole.imagePath}).status, 0);
     const auto all = filesIn(whole.work);
-    // A sector of `disk` (track, sector number) with status `status` and, with `change`, one
-    // byte changed.
-    struct Damage {
-        int disk, track, r;
-        uint8_t status;
-        bool change;
-    };
-    const auto dump = [&](const std::vector<Damage>& damages) {
-        std::vector<DiskPlan> disks = clean;
-        for (const Damage& d : damages) {
-            SectorPlan& sector = disks[static_cast<size_t>(d.disk)]
-                                     .tracks[d.track]
-                                     .sectors[static_cast<size_t>(d.r - 1)];
-            sector.status = d.status;
-            sector.data[100] ^= d.change ? 0x5A : 0;
-        }
-        return buildImage(disks);
-    };
     const uint8_t CRC = 0xB0;
     const struct {
         std::string name;
-        std::vector<std::vector<Damage>> dumps;
+        std::vector<std::vector<SectorDamage>> dumps;
         int status;
         std::string out;  // found in standard output
         std::string err;  // found in standard error
@@ -591,7 +573,7 @@ TEST(Command, SeveralDumpsAreMergedSectorBySector) {
         std::vector<std::string> paths;
         std::vector<struct stat> times;
         for (size_t i = 0; i < row.dumps.size(); ++i) {
-            dumps.push_back(dump(row.dumps[i]));
+            dumps.push_back(damagedDump(clean, row.dumps[i]));
             paths.push_back(f.root.write("F" + std::to_string(i), dumps.back()));
             words.push_back(paths.back());
             times.emplace_back();

@@ -2,7 +2,8 @@
 """Runs d88info --json on sample sets and on images damaged here, and d88extract --json (a run
 and a dry run) when given, and validates every document against the schema with the jsonschema
 package, with the hashes that the schema leaves to the page required; a name with control bytes,
-quotes or a newline must not break a document.
+quotes or a newline must not break a document. The expected documents in tests/data, which
+tests compare whole with the programs' output, are validated too.
 Usage: validate-json.py D88INFO D88SAMPLE SCHEMA [D88EXTRACT]"""
 import json
 import subprocess
@@ -98,6 +99,13 @@ with tempfile.TemporaryDirectory() as folder:
     if names is not None and names["entries"][0]["name"]["bytes"] != "52450a41441b2e54ff548058":
         print("FAIL names: entry 0 is not the damaged name")
         failures += 1
+
+for path in sorted((Path(__file__).parent / "data").glob("*.json")):
+    checked += 1
+    errors = list(validator.iter_errors(json.loads(path.read_text())))
+    for error in errors[:5]:
+        print(f"FAIL {path.name}: {error.json_path}: {error.message[:200]}")
+    failures += 1 if errors else 0
 
 print(f"{checked - failures} passed, {failures} failed")
 sys.exit(1 if failures else 0)

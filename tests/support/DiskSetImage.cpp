@@ -64,6 +64,18 @@ std::vector<uint8_t> DiskSetImage::build() const {
     return buildImage(copy);
 }
 
+std::vector<uint8_t> damagedDump(std::vector<DiskPlan> disks,
+                                 const std::vector<SectorDamage>& damages) {
+    for (const SectorDamage& d : damages) {
+        SectorPlan& sector = disks[static_cast<size_t>(d.disk)]
+                                 .tracks[d.track]
+                                 .sectors[static_cast<size_t>(d.r - 1)];
+        sector.status = d.status;
+        sector.data[100] ^= d.change ? 0x5A : 0;
+    }
+    return buildImage(disks);
+}
+
 std::vector<uint8_t> patternBytes(int sectors, int seed) {
     std::vector<uint8_t> bytes(static_cast<size_t>(sectors) * SECTOR_BYTES);
     for (size_t i = 0; i < bytes.size(); ++i) {

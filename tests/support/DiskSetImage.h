@@ -27,5 +27,16 @@ struct DiskSetImage {
 // `sectors` 1024-byte sectors of bytes that differ from file to file (by `seed`).
 std::vector<uint8_t> patternBytes(int sectors, int seed);
 
+// One sector of a dump: on disk `disk`, at (track index, sector number), stored with the read
+// status `status` and, with `change`, one of its bytes changed.
+struct SectorDamage {
+    int disk, track, r;
+    uint8_t status;
+    bool change;
+};
+// A dump of the set `disks` with `damages` done to it, as one image.
+std::vector<uint8_t> damagedDump(std::vector<d88::DiskPlan> disks,
+                                 const std::vector<SectorDamage>& damages);
+
 // `bytes` with everything from `keep` on set to zero.
 std::vector<uint8_t> zeroTail(std::vector<uint8_t> bytes, size_t keep);
