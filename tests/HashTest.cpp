@@ -8,6 +8,7 @@
 #include "D88Format.h"
 #include "ImageBuilder.h"
 #include "SampleDiskSet.h"
+#include "SetFormat.h"
 
 #include <cstdio>
 #include <fstream>
@@ -315,19 +316,30 @@ TEST(HashDocuments, DocumentsAsExpected) {
     // Disk A's directory sector 1 and README.TXT's sector 2 repaired from the second dump,
     // LARGE.BIN's first sector too; HEADJUMP.BIN's and ABC.DAT's errors in later dumps only.
     const auto repaired =
-        dumps("repaired", {{{0, 1, 1, CRC, true}, {0, 2, 2, CRC, true}, {3, 40, 1, CRC, true}},
-                           {{0, 1, 2, CRC, true}, {0, 4, 4, CRC, true}},
-                           {{0, 2, 2, CRC, true}, {1, 16, 2, CRC, true}}});
+        dumps("repaired", {{{0, 1, 1, CRC, 0x5A}, {0, 2, 2, CRC, 0x5A}, {3, 40, 1, CRC, 0x5A}},
+                           {{0, 1, 2, CRC, 0x5A}, {0, 4, 4, CRC, 0x5A}},
+                           {{0, 2, 2, CRC, 0x5A}, {1, 16, 2, CRC, 0x5A}}});
     // CYLJUMP.BIN's first sector differs, read without error in both.
-    const auto contested = dumps("contested", {{}, {{0, 7, 5, 0, true}}});
+    const auto contested = dumps("contested", {{}, {{0, 7, 5, 0, 0x5A}}});
     // README.TXT's first sector in error in all three, changed in the first.
     const auto voted =
-        dumps("voted", {{{0, 2, 1, CRC, true}}, {{0, 2, 1, CRC, false}}, {{0, 2, 1, CRC, false}}});
-    // CYLJUMP.BIN's first sector with other bytes, ABC.DAT's second with another status.
-    const auto differ = dumps("differ", {{}, {{0, 7, 5, 0, true}, {1, 16, 2, CRC, false}}});
+        dumps("voted", {{{0, 2, 1, CRC, 0x5A}}, {{0, 2, 1, CRC, 0}}, {{0, 2, 1, CRC, 0}}});
+    // LARGE.BIN's second sector missing from the first dump; in the second, CYLJUMP.BIN's first
+    // sector with other bytes and ABC.DAT's second with another status.
+    const auto differ =
+        dumps("differ", {{{3, 40, 2, 0, 0, true}}, {{0, 7, 5, 0, 0x5A}, {1, 16, 2, CRC, 0}}});
+    // Disk C in none of the files; README.TXT's entry moved to slot 10 of the table, and the
+    // image cut in two inside the header of README.TXT's second sector.
     std::vector<DiskPlan> withoutC = clean;
     withoutC.erase(withoutC.begin() + 2);
-    const std::string noDiskC = dir.write("no-disk-c.d88", buildImage(withoutC));
+    std::vector<uint8_t>& table = withoutC[0].tracks[DIRECTORY_TRACK].sectors[0].data;
+    const auto entry0 = table.begin() + LAYOUT_A.firstEntryOffset;
+    std::copy(entry0, entry0 + 16, entry0 + 160);
+    std::fill(entry0, entry0 + 16, 0);
+    const std::vector<uint8_t> noC = buildImage(withoutC);
+    const std::vector<std::string> noDiskC = {
+        dir.write("no-disk-c-0.d88", {noC.begin(), noC.begin() + 6936}),
+        dir.write("no-disk-c-1.d88", {noC.begin() + 6936, noC.end()})};
     std::vector<std::string> infoSet = {"d88info", "--set", "a", "--names", "utf-8", "--json"};
     infoSet.insert(infoSet.end(), differ.begin(), differ.end());
     std::vector<std::string> infoDisk = {"d88info", "--json", "--disk", "5"};
@@ -351,7 +363,7 @@ TEST(HashDocuments, DocumentsAsExpected) {
         {"dumps-repaired.json", D88EXTRACT_PATH, extract("out-repaired", repaired), 0},
         {"dumps-contested.json", D88EXTRACT_PATH, extract("out-contested", contested), 1},
         {"dumps-voted.json", D88EXTRACT_PATH, extract("out-voted", voted), 1},
-        {"disk-c-missing.json", D88EXTRACT_PATH, extract("out-no-c", {noDiskC}), 1},
+        {"disk-c-missing.json", D88EXTRACT_PATH, extract("out-no-c", noDiskC), 1},
         {"dumps-info-set-a.json", D88INFO_PATH, infoSet, 0},
         {"dumps-info-disk-5.json", D88INFO_PATH, infoDisk, 0},
     };

@@ -434,8 +434,8 @@ TEST_P(SetPlan, SampleSetInBothLayouts) {
     EXPECT_EQ(plain.out.substr(plain.out.size() - consoleText(line).size()), consoleText(line));
 }
 
-// A damaged set where every outcome appears once: the extract and incomplete lines are what
-// the extraction prints, and d88info writes nothing.
+// A damaged set where every outcome appears once, and three entries share one name: the
+// extract and incomplete lines are what the extraction prints, and d88info writes nothing.
 TEST_P(SetPlan, EveryOutcomeMatchesTheExtraction) {
     DiskSetImage set(4);
     set.setEntry(entryOffset(0), "WHOLE.BIN", 30, 1, 2, 0);
@@ -447,6 +447,7 @@ TEST_P(SetPlan, EveryOutcomeMatchesTheExtraction) {
     set.setEntry(entryOffset(6), ".", 30, 1, 1, 0);
     set.setEntry(entryOffset(7), "..", 30, 1, 1, 0);
     set.setEntry(entryOffset(8), "WHOLE.BIN", 30, 1, 1, 0); // replaces entry 0's file
+    set.setEntry(entryOffset(9), "WHOLE.BIN", 30, 1, 1, 0); // and 9 replaces 8's, not 0's
     set.putFile(0, 30, 1, patternBytes(2, 1));
     set.putFile(1, 40, 1, patternBytes(3, 2));
     set.disks[1].tracks[40].sectors[2].data.resize(1000);
@@ -475,8 +476,9 @@ TEST_P(SetPlan, EveryOutcomeMatchesTheExtraction) {
                     "  5  ../UNSAFE     DISK:01 TRK:1e SEC:01 SIZE:400  unsafe\n"
                     "  6  .             DISK:01 TRK:1e SEC:01 SIZE:400  uncreatable\n"
                     "  7  ..            DISK:01 TRK:1e SEC:01 SIZE:400  uncreatable\n"
-                    "  8  WHOLE.BIN     DISK:01 TRK:1e SEC:01 SIZE:400  extract\n"
-                    "3 files to write, 6144 bytes, 1 of them with read errors; 6 entries passed "
+                    "  8  WHOLE.BIN     DISK:01 TRK:1e SEC:01 SIZE:400  extract  replaced-by 9\n"
+                    "  9  WHOLE.BIN     DISK:01 TRK:1e SEC:01 SIZE:400  extract\n"
+                    "4 files to write, 7168 bytes, 1 of them with read errors; 6 entries passed "
                     "over\n"));
     // The JSON holds the same decisions.
     const RunResult json = runProgram(
@@ -488,11 +490,14 @@ TEST_P(SetPlan, EveryOutcomeMatchesTheExtraction) {
         outcomes += entry["outcome"].get<std::string>() + " ";
     }
     EXPECT_EQ(outcomes,
-              "extract incomplete empty no-disk missing unsafe uncreatable uncreatable extract ");
+              "extract incomplete empty no-disk missing unsafe uncreatable uncreatable extract "
+              "extract ");
     EXPECT_EQ(plan["entries"][0]["replaced_by"], 8);
     EXPECT_EQ(plan["entries"][8]["replaces"], 0);
+    EXPECT_EQ(plan["entries"][8]["replaced_by"], 9);
+    EXPECT_EQ(plan["entries"][9]["replaces"], 8);
     EXPECT_EQ(plan["entries"][1]["bytes_read"], 2048);
-    EXPECT_EQ(plan["summary"]["files"], 3);
+    EXPECT_EQ(plan["summary"]["files"], 4);
     const RunResult extraction = runWords(layout(), {layout().programName, imagePath});
     EXPECT_EQ(extraction.status, 1);
     EXPECT_EQ(consoleText(reportLinesOf(info.out, "extract", "incomplete")), extraction.out);
@@ -506,6 +511,7 @@ TEST_P(SetPlan, EveryOutcomeMatchesTheExtraction) {
                           "cannot create file '.': " +
                           systemMessage(EISDIR) + "\n" +
                           "cannot create file '..': " + systemMessage(EISDIR) + "\n" +
+                          "file 'WHOLE.BIN' replaces the earlier file 'WHOLE.BIN'\n"
                           "file 'WHOLE.BIN' replaces the earlier file 'WHOLE.BIN'\n"));
 }
 

@@ -67,11 +67,15 @@ std::vector<uint8_t> DiskSetImage::build() const {
 std::vector<uint8_t> damagedDump(std::vector<DiskPlan> disks,
                                  const std::vector<SectorDamage>& damages) {
     for (const SectorDamage& d : damages) {
-        SectorPlan& sector = disks[static_cast<size_t>(d.disk)]
-                                 .tracks[d.track]
-                                 .sectors[static_cast<size_t>(d.r - 1)];
-        sector.status = d.status;
-        sector.data[100] ^= d.change ? 0x5A : 0;
+        std::vector<SectorPlan>& sectors =
+            disks[static_cast<size_t>(d.disk)].tracks[d.track].sectors;
+        const auto sector = sectors.begin() + (d.r - 1);
+        if (d.removed) {
+            sectors.erase(sector);
+            continue;
+        }
+        sector->status = d.status;
+        sector->data[100] ^= d.flip;
     }
     return buildImage(disks);
 }

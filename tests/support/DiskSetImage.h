@@ -28,11 +28,12 @@ struct DiskSetImage {
 std::vector<uint8_t> patternBytes(int sectors, int seed);
 
 // One sector of a dump: on disk `disk`, at (track index, sector number), stored with the read
-// status `status` and, with `change`, one of its bytes changed.
+// status `status` and its byte 100 XORed with `flip`; or, `removed`, not stored at all.
 struct SectorDamage {
     int disk, track, r;
     uint8_t status;
-    bool change;
+    uint8_t flip;
+    bool removed = false;
 };
 // A dump of the set `disks` with `damages` done to it, as one image.
 std::vector<uint8_t> damagedDump(std::vector<d88::DiskPlan> disks,
