@@ -446,6 +446,10 @@ TEST(Command, BadInputNamesTheFileAndWritesNothing) {
                                                       {"3.d88", notes, true, 400000000}});
     const std::string bomb =
         zip("bomb.zip", {{"a.d88", std::vector<uint8_t>(1 << 20, 0), true, 1000}});
+    // At the limits, not past them: refused only when unpacked, as they hold fewer bytes.
+    const std::string atMemberLimit = zip("member.zip", {{"a.d88", notes, false, 512 << 20}});
+    const std::string atZipLimit =
+        zip("limit.zip", {{"a.d88", notes, false, 256 << 20}, {"b.d88", notes, false, 256 << 20}});
     const std::string shortZip = zip("short.zip", {{"a.d88", notes, false, 1000}});
     std::vector<uint8_t> junk = {'P', 'K', 3, 4};
     junk.resize(3000, 0x5A);
@@ -492,6 +496,8 @@ TEST(Command, BadInputNamesTheFileAndWritesNothing) {
          "its members declare 1,200,000,000 bytes together, more than the 512 MiB that "
          "d88extract unpacks from one zip"},
         {{bomb}, 1, "its member 'a.d88' inflates to more than the 1,000 bytes it declares"},
+        {{atMemberLimit}, 1, "its member 'a.d88' cannot be unpacked: "},
+        {{atZipLimit}, 1, "its member 'a.d88' cannot be unpacked: "},
         {{shortZip},
          1,
          "its member 'a.d88' cannot be unpacked: ZIP uncompressed data is wrong size (read 300, "

@@ -516,8 +516,9 @@ TEST_P(SetPlan, EveryOutcomeMatchesTheExtraction) {
 }
 
 // The lines that tell which layout fits: one file in each layout (singular, both named), a Disk
-// A that is not first, and the ID byte of a disk whose ID sector cannot be read, which must not
-// take that of the disk before it.
+// A that is not first (the first such disk named, and no hint where a layout yields files), and
+// the ID byte of a disk whose ID sector cannot be read, which must not take that of the disk
+// before it.
 TEST_F(Info, LayoutLineAndHints) {
     DiskSetImage both(4);
     both.setEntry(LAYOUT_A.firstEntryOffset, "AA.BIN", 30, 1, 1, 0);
@@ -530,6 +531,11 @@ TEST_F(Info, LayoutLineAndHints) {
     DiskSetImage swapped(4);
     swapped.disks[0].tracks[79].sectors[4].data[0] = 2;
     swapped.disks[1].tracks[79].sectors[4].data[0] = 1;
+    DiskSetImage twice = swapped; // Disk A given twice after disk 0: the first is named
+    twice.disks[2].tracks[79].sectors[4].data[0] = 1;
+    DiskSetImage yields = swapped; // a file found although Disk A is not first: no hint
+    yields.setEntry(LAYOUT_A.firstEntryOffset, "AA.BIN", 30, 1, 1, 0);
+    yields.putFile(1, 30, 1, patternBytes(1, 1));
     const struct {
         std::vector<uint8_t> image;
         std::string lastLines;
@@ -539,6 +545,10 @@ TEST_F(Info, LayoutLineAndHints) {
         {swapped.build(), "disk set: no files in either layout\n  disk 1 carries set-id 01 (Disk "
                           "A), but d88extract-a and d88extract-b read the directory from disk 0: "
                           "put Disk A first, or use d88extract\n"},
+        {twice.build(), "disk set: no files in either layout\n  disk 1 carries set-id 01 (Disk "
+                        "A), but d88extract-a and d88extract-b read the directory from disk 0: "
+                        "put Disk A first, or use d88extract\n"},
+        {yields.build(), "disk set: layout a (d88extract-a), 1 file\n"},
     };
     for (const auto& row : cases) {
         const std::string path = dir.write("set.d88", row.image);
