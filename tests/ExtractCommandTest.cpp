@@ -149,10 +149,11 @@ TEST(Command, DiskFilesInAnyOrderGiveTheFilesOfTheJoinedSet) {
     if (!usesLauncher()) {
         Fixture bytes;
         bytes.root.write("image.d88", buildImage(disks));
-        setenv("LC_ALL", "C", 1);
-        EXPECT_EQ(runCommand(bytes, {bytes.imagePath}).status, 0);
+        setenv("LC_ALL", "C", 1); // a pattern of the locale's bytes chooses by the stored bytes
+        EXPECT_EQ(runCommand(bytes, {"-i", "\x83\x66*", bytes.imagePath}).status, 0);
         unsetenv("LC_ALL");
-        EXPECT_EQ(filesIn(bytes.work).count("\x83\x66\x81\x5B\x83\x5E.DAT"), 1u);
+        EXPECT_EQ(listDirectory(bytes.work),
+                  std::vector<std::string>{"\x83\x66\x81\x5B\x83\x5E.DAT"});
     }
 }
 
@@ -445,6 +446,10 @@ TEST(Command, BadInputNamesTheFileAndWritesNothing) {
                                                       {"3.d88", notes, true, 400000000}});
     const std::string bomb =
         zip("bomb.zip", {{"a.d88", std::vector<uint8_t>(1 << 20, 0), true, 1000}});
+    // At the limits, not past them: refused only when unpacked, as they hold fewer bytes.
+    const std::string atMemberLimit = zip("member.zip", {{"a.d88", notes, false, 512 << 20}});
+    const std::string atZipLimit =
+        zip("limit.zip", {{"a.d88", notes, false, 256 << 20}, {"b.d88", notes, false, 256 << 20}});
     const std::string shortZip = zip("short.zip", {{"a.d88", notes, false, 1000}});
     std::vector<uint8_t> junk = {'P', 'K', 3, 4};
     junk.resize(3000, 0x5A);
@@ -491,6 +496,8 @@ TEST(Command, BadInputNamesTheFileAndWritesNothing) {
          "its members declare 1,200,000,000 bytes together, more than the 512 MiB that "
          "d88extract unpacks from one zip"},
         {{bomb}, 1, "its member 'a.d88' inflates to more than the 1,000 bytes it declares"},
+        {{atMemberLimit}, 1, "its member 'a.d88' cannot be unpacked: "},
+        {{atZipLimit}, 1, "its member 'a.d88' cannot be unpacked: "},
         {{shortZip},
          1,
          "its member 'a.d88' cannot be unpacked: ZIP uncompressed data is wrong size (read 300, "
@@ -526,28 +533,10 @@ TEST(Command, SeveralDumpsAreMergedSectorBySector) {
     whole.root.write("image.d88", buildImage(clean));
     ASSERT_EQ(runCommand(whole, {"--names", "utf-8", whole.imagePath}).status, 0);
     const auto all = filesIn(whole.work);
-    // A sector of `disk` (track, sector number) with status `status` and, with `change`, one
-    // byte changed.
-    struct Damage {
-        int disk, track, r;
-        uint8_t status;
-        bool change;
-    };
-    const auto dump = [&](const std::vector<Damage>& damages) {
-        std::vector<DiskPlan> disks = clean;
-        for (const Damage& d : damages) {
-            SectorPlan& sector = disks[static_cast<size_t>(d.disk)]
-                                     .tracks[d.track]
-                                     .sectors[static_cast<size_t>(d.r - 1)];
-            sector.status = d.status;
-            sector.data[100] ^= d.change ? 0x5A : 0;
-        }
-        return buildImage(disks);
-    };
     const uint8_t CRC = 0xB0;
     const struct {
         std::string name;
-        std::vector<std::vector<Damage>> dumps;
+        std::vector<std::vector<SectorDamage>> dumps;
         int status;
         std::string out;  // found in standard output
         std::string err;  // found in standard error
@@ -555,31 +544,64 @@ TEST(Command, SeveralDumpsAreMergedSectorBySector) {
         int entry;
     } rows[] = {
         {"three dumps with other sectors in error",
-         {{{0, 2, 2, CRC, true}, {0, 1, 1, CRC, true}, {3, 40, 1, CRC, true}},
-          {{0, 4, 4, CRC, true}, {0, 1, 2, CRC, true}},
-          {{0, 2, 2, CRC, true}, {1, 16, 2, CRC, true}}},
+         {{{0, 2, 1, CRC, 0x5A}, {0, 2, 2, CRC, 0x5A}, {0, 1, 1, CRC, 0x5A}, {3, 40, 1, CRC, 0x5A}},
+          {{0, 4, 4, CRC, 0x5A}, {0, 1, 2, CRC, 0x5A}},
+          {{0, 2, 2, CRC, 0x5A}, {1, 16, 2, CRC, 0x5A}}},
          0,
          "README.TXT    DISK:01 TRK:02 SEC:01 SIZE:800\n"
-         "  sectors from copies: repaired 1 from 'F1'\n",
-         "d88extract: the directory's sectors from copies: repaired 0 from 'F1'\n",
-         "[[1],[],[]]",
+         "  sectors from copies: repaired 0, 1 from 'F1'\n",
+         "d88extract: the directory's sectors from copies: repaired 0 from 'F1'\n"
+         "d88extract: 7 files, 75,776 bytes, written to the current folder; 2 repaired from "
+         "copies\n",
+         "[[0,1],[],[]]",
          0},
         {"two error-free dumps that differ",
-         {{}, {{0, 7, 5, 0, true}}},
+         {{}, {{0, 7, 5, 0, 0x5A}}},
          1,
          "CYLJUMP.BIN   DISK:01 TRK:07 SEC:05 SIZE:c00\n"
          "  sectors from copies: contested 0 from 'F0'\n",
          "contested sector 0 of file 'CYLJUMP.BIN': the copies in 'F0' and 'F1' hold other "
-         "bytes, both read without error; taken from 'F0'\n",
+         "bytes, both read without error; taken from 'F0'\n"
+         "d88extract: 7 files, 75,776 bytes, written to the current folder; 1 contested\n",
          "[[],[0],[]]",
          2},
         {"three dumps in error at one sector, two agreeing",
-         {{{0, 2, 1, CRC, true}}, {{0, 2, 1, CRC, false}}, {{0, 2, 1, CRC, false}}},
+         {{{0, 2, 1, CRC, 0x5A}}, {{0, 2, 1, CRC, 0}}, {{0, 2, 1, CRC, 0}}},
          1,
          "README.TXT    DISK:01 TRK:02 SEC:01 SIZE:800\n"
          "  sectors from copies: voted 0 (2 of 3)\n",
          "read errors in file 'README.TXT': 1 of 2 sectors stored with an error status in every "
          "copy, with the same status in each\n",
+         "[[],[],[0]]",
+         0},
+        {"two dumps in error at one sector: too few to vote, the first copy's bytes",
+         {{{0, 2, 1, CRC, 0}}, {{0, 2, 1, CRC, 0x5A}}},
+         1,
+         "README.TXT    DISK:01 TRK:02 SEC:01 SIZE:800\n"
+         "HEADJUMP.BIN  DISK:01 TRK:04 SEC:04 SIZE:1000\n",
+         "read errors in file 'README.TXT': 1 of 2 sectors stored with an error status in every "
+         "copy, with the same status in each\n",
+         "[[],[],[]]",
+         0},
+        {"three dumps in error at one sector, all differing: a tie goes to the first copy",
+         {{{0, 2, 1, CRC, 0}}, {{0, 2, 1, CRC, 1}}, {{0, 2, 1, CRC, 2}}},
+         1,
+         "README.TXT    DISK:01 TRK:02 SEC:01 SIZE:800\n"
+         "  sectors from copies: voted 0 (1 of 3)\n",
+         "with the same status in each\n",
+         "[[],[],[0]]",
+         0},
+        // The third dump differs from the first in a sector of no file only, so that it is read.
+        {"four dumps, three in error at one sector and one without it",
+         {{{0, 2, 1, CRC, 0}},
+          {{0, 2, 1, CRC, 0x5A}},
+          {{0, 2, 1, CRC, 0}, {0, 5, 3, 0, 1}},
+          {{0, 2, 1, 0, 0, true}}},
+         1,
+         "README.TXT    DISK:01 TRK:02 SEC:01 SIZE:800\n"
+         "  sectors from copies: voted 0 (2 of 3)\n",
+         "read errors in file 'README.TXT': 1 of 2 sectors stored with an error status in every "
+         "copy\n",
          "[[],[],[0]]",
          0},
     };
@@ -591,7 +613,7 @@ TEST(Command, SeveralDumpsAreMergedSectorBySector) {
         std::vector<std::string> paths;
         std::vector<struct stat> times;
         for (size_t i = 0; i < row.dumps.size(); ++i) {
-            dumps.push_back(dump(row.dumps[i]));
+            dumps.push_back(damagedDump(clean, row.dumps[i]));
             paths.push_back(f.root.write("F" + std::to_string(i), dumps.back()));
             words.push_back(paths.back());
             times.emplace_back();
@@ -803,7 +825,8 @@ TEST(Command, ListChooseKeepAndSayWhatWasDone) {
     std::vector<DiskPlan> disks;
     ASSERT_TRUE(buildSampleDisks(smallSampleSet(LAYOUT_A), disks));
     const std::vector<uint8_t> clean = buildImage(disks);
-    disks[3].tracks[40].sectors[2].status = 0xB0; // sector 2 of LARGE.BIN: a CRC error
+    disks[3].tracks[40].sectors[2].status = 0xB0; // sectors 2 and 5 of LARGE.BIN: CRC errors
+    disks[3].tracks[41].sectors[0].status = 0xB0;
     const std::vector<uint8_t> withError = buildImage(disks);
     Fixture whole;
     whole.root.write("image.d88", clean);
@@ -853,7 +876,7 @@ TEST(Command, ListChooseKeepAndSayWhatWasDone) {
                 "---------  ----  --------  -------------  ----\n"
                 "     4096  A     f01b8ea7  -              HEADJUMP.BIN\n"
                 "     3072  A     60694da6  -              CYLJUMP.BIN\n"
-                "    61440  D     9421ef56  2              LARGE.BIN\n"
+                "    61440  D     9421ef56  2,5            LARGE.BIN\n"
                 "---------                                 ----\n"
                 "    68608                                 3 files; 4 entries passed over "
                 "(4 not-chosen)\n",
@@ -910,7 +933,7 @@ TEST(Command, ListChooseKeepAndSayWhatWasDone) {
          false,
          1,
          sampleLines(ALL_SEVEN),
-         "read errors in file 'LARGE.BIN': 1 of 60 sectors stored with an error status\n"
+         "read errors in file 'LARGE.BIN': 2 of 60 sectors stored with an error status\n"
          "d88extract: 7 files, 75,776 bytes, written to 'out'; 1 with read errors\n",
          ALL_SEVEN},
         {"-q drops the report lines and the summary, not the messages",

@@ -175,6 +175,51 @@ TEST_P(Failure, ReadOnlyDirectory) {
     expectFiles({});
 }
 
+// As an unprivileged user, who owns the working folder: a file that the user may not write
+// stays as it is, and a replaced file keeps its owner and mode but not its set-user-ID and
+// set-group-ID bits.
+TEST_P(Failure, AnUnprivilegedUserReplacesOnlyWhatItMayWrite) {
+    if (usesLauncher()) {
+        GTEST_SKIP() << "the launcher's own files belong to this user";
+    }
+    DiskSetImage set(4);
+    set.setEntry(entryOffset(0), "A.BIN", 30, 1, 1, 0);
+    set.putFile(0, 30, 1, patternBytes(1, 1));
+    root.write("image.d88", set.build());
+    chmod(root.path().c_str(), 0755);
+    chmod(imagePath.c_str(), 0644);
+    const uid_t user = geteuid() == 0 ? 65534 : geteuid();
+    const gid_t group = geteuid() == 0 ? 65534 : getegid();
+    ASSERT_EQ(chown(work.c_str(), user, group), 0);
+    const struct {
+        mode_t mode;
+        int status;
+        std::string err;
+        std::vector<uint8_t> bytes; // A.BIN afterwards
+        mode_t modeAfter;
+    } rows[] = {
+        {0444, 1, "cannot create file 'A.BIN': " + systemMessage(EACCES) + "\n", {1, 2, 3}, 0444},
+        {06755, 0, "", patternBytes(1, 1), 0755},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.mode);
+        const std::string file = root.write("work/A.BIN", {1, 2, 3});
+        ASSERT_EQ(chown(file.c_str(), user, group), 0);
+        ASSERT_EQ(chmod(file.c_str(), row.mode), 0);
+        RunOptions options;
+        options.asUnprivilegedUser = true;
+        const RunResult result = runWords(layout(), {"x", imagePath}, options);
+        EXPECT_EQ(result.status, row.status);
+        EXPECT_EQ(result.err, consoleText(row.err));
+        struct stat after {};
+        ASSERT_EQ(stat(file.c_str(), &after), 0);
+        EXPECT_EQ(after.st_mode & 07777, row.modeAfter);
+        EXPECT_EQ(after.st_uid, user);
+        EXPECT_TRUE(readFileBytes(file) == row.bytes);
+        unlink(file.c_str());
+    }
+}
+
 TEST_P(Failure, WriteFailureRemovesThePartialFile) {
     DiskSetImage set(4);
     set.setEntry(entryOffset(0), "SMALL.BIN", 30, 1, 1, 0);

@@ -8,6 +8,7 @@
 #include "D88Format.h"
 #include "ImageBuilder.h"
 #include "SampleDiskSet.h"
+#include "SetFormat.h"
 
 #include <cstdio>
 #include <fstream>
@@ -131,10 +132,19 @@ std::vector<uint8_t> vectorContentStream() {
     return out;
 }
 
-// Every "image" and "images" path of a document as the data files hold it.
-void replacePaths(nlohmann::ordered_json& document) {
-    document["image"] = "IMAGE.d88";
-    document["images"] = nlohmann::ordered_json::array({"IMAGE.d88"});
+// The document with the temporary folder `folder` replaced by TMP in every string: paths are
+// all that varies from run to run.
+void replacePaths(nlohmann::ordered_json& document, const std::string& folder) {
+    if (document.is_structured()) {
+        for (auto& value : document) {
+            replacePaths(value, folder);
+        }
+    } else if (document.is_string()) {
+        const std::string text = document.get<std::string>();
+        if (text.rfind(folder + "/", 0) == 0) {
+            document = "TMP" + text.substr(folder.size());
+        }
+    }
 }
 
 } // namespace
@@ -267,39 +277,108 @@ TEST(Hashes, ContentHashLeavesOutTheHeader) {
     }
 }
 
-// The whole documents of the sample set, with the files' hashes, and of the vector disk, with
-// its disk hashes, are the expected data files (paths replaced by IMAGE.d88). The Linux programs
-// only: names and paths differ on Windows.
-TEST(HashDocuments, SampleSetAndVectorDiskAsExpected) {
+// The whole documents of the sample set, with the files' hashes, of the vector disk, with its
+// disk hashes, and of dumps of the set given together, are the expected data files (the
+// temporary folder replaced by TMP); tests/validate-json.py checks each file against the
+// schema. The Linux programs only: names and paths differ on Windows.
+//
+// To remake them after a deliberate change, run this test with D88_DOCUMENTS_OUT set to a
+// folder: it writes there every document it got, under the row's file name. Read each one
+// against its case (sectors, copies, sources, counts; the hashes against sha256sum of the files
+// written) before copying it into tests/data.
+TEST(HashDocuments, DocumentsAsExpected) {
     if (usesLauncher()) {
         GTEST_SKIP() << "the data files hold the Linux programs' documents";
     }
     TempDir dir;
     const std::string image = dir.write("image.d88", sampleImage());
     const std::string disk = dir.write("vector.d88", buildDisk(vectorDisk()));
+    // Dumps of the small sample set (only the tracks that hold something): `damages` each.
+    SampleSet compact = smallSampleSet(LAYOUT_A);
+    compact.compact = true;
+    std::vector<DiskPlan> clean;
+    EXPECT_TRUE(buildSampleDisks(compact, clean));
+    const auto dumps = [&](const std::string& name,
+                           const std::vector<std::vector<SectorDamage>>& damages) {
+        std::vector<std::string> paths;
+        for (size_t i = 0; i < damages.size(); ++i) {
+            paths.push_back(
+                dir.write(name + std::to_string(i) + ".d88", damagedDump(clean, damages[i])));
+        }
+        return paths;
+    };
+    const auto extract = [&](const std::string& out, std::vector<std::string> images) {
+        images.insert(images.begin(),
+                      {"d88extract", "--json", "--names", "utf-8", "-d", dir.file(out)});
+        return images;
+    };
+    const uint8_t CRC = 0xB0;
+    // Disk A's directory sector 1 and README.TXT's sector 2 repaired from the second dump,
+    // LARGE.BIN's first sector too; HEADJUMP.BIN's and ABC.DAT's errors in later dumps only.
+    const auto repaired =
+        dumps("repaired", {{{0, 1, 1, CRC, 0x5A}, {0, 2, 2, CRC, 0x5A}, {3, 40, 1, CRC, 0x5A}},
+                           {{0, 1, 2, CRC, 0x5A}, {0, 4, 4, CRC, 0x5A}},
+                           {{0, 2, 2, CRC, 0x5A}, {1, 16, 2, CRC, 0x5A}}});
+    // CYLJUMP.BIN's first sector differs, read without error in both.
+    const auto contested = dumps("contested", {{}, {{0, 7, 5, 0, 0x5A}}});
+    // README.TXT's first sector in error in all three, changed in the first.
+    const auto voted =
+        dumps("voted", {{{0, 2, 1, CRC, 0x5A}}, {{0, 2, 1, CRC, 0}}, {{0, 2, 1, CRC, 0}}});
+    // LARGE.BIN's second sector missing from the first dump; in the second, CYLJUMP.BIN's first
+    // sector with other bytes and ABC.DAT's second with another status.
+    const auto differ =
+        dumps("differ", {{{3, 40, 2, 0, 0, true}}, {{0, 7, 5, 0, 0x5A}, {1, 16, 2, CRC, 0}}});
+    // Disk C in none of the files; README.TXT's entry moved to slot 10 of the table, and the
+    // image cut in two inside the header of README.TXT's second sector.
+    std::vector<DiskPlan> withoutC = clean;
+    withoutC.erase(withoutC.begin() + 2);
+    std::vector<uint8_t>& table = withoutC[0].tracks[DIRECTORY_TRACK].sectors[0].data;
+    const auto entry0 = table.begin() + LAYOUT_A.firstEntryOffset;
+    std::copy(entry0, entry0 + 16, entry0 + 160);
+    std::fill(entry0, entry0 + 16, 0);
+    const std::vector<uint8_t> noC = buildImage(withoutC);
+    const std::vector<std::string> noDiskC = {
+        dir.write("no-disk-c-0.d88", {noC.begin(), noC.begin() + 6936}),
+        dir.write("no-disk-c-1.d88", {noC.begin() + 6936, noC.end()})};
+    std::vector<std::string> infoSet = {"d88info", "--set", "a", "--names", "utf-8", "--json"};
+    infoSet.insert(infoSet.end(), differ.begin(), differ.end());
+    std::vector<std::string> infoDisk = {"d88info", "--json", "--disk", "5"};
+    infoDisk.insert(infoDisk.end(), differ.begin(), differ.end());
     const struct {
         std::string file;
         std::string program;
         std::vector<std::string> words;
+        int status;
     } rows[] = {
         {"sample-info-set-a.json",
          D88INFO_PATH,
-         {"d88info", "--set", "a", "--names", "shift_jis", "--json", image}},
+         {"d88info", "--set", "a", "--names", "shift_jis", "--json", image},
+         0},
         {"sample-dry-run.json",
          D88EXTRACT_PATH,
-         {"d88extract", "-n", "--json", "--names", "utf-8", image}},
-        {"sample-extract.json",
-         D88EXTRACT_PATH,
-         {"d88extract", "--json", "--names", "utf-8", "-d", dir.file("out"), image}},
-        {"vector-disk-info.json", D88INFO_PATH, {"d88info", "--json", disk}},
+         {"d88extract", "-n", "--json", "--names", "utf-8", image},
+         0},
+        {"sample-extract.json", D88EXTRACT_PATH, extract("out", {image}), 0},
+        {"vector-disk-info.json", D88INFO_PATH, {"d88info", "--json", disk}, 0},
+        {"dumps-repaired.json", D88EXTRACT_PATH, extract("out-repaired", repaired), 0},
+        {"dumps-contested.json", D88EXTRACT_PATH, extract("out-contested", contested), 1},
+        {"dumps-voted.json", D88EXTRACT_PATH, extract("out-voted", voted), 1},
+        {"disk-c-missing.json", D88EXTRACT_PATH, extract("out-no-c", noDiskC), 1},
+        {"dumps-info-set-a.json", D88INFO_PATH, infoSet, 0},
+        {"dumps-info-disk-5.json", D88INFO_PATH, infoDisk, 0},
     };
+    const char* remake = getenv("D88_DOCUMENTS_OUT");
     for (const auto& row : rows) {
         SCOPED_TRACE(row.file);
+        const RunResult run = runIn(dir.path(), row.program, row.words);
+        EXPECT_EQ(run.status, row.status) << run.err;
         // In the programs' order of keys, which the comparison checks too.
-        nlohmann::ordered_json document = nlohmann::ordered_json::parse(
-            runIn(dir.path(), row.program, row.words).out, nullptr, false);
+        nlohmann::ordered_json document = nlohmann::ordered_json::parse(run.out, nullptr, false);
         ASSERT_FALSE(document.is_discarded());
-        replacePaths(document);
+        replacePaths(document, dir.path());
+        if (remake != nullptr) {
+            std::ofstream(std::string(remake) + "/" + row.file) << document.dump(1) << "\n";
+        }
         std::ifstream in(std::string(D88_TEST_DATA) + "/" + row.file);
         std::stringstream expected;
         expected << in.rdbuf();

@@ -434,8 +434,8 @@ TEST_P(SetPlan, SampleSetInBothLayouts) {
     EXPECT_EQ(plain.out.substr(plain.out.size() - consoleText(line).size()), consoleText(line));
 }
 
-// A damaged set where every outcome appears once: the extract and incomplete lines are what
-// the extraction prints, and d88info writes nothing.
+// A damaged set where every outcome appears once, and three entries share one name: the
+// extract and incomplete lines are what the extraction prints, and d88info writes nothing.
 TEST_P(SetPlan, EveryOutcomeMatchesTheExtraction) {
     DiskSetImage set(4);
     set.setEntry(entryOffset(0), "WHOLE.BIN", 30, 1, 2, 0);
@@ -447,6 +447,7 @@ TEST_P(SetPlan, EveryOutcomeMatchesTheExtraction) {
     set.setEntry(entryOffset(6), ".", 30, 1, 1, 0);
     set.setEntry(entryOffset(7), "..", 30, 1, 1, 0);
     set.setEntry(entryOffset(8), "WHOLE.BIN", 30, 1, 1, 0); // replaces entry 0's file
+    set.setEntry(entryOffset(9), "WHOLE.BIN", 30, 1, 1, 0); // and 9 replaces 8's, not 0's
     set.putFile(0, 30, 1, patternBytes(2, 1));
     set.putFile(1, 40, 1, patternBytes(3, 2));
     set.disks[1].tracks[40].sectors[2].data.resize(1000);
@@ -475,8 +476,9 @@ TEST_P(SetPlan, EveryOutcomeMatchesTheExtraction) {
                     "  5  ../UNSAFE     DISK:01 TRK:1e SEC:01 SIZE:400  unsafe\n"
                     "  6  .             DISK:01 TRK:1e SEC:01 SIZE:400  uncreatable\n"
                     "  7  ..            DISK:01 TRK:1e SEC:01 SIZE:400  uncreatable\n"
-                    "  8  WHOLE.BIN     DISK:01 TRK:1e SEC:01 SIZE:400  extract\n"
-                    "3 files to write, 6144 bytes, 1 of them with read errors; 6 entries passed "
+                    "  8  WHOLE.BIN     DISK:01 TRK:1e SEC:01 SIZE:400  extract  replaced-by 9\n"
+                    "  9  WHOLE.BIN     DISK:01 TRK:1e SEC:01 SIZE:400  extract\n"
+                    "4 files to write, 7168 bytes, 1 of them with read errors; 6 entries passed "
                     "over\n"));
     // The JSON holds the same decisions.
     const RunResult json = runProgram(
@@ -488,11 +490,14 @@ TEST_P(SetPlan, EveryOutcomeMatchesTheExtraction) {
         outcomes += entry["outcome"].get<std::string>() + " ";
     }
     EXPECT_EQ(outcomes,
-              "extract incomplete empty no-disk missing unsafe uncreatable uncreatable extract ");
+              "extract incomplete empty no-disk missing unsafe uncreatable uncreatable extract "
+              "extract ");
     EXPECT_EQ(plan["entries"][0]["replaced_by"], 8);
     EXPECT_EQ(plan["entries"][8]["replaces"], 0);
+    EXPECT_EQ(plan["entries"][8]["replaced_by"], 9);
+    EXPECT_EQ(plan["entries"][9]["replaces"], 8);
     EXPECT_EQ(plan["entries"][1]["bytes_read"], 2048);
-    EXPECT_EQ(plan["summary"]["files"], 3);
+    EXPECT_EQ(plan["summary"]["files"], 4);
     const RunResult extraction = runWords(layout(), {layout().programName, imagePath});
     EXPECT_EQ(extraction.status, 1);
     EXPECT_EQ(consoleText(reportLinesOf(info.out, "extract", "incomplete")), extraction.out);
@@ -506,12 +511,14 @@ TEST_P(SetPlan, EveryOutcomeMatchesTheExtraction) {
                           "cannot create file '.': " +
                           systemMessage(EISDIR) + "\n" +
                           "cannot create file '..': " + systemMessage(EISDIR) + "\n" +
+                          "file 'WHOLE.BIN' replaces the earlier file 'WHOLE.BIN'\n"
                           "file 'WHOLE.BIN' replaces the earlier file 'WHOLE.BIN'\n"));
 }
 
 // The lines that tell which layout fits: one file in each layout (singular, both named), a Disk
-// A that is not first, and the ID byte of a disk whose ID sector cannot be read, which must not
-// take that of the disk before it.
+// A that is not first (the first such disk named, and no hint where a layout yields files), and
+// the ID byte of a disk whose ID sector cannot be read, which must not take that of the disk
+// before it.
 TEST_F(Info, LayoutLineAndHints) {
     DiskSetImage both(4);
     both.setEntry(LAYOUT_A.firstEntryOffset, "AA.BIN", 30, 1, 1, 0);
@@ -524,6 +531,11 @@ TEST_F(Info, LayoutLineAndHints) {
     DiskSetImage swapped(4);
     swapped.disks[0].tracks[79].sectors[4].data[0] = 2;
     swapped.disks[1].tracks[79].sectors[4].data[0] = 1;
+    DiskSetImage twice = swapped; // Disk A given twice after disk 0: the first is named
+    twice.disks[2].tracks[79].sectors[4].data[0] = 1;
+    DiskSetImage yields = swapped; // a file found although Disk A is not first: no hint
+    yields.setEntry(LAYOUT_A.firstEntryOffset, "AA.BIN", 30, 1, 1, 0);
+    yields.putFile(1, 30, 1, patternBytes(1, 1));
     const struct {
         std::vector<uint8_t> image;
         std::string lastLines;
@@ -533,6 +545,10 @@ TEST_F(Info, LayoutLineAndHints) {
         {swapped.build(), "disk set: no files in either layout\n  disk 1 carries set-id 01 (Disk "
                           "A), but d88extract-a and d88extract-b read the directory from disk 0: "
                           "put Disk A first, or use d88extract\n"},
+        {twice.build(), "disk set: no files in either layout\n  disk 1 carries set-id 01 (Disk "
+                        "A), but d88extract-a and d88extract-b read the directory from disk 0: "
+                        "put Disk A first, or use d88extract\n"},
+        {yields.build(), "disk set: layout a (d88extract-a), 1 file\n"},
     };
     for (const auto& row : cases) {
         const std::string path = dir.write("set.d88", row.image);

@@ -74,12 +74,23 @@ TEST_F(SectorTest, MaxLengthCutsTheRead) {
     EXPECT_EQ(image.readSector(0, 0, 0, 2, 3, buffer.data(), 0), 0);
 }
 
+// The first of two records with one ID is found, on a short track (searched record by record)
+// and on a long one (searched through its index, built once the whole track has been walked).
 TEST_F(SectorTest, FirstOfTwoEqualIdsWins) {
-    DiskPlan disk;
-    disk.tracks[0].sectors = {makeSector(0, 0, 1, 3, 16, 0xAA), makeSector(0, 0, 1, 3, 32, 0xBB)};
-    openImage({disk});
-    EXPECT_EQ(image.readSector(0, 0, 0, 1, 3, buffer.data(), 4096), 16);
-    EXPECT_EQ(buffer[0], 0xAA);
+    for (const int between : {0, 70}) {
+        SCOPED_TRACE(between);
+        DiskPlan disk;
+        disk.tracks[0].sectors = {makeSector(0, 0, 1, 3, 16, 0xAA)};
+        for (int r = 100; r < 100 + between; ++r) {
+            disk.tracks[0].sectors.push_back(makeSector(0, 0, r, 3, 16, 0x11));
+        }
+        disk.tracks[0].sectors.push_back(makeSector(0, 0, 1, 3, 32, 0xBB));
+        openImage({disk});
+        EXPECT_EQ(image.readSector(0, 0, 0, 99, 3, buffer.data(), 4096), 0); // the whole track
+        EXPECT_EQ(image.readSector(0, 0, 0, 1, 3, buffer.data(), 4096), 16);
+        EXPECT_EQ(buffer[0], 0xAA);
+        image.close();
+    }
 }
 
 TEST_F(SectorTest, EmptyDataLengthReadsAsNotFound) {

@@ -64,6 +64,22 @@ std::vector<uint8_t> DiskSetImage::build() const {
     return buildImage(copy);
 }
 
+std::vector<uint8_t> damagedDump(std::vector<DiskPlan> disks,
+                                 const std::vector<SectorDamage>& damages) {
+    for (const SectorDamage& d : damages) {
+        std::vector<SectorPlan>& sectors =
+            disks[static_cast<size_t>(d.disk)].tracks[d.track].sectors;
+        const auto sector = sectors.begin() + (d.r - 1);
+        if (d.removed) {
+            sectors.erase(sector);
+            continue;
+        }
+        sector->status = d.status;
+        sector->data[100] ^= d.flip;
+    }
+    return buildImage(disks);
+}
+
 std::vector<uint8_t> patternBytes(int sectors, int seed) {
     std::vector<uint8_t> bytes(static_cast<size_t>(sectors) * SECTOR_BYTES);
     for (size_t i = 0; i < bytes.size(); ++i) {

@@ -27,5 +27,17 @@ struct DiskSetImage {
 // `sectors` 1024-byte sectors of bytes that differ from file to file (by `seed`).
 std::vector<uint8_t> patternBytes(int sectors, int seed);
 
+// One sector of a dump: on disk `disk`, at (track index, sector number), stored with the read
+// status `status` and its byte 100 XORed with `flip`; or, `removed`, not stored at all.
+struct SectorDamage {
+    int disk, track, r;
+    uint8_t status;
+    uint8_t flip;
+    bool removed = false;
+};
+// A dump of the set `disks` with `damages` done to it, as one image.
+std::vector<uint8_t> damagedDump(std::vector<d88::DiskPlan> disks,
+                                 const std::vector<SectorDamage>& damages);
+
 // `bytes` with everything from `keep` on set to zero.
 std::vector<uint8_t> zeroTail(std::vector<uint8_t> bytes, size_t keep);
