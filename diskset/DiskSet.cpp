@@ -168,3 +168,42 @@ DiskSetFacts decideDiskSet(d88::D88Image& image) {
     }
     return facts;
 }
+
+bool decideJoinedFiles(d88::D88Image& image, int count,
+                       bool (*open)(const std::vector<int>& kept, void* context), void* context,
+                       JoinedFiles& joined) {
+    joined = JoinedFiles{};
+    for (int file = 0; file < count; ++file) {
+        joined.kept.push_back(file);
+    }
+    bool first = true;
+    while (!joined.kept.empty()) {
+        if (!open(joined.kept, context)) {
+            return false;
+        }
+        joined.set = decideDiskSet(image);
+        if (first) {
+            joined.givenSet = joined.set;
+            first = false;
+        }
+        const DiskSetFacts& set = joined.set;
+        const bool startsWithNoDisk =
+            set.notDiskAt >= 0 && set.notDiskAt == image.partStart(set.notDiskPart);
+        // The files after one that starts with no disk may hold disks once it is gone.
+        const std::vector<int> drop =
+            startsWithNoDisk ? std::vector<int>{set.notDiskPart} : set.partsWithoutDisk;
+        if (drop.empty()) {
+            break;
+        }
+        for (auto place = drop.rbegin(); place != drop.rend(); ++place) {
+            joined.leftOut.push_back(joined.kept[static_cast<size_t>(*place)]);
+            joined.kept.erase(joined.kept.begin() + *place);
+        }
+    }
+    std::sort(joined.leftOut.begin(), joined.leftOut.end());
+    if (joined.kept.empty()) {
+        image.close();
+        joined.set = DiskSetFacts{};
+    }
+    return true;
+}

@@ -71,6 +71,25 @@ struct DiskSetFacts {
 // header in turn, reads its ID byte, and compares the disks that carry one set number.
 DiskSetFacts decideDiskSet(d88::D88Image& image);
 
+// Which files of a group to join when only those that hold disks are wanted (the files the page
+// is given, the members of a zip): a file that holds no byte of any disk is left out, and so is
+// one that starts where a disk header should be and holds none (a readme, a picture, a zip
+// inside the zip); the files after it are then read as if it were not there. A file that goes on
+// with a disk that an earlier one starts (an image split into pieces) is kept.
+struct JoinedFiles {
+    std::vector<int> kept;    // indexes into the group, in its order
+    std::vector<int> leftOut; // the same, ascending
+    DiskSetFacts givenSet;    // the set of the whole group, before any file was left out
+    DiskSetFacts set;         // the set of the files kept (when there are any)
+};
+
+// Decides the files of a group of `count` with `open`, which opens `image` as the files of the
+// group that `kept` names, joined in that order. False when `open` fails. When files are kept,
+// `image` is left open as them.
+bool decideJoinedFiles(d88::D88Image& image, int count,
+                       bool (*open)(const std::vector<int>& kept, void* context), void* context,
+                       JoinedFiles& joined);
+
 // The first byte of the ID sector of disk `index`, NO_SET_ID when the sector cannot be read.
 // The one reader of the ID byte: the programs' search, the set and the listings use it.
 int readSetId(d88::D88Image& image, int index);

@@ -104,27 +104,56 @@ void printRefusal(const char* program, const std::string& path, const UnpackedZi
     }
 }
 
-// Adds to `given` the members of `zip` that hold D88 disks, read through `checker` one by one
-// as a file given alone is read, and names the others. False after a message when none does.
+// Opens `checker` as the members of a zip that `kept` names, joined in that order.
+struct MemberOpener {
+    d88::D88Image& checker;
+    const std::vector<FILE*>& streams;
+    static bool open(const std::vector<int>& kept, void* context) {
+        MemberOpener& opener = *static_cast<MemberOpener*>(context);
+        std::vector<FILE*> chosen;
+        for (int member : kept) {
+            chosen.push_back(opener.streams[static_cast<size_t>(member)]);
+        }
+        return opener.checker.openStreams(chosen.data(), static_cast<int>(chosen.size()));
+    }
+};
+
+// Adds to `given` the members of `zip` that hold D88 disks, decided as the page decides the
+// files it is given (a member that goes on with a disk that an earlier one starts is kept),
+// and names the others. False after a message when none does.
 bool keepDiskMembers(const char* program, const char* path, UnpackedZip& zip, GivenFiles& given,
                      d88::D88Image& checker) {
     std::vector<std::string> noDisk = zip.notFiles;
     std::vector<std::string> zipsInside;
-    size_t kept = 0;
+    std::vector<UnpackedMember*> members;
+    std::vector<FILE*> streams;
     for (UnpackedMember& member : zip.members) {
-        FILE* stream = member.file.get();
-        if (isZip(stream)) {
+        if (isZip(member.file.get())) {
             zipsInside.push_back(member.name);
-        } else if (checker.openStreams(&stream, 1) &&
-                   decideDiskSet(checker).partsWithoutDisk.empty()) {
-            given.names.push_back(std::string(path) + "/" + member.name);
-            given.files.push_back(std::move(member.file));
-            ++kept;
         } else {
-            noDisk.push_back(member.name);
+            members.push_back(&member);
+            streams.push_back(member.file.get());
         }
-        checker.close();
     }
+    JoinedFiles joined;
+    MemberOpener opener{checker, streams};
+    if (!members.empty() && !decideJoinedFiles(checker, static_cast<int>(members.size()),
+                                               MemberOpener::open, &opener, joined)) {
+        joined = JoinedFiles{};
+        for (size_t i = 0; i < members.size(); ++i) {
+            joined.leftOut.push_back(static_cast<int>(i)); // unreadable: none holds a disk
+        }
+    }
+    checker.close();
+    for (int kept : joined.kept) {
+        UnpackedMember& member = *members[static_cast<size_t>(kept)];
+        given.names.push_back(std::string(path) + "/" + member.name);
+        given.files.push_back(std::move(member.file));
+    }
+    for (int left : joined.leftOut) {
+        noDisk.push_back(members[static_cast<size_t>(left)]->name);
+    }
+    const size_t kept = joined.kept.size();
     const std::string shown = shownPath(path, stderr);
     if (kept == 0) {
         noDisk.insert(noDisk.end(), zipsInside.begin(), zipsInside.end());

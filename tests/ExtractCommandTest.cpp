@@ -178,6 +178,17 @@ TEST(Command, DiskFilesInAZipGiveTheFilesOfTheDisks) {
     const auto expected = filesIn(plain.work);
     ASSERT_EQ(expected.size(), 164u);
     const std::vector<uint8_t> text(300, 'x');
+    // The joined image cut into pieces of 1,000,000 bytes: a piece goes on with a disk that an
+    // earlier one starts.
+    const std::vector<uint8_t> whole = buildImage(disks);
+    std::vector<ZipMember> pieces;
+    for (size_t at = 0, n = 1; at < whole.size(); at += 1000000, ++n) {
+        const size_t end = std::min(whole.size(), at + 1000000);
+        pieces.push_back({"set.d88." + std::to_string(n),
+                          std::vector<uint8_t>(whole.begin() + static_cast<long>(at),
+                                               whole.begin() + static_cast<long>(end)),
+                          true});
+    }
     const struct {
         std::vector<std::string> before; // files given before the zip
         std::string zip;
@@ -199,6 +210,7 @@ TEST(Command, DiskFilesInAZipGiveTheFilesOfTheDisks) {
          "d88extract: left out of 'ZIP', as they hold no D88 disk: label.png, readme.txt\n"
          "d88extract: left out of 'ZIP', as a zip inside a zip is not unpacked: inner.zip\n"},
         {{}, "joined.zip", {{"full.d88", buildImage(disks), true}}, {"full.d88"}, ""},
+        {{}, "split.zip", pieces, {"set.d88.1", "set.d88.2", "set.d88.3", "set.d88.4"}, ""},
         {{words[0]},
          "rest.zip",
          {disk("d.d88", 3, true), disk("b.d88", 1, true), disk("c.d88", 2, false)},

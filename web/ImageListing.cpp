@@ -194,47 +194,45 @@ EMSCRIPTEN_KEEPALIVE int d88web_open(int count, const char* names) {
         given.size() != static_cast<size_t>(count)) {
         return -1;
     }
-    std::vector<int> kept;
-    for (int part = 0; part < count; ++part) {
-        kept.push_back(part);
+    struct Opener {
+        const json& given;
+        int64_t givenSize; // the size of all the files, once they were opened together
+        static bool open(const std::vector<int>& kept, void* context) {
+            Opener& opener = *static_cast<Opener*>(context);
+            const json& names = opener.given;
+            keptPaths.clear();
+            keptNames.clear();
+            for (int part : kept) {
+                keptPaths.push_back("/input/" + std::to_string(part));
+                const json& name = names[static_cast<size_t>(part)];
+                keptNames.push_back(name.is_string() ? name.get<std::string>() : std::string("?"));
+            }
+            if (!openKept()) {
+                return false;
+            }
+            if (opener.givenSize < 0) {
+                opener.givenSize = image.fileSize();
+            }
+            return true;
+        }
+    } opener{given, -1};
+    JoinedFiles joined;
+    if (!decideJoinedFiles(image, count, Opener::open, &opener, joined)) {
+        return -1;
     }
-    std::vector<int> leftOut;
+    const std::vector<int>& kept = joined.kept;
+    const std::vector<int>& leftOut = joined.leftOut;
+    set = joined.set;
     std::vector<SetNote> notes;
-    std::vector<SetNote> givenNotes; // said of the files as given, before any is left out
-    set = DiskSetFacts{};
-    while (!kept.empty()) {
-        keptPaths.clear();
-        keptNames.clear();
-        for (int part : kept) {
-            keptPaths.push_back("/input/" + std::to_string(part));
-            const json& name = given[static_cast<size_t>(part)];
-            keptNames.push_back(name.is_string() ? name.get<std::string>() : std::string("?"));
+    if (kept.empty()) { // d88extract's refusal of the files as given
+        std::vector<std::string> givenNames;
+        for (const json& name : given) {
+            givenNames.push_back(name.is_string() ? name.get<std::string>() : std::string("?"));
         }
-        if (!openKept()) {
-            return -1;
-        }
-        set = decideDiskSet(image);
+        notes = diskSetNotes(joined.givenSet, givenNames, opener.givenSize);
+    } else {
         notes = diskSetNotes(set, keptNames, image.fileSize());
-        if (leftOut.empty()) {
-            givenNotes = notes;
-        }
-        const bool startsWithNoDisk =
-            set.notDiskAt >= 0 && set.notDiskAt == image.partStart(set.notDiskPart);
-        // The files after one that starts with no disk may hold disks once it is gone.
-        const std::vector<int> drop =
-            startsWithNoDisk ? std::vector<int>{set.notDiskPart} : set.partsWithoutDisk;
-        if (drop.empty()) {
-            break;
-        }
-        for (auto place = drop.rbegin(); place != drop.rend(); ++place) {
-            leftOut.push_back(kept[static_cast<size_t>(*place)]);
-            kept.erase(kept.begin() + *place);
-        }
-        if (kept.empty()) {
-            notes = givenNotes; // d88extract's refusal of the files as given
-        }
     }
-    std::sort(leftOut.begin(), leftOut.end());
     json listing{{"files", kept},
                  {"left_out", leftOut},
                  {"image", nullptr},
