@@ -16,14 +16,14 @@
 namespace {
 
 // getopt_long's value for option `index`: its letter, or a number beyond every character.
-int optionValueOf(const OptionSpec& spec, size_t index) {
-    return spec.letter != 0 ? static_cast<unsigned char>(spec.letter)
-                            : 256 + static_cast<int>(index);
+int optionValueOf(const OptionDefinition& definition, size_t index) {
+    return definition.letter != 0 ? static_cast<unsigned char>(definition.letter)
+                                  : 256 + static_cast<int>(index);
 }
 
-int specOf(const OptionReader& reader, int value) {
-    for (size_t i = 0; i < reader.specs.size(); ++i) {
-        if (optionValueOf(reader.specs[i], i) == value) {
+int definitionOf(const OptionReader& reader, int value) {
+    for (size_t i = 0; i < reader.definitions.size(); ++i) {
+        if (optionValueOf(reader.definitions[i], i) == value) {
             return static_cast<int>(i);
         }
     }
@@ -41,9 +41,9 @@ std::string failedLongWord(int argc, char** argv) {
 // "unknown option '--x'", or the long names that an abbreviation could stand for.
 int unknownLongOption(const OptionReader& reader, const std::string& word) {
     std::string matches;
-    for (const OptionSpec& spec : reader.specs) {
-        if (word.size() > 2 && strncmp(spec.name, word.c_str() + 2, word.size() - 2) == 0) {
-            matches += std::string(matches.empty() ? "" : ", ") + "--" + spec.name;
+    for (const OptionDefinition& definition : reader.definitions) {
+        if (word.size() > 2 && strncmp(definition.name, word.c_str() + 2, word.size() - 2) == 0) {
+            matches += std::string(matches.empty() ? "" : ", ") + "--" + definition.name;
         }
     }
     if (matches.find(',') != std::string::npos) {
@@ -56,21 +56,22 @@ int unknownLongOption(const OptionReader& reader, const std::string& word) {
 
 } // namespace
 
-OptionReader optionReader(const char* program, std::vector<OptionSpec> specs) {
-    const size_t count = specs.size();
-    return OptionReader{program, std::move(specs), std::vector<int>(count, 0)};
+OptionReader optionReader(const char* program, std::vector<OptionDefinition> definitions) {
+    const size_t count = definitions.size();
+    return OptionReader{program, std::move(definitions), std::vector<int>(count, 0)};
 }
 
 int nextOption(OptionReader& reader, int argc, char** argv, const char*& value) {
     std::vector<option> longOptions;
     std::string shortOptions = ":"; // a missing value is told apart from an unknown option
-    for (size_t i = 0; i < reader.specs.size(); ++i) {
-        const OptionSpec& spec = reader.specs[i];
-        const int hasValue = spec.needs != nullptr ? required_argument : no_argument;
-        longOptions.push_back(option{spec.name, hasValue, nullptr, optionValueOf(spec, i)});
-        if (spec.letter != 0) {
-            shortOptions += spec.letter;
-            shortOptions += spec.needs != nullptr ? ":" : "";
+    for (size_t i = 0; i < reader.definitions.size(); ++i) {
+        const OptionDefinition& definition = reader.definitions[i];
+        const int hasValue = definition.needs != nullptr ? required_argument : no_argument;
+        longOptions.push_back(
+            option{definition.name, hasValue, nullptr, optionValueOf(definition, i)});
+        if (definition.letter != 0) {
+            shortOptions += definition.letter;
+            shortOptions += definition.needs != nullptr ? ":" : "";
         }
     }
     longOptions.push_back(option{nullptr, 0, nullptr, 0});
@@ -84,7 +85,7 @@ int nextOption(OptionReader& reader, int argc, char** argv, const char*& value) 
     if (got == '?' || got == ':') {
         // C libraries differ in which of the two they return for a long option that takes no
         // value and got one, so the option found says what went wrong.
-        const int index = optopt != 0 ? specOf(reader, optopt) : -1;
+        const int index = optopt != 0 ? definitionOf(reader, optopt) : -1;
         if (index < 0 && optopt != 0) {
             const char word[3] = {'-', static_cast<char>(optopt), '\0'};
             commandLineError(program, "unknown option %s", quotedPath(word, stderr).c_str());
@@ -94,23 +95,23 @@ int nextOption(OptionReader& reader, int argc, char** argv, const char*& value) 
             unknownLongOption(reader, failedLongWord(argc, argv));
             return OPTIONS_FAILED;
         }
-        const OptionSpec& spec = reader.specs[static_cast<size_t>(index)];
-        if (spec.needs != nullptr) {
-            commandLineError(program, "--%s needs %s", spec.name, spec.needs);
+        const OptionDefinition& definition = reader.definitions[static_cast<size_t>(index)];
+        if (definition.needs != nullptr) {
+            commandLineError(program, "--%s needs %s", definition.name, definition.needs);
             return OPTIONS_FAILED;
         }
-        commandLineError(program, "--%s takes no value", spec.name);
+        commandLineError(program, "--%s takes no value", definition.name);
         return OPTIONS_FAILED;
     }
-    const int index = specOf(reader, got);
+    const int index = definitionOf(reader, got);
     if (index < 0) {
         commandLineError(program, "unknown option");
         return OPTIONS_FAILED;
     }
-    const OptionSpec& spec = reader.specs[static_cast<size_t>(index)];
-    if (++reader.given[static_cast<size_t>(index)] > 1 && spec.needs != nullptr &&
-        !spec.repeatable) {
-        commandLineError(program, "--%s given twice", spec.name);
+    const OptionDefinition& definition = reader.definitions[static_cast<size_t>(index)];
+    if (++reader.given[static_cast<size_t>(index)] > 1 && definition.needs != nullptr &&
+        !definition.repeatable) {
+        commandLineError(program, "--%s given twice", definition.name);
         return OPTIONS_FAILED;
     }
     return index;
@@ -142,9 +143,9 @@ int commandLineError(const char* program, const char* format, ...) {
 }
 
 int badOptionValue(const OptionReader& reader, int option, const char* value) {
-    const OptionSpec& spec = reader.specs[static_cast<size_t>(option)];
-    return commandLineError(reader.program, "--%s needs %s, got %s", spec.name, spec.needs,
-                            quotedPath(value, stderr).c_str());
+    const OptionDefinition& definition = reader.definitions[static_cast<size_t>(option)];
+    return commandLineError(reader.program, "--%s needs %s, got %s", definition.name,
+                            definition.needs, quotedPath(value, stderr).c_str());
 }
 
 int printVersion(const char* program) {

@@ -15,7 +15,7 @@
 constexpr int STATUS_USAGE = 2;
 
 // One option of a program.
-struct OptionSpec {
+struct OptionDefinition {
     const char* name;  // the long name, without "--"
     char letter;       // the short form, 0 when there is none
     const char* needs; // what its value must be, as a usage error says it; null: takes no value
@@ -25,18 +25,18 @@ struct OptionSpec {
 // A program's options and how often each was given so far.
 struct OptionReader {
     const char* program;
-    std::vector<OptionSpec> specs;
+    std::vector<OptionDefinition> definitions;
     std::vector<int> given;
 };
 
-OptionReader optionReader(const char* program, std::vector<OptionSpec> specs);
+OptionReader optionReader(const char* program, std::vector<OptionDefinition> definitions);
 
 constexpr int OPTIONS_END = -1;    // the operands follow, from argv[optind]
 constexpr int OPTIONS_FAILED = -2; // a usage error was said
 
-// The next option of the command line as an index into reader.specs, with its value in `value`
-// (null for an option without one). Says an unknown option, a missing value, a value given to
-// an option that takes none and a repeated option with one value, and returns OPTIONS_FAILED.
+// The next option of the command line as an index into reader.definitions, with its value in
+// `value` (null for an option without one). Says an unknown option, a missing value, a value given
+// to an option that takes none and a repeated option with one value, and returns OPTIONS_FAILED.
 int nextOption(OptionReader& reader, int argc, char** argv, const char*& value);
 
 // The words after the options.
