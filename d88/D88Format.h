@@ -50,6 +50,16 @@ struct SectorId {
 };
 static_assert(sizeof(SectorId) == 4, "SectorId is four bytes");
 
+// Where a sector is looked for: the track index whose records are walked, and the ID (c, h, r,
+// n) searched for there. The ID values are ints: one outside 0-255 equals no stored ID byte.
+struct SectorAddress {
+    int track;
+    int c;
+    int h;
+    int r;
+    int n;
+};
+
 // What a record says of how its sector was read, beside its ID.
 struct SectorMarks {
     uint8_t density;

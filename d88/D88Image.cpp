@@ -392,17 +392,17 @@ bool D88Image::trackStart(int track, int64_t& position) const {
     return true;
 }
 
-const SectorSearch* D88Image::findSector(int track, int c, int h, int r, int n) {
+const SectorSearch* D88Image::findSector(const SectorAddress& at) {
     int64_t start = 0;
-    if (!trackStart(track, start)) {
+    if (!trackStart(at.track, start)) {
         return nullptr;
     }
     const auto isByte = [](int value) { return value >= 0 && value <= 255; };
-    if (!isByte(c) || !isByte(h) || !isByte(r) || !isByte(n)) {
+    if (!isByte(at.c) || !isByte(at.h) || !isByte(at.r) || !isByte(at.n)) {
         return nullptr; // no stored ID byte holds such a value
     }
-    const SectorId id{static_cast<uint8_t>(c), static_cast<uint8_t>(h), static_cast<uint8_t>(r),
-                      static_cast<uint8_t>(n)};
+    const SectorId id{static_cast<uint8_t>(at.c), static_cast<uint8_t>(at.h),
+                      static_cast<uint8_t>(at.r), static_cast<uint8_t>(at.n)};
     const uint32_t setIndex = searchSet(start, id);
     SectorSearch(&set)[SEARCH_WAYS] = memory_->searches[setIndex];
     SectorSearch* kept = nullptr;
@@ -435,17 +435,11 @@ const SectorSearch* D88Image::findSector(int track, int c, int h, int r, int n) 
     return search.found ? &search : nullptr;
 }
 
-int D88Image::readSector(int track, int c, int h, int r, int n, uint8_t* buffer, int maxLength,
-                         SectorMarks* marks) {
-    if (marks != nullptr) {
-        *marks = SectorMarks{0, 0, 0};
-    }
-    const SectorSearch* search = findSector(track, c, h, r, n);
+int D88Image::locateSector(const SectorAddress& at, int maxLength, SectorPlace& place) {
+    place = SectorPlace{-1, 0, SectorMarks{0, 0, 0}};
+    const SectorSearch* search = findSector(at);
     if (search == nullptr) {
         return 0;
-    }
-    if (marks != nullptr) {
-        *marks = search->marks;
     }
     int64_t length = search->dataLength;
     if (length > maxLength) {
@@ -457,27 +451,16 @@ int D88Image::readSector(int track, int c, int h, int r, int n, uint8_t* buffer,
     if (length > stored) {
         length = stored > 0 ? stored : 0;
     }
-    return static_cast<int>(copyFileBytes(memory_->cache, search->dataPosition, buffer, length));
-}
-
-int D88Image::locateSector(int track, int c, int h, int r, int n, int maxLength,
-                           SectorPlace& place) {
-    place = SectorPlace{-1, 0, SectorMarks{0, 0, 0}};
-    const SectorSearch* search = findSector(track, c, h, r, n);
-    if (search == nullptr) {
-        return 0;
-    }
-    int64_t length = search->dataLength;
-    if (length > maxLength) {
-        length = maxLength > 0 ? maxLength : 0;
-    }
-    // As readSector counts: only the bytes that the disk really stores.
-    const int64_t stored = diskBytesEnd_ - search->dataPosition;
-    if (length > stored) {
-        length = stored > 0 ? stored : 0;
-    }
     place = SectorPlace{search->dataPosition, static_cast<int>(length), search->marks};
     return place.length;
+}
+
+int D88Image::readSector(int track, int c, int h, int r, int n, uint8_t* buffer, int maxLength) {
+    SectorPlace place;
+    if (locateSector(SectorAddress{track, c, h, r, n}, maxLength, place) == 0) {
+        return 0;
+    }
+    return static_cast<int>(copyFileBytes(memory_->cache, place.position, buffer, place.length));
 }
 
 int D88Image::listSectorIds(int track, void* buffer, int bufferLength) {
@@ -506,67 +489,64 @@ const TrackWalk* D88Image::walkTrack(int track) {
     return &memory_->walk;
 }
 
-void D88Image::nextSector(int& track, int& c, int& h, int& r) const {
-    if (r == lastSector_) {
-        ++track;
-        if (h == 0) {
-            h = 1;
+void D88Image::nextSector(SectorAddress& at) const {
+    if (at.r == lastSector_) {
+        ++at.track;
+        if (at.h == 0) {
+            at.h = 1;
         } else {
-            h = 0;
-            ++c;
+            at.h = 0;
+            ++at.c;
         }
-        r = firstSector_;
+        at.r = firstSector_;
     } else {
-        ++r;
+        ++at.r;
     }
 }
 
-int D88Image::locateRun(int track, int c, int h, int r, int n, int total, SectorPlace* places,
-                        int maxPlaces) {
-    if (n < 0 || n > 23) {
-        return 0;
-    }
-    int readCount = 0;
-    int pieceSize = 128 << n;
-    for (int counted = 0; readCount < total && counted < maxPlaces; ++counted) {
-        if (pieceSize > total - readCount) {
-            pieceSize = total - readCount;
-        }
-        if (locateSector(track, c, h, r, n, pieceSize, places[counted]) < pieceSize) {
-            return readCount;
-        }
-        readCount += pieceSize;
-        nextSector(track, c, h, r);
-    }
-    return readCount;
-}
-
-int D88Image::readRun(int track, int c, int h, int r, int n, uint8_t* buffer, int total,
-                      RunErrors* errors) {
-    if (errors != nullptr) {
-        *errors = RunErrors{};
-    }
-    if (n < 0 || n > 23) {
+template <typename Take> int D88Image::walkRun(const SectorAddress& start, int total, Take take) {
+    if (start.n < 0 || start.n > 23) {
         return 0; // 128 << n must stay a positive 32-bit value
     }
+    SectorAddress at = start;
     int readCount = 0;
-    int pieceSize = 128 << n;
+    int pieceSize = 128 << start.n;
     while (readCount < total) {
         if (pieceSize > total - readCount) {
             pieceSize = total - readCount;
         }
-        SectorMarks marks;
-        if (readSector(track, c, h, r, n, buffer + readCount, pieceSize, &marks) < pieceSize) {
+        SectorPlace place;
+        // A sector shorter than the piece ends the run; what it holds is still handed on.
+        if (locateSector(at, pieceSize, place) == 0 || !take(place, readCount, pieceSize) ||
+            place.length < pieceSize) {
             return readCount;
         }
         readCount += pieceSize;
-        if (errors != nullptr) {
-            ++errors->sectors;
-            errors->errorSectors += isReadErrorStatus(marks.status) ? 1 : 0;
-        }
-        nextSector(track, c, h, r);
+        nextSector(at);
     }
     return readCount;
+}
+
+int D88Image::locateRun(const SectorAddress& start, int total, SectorPlace* places, int maxPlaces) {
+    int counted = 0;
+    return walkRun(start, total, [&](const SectorPlace& place, int, int pieceSize) {
+        if (place.length < pieceSize) {
+            return true; // not counted: the run ends here
+        }
+        if (counted == maxPlaces) {
+            return false;
+        }
+        places[counted++] = place;
+        return true;
+    });
+}
+
+int D88Image::readRun(int track, int c, int h, int r, int n, uint8_t* buffer, int total) {
+    return walkRun(SectorAddress{track, c, h, r, n}, total,
+                   [&](const SectorPlace& place, int at, int) {
+                       return copyFileBytes(memory_->cache, place.position, buffer + at,
+                                            place.length) == place.length;
+                   });
 }
 
 } // namespace d88

@@ -11,13 +11,6 @@
 
 namespace d88 {
 
-// The sectors that a run counted, and how many of them the image stores with a read-error
-// status (their bytes are used as stored).
-struct RunErrors {
-    int sectors = 0;
-    int errorSectors = 0;
-};
-
 // Where a sector's data lies in the image (all its files joined), as much of it as a read
 // takes, and the marks of its record.
 struct SectorPlace {
@@ -121,30 +114,25 @@ class D88Image {
 
     // Finds sector (c, h, r, n) in `track` of the selected disk and copies at most `maxLength`
     // bytes of its data into `buffer`. Returns the number of bytes stored, 0 when not found.
-    // When `marks` is given it receives the found record's marks (all 0 when none is found).
-    int readSector(int track, int c, int h, int r, int n, uint8_t* buffer, int maxLength,
-                   SectorMarks* marks = nullptr);
-    // Finds sector (c, h, r, n) as readSector does, without reading its data: `place` receives
+    int readSector(int track, int c, int h, int r, int n, uint8_t* buffer, int maxLength);
+    // Finds the sector at `at` as readSector does, without reading its data: `place` receives
     // where the data lies and the record's marks. Returns the number of bytes that readSector
     // would store, 0 when the sector is not found.
-    int locateSector(int track, int c, int h, int r, int n, int maxLength, SectorPlace& place);
+    int locateSector(const SectorAddress& at, int maxLength, SectorPlace& place);
     // Writes the IDs of `track`'s sector records, in stored order, as 4-byte SectorId records,
     // as far as the walk of readSector goes. Returns the number of bytes written.
     int listSectorIds(int track, void* buffer, int bufferLength);
     // Reads `total` bytes of consecutive sectors starting at (track, c, h, r, n), stepping
     // through the sector range, then head 0 to 1 and on to the next cylinder.
-    // Returns the number of bytes read. When `errors` is given it receives the sectors that
-    // the run counted and how many of them carry a read-error status.
-    int readRun(int track, int c, int h, int r, int n, uint8_t* buffer, int total,
-                RunErrors* errors = nullptr);
-    // Steps (track, c, h, r) to the sector that a run reads next: the next sector number up to
-    // the last of the sector range, then the first on the next track (head 0 to 1, then the
-    // next cylinder). The four values are never cut to 8 bits.
-    void nextSector(int& track, int& c, int& h, int& r) const;
+    // Returns the number of bytes read.
+    int readRun(int track, int c, int h, int r, int n, uint8_t* buffer, int total);
+    // Steps `at` to the sector that a run reads next: the next sector number up to the last of
+    // the sector range, then the first on the next track (head 0 to 1, then the next cylinder).
+    // The four values are never cut to 8 bits.
+    void nextSector(SectorAddress& at) const;
     // Finds the sectors that readRun would read, without reading their data: one place per
     // sector counted, at most `maxPlaces`. Returns the number of bytes that readRun would count.
-    int locateRun(int track, int c, int h, int r, int n, int total, SectorPlace* places,
-                  int maxPlaces);
+    int locateRun(const SectorAddress& start, int total, SectorPlace* places, int maxPlaces);
 
     // Walks `track` of the selected disk as readSector does, to the walk's end, and returns
     // the records it passed; null when the track cannot be reached. Valid until the next call.
@@ -160,8 +148,12 @@ class D88Image {
     // Where the disk that starts at `start` and claims to end at `end` really ends: the start of
     // the first later file inside it that begins with a D88 disk header, else `end`.
     int64_t nextDiskAt(int64_t start, int64_t end);
-    // The result of the search for sector (c, h, r, n) on `track`, null when not found.
-    const SectorSearch* findSector(int track, int c, int h, int r, int n);
+    // The result of the search for the sector at `at`, null when not found.
+    const SectorSearch* findSector(const SectorAddress& at);
+    // Steps through the run of `total` bytes from `start` as readRun reads it: hands each
+    // sector's place (as much of it as the run takes) to `take`, and stops at the first that is
+    // missing or shorter. Returns the number of bytes counted. The one walk of both runs.
+    template <typename Take> int walkRun(const SectorAddress& start, int total, Take take);
 
     FILE* files_[MAX_IMAGE_PARTS] = {};
     int64_t partStarts_[MAX_IMAGE_PARTS] = {};

@@ -42,11 +42,9 @@ int readSetId(d88::D88Image& image, int index) {
     if (!image.selectDisk(index)) {
         return NO_SET_ID;
     }
+    const d88::SectorAddress at = setSectorAddress(ID_TRACK, ID_SECTOR);
     uint8_t id = 0;
-    return image.readSector(ID_TRACK, ID_TRACK >> 1, ID_TRACK & 1, ID_SECTOR, SECTOR_SIZE_CODE, &id,
-                            1) == 1
-               ? id
-               : NO_SET_ID;
+    return image.readSector(at.track, at.c, at.h, at.r, at.n, &id, 1) == 1 ? id : NO_SET_ID;
 }
 
 std::string diskLabel(int id) {

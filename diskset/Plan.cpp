@@ -38,8 +38,8 @@ void countSector(bool readError, PlannedEntry& into) {
 // The run of `total` bytes from (track, sector) of the selected disk, as readRun would read it.
 int locateOneCopy(d88::D88Image& image, int track, int sector, int total, PlannedEntry& into) {
     d88::SectorPlace places[MAX_FILE_SECTORS];
-    const int got = image.locateRun(track, track >> 1, track & 1, sector, SECTOR_SIZE_CODE, total,
-                                    places, MAX_FILE_SECTORS);
+    const int got =
+        image.locateRun(setSectorAddress(track, sector), total, places, MAX_FILE_SECTORS);
     for (int i = 0; i * SECTOR_BYTES < got; ++i) {
         countSector(d88::isReadErrorStatus(places[i].marks.status), into);
         into.sources.push_back(image.partAt(places[i].position));
@@ -53,15 +53,13 @@ int locateOneCopy(d88::D88Image& image, int track, int sector, int total, Planne
 int locateCopies(d88::D88Image& image, const std::vector<int>& copies, int track, int sector,
                  int total, PlannedEntry& into) {
     int got = 0;
-    int c = track >> 1;
-    int h = track & 1;
-    int r = sector;
+    d88::SectorAddress at = setSectorAddress(track, sector);
     image.setSectorRange(FIRST_SECTOR, LAST_SECTOR);
     while (got < total) {
         const int want = total - got < SECTOR_BYTES ? total - got : SECTOR_BYTES;
         SectorPick pick;
         const size_t votedAt = into.merged.inlineBytes.size();
-        if (!pickSector(image, copies, track, c, h, r, want, pick, into.merged.inlineBytes)) {
+        if (!pickSector(image, copies, at, want, pick, into.merged.inlineBytes)) {
             break;
         }
         countSector(pick.readError, into);
@@ -78,7 +76,7 @@ int locateCopies(d88::D88Image& image, const std::vector<int>& copies, int track
             addPieces(image, pick.place.position, want, into);
         }
         got += want;
-        image.nextSector(track, c, h, r);
+        image.nextSector(at);
     }
     return got;
 }
@@ -201,16 +199,19 @@ PlannedEntry decideEntry(d88::D88Image& image, const DiskChoice& disks, const ui
 // Reads the directory sectors into buffers.directory as the programs read them from the first
 // copy; what the run does not read stays zero. With several copies, every sector that a copy
 // holds whole is then taken as the copies decide (`merge` says how). Returns the read errors.
-d88::RunErrors readDirectory(d88::D88Image& image, const std::vector<int>& copies,
-                             WalkBuffers& buffers, MergedRun* merge) {
+RunErrors readDirectory(d88::D88Image& image, const std::vector<int>& copies, WalkBuffers& buffers,
+                        MergedRun* merge) {
     memset(buffers.directory, 0, sizeof buffers.directory);
     image.selectDisk(copies[0]);
     image.setSectorRange(FIRST_SECTOR, LAST_SECTOR);
-    d88::RunErrors errors;
-    image.readRun(DIRECTORY_TRACK, DIRECTORY_TRACK >> 1, DIRECTORY_TRACK & 1, DIRECTORY_SECTOR,
-                  SECTOR_SIZE_CODE, buffers.directory, DIRECTORY_BYTES, &errors);
     if (copies.size() < 2) {
-        return errors;
+        // As the programs read it: a run that stops at the first sector missing or short, the
+        // bytes of a short one kept.
+        const d88::SectorAddress at = setSectorAddress(DIRECTORY_TRACK, DIRECTORY_SECTOR);
+        image.readRun(at.track, at.c, at.h, at.r, at.n, buffers.directory, DIRECTORY_BYTES);
+        PlannedEntry run{};
+        locateOneCopy(image, DIRECTORY_TRACK, DIRECTORY_SECTOR, DIRECTORY_BYTES, run);
+        return run.readErrors;
     }
     PlannedEntry run{};
     const int got =

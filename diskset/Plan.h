@@ -44,6 +44,13 @@ struct Piece {
 };
 constexpr int INLINE_PIECE = -1;
 
+// The sectors that a run counted, and how many of them the image stores with a read-error
+// status (their bytes are used as stored).
+struct RunErrors {
+    int sectors = 0;
+    int errorSectors = 0;
+};
+
 // Where one sector of a file read from several copies of its disk came from.
 struct SectorOrigin {
     SectorTaken taken;
@@ -70,7 +77,7 @@ struct PlannedEntry {
     EntryOutcome outcome;
     int disk;      // the disk that the file is read from (the first copy), -1 when none
     int bytesRead; // of entry.size; the bytes after them are zeros
-    d88::RunErrors readErrors;
+    RunErrors readErrors;
     std::vector<int> errorSectors; // the file's sectors (from 0) stored with a read-error status
     std::vector<Piece> pieces;     // where the bytes read lie, in order
     std::vector<int> sources;      // per sector: the given file its bytes start in, -1 voted
@@ -104,7 +111,7 @@ struct SetPlan {
     NameTarget target;
     bool enoughDisks;  // false: the programs stop below MIN_SET_DISKS and nothing below is set
     int directoryDisk; // the disk the directory is read from (the first copy)
-    d88::RunErrors directoryErrors;
+    RunErrors directoryErrors;
     MergedRun directoryMerge;          // when Disk A is given in several copies
     std::vector<PlannedEntry> entries; // the entries whose 16 bytes are not all zero
     std::vector<MissingDisk> missingDisks;

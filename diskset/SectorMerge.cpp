@@ -17,8 +17,8 @@ bool readData(d88::D88Image& image, const Copy& copy, int want, uint8_t* out) {
 
 } // namespace
 
-bool pickSector(d88::D88Image& image, const std::vector<int>& copies, int track, int c, int h,
-                int r, int want, SectorPick& pick, std::vector<uint8_t>& voted) {
+bool pickSector(d88::D88Image& image, const std::vector<int>& copies, const d88::SectorAddress& at,
+                int want, SectorPick& pick, std::vector<uint8_t>& voted) {
     pick = SectorPick{SectorTaken::AsStored, -1, {}, want, false, false, 0, 0, -1};
     std::vector<Copy> holders;
     std::vector<Copy> clean;
@@ -26,7 +26,7 @@ bool pickSector(d88::D88Image& image, const std::vector<int>& copies, int track,
         image.selectDisk(disk);
         image.setSectorRange(FIRST_SECTOR, LAST_SECTOR);
         Copy copy{disk, {}};
-        if (image.locateSector(track, c, h, r, SECTOR_SIZE_CODE, want, copy.place) < want) {
+        if (image.locateSector(at, want, copy.place) < want) {
             continue; // missing here, or shorter than wanted
         }
         holders.push_back(copy);

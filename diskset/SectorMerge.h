@@ -29,9 +29,9 @@ struct SectorPick {
     int differing;          // contested: the first copy without an error whose bytes differ
 };
 
-// Finds sector (track, c, h, r) with the set's size code in each of `copies` (disk indexes in
+// Finds the sector at `at` in each of `copies` (disk indexes in
 // the order given) and picks what the result holds, `want` bytes of it. A single copy is only
 // located; several are read and compared. Voted bytes are appended to `voted`. Returns false,
 // picking nothing, when no copy holds the sector whole.
-bool pickSector(d88::D88Image& image, const std::vector<int>& copies, int track, int c, int h,
-                int r, int want, SectorPick& pick, std::vector<uint8_t>& voted);
+bool pickSector(d88::D88Image& image, const std::vector<int>& copies, const d88::SectorAddress& at,
+                int want, SectorPick& pick, std::vector<uint8_t>& voted);

@@ -21,6 +21,8 @@
 //   the next cylinder
 #pragma once
 
+#include "D88Format.h"
+
 constexpr int SECTOR_SIZE_CODE = 3; // N = 3: 1024 bytes
 constexpr int SECTOR_BYTES = 1024;
 constexpr int FIRST_SECTOR = 1;
@@ -56,3 +58,9 @@ constexpr int MIN_SET_DISKS = 4;
 constexpr int MAX_FILE_BYTES = 255 * SECTOR_BYTES;
 // The walk reads every file into a buffer of this size.
 constexpr int WORK_BUFFER_BYTES = 400 * SECTOR_BYTES;
+
+// The set's sector `sector` (R) of track index `track`, as its records name it: two sides, so
+// cylinder track / 2 and head track % 2, and 1024-byte sectors.
+inline d88::SectorAddress setSectorAddress(int track, int sector) {
+    return d88::SectorAddress{track, track >> 1, track & 1, sector, SECTOR_SIZE_CODE};
+}

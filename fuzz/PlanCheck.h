@@ -48,7 +48,7 @@ struct ExpectedChoice {
 // where its data lies (-1 when voted) and, read from several copies, how it was taken.
 struct Reread {
     int got = 0;
-    d88::RunErrors errors;
+    RunErrors errors;
     std::vector<int> errorSectors;
     std::vector<int64_t> positions;
     const uint8_t* bytes = nullptr;
@@ -69,7 +69,7 @@ inline bool allZero(const RunBuffers& buffers, const uint8_t* bytes, int length)
     return length <= 0 || memcmp(bytes, buffers.zeros.data(), static_cast<size_t>(length)) == 0;
 }
 
-inline bool sameErrors(const d88::RunErrors& a, const d88::RunErrors& b) {
+inline bool sameErrors(const RunErrors& a, const RunErrors& b) {
     return a.sectors == b.sectors && a.errorSectors == b.errorSectors;
 }
 
@@ -79,26 +79,25 @@ inline bool sameErrors(const d88::RunErrors& a, const d88::RunErrors& b) {
 // bytes that readRun stored (a short last sector's included, as a caller's buffer would).
 inline Reread rereadRun(d88::D88Image& image, int track, int r, int total, RunBuffers& buffers) {
     Reread result;
-    result.got = image.readRun(track, track >> 1, track & 1, r, SECTOR_SIZE_CODE,
-                               buffers.run.data(), total, &result.errors);
+    result.got =
+        image.readRun(track, track >> 1, track & 1, r, SECTOR_SIZE_CODE, buffers.run.data(), total);
     int got = 0;
-    d88::RunErrors errors;
+    RunErrors errors;
     for (int t = track, s = r; got < total;) {
-        d88::SectorMarks marks;
         d88::SectorPlace place;
+        const int want = std::min(SECTOR_BYTES, total - got);
         if (image.readSector(t, t >> 1, t & 1, s, SECTOR_SIZE_CODE, buffers.bySectors.data() + got,
-                             SECTOR_BYTES, &marks) < SECTOR_BYTES ||
-            image.locateSector(t, t >> 1, t & 1, s, SECTOR_SIZE_CODE, SECTOR_BYTES, place) !=
-                SECTOR_BYTES) {
+                             want) < want ||
+            image.locateSector(setSectorAddress(t, s), want, place) != want) {
             break;
         }
-        if (d88::isReadErrorStatus(marks.status)) {
+        if (d88::isReadErrorStatus(place.marks.status)) {
             ++errors.errorSectors;
             result.errorSectors.push_back(errors.sectors);
         }
         ++errors.sectors;
         result.positions.push_back(place.position);
-        got += SECTOR_BYTES;
+        got += want;
         if (s == LAST_SECTOR) {
             ++t;
             s = FIRST_SECTOR;
@@ -106,7 +105,8 @@ inline Reread rereadRun(d88::D88Image& image, int track, int r, int total, RunBu
             ++s;
         }
     }
-    if (result.got != got || !sameErrors(result.errors, errors) ||
+    result.errors = errors;
+    if (result.got != got ||
         memcmp(buffers.run.data(), buffers.bySectors.data(), static_cast<size_t>(got)) != 0) {
         abort(); // readRun and its sectors disagree
     }
@@ -138,20 +138,19 @@ inline Reread rereadCopies(d88::D88Image& image, const std::vector<int>& copies,
         const int want = std::min(SECTOR_BYTES, total - result.got);
         std::vector<CopySector> holders;
         for (size_t k = 0; k < copies.size(); ++k) {
-            d88::SectorMarks marks;
             d88::SectorPlace place;
             if (!image.selectDisk(copies[k])) {
                 abort();
             }
             image.setSectorRange(FIRST_SECTOR, LAST_SECTOR);
             const int read = image.readSector(t, t >> 1, t & 1, s, SECTOR_SIZE_CODE,
-                                              buffers.copies[k].data(), want, &marks);
-            if (image.locateSector(t, t >> 1, t & 1, s, SECTOR_SIZE_CODE, want, place) != read) {
+                                              buffers.copies[k].data(), want);
+            if (image.locateSector(setSectorAddress(t, s), want, place) != read) {
                 abort();
             }
             if (read == want) {
-                holders.push_back(
-                    CopySector{copies[k], place.position, marks.status, buffers.copies[k].data()});
+                holders.push_back(CopySector{copies[k], place.position, place.marks.status,
+                                             buffers.copies[k].data()});
             }
         }
         if (holders.empty()) {

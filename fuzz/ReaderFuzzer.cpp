@@ -78,44 +78,33 @@ void checkPlace(d88::D88Image& image, const d88::SectorPlace& place, const uint8
     }
 }
 
-bool sameMarks(const d88::SectorMarks& a, const d88::SectorMarks& b) {
-    return a.density == b.density && a.deleted == b.deleted && a.status == b.status;
-}
-
-// locateSector finds what readSector read: as many bytes, at a place that holds them, with the
-// record's marks.
-void locateSectorAgain(d88::D88Image& image, int track, int c, int h, int r, int n,
-                       const uint8_t* stored, int length, int maxLength,
-                       const d88::SectorMarks& marks, int64_t bytesEnd) {
+// locateSector finds what readSector read: as many bytes, at a place that holds them.
+void locateSectorAgain(d88::D88Image& image, const d88::SectorAddress& at, const uint8_t* stored,
+                       int length, int maxLength, int64_t bytesEnd) {
     d88::SectorPlace place;
-    if (image.locateSector(track, c, h, r, n, maxLength, place) != length ||
-        !sameMarks(place.marks, marks)) {
+    if (image.locateSector(at, maxLength, place) != length) {
         abort();
     }
     checkPlace(image, place, stored, length, bytesEnd);
 }
 
-// locateRun places the sectors that readRun read: one place per sector counted, their bytes
-// joined are the run's bytes, and the read-error statuses among their marks are the run's.
-void locateRunAgain(d88::D88Image& image, int track, int c, int h, int r, int n,
-                    const uint8_t* stored, int length, int total, const d88::RunErrors& errors,
-                    int64_t bytesEnd) {
-    const int sectorBytes = n >= 0 && n <= 23 ? 128 << n : 1;
+// locateRun places the sectors that readRun read: one place per sector counted, and their bytes
+// joined are the run's bytes.
+void locateRunAgain(d88::D88Image& image, const d88::SectorAddress& start, const uint8_t* stored,
+                    int length, int total, int64_t bytesEnd) {
+    const int sectorBytes = start.n >= 0 && start.n <= 23 ? 128 << start.n : 1;
     std::vector<d88::SectorPlace> places(static_cast<size_t>(total / sectorBytes + 2));
-    if (image.locateRun(track, c, h, r, n, total, places.data(), static_cast<int>(places.size())) !=
-        length) {
+    if (image.locateRun(start, total, places.data(), static_cast<int>(places.size())) != length) {
         abort();
     }
     int at = 0;
-    int errorSectors = 0;
-    for (int i = 0; i < errors.sectors; ++i) {
-        const d88::SectorPlace& place = places[static_cast<size_t>(i)];
+    for (size_t i = 0; at < length; ++i) {
+        const d88::SectorPlace& place = places[i];
         const int expected = total - at < sectorBytes ? total - at : sectorBytes;
         checkPlace(image, place, stored + at, expected, bytesEnd);
         at += expected;
-        errorSectors += d88::isReadErrorStatus(place.marks.status) ? 1 : 0;
     }
-    if (at != length || errorSectors != errors.errorSectors) {
+    if (at != length) {
         abort();
     }
 }
@@ -167,10 +156,10 @@ void exerciseDisk(d88::D88Image& image, const uint8_t* script, int64_t bytesEnd)
         const int r = script[14 + j];
         const int n = script[18 + j] % 8;
         const int length = script[22 + j] * (j + 1) * 8;
+        const d88::SectorAddress at{track, c, h, r, n};
         withBuffer(length, [&](uint8_t* b, int size) {
-            d88::SectorMarks marks;
-            const int got = image.readSector(track, c, h, r, n, b, size, &marks);
-            locateSectorAgain(image, track, c, h, r, n, b, got, size, marks, bytesEnd);
+            const int got = image.readSector(track, c, h, r, n, b, size);
+            locateSectorAgain(image, at, b, got, size, bytesEnd);
             return got;
         });
         const int listed = withBuffer(
@@ -179,9 +168,8 @@ void exerciseDisk(d88::D88Image& image, const uint8_t* script, int64_t bytesEnd)
             abort();
         }
         withBuffer(length * 3 + script[26], [&](uint8_t* b, int size) {
-            d88::RunErrors errors;
-            const int got = image.readRun(track, c, h, r, n, b, size, &errors);
-            locateRunAgain(image, track, c, h, r, n, b, got, size, errors, bytesEnd);
+            const int got = image.readRun(track, c, h, r, n, b, size);
+            locateRunAgain(image, at, b, got, size, bytesEnd);
             return got;
         });
         const d88::TrackWalk* walk = image.walkTrack(track);
@@ -194,10 +182,8 @@ void exerciseDisk(d88::D88Image& image, const uint8_t* script, int64_t bytesEnd)
         for (const d88::WalkedRecord& record : records) {
             const d88::SectorId id = record.id;
             withBuffer(record.dataLength + 1, [&](uint8_t* b, int size) {
-                d88::SectorMarks marks;
-                const int got = image.readSector(track, id.c, id.h, id.r, id.n, b, size, &marks);
-                locateSectorAgain(image, track, id.c, id.h, id.r, id.n, b, got, size, marks,
-                                  bytesEnd);
+                const int got = image.readSector(track, id.c, id.h, id.r, id.n, b, size);
+                locateSectorAgain(image, {track, id.c, id.h, id.r, id.n}, b, got, size, bytesEnd);
                 return got;
             });
         }

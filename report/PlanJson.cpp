@@ -58,7 +58,7 @@ json nullOr(bool present, json value) {
     return present ? std::move(value) : json(nullptr);
 }
 
-json runErrorsJson(const d88::RunErrors& errors) {
+json runErrorsJson(const RunErrors& errors) {
     return json{{"sectors", errors.sectors}, {"error_sectors", errors.errorSectors}};
 }
 

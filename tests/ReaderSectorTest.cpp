@@ -246,9 +246,9 @@ TEST_F(SectorTest, ListingEndsWhereTheWalkEnds) {
     EXPECT_EQ(image.listSectorIds(0, buffer.data(), 4096), 40);
 }
 
-// The density, deleted mark and status bytes of a record reach readSector's caller, and a run
-// counts the sectors it read and those stored with an error status (neither 0x00 nor 0x10).
-TEST_F(SectorTest, RecordMarksAndRunErrors) {
+// The density, deleted mark and status bytes of a record reach the caller of locateSector, and
+// locateRun gives the place and marks of every sector a run counts (a short sector ends it).
+TEST_F(SectorTest, RecordMarksAndRunPlaces) {
     DiskPlan disk;
     disk.tracks[0] = numberedTrack(0, 0);
     std::vector<SectorPlan>& s = disk.tracks[0].sectors;
@@ -260,27 +260,28 @@ TEST_F(SectorTest, RecordMarksAndRunErrors) {
     s[4].data.resize(1000); // short: a run stops before it and never counts it
     openImage({disk});
     image.setSectorRange(1, 5);
-    SectorMarks marks{9, 9, 9};
-    EXPECT_EQ(image.readSector(0, 0, 0, 2, 3, buffer.data(), 4096, &marks), 1024);
-    EXPECT_EQ(marks.density, 0);
-    EXPECT_EQ(marks.deleted, DELETED_DATA_MARK);
-    EXPECT_EQ(marks.status, STATUS_DELETED_DATA);
-    EXPECT_EQ(image.readSector(0, 0, 0, 1, 3, buffer.data(), 4096, &marks), 1024);
-    EXPECT_EQ(marks.density, SINGLE_DENSITY);
-    EXPECT_EQ(image.readSector(0, 0, 0, 3, 3, buffer.data(), 4096, &marks), 1024) << "read again";
-    EXPECT_EQ(marks.status, 0xB0);
-    EXPECT_EQ(image.readSector(0, 0, 0, 9, 3, buffer.data(), 4096, &marks), 0);
-    EXPECT_EQ(marks.status, 0) << "nothing found: no marks";
-    RunErrors errors{7, 7};
-    std::vector<uint8_t> run(5 * 1024);
-    EXPECT_EQ(image.readRun(0, 0, 0, 1, 3, run.data(), 5 * 1024, &errors), 4 * 1024);
-    EXPECT_EQ(errors.sectors, 4);
-    EXPECT_EQ(errors.errorSectors, 1) << "0x10 is no error; the short 0xF0 sector is not counted";
-    EXPECT_EQ(image.readRun(0, 0, 0, 3, 3, buffer.data(), 100, &errors), 100);
-    EXPECT_EQ(errors.sectors, 1) << "a partial piece is a counted sector";
-    EXPECT_EQ(errors.errorSectors, 1);
-    EXPECT_EQ(image.readRun(0, 0, 0, 1, 3, buffer.data(), 0, &errors), 0);
-    EXPECT_EQ(errors.sectors, 0);
+    SectorPlace place{};
+    EXPECT_EQ(image.locateSector({0, 0, 0, 2, 3}, 4096, place), 1024);
+    EXPECT_EQ(place.marks.density, 0);
+    EXPECT_EQ(place.marks.deleted, DELETED_DATA_MARK);
+    EXPECT_EQ(place.marks.status, STATUS_DELETED_DATA);
+    EXPECT_EQ(place.position, DISK_HEADER_SIZE + 2 * SECTOR_RECORD_HEADER_SIZE + 1024);
+    EXPECT_EQ(image.locateSector({0, 0, 0, 1, 3}, 4096, place), 1024);
+    EXPECT_EQ(place.marks.density, SINGLE_DENSITY);
+    EXPECT_EQ(image.locateSector({0, 0, 0, 3, 3}, 100, place), 100) << "as much as is taken";
+    EXPECT_EQ(place.marks.status, 0xB0);
+    EXPECT_EQ(image.locateSector({0, 0, 0, 9, 3}, 4096, place), 0);
+    EXPECT_EQ(place.marks.status, 0) << "nothing found: no marks";
+    EXPECT_EQ(place.position, -1);
+    SectorPlace places[8]{};
+    EXPECT_EQ(image.locateRun({0, 0, 0, 1, 3}, 5 * 1024, places, 8), 4 * 1024);
+    EXPECT_EQ(places[2].marks.status, 0xB0);
+    EXPECT_EQ(places[3].marks.status, 0);
+    EXPECT_EQ(image.locateRun({0, 0, 0, 1, 3}, 5 * 1024, places, 2), 2 * 1024)
+        << "no more sectors than places";
+    EXPECT_EQ(image.locateRun({0, 0, 0, 3, 3}, 100, places, 8), 100);
+    EXPECT_EQ(places[0].length, 100) << "a partial piece is a counted sector";
+    EXPECT_EQ(image.locateRun({0, 0, 0, 1, 3}, 0, places, 8), 0);
 }
 
 // No count can end a walk after its 65,535th record, so the walk stops there: a record stored
