@@ -206,8 +206,22 @@ void D88Image::indexDisks(const int64_t* sizes, int count) {
 
     int64_t runningOffset = 0;
     diskCount_ = 0;
+    gapCount_ = 0;
     uint8_t header[DISK_HEADER_SIZE];
     while (diskCount_ < MAX_DISKS) {
+        // Of several files, bytes after a file's last disk that start no disk (padding, or
+        // anything else) are passed over: the next file is read from its start.
+        const int part = partAt(runningOffset);
+        if (part + 1 < partCount_ && runningOffset > partStarts_[part] &&
+            runningOffset < partStarts_[part + 1] &&
+            (partStarts_[part + 1] - runningOffset < DISK_HEADER_SIZE ||
+             !looksLikeDiskAt(runningOffset))) {
+            gaps_[gapCount_++] = IndexGap{runningOffset, partStarts_[part + 1] - runningOffset};
+            runningOffset = partStarts_[part + 1];
+            if (runningOffset > MAX_FILE_OFFSET) {
+                break;
+            }
+        }
         diskOffsets_[diskCount_] = static_cast<int32_t>(runningOffset);
         diskLimits_[diskCount_] = 0;
         if (copyFileBytes(memory_->cache, runningOffset, header, sizeof header) !=
@@ -237,6 +251,7 @@ void D88Image::close() {
         fclose(files_[part]);
     }
     partCount_ = 0;
+    gapCount_ = 0;
     alsoGivenCount_ = 0;
     diskCount_ = 0;
     fileSize_ = 0;
@@ -299,6 +314,10 @@ uint32_t D88Image::diskLimit(int index) const {
 
 int64_t D88Image::diskStart(int index) const {
     return index >= 0 && index < diskCount_ ? diskOffsets_[index] : -1;
+}
+
+IndexGap D88Image::gap(int i) const {
+    return i >= 0 && i < gapCount_ ? gaps_[i] : IndexGap{-1, 0};
 }
 
 int D88Image::partAt(int64_t position) const {
@@ -378,18 +397,34 @@ uint32_t D88Image::trackOffset(int track) const {
     return trackOffsets_[track];
 }
 
+bool D88Image::trackPresent(int track) const {
+    const uint32_t offset = trackOffset(track);
+    return offset != 0 && offset <= diskSize_;
+}
+
 // Checks that `track` can be reached on the selected disk and gives its first record's
 // file position.
 bool D88Image::trackStart(int track, int64_t& position) const {
-    if (partCount_ == 0 || track < 0 || track >= MAX_TRACKS) {
+    if (partCount_ == 0 || !trackPresent(track)) {
         return false;
     }
-    const uint32_t offset = trackOffsets_[track];
-    if (offset == 0 || offset > diskSize_) {
-        return false;
-    }
-    position = static_cast<int64_t>(diskOffset_) + offset;
+    position = static_cast<int64_t>(diskOffset_) + trackOffsets_[track];
     return true;
+}
+
+int D88Image::storedLength(int64_t dataPosition, int64_t length) const {
+    // Count only what was really stored: a record cut off by the end of the files or of a disk
+    // cut short must not pass stale buffer bytes or the next disk's bytes off as data.
+    const int64_t stored = diskBytesEnd_ - dataPosition;
+    if (length > stored) {
+        length = stored;
+    }
+    return length > 0 ? static_cast<int>(length) : 0;
+}
+
+SectorPlace D88Image::recordPlace(const WalkedRecord& record) const {
+    const int64_t data = record.headerPosition + SECTOR_RECORD_HEADER_SIZE;
+    return SectorPlace{data, storedLength(data, record.dataLength), record.marks};
 }
 
 const SectorSearch* D88Image::findSector(const SectorAddress& at) {
@@ -441,17 +476,9 @@ int D88Image::locateSector(const SectorAddress& at, int maxLength, SectorPlace& 
     if (search == nullptr) {
         return 0;
     }
-    int64_t length = search->dataLength;
-    if (length > maxLength) {
-        length = maxLength > 0 ? maxLength : 0;
-    }
-    // Count only what was really stored: a record cut off by the end of the files or of a disk
-    // cut short must not pass stale buffer bytes or the next disk's bytes off as data.
-    const int64_t stored = diskBytesEnd_ - search->dataPosition;
-    if (length > stored) {
-        length = stored > 0 ? stored : 0;
-    }
-    place = SectorPlace{search->dataPosition, static_cast<int>(length), search->marks};
+    const int64_t length = search->dataLength < maxLength ? search->dataLength : maxLength;
+    place = SectorPlace{search->dataPosition, storedLength(search->dataPosition, length),
+                        search->marks};
     return place.length;
 }
 

@@ -19,6 +19,12 @@ struct SectorPlace {
     SectorMarks marks;
 };
 
+// Bytes that the index passed over: from `start`, `length` bytes.
+struct IndexGap {
+    int64_t start;
+    int64_t length;
+};
+
 // Tells files apart: every name of one file (links included) gives the same identity.
 struct FileIdentity {
     uint64_t volume;
@@ -78,6 +84,11 @@ class D88Image {
     // Of several files: the length of disk `index` when it was cut short because a later file
     // starts inside it with a disk header of its own (it is read no further); 0 otherwise.
     uint32_t diskLimit(int index) const;
+    // Of several files, the bytes after a file's last disk that start no disk (fewer than a
+    // header, padding, anything else): passed over, the next disk read from the next file's
+    // start. At most one per file, in order.
+    int gapCount() const { return gapCount_; }
+    IndexGap gap(int i) const;
     // The header of disk `index` as stored, without selecting it. False when it cannot be read.
     bool diskHeader(int index, DiskHeader& header);
     // True when the bytes at image position `position` are a D88 disk header that agrees with
@@ -101,6 +112,12 @@ class D88Image {
     // was cut short, else the end of the files (a track may run past the disk's size).
     int64_t diskBytesEnd() const { return diskBytesEnd_; }
     uint32_t trackOffset(int track) const;
+    // True when `track` of the selected disk is present: its table entry is not 0 and not past
+    // the disk's size.
+    bool trackPresent(int track) const;
+    // Where a record of a walk on the selected disk holds its data: as many bytes of it as the
+    // disk's bytes store, and its marks.
+    SectorPlace recordPlace(const WalkedRecord& record) const;
 
     // The identity of file `part` of the image. False when it is not open.
     bool partIdentity(int part, FileIdentity& identity) const;
@@ -145,6 +162,8 @@ class D88Image {
     // Indexes the disks of the `count` files now in files_, of lengths `sizes`.
     void indexDisks(const int64_t* sizes, int count);
     bool trackStart(int track, int64_t& position) const;
+    // `length` cut to the bytes the selected disk stores from `dataPosition` on.
+    int storedLength(int64_t dataPosition, int64_t length) const;
     // Where the disk that starts at `start` and claims to end at `end` really ends: the start of
     // the first later file inside it that begins with a D88 disk header, else `end`.
     int64_t nextDiskAt(int64_t start, int64_t end);
@@ -168,6 +187,8 @@ class D88Image {
     int lastSector_ = 16;
     int32_t diskOffsets_[MAX_DISKS] = {};
     uint32_t diskLimits_[MAX_DISKS] = {};
+    IndexGap gaps_[MAX_IMAGE_PARTS] = {};
+    int gapCount_ = 0;
     uint32_t diskSize_ = 0;
     int32_t diskOffset_ = 0;
     int64_t diskBytesEnd_ = 0;

@@ -1,15 +1,14 @@
 #include "CopyCompare.h"
 
+#include <algorithm>
 #include <cstring>
 #include <map>
+#include <set>
+#include <tuple>
 
 namespace {
 
-struct Record {
-    d88::SectorMarks marks;
-    int64_t dataPosition;
-    int length; // as stored, cut where the disk's bytes end
-};
+using Record = d88::SectorPlace; // as stored, cut where the disk's bytes end
 
 uint32_t key(const d88::SectorId& id) {
     return static_cast<uint32_t>(id.c) << 24 | static_cast<uint32_t>(id.h) << 16 |
@@ -20,39 +19,15 @@ uint32_t key(const d88::SectorId& id) {
 std::map<uint32_t, Record> recordsOf(d88::D88Image& image, int disk, int track) {
     std::map<uint32_t, Record> records;
     image.selectDisk(disk);
-    const uint32_t offset = image.trackOffset(track);
-    if (offset == 0 || offset > image.diskSize()) {
-        return records;
-    }
     const d88::TrackWalk* walk = image.walkTrack(track);
     for (int i = 0; walk != nullptr && i < walk->recordCount; ++i) {
-        const d88::WalkedRecord& record = walk->records[i];
-        const int64_t data = record.headerPosition + d88::SECTOR_RECORD_HEADER_SIZE;
-        const int64_t stored = image.diskBytesEnd() - data;
-        const int length = stored < record.dataLength ? static_cast<int>(stored > 0 ? stored : 0)
-                                                      : record.dataLength;
-        records.emplace(key(record.id), Record{record.marks, data, length});
+        records.emplace(key(walk->records[i].id), image.recordPlace(walk->records[i]));
     }
     return records;
 }
 
 bool sameData(d88::D88Image& image, const Record& a, const Record& b) {
-    if (a.length != b.length) {
-        return false;
-    }
-    uint8_t left[4096];
-    uint8_t right[4096];
-    for (int done = 0; done < a.length; done += static_cast<int>(sizeof left)) {
-        const int piece = a.length - done < static_cast<int>(sizeof left)
-                              ? a.length - done
-                              : static_cast<int>(sizeof left);
-        if (image.readBytes(a.dataPosition + done, left, piece) != piece ||
-            image.readBytes(b.dataPosition + done, right, piece) != piece ||
-            memcmp(left, right, static_cast<size_t>(piece)) != 0) {
-            return false;
-        }
-    }
-    return true;
+    return a.length == b.length && sameBytes(image, a.position, b.position, a.length);
 }
 
 d88::SectorId idOf(uint32_t value) {
@@ -62,37 +37,90 @@ d88::SectorId idOf(uint32_t value) {
 
 } // namespace
 
-std::vector<SectorDifference> compareCopies(d88::D88Image& image, const SetNumber& number,
+bool sameBytes(d88::D88Image& image, int64_t a, int64_t b, int length) {
+    uint8_t left[4096];
+    uint8_t right[4096];
+    for (int done = 0; done < length; done += static_cast<int>(sizeof left)) {
+        const int piece = length - done < static_cast<int>(sizeof left)
+                              ? length - done
+                              : static_cast<int>(sizeof left);
+        if (image.readBytes(a + done, left, piece) != piece ||
+            image.readBytes(b + done, right, piece) != piece ||
+            memcmp(left, right, static_cast<size_t>(piece)) != 0) {
+            return false;
+        }
+    }
+    return true;
+}
+
+std::vector<SectorDifference> compareCopies(d88::D88Image& image, int first, int later,
                                             size_t limit, int& total) {
     std::vector<SectorDifference> differences;
     total = 0;
-    const auto add = [&](int track, uint32_t id, int disk, CopyDifference what) {
+    const auto add = [&](int track, uint32_t id, CopyDifference what) {
         ++total;
         if (differences.size() < limit) {
-            differences.push_back(SectorDifference{track, idOf(id), disk, what});
+            differences.push_back(SectorDifference{track, idOf(id), later, what});
         }
     };
-    for (int track = 0; track < d88::MAX_TRACKS; ++track) {
-        const std::map<uint32_t, Record> first = recordsOf(image, number.disks[0], track);
-        for (size_t k = 1; k < number.disks.size(); ++k) {
-            const int disk = number.disks[k];
-            const std::map<uint32_t, Record> later = recordsOf(image, disk, track);
-            for (const auto& [id, record] : first) {
-                const auto other = later.find(id);
-                if (other == later.end()) {
-                    add(track, id, disk, CopyDifference::Missing);
-                } else if (other->second.marks.status != record.marks.status) {
-                    add(track, id, disk, CopyDifference::Status);
-                } else if (!sameData(image, record, other->second)) {
-                    add(track, id, disk, CopyDifference::Data);
-                }
+    for (int track = 0; track < d88::MAX_TRACKS && (limit > 0 || total == 0); ++track) {
+        const std::map<uint32_t, Record> firstRecords = recordsOf(image, first, track);
+        const std::map<uint32_t, Record> laterRecords = recordsOf(image, later, track);
+        for (const auto& [id, record] : firstRecords) {
+            const auto other = laterRecords.find(id);
+            if (other == laterRecords.end()) {
+                add(track, id, CopyDifference::Missing);
+            } else if (other->second.marks.status != record.marks.status) {
+                add(track, id, CopyDifference::Status);
+            } else if (!sameData(image, record, other->second)) {
+                add(track, id, CopyDifference::Data);
             }
-            for (const auto& [id, record] : later) {
-                if (first.count(id) == 0) {
-                    add(track, id, disk, CopyDifference::Missing);
-                }
+        }
+        for (const auto& [id, record] : laterRecords) {
+            if (firstRecords.count(id) == 0) {
+                add(track, id, CopyDifference::Missing);
             }
         }
     }
     return differences;
+}
+
+bool sameSectors(d88::D88Image& image, int a, int b) {
+    int total = 0;
+    compareCopies(image, a, b, 0, total);
+    return total == 0;
+}
+
+std::vector<CopyDifferences> listCopyDifferences(d88::D88Image& image, const DiskSetFacts& set,
+                                                 size_t limit) {
+    std::vector<CopyDifferences> all;
+    for (const SetNumber& number : set.numbers) {
+        if (number.disks.size() < 2) {
+            continue;
+        }
+        CopyDifferences differences{number.id, 0, 0, {}};
+        std::set<std::tuple<int, int, int, int, int>> sectors; // track, C, H, R, N
+        const int first = set.disks[static_cast<size_t>(number.disks[0])].index;
+        for (size_t k = 1; k < number.disks.size(); ++k) {
+            const int later = set.disks[static_cast<size_t>(number.disks[k])].index;
+            int total = 0;
+            for (const SectorDifference& difference :
+                 compareCopies(image, first, later, SIZE_MAX, total)) {
+                sectors.insert({difference.track, difference.id.c, difference.id.h, difference.id.r,
+                                difference.id.n});
+                differences.listed.push_back(difference);
+            }
+            differences.total += total;
+        }
+        // In track order, the copies of one sector together.
+        std::stable_sort(
+            differences.listed.begin(), differences.listed.end(),
+            [](const SectorDifference& a, const SectorDifference& b) { return a.track < b.track; });
+        if (differences.listed.size() > limit) {
+            differences.listed.resize(limit);
+        }
+        differences.sectors = static_cast<int>(sectors.size());
+        all.push_back(differences);
+    }
+    return all;
 }

@@ -13,5 +13,10 @@ struct DirEntry {
 
 DirEntry parseDirEntry(const uint8_t* bytes);
 
+// The set number of the disk that holds the entry's file: its disk number + 1, 1 to 256.
+inline int entrySetNumber(const DirEntry& entry) {
+    return entry.diskNumber + 1;
+}
+
 // True for an unused slot of the table: all 16 bytes zero.
 bool isUnusedEntry(const uint8_t* bytes);

@@ -1,6 +1,6 @@
 #include "DiskSet.h"
 
-#include "SetFormat.h"
+#include "CopyCompare.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -8,102 +8,87 @@
 
 namespace {
 
-// The bytes of `disk` as it is read, header included: up to where its size says, where it was
-// cut short, or where the files end, whichever comes first.
-int64_t bytesAsRead(const d88::D88Image& image, const FoundDisk& disk) {
+// Where disk `index`'s bytes end as the reader reads them: where it was cut short, or where its
+// size says (past the end of the files when they end first).
+int64_t readEnd(const d88::D88Image& image, const FoundDisk& disk) {
     const uint32_t limit = image.diskLimit(disk.index);
-    return std::min(limit != 0 ? disk.start + limit : disk.end, image.fileSize()) - disk.start;
+    return limit != 0 ? disk.start + limit : disk.end;
 }
 
-// True when disks `a` and `b` claim one size and their bytes as read are the same: a disk cut
-// short where the next file starts is the same as one whose files end there.
-bool sameBytes(d88::D88Image& image, const FoundDisk& a, const FoundDisk& b) {
-    const int64_t length = bytesAsRead(image, a);
-    if (a.end - a.start != b.end - b.start || bytesAsRead(image, b) != length) {
-        return false;
-    }
-    constexpr int64_t CHUNK = 65536;
-    std::vector<uint8_t> left(CHUNK);
-    std::vector<uint8_t> right(CHUNK);
-    for (int64_t done = 0; done < length; done += CHUNK) {
-        const int64_t piece = std::min(CHUNK, length - done);
-        if (image.readBytes(a.start + done, left.data(), piece) != piece ||
-            image.readBytes(b.start + done, right.data(), piece) != piece ||
-            !std::equal(left.begin(), left.begin() + piece, right.begin())) {
-            return false;
+// The track in which the bytes of disk `index` end, when they end before its size says: the
+// present track with the highest offset that starts before the end. -1 when none does.
+int trackWhereCut(const d88::DiskHeader& header, int64_t start, int64_t end) {
+    int cut = -1;
+    uint32_t highest = 0;
+    for (int track = 0; track < d88::MAX_TRACKS; ++track) {
+        const uint32_t offset = header.trackOffsets[track];
+        if (offset != 0 && offset <= header.diskSize && start + offset < end && offset >= highest) {
+            highest = offset;
+            cut = track;
         }
     }
+    return cut;
+}
+
+// The disk at `index` as found: its place, size, marks and ID sector. False when its header
+// is no D88 disk header.
+bool findDisk(d88::D88Image& image, int index, const IdRead& id, FoundDisk& disk) {
+    d88::DiskHeader header;
+    const int64_t start = image.diskStart(index);
+    if (!image.diskHeader(index, header) || !image.looksLikeDiskAt(start)) {
+        return false;
+    }
+    disk = FoundDisk{};
+    disk.index = index;
+    disk.part = image.partAt(start);
+    disk.start = start;
+    disk.end = start + header.diskSize;
+    disk.id = id;
+    disk.setNumber = NO_SET_NUMBER;
+    disk.repeatOf = -1;
+    disk.pastEnd = disk.end > image.fileSize();
+    const uint32_t limit = image.diskLimit(index);
+    disk.cutBy = limit != 0 ? image.partAt(start + limit) : -1;
+    disk.lastTrack = -1;
+    if (disk.pastEnd || disk.cutBy >= 0) {
+        disk.lastTrack =
+            trackWhereCut(header, start, std::min(readEnd(image, disk), image.fileSize()));
+    }
+    disk.media = header.mediaType;
+    disk.writeProtect = header.writeProtect == d88::WRITE_PROTECTED;
     return true;
 }
 
-} // namespace
-
-int readSetId(d88::D88Image& image, int index) {
-    if (!image.selectDisk(index)) {
-        return NO_SET_ID;
-    }
-    const d88::SectorAddress at = setSectorAddress(ID_TRACK, ID_SECTOR);
-    uint8_t id = 0;
-    return image.readSector(at.track, at.c, at.h, at.r, at.n, &id, 1) == 1 ? id : NO_SET_ID;
-}
-
-std::string diskLabel(int id) {
-    if (id >= 1 && id <= 26) {
-        return std::string("Disk ") + static_cast<char>('A' + id - 1);
-    }
-    return "disk " + std::to_string(id);
-}
-
-const SetNumber* findSetNumber(const DiskSetFacts& facts, int id) {
-    for (const SetNumber& number : facts.numbers) {
-        if (number.id == id) {
-            return &number;
-        }
-    }
-    return nullptr;
-}
-
-DiskSetFacts decideDiskSet(d88::D88Image& image) {
-    DiskSetFacts facts{};
-    facts.partCount = image.partCount();
-    facts.notDiskAt = -1;
-    facts.notDiskPart = -1;
-    facts.directoryDisk = -1;
-    const int64_t imageEnd = image.fileSize();
+// The disks whose headers pass the check, in order, up to the first that does not.
+void findDisks(d88::D88Image& image, const std::vector<IdRead>& ids, DiskSetFacts& facts) {
     for (int index = 0; index < image.diskCount(); ++index) {
-        d88::DiskHeader header;
-        const int64_t start = image.diskStart(index);
-        if (!image.diskHeader(index, header) || !image.looksLikeDiskAt(start)) {
-            facts.notDiskAt = start;
-            facts.notDiskPart = image.partAt(start);
-            break;
+        const IdRead id = static_cast<size_t>(index) < ids.size()
+                              ? ids[static_cast<size_t>(index)]
+                              : IdRead{-1, IdSector::Missing, 0};
+        FoundDisk disk;
+        if (!findDisk(image, index, id, disk)) {
+            facts.notDiskAt = image.diskStart(index);
+            facts.notDiskPart = image.partAt(facts.notDiskAt);
+            return;
         }
-        FoundDisk disk{};
-        disk.index = index;
-        disk.part = image.partAt(start);
-        disk.start = start;
-        disk.end = start + header.diskSize;
-        disk.pastEnd = disk.end > imageEnd;
-        const uint32_t limit = image.diskLimit(index);
-        disk.cutBy = limit != 0 ? image.partAt(start + limit) : -1;
-        disk.setId = readSetId(image, index);
-        disk.media = header.mediaType;
-        disk.writeProtect = header.writeProtect == d88::WRITE_PROTECTED;
         facts.disks.push_back(disk);
-        if (header.diskSize == 0) {
-            break; // the next disk would start here again
+        if (disk.end == disk.start) {
+            return; // a size of 0: the next disk would start here again
         }
     }
-    // Where reading stops, and why.
-    facts.unreadFrom = -1;
-    facts.unreadReason = UnreadReason::None;
-    facts.unreadPart = -1;
+}
+
+// Where reading stops, and why; the stray bytes left out between files.
+void findUnread(const d88::D88Image& image, DiskSetFacts& facts) {
+    const int64_t imageEnd = image.fileSize();
+    for (int i = 0; i < image.gapCount(); ++i) {
+        const d88::IndexGap gap = image.gap(i);
+        if (facts.notDiskAt < 0 || gap.start < facts.notDiskAt) {
+            facts.stray.push_back(StrayBytes{image.partAt(gap.start), gap.start, gap.length});
+        }
+    }
     const int64_t disksEnd =
-        facts.disks.empty()
-            ? 0
-            : facts.disks.back().start + (image.diskLimit(facts.disks.back().index) != 0
-                                              ? image.diskLimit(facts.disks.back().index)
-                                              : facts.disks.back().end - facts.disks.back().start);
+        facts.disks.empty() ? 0 : std::max(readEnd(image, facts.disks.back()), int64_t{0});
     if (facts.notDiskAt >= 0) {
         facts.unreadFrom = facts.notDiskAt;
         facts.unreadReason = UnreadReason::NotDisk;
@@ -117,21 +102,30 @@ DiskSetFacts decideDiskSet(d88::D88Image& image) {
     if (facts.unreadFrom >= 0) {
         facts.unreadPart = image.partAt(facts.unreadFrom);
     }
-    // A file holds a disk's byte when some disk starts before the file ends and ends after it
-    // starts. One that holds none is no D88 image, unless the reader never looked at it; an
-    // empty file holds none, wherever it is given.
+}
+
+// The files that hold no disk's byte, and the files given again. A file holds a disk's byte
+// when some disk starts before the file ends and ends after it starts. One that holds none is
+// no D88 image, unless the reader never looked at it; an empty file holds none, wherever it is
+// given.
+void findFiles(const d88::D88Image& image, const SameFiles& sameFiles, DiskSetFacts& facts) {
+    const int64_t imageEnd = image.fileSize();
     for (int part = 0; part < facts.partCount; ++part) {
+        if (static_cast<size_t>(part) < sameFiles.size() &&
+            sameFiles[static_cast<size_t>(part)] >= 0) {
+            facts.partsRepeated.push_back(part);
+        }
         const int64_t begin = image.partStart(part);
         const int64_t end = part + 1 < facts.partCount ? image.partStart(part + 1) : imageEnd;
-        bool holds = false;
         if (begin == end) {
             facts.partsWithoutDisk.push_back(part);
             continue;
         }
+        bool holds = false;
         for (const FoundDisk& disk : facts.disks) {
             // A disk cut short holds nothing past the cut, whatever its size says.
-            const int64_t diskEnd =
-                std::max(disk.start + bytesAsRead(image, disk), disk.start + d88::DISK_HEADER_SIZE);
+            const int64_t diskEnd = std::max(std::min(readEnd(image, disk), imageEnd),
+                                             disk.start + d88::DISK_HEADER_SIZE);
             holds = holds || (disk.start < end && diskEnd > begin);
         }
         if (holds) {
@@ -141,29 +135,173 @@ DiskSetFacts decideDiskSet(d88::D88Image& image) {
                             begin >= facts.unreadFrom && end > begin;
         (unread ? facts.partsUnread : facts.partsWithoutDisk).push_back(part);
     }
-    for (int i = 0; i < static_cast<int>(facts.disks.size()); ++i) {
-        const FoundDisk& disk = facts.disks[static_cast<size_t>(i)];
-        if (!isSetNumber(disk.setId)) {
-            facts.otherIds.push_back(i);
+    // A disk of a file given again repeats the disk at the same place of the earlier name.
+    for (FoundDisk& disk : facts.disks) {
+        const int same = static_cast<size_t>(disk.part) < sameFiles.size()
+                             ? sameFiles[static_cast<size_t>(disk.part)]
+                             : -1;
+        if (same < 0) {
             continue;
         }
-        SetNumber* number = const_cast<SetNumber*>(findSetNumber(facts, disk.setId));
-        if (number == nullptr) {
-            facts.numbers.push_back(SetNumber{disk.setId, {}, {}});
-            number = &facts.numbers.back();
-        } else if (!sameBytes(image, facts.disks[static_cast<size_t>(number->disks[0])], disk)) {
-            number->differ.push_back(i);
+        const int64_t at = disk.start - image.partStart(disk.part) + image.partStart(same);
+        for (const FoundDisk& earlier : facts.disks) {
+            if (earlier.start == at && earlier.index < disk.index) {
+                disk.repeatOf = earlier.index;
+            }
         }
-        number->disks.push_back(i);
+    }
+}
+
+// The disks before `place` (repeats left out) carry 1, 2, ..., k in order: k, else -1.
+int numbersBefore(const std::vector<FoundDisk>& disks, size_t place) {
+    int k = 0;
+    for (size_t i = 0; i < place; ++i) {
+        if (disks[i].repeatOf >= 0) {
+            continue;
+        }
+        if (disks[i].setNumber != k + 1) {
+            return -1;
+        }
+        ++k;
+    }
+    return k;
+}
+
+// The set number of each disk: the ID byte of a clean ID sector; for a disk whose ID sector
+// cannot be read, the number its place gives when the disks before it carry 1 to k (the first
+// disk: when the next carries 2) and no disk carries k + 1 with a clean ID sector.
+void numberDisks(DiskSetFacts& facts) {
+    std::vector<FoundDisk>& disks = facts.disks;
+    std::vector<bool> carried(MAX_SET_NUMBER + 2, false);
+    for (FoundDisk& disk : disks) {
+        if (disk.id.state == IdSector::Clean && isSetNumber(disk.id.byte)) {
+            disk.setNumber = disk.id.byte;
+            carried[static_cast<size_t>(disk.id.byte)] = true;
+        }
+    }
+    for (size_t place = 0; place < disks.size(); ++place) {
+        FoundDisk& disk = disks[place];
+        if (disk.id.state == IdSector::Clean || disk.repeatOf >= 0) {
+            continue;
+        }
+        const int k = numbersBefore(disks, place);
+        bool placed = k > 0;
+        if (k == 0) {
+            for (size_t next = place + 1; next < disks.size() && !placed; ++next) {
+                if (disks[next].repeatOf < 0) {
+                    placed = disks[next].id.state == IdSector::Clean && disks[next].id.byte == 2;
+                    break;
+                }
+            }
+        }
+        if (placed && isSetNumber(k + 1) && !carried[static_cast<size_t>(k + 1)]) {
+            disk.setNumber = k + 1;
+            disk.byPlace = true;
+        }
+    }
+    // A repeat is what the earlier name's disk is.
+    for (FoundDisk& disk : disks) {
+        if (disk.repeatOf >= 0) {
+            const FoundDisk& earlier = disks[static_cast<size_t>(disk.repeatOf)];
+            disk.setNumber = earlier.setNumber;
+            disk.byPlace = earlier.byPlace;
+        }
+    }
+}
+
+// Each set number's copies, grouped by their sectors, and the disks that carry none.
+void groupCopies(d88::D88Image& image, DiskSetFacts& facts) {
+    for (size_t i = 0; i < facts.disks.size(); ++i) {
+        const FoundDisk& disk = facts.disks[i];
+        if (disk.repeatOf >= 0) {
+            continue;
+        }
+        if (disk.setNumber == NO_SET_NUMBER) {
+            facts.otherIds.push_back(static_cast<int>(i));
+            continue;
+        }
+        SetNumber* number = const_cast<SetNumber*>(findSetNumber(facts, disk.setNumber));
+        if (number == nullptr) {
+            facts.numbers.push_back(SetNumber{disk.setNumber, {}, {}});
+            number = &facts.numbers.back();
+        }
+        number->disks.push_back(static_cast<int>(i));
+        bool grouped = false;
+        for (std::vector<int>& group : number->groups) {
+            if (sameSectors(image, group[0], static_cast<int>(i))) {
+                group.push_back(static_cast<int>(i));
+                grouped = true;
+                break;
+            }
+        }
+        if (!grouped) {
+            number->groups.push_back({static_cast<int>(i)});
+        }
     }
     std::sort(facts.numbers.begin(), facts.numbers.end(),
               [](const SetNumber& a, const SetNumber& b) { return a.id < b.id; });
     const SetNumber* diskA = findSetNumber(facts, DISK_A_ID);
-    if (diskA != nullptr) {
-        facts.directoryDisk = facts.disks[static_cast<size_t>(diskA->disks[0])].index;
-    } else if (!facts.disks.empty()) {
-        facts.directoryDisk = facts.disks[0].index;
+    facts.directoryDisk =
+        diskA != nullptr ? facts.disks[static_cast<size_t>(diskA->disks[0])].index : -1;
+}
+
+} // namespace
+
+std::vector<IdRead> readIdSectors(d88::D88Image& image) {
+    std::vector<IdRead> ids;
+    const d88::SectorAddress at = setSectorAddress(ID_TRACK, ID_SECTOR);
+    for (int index = 0; index < image.diskCount(); ++index) {
+        IdRead id{-1, IdSector::Missing, 0};
+        d88::SectorPlace place;
+        if (image.selectDisk(index)) {
+            image.setSectorRange(FIRST_SECTOR, LAST_SECTOR);
+            if (image.locateSector(at, SECTOR_BYTES, place) > 0) {
+                uint8_t byte = 0;
+                id.byte = image.readBytes(place.position, &byte, 1) == 1 ? byte : -1;
+                id.status = place.marks.status;
+                id.state = place.length < SECTOR_BYTES                  ? IdSector::Cut
+                           : d88::isReadErrorStatus(place.marks.status) ? IdSector::ReadError
+                                                                        : IdSector::Clean;
+            }
+        }
+        ids.push_back(id);
     }
+    return ids;
+}
+
+std::string diskLetter(int id) {
+    return id >= 1 && id <= 26 ? std::string(1, static_cast<char>('A' + id - 1))
+                               : std::to_string(id);
+}
+
+std::string diskLabel(int id) {
+    return (id >= 1 && id <= 26 ? "Disk " : "disk ") + diskLetter(id);
+}
+
+const SetNumber* findSetNumber(const DiskSetFacts& facts, int id) {
+    for (const SetNumber& number : facts.numbers) {
+        if (number.id == id) {
+            return &number;
+        }
+    }
+    return nullptr;
+}
+
+DiskSetFacts decideDiskSet(d88::D88Image& image, const std::vector<IdRead>& ids,
+                           const SameFiles& sameFiles) {
+    DiskSetFacts facts{};
+    facts.partCount = image.partCount();
+    facts.notDiskAt = -1;
+    facts.notDiskPart = -1;
+    facts.unreadFrom = -1;
+    facts.unreadReason = UnreadReason::None;
+    facts.unreadPart = -1;
+    facts.directoryDisk = -1;
+    findDisks(image, ids, facts);
+    findUnread(image, facts);
+    findFiles(image, sameFiles, facts);
+    numberDisks(facts);
+    groupCopies(image, facts);
     return facts;
 }
 
@@ -179,7 +317,7 @@ bool decideJoinedFiles(d88::D88Image& image, int count,
         if (!open(joined.kept, context)) {
             return false;
         }
-        joined.set = decideDiskSet(image);
+        joined.set = decideDiskSet(image, readIdSectors(image));
         if (first) {
             joined.givenSet = joined.set;
             first = false;

@@ -1,24 +1,53 @@
 #include "FileChoice.h"
 
+#include <cstring>
+
 namespace {
 
-bool matches(const std::string& pattern, const SavedName& saved, PatternText text) {
-    const bool asText = text == PatternText::Utf8 && saved.hasText;
-    return matchesPattern(pattern, asText ? saved.text : saved.name, text);
+bool matches(const CompiledPattern& pattern, const SavedName& saved) {
+    const bool asText = pattern.kind == PatternText::Utf8 && saved.hasText;
+    return matchesPattern(pattern, asText ? saved.text : saved.name);
 }
 
 } // namespace
+
+FileChoice chooseFiles(const std::vector<std::string>& patterns, PatternText text) {
+    FileChoice choice;
+    for (const std::string& pattern : patterns) {
+        choice.patterns.push_back(compilePattern(pattern, text));
+    }
+    return choice;
+}
 
 bool choosesName(const FileChoice& choice, const SavedName& saved) {
     if (choice.patterns.empty()) {
         return true;
     }
-    for (const std::string& pattern : choice.patterns) {
-        if (matches(pattern, saved, choice.text)) {
+    for (const CompiledPattern& pattern : choice.patterns) {
+        if (matches(pattern, saved)) {
             return true;
         }
     }
     return false;
+}
+
+void applyChoice(SetPlan& plan, const FileChoice& choice) {
+    if (choice.patterns.empty()) {
+        return;
+    }
+    for (PlannedEntry& entry : plan.entries) {
+        if (!choosesName(choice, entry.saved)) {
+            const PlannedEntry left = entry;
+            entry = PlannedEntry{};
+            entry.index = left.index;
+            memcpy(entry.bytes, left.bytes, sizeof entry.bytes);
+            entry.entry = left.entry;
+            entry.saved = left.saved;
+            entry.outcome = EntryOutcome::NotChosen;
+            entry.disk = -1;
+        }
+    }
+    settlePlan(plan);
 }
 
 std::vector<size_t> patternsMatchingNothing(const FileChoice& choice, const SetPlan& plan) {
@@ -26,7 +55,7 @@ std::vector<size_t> patternsMatchingNothing(const FileChoice& choice, const SetP
     for (size_t i = 0; i < choice.patterns.size(); ++i) {
         bool matched = false;
         for (const PlannedEntry& entry : plan.entries) {
-            matched = matched || matches(choice.patterns[i], entry.saved, choice.text);
+            matched = matched || matches(choice.patterns[i], entry.saved);
         }
         if (!matched) {
             unmatched.push_back(i);

@@ -2,12 +2,6 @@
 
 namespace {
 
-// A track is present when its table entry is not 0 and not past the disk's size.
-bool isPresent(const d88::D88Image& image, int track) {
-    const uint32_t offset = image.trackOffset(track);
-    return offset != 0 && offset <= image.diskSize();
-}
-
 // The position past the last byte the walk read: its records, and the header that ended it.
 int64_t walkReach(const d88::TrackWalk& walk) {
     const bool readNextHeader =
@@ -50,10 +44,11 @@ const char* mediaName(int media) {
     }
 }
 
-DiskFacts describeDisk(d88::D88Image& image, int index, bool withTracks, bool countReadErrors) {
+DiskFacts describeDisk(d88::D88Image& image, int index, const IdRead& id, bool withTracks,
+                       bool countReadErrors) {
     DiskFacts facts{};
     facts.index = index;
-    facts.setId = -1;
+    facts.id = id;
     d88::DiskHeader header;
     facts.headerRead = image.diskHeader(index, header) && image.selectDisk(index);
     if (!facts.headerRead) {
@@ -65,7 +60,6 @@ DiskFacts describeDisk(d88::D88Image& image, int index, bool withTracks, bool co
     facts.writeProtect = header.writeProtect == d88::WRITE_PROTECTED;
     facts.isDisk = image.looksLikeDiskAt(facts.offset);
     facts.name = image.diskName();
-    facts.setId = readSetId(image, index);
     facts.part = image.partAt(facts.offset);
     const int64_t end = static_cast<int64_t>(facts.offset) + facts.size;
     const int64_t fileSize = image.fileSize();
@@ -78,7 +72,7 @@ DiskFacts describeDisk(d88::D88Image& image, int index, bool withTracks, bool co
     facts.tracksListed = withTracks;
     facts.readErrorsCounted = withTracks || countReadErrors;
     for (int track = 0; facts.readErrorsCounted && track < d88::MAX_TRACKS; ++track) {
-        const d88::TrackWalk* walk = isPresent(image, track) ? image.walkTrack(track) : nullptr;
+        const d88::TrackWalk* walk = image.walkTrack(track);
         if (walk == nullptr) {
             continue;
         }
@@ -92,44 +86,69 @@ DiskFacts describeDisk(d88::D88Image& image, int index, bool withTracks, bool co
     return facts;
 }
 
-LayoutFit decideLayoutFit(d88::D88Image& image, const DiskChoice& disks, const SaveTarget& target,
-                          WalkBuffers& buffers, int files[2], bool exactCounts) {
+int filesWritten(const SetPlan& plan) {
+    int files = 0;
+    for (const PlannedEntry& entry : plan.entries) {
+        files += isWritten(entry.outcome) ? 1 : 0;
+    }
+    return files;
+}
+
+int layoutIndex(const DirectoryLayout& layout) {
+    return &layout == SET_LAYOUTS[1] ? 1 : 0;
+}
+
+const DirectoryLayout& otherLayout(const DirectoryLayout& layout) {
+    return *SET_LAYOUTS[1 - layoutIndex(layout)];
+}
+
+const SetPlan& layoutPlan(const PlanSource& source, const DirectoryLayout& layout,
+                          LayoutPlans& plans) {
+    const int i = layoutIndex(layout);
+    if (!plans.planned[i]) {
+        plans.plans[i] = planSet(source.image, source.disks, source.directory, layout,
+                                 source.target, source.buffers);
+        plans.planned[i] = true;
+    }
+    return plans.plans[i];
+}
+
+LayoutFit decideLayoutFit(const PlanSource& source, LayoutPlans& plans, int files[2]) {
     files[0] = files[1] = 0;
-    if (!disks.enoughDisks) {
+    if (!source.disks.enoughDisks) {
         return LayoutFit::Neither;
     }
-    const auto count = [&](int stopAt) {
-        for (int i = 0; i < 2; ++i) {
-            files[i] = countFiles(image, disks, *SET_LAYOUTS[i], target, buffers, stopAt);
-        }
-    };
-    count(exactCounts ? 0 : 1);
-    if (!exactCounts && files[0] > 0 && files[1] > 0) {
-        count(0); // both fit: their counts are shown
+    for (int i = 0; i < 2; ++i) {
+        files[i] = filesWritten(layoutPlan(source, *SET_LAYOUTS[i], plans));
     }
     const bool a = files[0] > 0;
     const bool b = files[1] > 0;
     return a && b ? LayoutFit::Both : a ? LayoutFit::A : b ? LayoutFit::B : LayoutFit::Neither;
 }
 
-ImagePlan planImage(d88::D88Image& image, const DiskChoice& disks, const SaveTarget& target,
-                    WalkBuffers& buffers, bool countReadErrors) {
+ImagePlan planImage(const PlanSource& source, const std::vector<IdRead>& ids, LayoutPlans& plans,
+                    bool countReadErrors) {
+    d88::D88Image& image = source.image;
     ImagePlan plan{};
     plan.fileSize = image.fileSize();
     plan.diskCount = image.diskCount();
     plan.diskAElsewhere = -1;
     for (int index = 0; index < plan.diskCount; ++index) {
-        plan.disks.push_back(describeDisk(image, index, false, countReadErrors));
+        const IdRead id = static_cast<size_t>(index) < ids.size()
+                              ? ids[static_cast<size_t>(index)]
+                              : IdRead{-1, IdSector::Missing, 0};
+        plan.disks.push_back(describeDisk(image, index, id, false, countReadErrors));
     }
-    plan.enoughDisks = disks.enoughDisks;
-    plan.fit = decideLayoutFit(image, disks, target, buffers, plan.files);
+    plan.enoughDisks = source.disks.enoughDisks;
+    plan.fit = decideLayoutFit(source, plans, plan.files);
     // When no layout yields files, a Disk A elsewhere than where the directory was read is the
     // likely reason.
-    const int directory = disks.directoryCopies.empty() ? -1 : disks.directoryCopies[0];
-    if (disks.enoughDisks && plan.fit == LayoutFit::Neither && directory >= 0 &&
-        directory < plan.diskCount && plan.disks[static_cast<size_t>(directory)].setId != 1) {
+    const int directory = source.directory.disk;
+    if (source.disks.enoughDisks && plan.fit == LayoutFit::Neither && directory >= 0 &&
+        directory < plan.diskCount &&
+        plan.disks[static_cast<size_t>(directory)].id.byte != DISK_A_ID) {
         for (const DiskFacts& disk : plan.disks) {
-            if (disk.index > directory && disk.setId == DISK_A_ID) {
+            if (disk.index > directory && disk.id.byte == DISK_A_ID) {
                 plan.diskAElsewhere = disk.index;
                 break;
             }
@@ -138,23 +157,22 @@ ImagePlan planImage(d88::D88Image& image, const DiskChoice& disks, const SaveTar
     return plan;
 }
 
-LayoutDecision decideLayout(d88::D88Image& image, const DiskChoice& disks, const SaveTarget& target,
-                            WalkBuffers& buffers, const DirectoryLayout* given) {
+LayoutDecision decideLayout(const PlanSource& source, const DirectoryLayout* given,
+                            LayoutPlans& plans) {
     LayoutDecision decision{nullptr, LayoutProblem::None, given, {0, 0}};
     if (given != nullptr) {
-        const int mine = given == &LAYOUT_B ? 1 : 0;
-        decision.files[mine] = countFiles(image, disks, *given, target, buffers, 1);
+        const int mine = layoutIndex(*given);
+        decision.files[mine] = filesWritten(layoutPlan(source, *given, plans));
         if (decision.files[mine] > 0) {
             decision.layout = given;
             return decision;
         }
-        decision.files[1 - mine] =
-            countFiles(image, disks, *SET_LAYOUTS[1 - mine], target, buffers);
+        decision.files[1 - mine] = filesWritten(layoutPlan(source, otherLayout(*given), plans));
         decision.problem = decision.files[1 - mine] > 0 ? LayoutProblem::GivenYieldsNothing
                                                         : LayoutProblem::Neither;
         return decision;
     }
-    switch (decideLayoutFit(image, disks, target, buffers, decision.files, false)) {
+    switch (decideLayoutFit(source, plans, decision.files)) {
     case LayoutFit::A:
         decision.layout = &LAYOUT_A;
         break;

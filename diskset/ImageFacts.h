@@ -38,7 +38,7 @@ struct DiskFacts {
     int media;
     bool writeProtect;
     std::string name; // the header's name bytes, up to the first NUL
-    int setId;        // the first byte of the ID sector, -1 when it cannot be read
+    IdRead id;        // its ID sector, read once per run (readIdSectors)
     int part;         // the file its header starts in
     // What the header's size says about the file, 0 or false when nothing is wrong:
     int64_t pastFileEnd;    // bytes by which the disk reaches past the end of the files
@@ -54,26 +54,45 @@ struct DiskFacts {
 // The media byte as D88 tools name it: "2D", "2DD", "2HD", "1D", "1DD", or null.
 const char* mediaName(int media);
 
-// Describes disk `index` of `image` (open); with `withTracks` its tracks too. Without
-// `countReadErrors` (and without tracks) no track is walked.
-DiskFacts describeDisk(d88::D88Image& image, int index, bool withTracks,
+// Describes disk `index` of `image` (open), whose ID sector reads as `id`; with `withTracks` its
+// tracks too. Without `countReadErrors` (and without tracks) no track is walked.
+DiskFacts describeDisk(d88::D88Image& image, int index, const IdRead& id, bool withTracks,
                        bool countReadErrors = true);
 
 enum class LayoutFit { A, B, Both, Neither };
 
-// Which layout fits: the files that each layout would write at `target` with the disks of
-// `disks`, into `files`, and which of them yield any. Without `exactCounts` a layout's count
-// stops at its first file unless both layouts yield files, which is all that choosing a layout
-// needs.
-LayoutFit decideLayoutFit(d88::D88Image& image, const DiskChoice& disks, const SaveTarget& target,
-                          WalkBuffers& buffers, int files[2], bool exactCounts = true);
+// The files that a plan writes.
+int filesWritten(const SetPlan& plan);
+
+// The plans of both layouts over one reading of the directory, each made at most once, as far
+// as deciding needs them.
+struct LayoutPlans {
+    SetPlan plans[2]; // layout a, layout b
+    bool planned[2];
+};
+
+// What the plans of the layouts are made from.
+struct PlanSource {
+    d88::D88Image& image;
+    const DiskChoice& disks;
+    const DirectoryRead& directory;
+    const SaveTarget& target;
+    WalkBuffers& buffers;
+};
+
+// The plan of `layout`, made when it is not yet.
+const SetPlan& layoutPlan(const PlanSource& source, const DirectoryLayout& layout,
+                          LayoutPlans& plans);
+
+// Which layout fits: the files that each layout writes (`files`), and which of them yield any.
+LayoutFit decideLayoutFit(const PlanSource& source, LayoutPlans& plans, int files[2]);
 
 // The layout that an extraction reads: the one asked for, unless it yields no file at all
 // while the other does; without one asked for, the one that yields files.
 enum class LayoutProblem {
     None,
     GivenYieldsNothing, // the layout asked for yields no file; the other yields files[other]
-    Both,               // none asked for, and both yield files (files[] counted whole)
+    Both,               // none asked for, and both yield files
     Neither,            // no layout yields a file
 };
 
@@ -84,8 +103,13 @@ struct LayoutDecision {
     int files[2];                 // files counted in layout a and b, as far as deciding needed
 };
 
-LayoutDecision decideLayout(d88::D88Image& image, const DiskChoice& disks, const SaveTarget& target,
-                            WalkBuffers& buffers, const DirectoryLayout* given);
+LayoutDecision decideLayout(const PlanSource& source, const DirectoryLayout* given,
+                            LayoutPlans& plans);
+
+// The position of `layout` among SET_LAYOUTS: 0 for a, 1 for b.
+int layoutIndex(const DirectoryLayout& layout);
+// The layout that is not `layout`.
+const DirectoryLayout& otherLayout(const DirectoryLayout& layout);
 
 struct ImagePlan {
     int64_t fileSize;
@@ -97,8 +121,8 @@ struct ImagePlan {
     int diskAElsewhere; // the directory's disk is not Disk A and this later disk is; -1 otherwise
 };
 
-// Describes every disk (without tracks) and decides which layout fits with the disks of
-// `disks`. Without `countReadErrors` the disks' tracks are not walked, for a caller that
-// describes the disks it shows again with their tracks.
-ImagePlan planImage(d88::D88Image& image, const DiskChoice& disks, const SaveTarget& target,
-                    WalkBuffers& buffers, bool countReadErrors = true);
+// Describes every disk (without tracks), whose ID sectors read as `ids`, and decides which
+// layout fits with `source`'s disks. Without `countReadErrors` the disks' tracks are not
+// walked, for a caller that describes the disks it shows again with their tracks.
+ImagePlan planImage(const PlanSource& source, const std::vector<IdRead>& ids, LayoutPlans& plans,
+                    bool countReadErrors = true);

@@ -40,22 +40,18 @@ std::vector<uint32_t> charactersOf(const std::string& text, PatternText kind) {
     return characters;
 }
 
-// One piece of a pattern: a run of any characters, one character of a set, or one character.
-struct Token {
-    enum Kind { Star, Set, Literal } kind;
-    bool negated;
-    std::vector<uint32_t> ranges; // pairs, first and last of each range
-    bool matches(uint32_t character) const {
-        if (kind == Literal) {
-            return ranges[0] == character;
-        }
-        bool inside = false;
-        for (size_t i = 0; i + 1 < ranges.size(); i += 2) {
-            inside = inside || (ranges[i] <= character && character <= ranges[i + 1]);
-        }
-        return inside != negated;
+using Token = PatternToken;
+
+bool tokenMatches(const Token& token, uint32_t character) {
+    if (token.kind == Token::Literal) {
+        return token.ranges[0] == character;
     }
-};
+    bool inside = false;
+    for (size_t i = 0; i + 1 < token.ranges.size(); i += 2) {
+        inside = inside || (token.ranges[i] <= character && character <= token.ranges[i + 1]);
+    }
+    return inside != token.negated;
+}
 
 Token literal(uint32_t character) {
     return Token{Token::Literal, false, {character}};
@@ -172,9 +168,13 @@ std::vector<Token> tokensOf(const std::vector<uint32_t>& pattern) {
 
 } // namespace
 
-bool matchesPattern(const std::string& pattern, const std::string& text, PatternText kind) {
-    const std::vector<Token> tokens = tokensOf(charactersOf(pattern, kind));
-    const std::vector<uint32_t> characters = charactersOf(text, kind);
+CompiledPattern compilePattern(const std::string& pattern, PatternText kind) {
+    return CompiledPattern{tokensOf(charactersOf(pattern, kind)), kind};
+}
+
+bool matchesPattern(const CompiledPattern& pattern, const std::string& text) {
+    const std::vector<Token>& tokens = pattern.tokens;
+    const std::vector<uint32_t> characters = charactersOf(text, pattern.kind);
     // Each star takes as few characters as it can; a mismatch gives the last star one more.
     size_t t = 0;
     size_t c = 0;
@@ -184,7 +184,7 @@ bool matchesPattern(const std::string& pattern, const std::string& text, Pattern
         if (t < tokens.size() && tokens[t].kind == Token::Star) {
             starToken = t++;
             starFrom = c;
-        } else if (t < tokens.size() && tokens[t].matches(characters[c])) {
+        } else if (t < tokens.size() && tokenMatches(tokens[t], characters[c])) {
             ++t;
             ++c;
         } else if (starToken != SIZE_MAX) {
@@ -198,4 +198,8 @@ bool matchesPattern(const std::string& pattern, const std::string& text, Pattern
         ++t;
     }
     return t == tokens.size();
+}
+
+bool matchesPattern(const std::string& pattern, const std::string& text, PatternText kind) {
+    return matchesPattern(compilePattern(pattern, kind), text);
 }

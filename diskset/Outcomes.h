@@ -4,18 +4,31 @@
 
 #include "Plan.h"
 
+// What an outcome means for the entry's file, as the faces group them.
+enum class OutcomeKind {
+    Written,    // written (whole or not)
+    NotWritten, // a file of the set that is not written: its disk or sector is missing
+    Refused,    // not written: its name is refused
+    PassedOver, // nothing to write: not chosen, or empty
+};
+
 // What the plan decides for an entry.
 struct OutcomeWording {
     EntryOutcome outcome;
     const char* word;
     const char* meaning;
+    OutcomeKind kind;
 };
 extern const OutcomeWording OUTCOME_WORDINGS[9];
 const char* outcomeWord(EntryOutcome outcome);
+// "written", "not-written", "refused" or "passed-over".
+const char* outcomeKindWord(OutcomeKind kind);
+OutcomeKind outcomeKind(EntryOutcome outcome);
 
 // What became of an entry's file in a run.
 enum class FileStatus {
-    PassedOver,   // nothing to write: not chosen, empty, no disk, missing
+    PassedOver,   // nothing to write: not chosen, empty
+    NotRead,      // not written: its disk or its first sector is missing
     Written,      // a new file under a free name
     Replaced,     // a new file in place of one that stood under the name
     Refused,      // the name was refused; why is in the refusal
@@ -50,7 +63,7 @@ struct StatusWording {
     const char* word;
     const char* meaning;
 };
-extern const StatusWording STATUS_WORDINGS[7];
+extern const StatusWording STATUS_WORDINGS[8];
 const char* statusWord(FileStatus status);
 
 // What a refusal says, as the messages end: "it is a symbolic link".

@@ -1,16 +1,12 @@
 #include "Plan.h"
 
-#include "FileChoice.h"
-
+#include <algorithm>
 #include <cstring>
 #include <map>
 #include <string>
 #include <tuple>
 
 namespace {
-
-// Sectors of one file, and one more so that a run never stops for want of room.
-constexpr int MAX_FILE_SECTORS = MAX_FILE_BYTES / SECTOR_BYTES + 1;
 
 // Adds the piece of `length` bytes at image position `position`, split where a given file
 // ends: a sector's data may go on from one file into the next.
@@ -27,31 +23,45 @@ void addPieces(const d88::D88Image& image, int64_t position, int length, Planned
     }
 }
 
-void countSector(bool readError, PlannedEntry& into) {
+SectorOrigin originOf(const SectorPick& pick) {
+    const bool voted = pick.taken == SectorTaken::Voted;
+    return SectorOrigin{pick.taken,
+                        static_cast<int16_t>(voted ? -1 : pick.disk),
+                        static_cast<int16_t>(pick.differing),
+                        static_cast<uint8_t>(pick.agree),
+                        static_cast<uint8_t>(pick.among),
+                        static_cast<uint8_t>(pick.holders),
+                        pick.readError,
+                        pick.sameStatus,
+                        pick.tie};
+}
+
+// Takes the sector `pick` chose into `into`: its read error, where its bytes lie, and from
+// several copies how it was taken.
+void takeSector(const d88::D88Image& image, const SectorPick& pick, size_t votedAt, bool fromCopies,
+                PlannedEntry& into) {
     const int sector = into.readErrors.sectors++;
-    if (readError) {
+    if (pick.readError) {
         ++into.readErrors.errorSectors;
         into.errorSectors.push_back(sector);
     }
-}
-
-// The run of `total` bytes from (track, sector) of the selected disk, as readRun would read it.
-int locateOneCopy(d88::D88Image& image, int track, int sector, int total, PlannedEntry& into) {
-    d88::SectorPlace places[MAX_FILE_SECTORS];
-    const int got =
-        image.locateRun(setSectorAddress(track, sector), total, places, MAX_FILE_SECTORS);
-    for (int i = 0; i * SECTOR_BYTES < got; ++i) {
-        countSector(d88::isReadErrorStatus(places[i].marks.status), into);
-        into.sources.push_back(image.partAt(places[i].position));
-        addPieces(image, places[i].position, places[i].length, into);
+    if (fromCopies) {
+        into.merged.origins.push_back(originOf(pick));
     }
-    return got;
+    if (pick.taken == SectorTaken::Voted) {
+        into.sources.push_back(INLINE_PIECE);
+        into.pieces.push_back(Piece{INLINE_PIECE, static_cast<int64_t>(votedAt), pick.length});
+    } else {
+        into.sources.push_back(image.partAt(pick.place.position));
+        addPieces(image, pick.place.position, pick.length, into);
+    }
 }
 
-// The run of `total` bytes from (track, sector) read from every copy in `copies`, sector by
-// sector: it goes on as long as some copy holds the next sector whole.
-int locateCopies(d88::D88Image& image, const std::vector<int>& copies, int track, int sector,
-                 int total, PlannedEntry& into) {
+// The run of `total` bytes from (track, sector) read from `copies` (one disk, or the copies of
+// one, in the order given), sector by sector as the walk steps: it goes on as long as some
+// copy holds the next sector whole. Returns the number of bytes located.
+int locateRun(d88::D88Image& image, const std::vector<int>& copies, int track, int sector,
+              int total, PlannedEntry& into) {
     int got = 0;
     d88::SectorAddress at = setSectorAddress(track, sector);
     image.setSectorRange(FIRST_SECTOR, LAST_SECTOR);
@@ -62,40 +72,23 @@ int locateCopies(d88::D88Image& image, const std::vector<int>& copies, int track
         if (!pickSector(image, copies, at, want, pick, into.merged.inlineBytes)) {
             break;
         }
-        countSector(pick.readError, into);
-        const bool voted = pick.taken == SectorTaken::Voted;
-        into.merged.origins.push_back(
-            SectorOrigin{pick.taken, static_cast<int16_t>(voted ? -1 : pick.disk),
-                         static_cast<int16_t>(pick.differing), static_cast<uint8_t>(pick.agree),
-                         static_cast<uint8_t>(pick.holders), pick.readError, pick.sameStatus});
-        if (voted) {
-            into.sources.push_back(INLINE_PIECE);
-            into.pieces.push_back(Piece{INLINE_PIECE, static_cast<int64_t>(votedAt), want});
-        } else {
-            into.sources.push_back(image.partAt(pick.place.position));
-            addPieces(image, pick.place.position, want, into);
-        }
+        takeSector(image, pick, votedAt, copies.size() > 1, into);
         got += want;
         image.nextSector(at);
     }
     return got;
 }
 
-// The entry's file as the walk finds it on its disk's copies: its pieces and read errors. With
-// `firstSectorOnly` only the first sector is located, which tells whether the file is written
-// at all but not whether it is whole. Returns the number of bytes that a read would take.
-int locateFile(d88::D88Image& image, const std::vector<int>& copies, const DirEntry& entry,
-               bool firstSectorOnly, PlannedEntry& planned) {
-    const int total = firstSectorOnly && entry.size > SECTOR_BYTES ? SECTOR_BYTES : entry.size;
-    if (total == 0) {
-        return 0;
+// True when some copy holds a record of the sector at `at`, however short.
+bool anyRecordOf(d88::D88Image& image, const std::vector<int>& copies,
+                 const d88::SectorAddress& at) {
+    for (int disk : copies) {
+        d88::SectorPlace place;
+        if (image.selectDisk(disk) && image.locateSector(at, SECTOR_BYTES, place) > 0) {
+            return true;
+        }
     }
-    if (copies.size() > 1) {
-        return locateCopies(image, copies, entry.track, entry.sector, total, planned);
-    }
-    image.selectDisk(copies[0]);
-    image.setSectorRange(FIRST_SECTOR, LAST_SECTOR);
-    return locateOneCopy(image, entry.track, entry.sector, total, planned);
+    return false;
 }
 
 // Copies `pieces` into `out`, at most `capacity` bytes. Returns the number of bytes copied.
@@ -125,7 +118,7 @@ bool isUncreatable(const char* name) {
     return name[0] == '\0' || strcmp(name, ".") == 0 || strcmp(name, "..") == 0;
 }
 
-// A run of a disk's sectors: the ID byte of its disk, where it starts and its length.
+// A run of a disk's sectors: the set number of its disk, where it starts and its length.
 struct RunKey {
     int id;
     int track;
@@ -137,12 +130,44 @@ struct RunKey {
     }
 };
 
-// Decides one entry of the directory: finds its disk by the ID byte, locates its file and
-// names it. `runs` holds the runs located so far, by their entries' places in `plan`.
-PlannedEntry decideEntry(d88::D88Image& image, const DiskChoice& disks, const uint8_t* bytes,
-                         int index, const SaveTarget& target, bool firstSectorOnly,
-                         const SetPlan& plan, std::map<RunKey, size_t>& runs,
-                         const FileChoice* choice) {
+// What deciding the entries of one layout reads from and keeps between entries.
+struct EntryWalk {
+    d88::D88Image& image;
+    const DiskChoice& disks;
+    const SaveTarget& target;
+    const std::vector<PlannedEntry>& decided;
+    std::map<RunKey, size_t> runs; // each run located once: entries may name the same file
+};
+
+// Where the file of `planned`'s entry lies on its disk's copies: its pieces and read errors,
+// shared with an earlier entry that names the same run. Returns the bytes located.
+int locateFile(EntryWalk& walk, const std::vector<int>& copies, PlannedEntry& planned) {
+    const DirEntry& entry = planned.entry;
+    const RunKey key{entrySetNumber(entry), entry.track, entry.sector, entry.size};
+    const auto earlier = walk.runs.find(key);
+    if (earlier != walk.runs.end()) {
+        const PlannedEntry& same = walk.decided[earlier->second];
+        planned.readErrors = same.readErrors;
+        planned.errorSectors = same.errorSectors;
+        planned.pieces = same.pieces;
+        planned.sources = same.sources;
+        planned.merged = same.merged;
+        planned.firstSectorFound = same.firstSectorFound;
+        return same.bytesRead;
+    }
+    walk.runs.emplace(key, walk.decided.size());
+    if (entry.size == 0) {
+        return 0;
+    }
+    const int got = locateRun(walk.image, copies, entry.track, entry.sector, entry.size, planned);
+    planned.firstSectorFound =
+        got > 0 || anyRecordOf(walk.image, copies, setSectorAddress(entry.track, entry.sector));
+    return got;
+}
+
+// Decides one entry of the directory: finds its disk by the set number, locates its file and
+// names it.
+PlannedEntry decideEntry(EntryWalk& walk, const uint8_t* bytes, int index) {
     PlannedEntry planned{};
     planned.index = index;
     memcpy(planned.bytes, bytes, DIR_ENTRY_SIZE);
@@ -151,35 +176,16 @@ PlannedEntry decideEntry(d88::D88Image& image, const DiskChoice& disks, const ui
     planned.replaces = -1;
     planned.replacedBy = -1;
     const DirEntry& entry = planned.entry;
+    const SaveTarget& target = walk.target;
     planned.saved = savedName(entry.name, target.names, target.rules);
-    if (choice != nullptr && !choosesName(*choice, planned.saved)) {
-        planned.outcome = EntryOutcome::NotChosen;
-        return planned;
-    }
-    const size_t id = static_cast<size_t>(entry.diskNumber + 1);
-    if (id >= disks.copiesFor.size() || disks.copiesFor[id].empty()) {
+    const int id = entrySetNumber(entry);
+    if (!isSetNumber(id) || walk.disks.copiesFor[static_cast<size_t>(id)].empty()) {
         planned.outcome = EntryOutcome::NoDisk;
         return planned;
     }
-    const std::vector<int>& copies = disks.copiesFor[id];
+    const std::vector<int>& copies = walk.disks.copiesFor[static_cast<size_t>(id)];
     planned.disk = copies[0];
-    const int total = firstSectorOnly && entry.size > SECTOR_BYTES ? SECTOR_BYTES : entry.size;
-    // An earlier entry that names the same run of the same disk has located it already.
-    const RunKey key{static_cast<int>(id), entry.track, entry.sector, total};
-    const auto earlier = runs.find(key);
-    int got = 0;
-    if (earlier != runs.end()) {
-        const PlannedEntry& same = plan.entries[earlier->second];
-        got = same.bytesRead;
-        planned.readErrors = same.readErrors;
-        planned.errorSectors = same.errorSectors;
-        planned.pieces = same.pieces;
-        planned.sources = same.sources;
-        planned.merged = same.merged;
-    } else {
-        got = locateFile(image, copies, entry, firstSectorOnly, planned);
-        runs.emplace(key, plan.entries.size());
-    }
+    const int got = locateFile(walk, copies, planned);
     planned.bytesRead = got;
     if (got == 0) {
         planned.outcome = entry.size == 0 ? EntryOutcome::Empty : EntryOutcome::Missing;
@@ -191,40 +197,95 @@ PlannedEntry decideEntry(d88::D88Image& image, const DiskChoice& disks, const ui
     } else if (isUncreatable(entry.name)) {
         planned.outcome = EntryOutcome::Uncreatable;
     } else {
-        planned.outcome = got < total ? EntryOutcome::Incomplete : EntryOutcome::Whole;
+        planned.outcome = got < entry.size ? EntryOutcome::Incomplete : EntryOutcome::Whole;
     }
     return planned;
 }
 
-// Reads the directory sectors into buffers.directory as the programs read them from the first
-// copy; what the run does not read stays zero. With several copies, every sector that a copy
-// holds whole is then taken as the copies decide (`merge` says how). Returns the read errors.
-RunErrors readDirectory(d88::D88Image& image, const std::vector<int>& copies, WalkBuffers& buffers,
-                        MergedRun* merge) {
-    memset(buffers.directory, 0, sizeof buffers.directory);
-    image.selectDisk(copies[0]);
+// The directory as the set's programs read it from its first copy: one run that stops at the
+// first sector missing or short, the stored bytes of a short one kept in the buffer.
+void readAsPrograms(d88::D88Image& image, DirectoryRead& read, WalkBuffers& buffers) {
+    const d88::SectorAddress at = setSectorAddress(DIRECTORY_TRACK, DIRECTORY_SECTOR);
+    image.selectDisk(read.disk);
     image.setSectorRange(FIRST_SECTOR, LAST_SECTOR);
-    if (copies.size() < 2) {
-        // As the programs read it: a run that stops at the first sector missing or short, the
-        // bytes of a short one kept.
-        const d88::SectorAddress at = setSectorAddress(DIRECTORY_TRACK, DIRECTORY_SECTOR);
-        image.readRun(at.track, at.c, at.h, at.r, at.n, buffers.directory, DIRECTORY_BYTES);
-        PlannedEntry run{};
-        locateOneCopy(image, DIRECTORY_TRACK, DIRECTORY_SECTOR, DIRECTORY_BYTES, run);
-        return run.readErrors;
+    image.readRun(at.track, at.c, at.h, at.r, at.n, buffers.directory, DIRECTORY_BYTES);
+    d88::SectorPlace places[DIRECTORY_SECTORS];
+    const int got = image.locateRun(at, DIRECTORY_BYTES, places, DIRECTORY_SECTORS);
+    for (int s = 0; s < DIRECTORY_SECTORS; ++s) {
+        DirectorySector& sector = read.sectors[s];
+        if (s * SECTOR_BYTES < got) {
+            sector.bytes = SECTOR_BYTES;
+            sector.found = true;
+            sector.origin.readError = d88::isReadErrorStatus(places[s].marks.status);
+            ++read.errors.sectors;
+            read.errors.errorSectors += sector.origin.readError ? 1 : 0;
+            continue;
+        }
+        // The run stops here: this sector's stored bytes stay, none after it is read.
+        d88::SectorPlace place;
+        const int stored =
+            image.locateSector(setSectorAddress(DIRECTORY_TRACK, s + 1), SECTOR_BYTES, place);
+        sector.found = stored > 0;
+        sector.bytes = s * SECTOR_BYTES == got ? stored : 0;
     }
-    PlannedEntry run{};
-    const int got =
-        locateCopies(image, copies, DIRECTORY_TRACK, DIRECTORY_SECTOR, DIRECTORY_BYTES, run);
-    copyPieces(image, run.pieces, run.merged.inlineBytes, buffers.directory, got);
-    if (merge != nullptr) {
-        *merge = std::move(run.merged);
+}
+
+// The directory read sector by sector from every copy of Disk A: each sector as the copies
+// together give it, or the longest part of it that a copy stores when none holds it whole.
+void readByCopies(d88::D88Image& image, const std::vector<int>& copies, DirectoryRead& read,
+                  WalkBuffers& buffers) {
+    image.setSectorRange(FIRST_SECTOR, LAST_SECTOR);
+    for (int s = 0; s < DIRECTORY_SECTORS; ++s) {
+        DirectorySector& sector = read.sectors[s];
+        uint8_t* out = buffers.directory + s * SECTOR_BYTES;
+        const d88::SectorAddress at = setSectorAddress(DIRECTORY_TRACK, DIRECTORY_SECTOR + s);
+        SectorPick pick;
+        std::vector<uint8_t> voted;
+        if (pickSector(image, copies, at, SECTOR_BYTES, pick, voted)) {
+            sector = DirectorySector{SECTOR_BYTES, true, originOf(pick)};
+            if (pick.taken == SectorTaken::Voted) {
+                memcpy(out, voted.data(), SECTOR_BYTES);
+            } else {
+                image.readBytes(pick.place.position, out, SECTOR_BYTES);
+            }
+            ++read.errors.sectors;
+            read.errors.errorSectors += pick.readError ? 1 : 0;
+        } else {
+            d88::SectorPlace longest{-1, 0, {0, 0, 0}};
+            for (int disk : copies) {
+                d88::SectorPlace place;
+                image.selectDisk(disk);
+                if (image.locateSector(at, SECTOR_BYTES, place) > longest.length) {
+                    longest = place;
+                }
+                sector.found = sector.found || place.position >= 0;
+            }
+            sector.bytes = longest.length;
+            image.readBytes(longest.position, out, longest.length);
+        }
+        if (copies.size() > 1) {
+            read.merge.origins.push_back(sector.origin);
+            if (sector.origin.taken == SectorTaken::Voted) {
+                read.merge.inlineBytes.insert(read.merge.inlineBytes.end(), out,
+                                              out + SECTOR_BYTES);
+            }
+        }
     }
-    return run.readErrors;
 }
 
 const uint8_t* entryBytes(const WalkBuffers& buffers, const DirectoryLayout& layout, int index) {
     return buffers.directory + layout.firstEntryOffset + index * DIR_ENTRY_SIZE;
+}
+
+// True when every byte of entry `index` of `layout` was read.
+bool entryRead(const DirectoryRead& read, const DirectoryLayout& layout, int index) {
+    const int first = layout.firstEntryOffset + index * DIR_ENTRY_SIZE;
+    for (int at = first; at < first + DIR_ENTRY_SIZE; ++at) {
+        if (at % SECTOR_BYTES >= read.sectors[at / SECTOR_BYTES].bytes) {
+            return false;
+        }
+    }
+    return true;
 }
 
 } // namespace
@@ -247,16 +308,16 @@ bool holdsEnoughDisks(int diskCount) {
     return diskCount >= MIN_SET_DISKS;
 }
 
-DiskChoice programsDiskChoice(d88::D88Image& image) {
+DiskChoice programsDiskChoice(int diskCount, const std::vector<IdRead>& ids) {
     DiskChoice choice{
-        holdsEnoughDisks(image.diskCount()), {0}, std::vector<std::vector<int>>(MAX_SET_ID + 1)};
+        holdsEnoughDisks(diskCount), true, {0}, std::vector<std::vector<int>>(MAX_SET_NUMBER + 1)};
     if (!choice.enoughDisks) {
         return choice;
     }
     // Each entry searches the disks in file order; the first that carries its number wins.
-    for (int disk = 0; disk < image.diskCount(); ++disk) {
-        const int id = readSetId(image, disk);
-        if (id > 0 && choice.copiesFor[static_cast<size_t>(id)].empty()) {
+    for (int disk = 0; disk < diskCount && static_cast<size_t>(disk) < ids.size(); ++disk) {
+        const int id = ids[static_cast<size_t>(disk)].byte;
+        if (isSetNumber(id) && choice.copiesFor[static_cast<size_t>(id)].empty()) {
             choice.copiesFor[static_cast<size_t>(id)].push_back(disk);
         }
     }
@@ -264,100 +325,97 @@ DiskChoice programsDiskChoice(d88::D88Image& image) {
 }
 
 DiskChoice identityDiskChoice(const DiskSetFacts& facts) {
-    DiskChoice choice{facts.directoryDisk >= 0, {}, std::vector<std::vector<int>>(MAX_SET_ID + 1)};
+    DiskChoice choice{
+        facts.directoryDisk >= 0, false, {}, std::vector<std::vector<int>>(MAX_SET_NUMBER + 1)};
     for (const SetNumber& number : facts.numbers) {
         std::vector<int>& copies = choice.copiesFor[static_cast<size_t>(number.id)];
-        copies.push_back(number.disks[0]);
-        // A copy with the same bytes as the first adds nothing to a merge.
-        for (int disk : number.differ) {
-            copies.push_back(disk);
+        // Copies whose sectors are all alike give what one of them gives.
+        copies = number.groups.size() > 1 ? number.disks : std::vector<int>{number.disks[0]};
+        for (int& disk : copies) {
+            disk = facts.disks[static_cast<size_t>(disk)].index;
         }
     }
-    const std::vector<int>& diskA = choice.copiesFor[DISK_A_ID];
-    if (!diskA.empty()) {
-        choice.directoryCopies = diskA;
-    } else if (facts.directoryDisk >= 0) {
-        choice.directoryCopies = {facts.directoryDisk};
-    }
+    choice.directoryCopies = choice.copiesFor[DISK_A_ID];
     return choice;
 }
 
-SetPlan planSet(d88::D88Image& image, const DiskChoice& disks, const DirectoryLayout& layout,
-                const SaveTarget& target, WalkBuffers& buffers, const FileChoice* choice) {
+DirectoryRead readDirectory(d88::D88Image& image, const DiskChoice& disks, WalkBuffers& buffers) {
+    DirectoryRead read{};
+    memset(buffers.directory, 0, sizeof buffers.directory);
+    read.disk = disks.directoryCopies.empty() ? -1 : disks.directoryCopies[0];
+    read.asPrograms = disks.programs;
+    if (!disks.enoughDisks || read.disk < 0) {
+        return read;
+    }
+    if (disks.programs) {
+        readAsPrograms(image, read, buffers);
+    } else {
+        readByCopies(image, disks.directoryCopies, read, buffers);
+    }
+    return read;
+}
+
+SetPlan planSet(d88::D88Image& image, const DiskChoice& disks, const DirectoryRead& directory,
+                const DirectoryLayout& layout, const SaveTarget& target, WalkBuffers& buffers) {
     SetPlan plan{};
     plan.layout = &layout;
     plan.target = target.names;
     plan.enoughDisks = disks.enoughDisks;
-    plan.directoryDisk = disks.directoryCopies.empty() ? -1 : disks.directoryCopies[0];
+    plan.directoryDisk = directory.disk;
+    plan.directory = directory;
     if (!plan.enoughDisks) {
         return plan;
     }
-    plan.directoryErrors =
-        readDirectory(image, disks.directoryCopies, buffers, &plan.directoryMerge);
     plan.entries.reserve(static_cast<size_t>(layout.entryCount));
-    std::map<int, size_t> missing; // ID byte -> its place in plan.missingDisks
-    std::map<RunKey, size_t> runs; // each run located once: entries may name the same file
+    EntryWalk walk{image, disks, target, plan.entries, {}};
     for (int i = 0; i < layout.entryCount; ++i) {
+        const bool read = entryRead(directory, layout, i);
+        if (!read) {
+            plan.unreadable.push_back(i);
+        }
         const uint8_t* bytes = entryBytes(buffers, layout, i);
-        if (isUnusedEntry(bytes)) {
-            continue; // an unused slot of the table: size 0, nothing to list
+        // By identity an entry that was not read whole is not guessed at; the set's programs
+        // take whatever the buffer holds. An unused slot of the table lists nothing.
+        if ((!read && !disks.programs) || isUnusedEntry(bytes)) {
+            continue;
         }
-        plan.entries.push_back(
-            decideEntry(image, disks, bytes, i, target, false, plan, runs, choice));
-        const PlannedEntry& entry = plan.entries.back();
-        SetSummary& summary = plan.summary;
-        if (isWritten(entry.outcome)) {
-            ++summary.files;
-            summary.bytes += entry.entry.size;
-            summary.withReadErrors += entry.readErrors.errorSectors > 0 ? 1 : 0;
-            const MergedRun& merged = entry.merged;
-            summary.repaired += sectorsTaken(merged, SectorTaken::Repaired).empty() ? 0 : 1;
-            summary.contested += sectorsTaken(merged, SectorTaken::Contested).empty() ? 0 : 1;
-            summary.voted += sectorsTaken(merged, SectorTaken::Voted).empty() ? 0 : 1;
-        } else {
-            ++summary.passedOver;
-        }
-        if (entry.outcome == EntryOutcome::NoDisk && entry.entry.size > 0) {
-            const int id = entry.entry.diskNumber + 1;
-            auto found = missing.find(id);
-            if (found == missing.end()) {
-                found = missing.emplace(id, plan.missingDisks.size()).first;
-                plan.missingDisks.push_back(MissingDisk{id, {}});
-            }
-            plan.missingDisks[found->second].entries.push_back(entry.index);
-        }
+        plan.entries.push_back(decideEntry(walk, bytes, i));
     }
-    std::vector<bool> written;
-    for (const PlannedEntry& entry : plan.entries) {
-        written.push_back(isWritten(entry.outcome));
-    }
-    const std::vector<Replacement> replacements = decideReplacements(plan.entries, written);
-    for (size_t i = 0; i < plan.entries.size(); ++i) {
-        plan.entries[i].replaces = replacements[i].replaces;
-        plan.entries[i].replacedBy = replacements[i].replacedBy;
-    }
+    settlePlan(plan);
     return plan;
 }
 
-int countFiles(d88::D88Image& image, const DiskChoice& disks, const DirectoryLayout& layout,
-               const SaveTarget& target, WalkBuffers& buffers, int stopAt) {
-    if (!disks.enoughDisks) {
-        return 0;
-    }
-    readDirectory(image, disks.directoryCopies, buffers, nullptr);
-    SetPlan plan{};
-    std::map<RunKey, size_t> runs;
-    int files = 0;
-    for (int i = 0; i < layout.entryCount && (stopAt == 0 || files < stopAt); ++i) {
-        const uint8_t* bytes = entryBytes(buffers, layout, i);
-        if (isUnusedEntry(bytes)) {
+void settlePlan(SetPlan& plan) {
+    plan.missingDisks.clear();
+    std::map<int, size_t> missing; // set number -> its place in plan.missingDisks
+    for (const PlannedEntry& entry : plan.entries) {
+        if (entry.outcome != EntryOutcome::NoDisk || entry.entry.size == 0) {
             continue;
         }
-        plan.entries.push_back(
-            decideEntry(image, disks, bytes, i, target, true, plan, runs, nullptr));
-        files += isWritten(plan.entries.back().outcome) ? 1 : 0;
+        const int id = entrySetNumber(entry.entry);
+        auto found = missing.find(id);
+        if (found == missing.end()) {
+            found = missing.emplace(id, plan.missingDisks.size()).first;
+            plan.missingDisks.push_back(MissingDisk{id, {}});
+        }
+        plan.missingDisks[found->second].entries.push_back(entry.index);
     }
-    return files;
+    // Of two entries written under one saved name, the later one's file replaces the earlier's.
+    std::map<std::string, size_t> lastUnder; // saved name key -> the last entry written there
+    for (size_t i = 0; i < plan.entries.size(); ++i) {
+        PlannedEntry& entry = plan.entries[i];
+        entry.replaces = -1;
+        entry.replacedBy = -1;
+        if (!isWritten(entry.outcome)) {
+            continue;
+        }
+        const auto found = lastUnder.find(entry.saved.key);
+        if (found != lastUnder.end()) {
+            entry.replaces = plan.entries[found->second].index;
+            plan.entries[found->second].replacedBy = entry.index;
+        }
+        lastUnder[entry.saved.key] = i;
+    }
 }
 
 int readPlannedFile(d88::D88Image& image, const PlannedEntry& entry, WalkBuffers& buffers) {
@@ -369,21 +427,48 @@ int readPlannedFile(d88::D88Image& image, const PlannedEntry& entry, WalkBuffers
     return at;
 }
 
-std::vector<Replacement> decideReplacements(const std::vector<PlannedEntry>& entries,
-                                            const std::vector<bool>& written) {
-    std::vector<Replacement> replacements(entries.size(), Replacement{-1, -1});
-    std::map<std::string, size_t> lastUnder; // saved name key -> the last entry written there
-    for (size_t i = 0; i < entries.size() && i < written.size(); ++i) {
-        if (!written[i]) {
+namespace {
+
+bool writtenAt(const SetPlan& plan, const std::vector<bool>& written, size_t position) {
+    return position < written.size() ? written[position]
+                                     : isWritten(plan.entries[position].outcome);
+}
+
+// The position in the plan of the entry with table index `index`.
+size_t positionOf(const SetPlan& plan, int index) {
+    size_t position = 0;
+    while (position < plan.entries.size() && plan.entries[position].index != index) {
+        ++position;
+    }
+    return position;
+}
+
+} // namespace
+
+int replacedEarlier(const SetPlan& plan, const std::vector<bool>& written, size_t position) {
+    // The plan's chain of the entries written under one name, followed past those whose file
+    // was not written after all.
+    int earlier = plan.entries[position].replaces;
+    while (earlier >= 0) {
+        const size_t at = positionOf(plan, earlier);
+        if (at >= plan.entries.size() || writtenAt(plan, written, at)) {
+            break;
+        }
+        earlier = plan.entries[at].replaces;
+    }
+    return earlier;
+}
+
+std::vector<Replacement> decideReplacements(const SetPlan& plan, const std::vector<bool>& written) {
+    std::vector<Replacement> replacements(plan.entries.size(), Replacement{-1, -1});
+    for (size_t i = 0; i < plan.entries.size(); ++i) {
+        if (!writtenAt(plan, written, i)) {
             continue;
         }
-        auto found = lastUnder.find(entries[i].saved.key);
-        if (found != lastUnder.end()) {
-            replacements[i].replaces = entries[found->second].index;
-            replacements[found->second].replacedBy = entries[i].index;
-            found->second = i;
-        } else {
-            lastUnder.emplace(entries[i].saved.key, i);
+        const int earlier = replacedEarlier(plan, written, i);
+        replacements[i].replaces = earlier;
+        if (earlier >= 0) {
+            replacements[positionOf(plan, earlier)].replacedBy = plan.entries[i].index;
         }
     }
     return replacements;

@@ -1,7 +1,8 @@
-// What an extraction does with the set's directory, decided once as plain values: every listed
-// entry's outcome, saved name and the pieces of the given files that make its bytes. The
-// extraction programs, d88extract, d88info and the web page print or act on these and decide
-// nothing again. Nothing here prints or writes.
+// What an extraction does with the set's directory, decided once as plain values: how each of the
+// directory's sectors was read, every listed entry's outcome, saved name and the pieces of the
+// given files that make its bytes, and which entry's file replaces which. The extraction
+// programs, d88extract, d88info and the web page print or act on these and decide nothing
+// again. Nothing here prints or writes.
 #pragma once
 
 #include "DirEntry.h"
@@ -14,13 +15,12 @@
 #include "D88Image.h"
 
 #include <cstdint>
+#include <string>
 #include <vector>
-
-struct FileChoice;
 
 // What the walk decides for one entry, in the order in which it tests them.
 enum class EntryOutcome {
-    NotChosen,   // the user's choice of files (FileChoice) leaves it out: nothing is read
+    NotChosen,   // the user's choice of files (FileChoice) leaves it out
     NoDisk,      // no disk carries the entry's number
     Empty,       // size 0: nothing to read
     Missing,     // the first sector cannot be read: nothing is written
@@ -51,15 +51,17 @@ struct RunErrors {
     int errorSectors = 0;
 };
 
-// Where one sector of a file read from several copies of its disk came from.
+// Where one sector read from several copies of its disk came from (SectorPick, kept small).
 struct SectorOrigin {
     SectorTaken taken;
-    int16_t disk;      // the copy it was taken from, -1 when voted
+    int16_t disk;      // the copy the bytes come from, -1 when voted
     int16_t differing; // contested: the first copy that holds other bytes
-    uint8_t agree;     // voted: the fewest copies that agree on any of its bytes
+    uint8_t agree;     // contested, voted: the copies that agree (see SectorPick)
+    uint8_t among;     // contested, voted: of how many
     uint8_t holders;   // copies that hold it whole
     bool readError;    // no copy holds it without a read-error status
     bool sameStatus;   // with readError: every copy holds it, with one status
+    bool tie;          // the first given decided between copies that tie
 };
 
 // How a run read from several copies was merged: per sector, in order; empty when it was read
@@ -69,15 +71,19 @@ struct MergedRun {
     std::vector<uint8_t> inlineBytes; // the bytes of voted sectors, as pieces point into them
 };
 
+// The file's sectors (from 0) that were taken the way `taken` says.
+std::vector<int> sectorsTaken(const MergedRun& merged, SectorTaken taken);
+
 // What becomes of one listed directory entry.
 struct PlannedEntry {
     int index; // in the directory table
     uint8_t bytes[DIR_ENTRY_SIZE];
     DirEntry entry;
     EntryOutcome outcome;
-    int disk;      // the disk that the file is read from (the first copy), -1 when none
-    int bytesRead; // of entry.size; the bytes after them are zeros
-    RunErrors readErrors;
+    int disk;                      // the disk that the file is read from (the first copy), -1 none
+    bool firstSectorFound;         // Missing: a record of the first sector is there, cut short
+    int bytesRead;                 // of entry.size; the bytes after them are zeros
+    RunErrors readErrors;          // of the sectors read
     std::vector<int> errorSectors; // the file's sectors (from 0) stored with a read-error status
     std::vector<Piece> pieces;     // where the bytes read lie, in order
     std::vector<int> sources;      // per sector: the given file its bytes start in, -1 voted
@@ -89,41 +95,35 @@ struct PlannedEntry {
 
 // A set number that listed entries need and that no disk carries.
 struct MissingDisk {
-    int id;                   // the ID byte asked for, 1 to 256
+    int id;                   // the set number asked for, 1 to 256
     std::vector<int> entries; // the entries that need it, by table index
 };
 
-struct SetSummary {
-    int files;          // entries that would be written (whole or incomplete)
-    int64_t bytes;      // their sizes
-    int passedOver;     // listed entries that would not be written
-    int withReadErrors; // files to write that hold sectors stored with an error status
-    int repaired;       // files to write with sectors taken from a later copy
-    int contested;      // files to write with sectors whose copies differ
-    int voted;          // files to write with sectors voted from three copies or more
+// How one of the directory's sectors was read.
+struct DirectorySector {
+    int bytes;           // of its 1024, the bytes known (fewer where its record is cut short)
+    bool found;          // some copy holds a record of it
+    SectorOrigin origin; // its marks, and from several copies how it was taken
 };
 
-// The file's sectors (from 0) that were taken the way `taken` says.
-std::vector<int> sectorsTaken(const MergedRun& merged, SectorTaken taken);
-
-struct SetPlan {
-    const DirectoryLayout* layout;
-    NameTarget target;
-    bool enoughDisks;  // false: the programs stop below MIN_SET_DISKS and nothing below is set
-    int directoryDisk; // the disk the directory is read from (the first copy)
-    RunErrors directoryErrors;
-    MergedRun directoryMerge;          // when Disk A is given in several copies
-    std::vector<PlannedEntry> entries; // the entries whose 16 bytes are not all zero
-    std::vector<MissingDisk> missingDisks;
-    SetSummary summary;
+// The directory's three sectors as read from Disk A (its first copy: `disk`). Read as the set's
+// programs read it (`asPrograms`): one run that stops at the first sector missing or short,
+// whose stored bytes it keeps. Otherwise each sector on its own, from every copy.
+struct DirectoryRead {
+    int disk;
+    bool asPrograms;
+    DirectorySector sectors[DIRECTORY_SECTORS];
+    RunErrors errors; // of the sectors read whole
+    MergedRun merge;  // when Disk A is given in several copies
 };
 
 // Where the walk finds the directory and each entry's disk.
 struct DiskChoice {
     bool enoughDisks;                        // the walk runs at all
+    bool programs;                           // the set's programs' walk (else by identity)
     std::vector<int> directoryCopies;        // the disks the directory is read from
-    std::vector<std::vector<int>> copiesFor; // by ID byte (0 to MAX_SET_ID): the disks read
-                                             // for it, in the order given; empty for none
+    std::vector<std::vector<int>> copiesFor; // by set number (0 to MAX_SET_NUMBER): the disks
+                                             // read for it, in the order given; empty for none
 };
 
 // True when an image of `diskCount` disks holds enough for the set's own programs, which stop
@@ -131,11 +131,12 @@ struct DiskChoice {
 bool holdsEnoughDisks(int diskCount);
 
 // As d88extract-a and d88extract-b find them: the directory on disk 0, each entry's disk the
-// first in file order whose ID byte is its number, nothing at all below four disks.
-DiskChoice programsDiskChoice(d88::D88Image& image);
-// By identity, as d88extract finds them: the directory on Disk A (the first disk when no disk
-// carries ID byte 01), each set number's disks, however many disks there are. A set number
-// given more than once with different bytes is read from all its copies, sector by sector.
+// first in file order whose ID byte (`ids`, as stored, whatever its status) is its number,
+// nothing at all below four disks.
+DiskChoice programsDiskChoice(int diskCount, const std::vector<IdRead>& ids);
+// By identity, as d88extract finds them: the directory on Disk A, each set number's copies,
+// however many disks there are. A set number given in copies whose sectors differ is read from
+// all of them, sector by sector.
 DiskChoice identityDiskChoice(const DiskSetFacts& facts);
 
 // Where the files land, as far as deciding their names needs.
@@ -155,17 +156,31 @@ struct WalkBuffers {
     uint8_t work[WORK_BUFFER_BYTES];
 };
 
-// Reads the directory of `layout` once and decides every entry. Reads only what deciding
-// needs: the directory's bytes and where each file's sectors lie, not their data. With a
-// `choice`, the entries that it leaves out are not read at all.
-SetPlan planSet(d88::D88Image& image, const DiskChoice& disks, const DirectoryLayout& layout,
-                const SaveTarget& target, WalkBuffers& buffers, const FileChoice* choice = nullptr);
+// Reads the directory's sectors into buffers.directory from `disks`' directory copies, once per
+// run: what cannot be read stays zero.
+DirectoryRead readDirectory(d88::D88Image& image, const DiskChoice& disks, WalkBuffers& buffers);
 
-// The files that `layout` would write, as planSet decides them from each file's first sector
-// alone (enough to tell whether it is written, not whether it is whole). Stops counting at
-// `stopAt` files when that is not 0.
-int countFiles(d88::D88Image& image, const DiskChoice& disks, const DirectoryLayout& layout,
-               const SaveTarget& target, WalkBuffers& buffers, int stopAt = 0);
+struct SetPlan {
+    const DirectoryLayout* layout;
+    NameTarget target;
+    bool enoughDisks;  // false: the programs stop below MIN_SET_DISKS and nothing below is set
+    int directoryDisk; // the disk the directory is read from (the first copy), -1 when none
+    DirectoryRead directory;
+    std::vector<PlannedEntry> entries; // the entries read whole whose 16 bytes are not all zero
+    std::vector<int> unreadable;       // the entries whose bytes lie where the directory could
+                                       // not be read, by table index
+    std::vector<MissingDisk> missingDisks;
+};
+
+// Decides every entry of `layout` in the directory read into `buffers`: its disk by the set
+// number, its file's pieces, its saved name, and which entry's file replaces which. Reads only
+// where each file's sectors lie, not their data.
+SetPlan planSet(d88::D88Image& image, const DiskChoice& disks, const DirectoryRead& directory,
+                const DirectoryLayout& layout, const SaveTarget& target, WalkBuffers& buffers);
+
+// Sets what the plan's outcomes give: the disks that entries to be written need and no file
+// holds, and which entry's file replaces which. planSet and a choice of files end with it.
+void settlePlan(SetPlan& plan);
 
 // Reads the bytes of `entry`'s file into buffers.work: its pieces, then zeros up to its size.
 // Returns the number of bytes taken from the image.
@@ -177,8 +192,11 @@ struct Replacement {
     int replacedBy;
 };
 
-// Among the entries whose files are written (`written`, by position in `entries`), the later of
-// two under one saved name key replaces the earlier. One result per entry, by position. The
-// plan decides it from the outcomes; a run again from what it really wrote.
-std::vector<Replacement> decideReplacements(const std::vector<PlannedEntry>& entries,
-                                            const std::vector<bool>& written);
+// The entry whose file the file of the entry at `position` replaces when it is written: the last
+// entry before it under the same saved name whose file is written (`written`, by position, as
+// far as it goes; the plan's outcomes beyond). Its table index, -1 when none.
+int replacedEarlier(const SetPlan& plan, const std::vector<bool>& written, size_t position);
+
+// Every entry's replacements given which files are written (`written`, by position; the plan's
+// outcomes where it is empty). One result per entry, by position.
+std::vector<Replacement> decideReplacements(const SetPlan& plan, const std::vector<bool>& written);

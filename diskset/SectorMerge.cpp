@@ -1,5 +1,6 @@
 #include "SectorMerge.h"
 
+#include "CopyCompare.h"
 #include "SetFormat.h"
 
 #include <cstring>
@@ -11,15 +12,86 @@ struct Copy {
     d88::SectorPlace place;
 };
 
-bool readData(d88::D88Image& image, const Copy& copy, int want, uint8_t* out) {
-    return image.readBytes(copy.place.position, out, want) == want;
+// The copies grouped by their bytes (CopyCompare's test), each group in the order given, the
+// groups in the order of their first copies.
+std::vector<std::vector<const Copy*>> groupByBytes(d88::D88Image& image,
+                                                   const std::vector<Copy>& copies, int want) {
+    std::vector<std::vector<const Copy*>> groups;
+    for (const Copy& copy : copies) {
+        bool grouped = false;
+        for (std::vector<const Copy*>& group : groups) {
+            if (sameBytes(image, group[0]->place.position, copy.place.position, want)) {
+                group.push_back(&copy);
+                grouped = true;
+                break;
+            }
+        }
+        if (!grouped) {
+            groups.push_back({&copy});
+        }
+    }
+    return groups;
+}
+
+// The group that most copies are in; on a tie the first (which holds the first given copy among
+// the tied). `tie` tells whether another group is as large.
+size_t largestGroup(const std::vector<std::vector<const Copy*>>& groups, bool& tie) {
+    size_t best = 0;
+    tie = false;
+    for (size_t g = 1; g < groups.size(); ++g) {
+        if (groups[g].size() > groups[best].size()) {
+            best = g;
+            tie = false;
+        } else if (groups[g].size() == groups[best].size()) {
+            tie = true;
+        }
+    }
+    return best;
+}
+
+// Every copy holds the sector with an error status, and they differ: byte by byte the value
+// most of them hold, on a tie the first given's. The bytes are appended to `voted`.
+bool vote(d88::D88Image& image, const std::vector<Copy>& holders, int want, SectorPick& pick,
+          std::vector<uint8_t>& voted) {
+    std::vector<std::vector<uint8_t>> data(holders.size(), std::vector<uint8_t>(want));
+    for (size_t k = 0; k < holders.size(); ++k) {
+        if (image.readBytes(holders[k].place.position, data[k].data(), want) != want) {
+            return false; // the files changed under the plan: keep the first copy's
+        }
+    }
+    pick.taken = SectorTaken::Voted;
+    pick.among = static_cast<int>(holders.size());
+    pick.agree = pick.among;
+    for (int i = 0; i < want; ++i) {
+        int best = 0;
+        int bestCount = 0;
+        bool tie = false;
+        for (size_t k = 0; k < holders.size(); ++k) {
+            int count = 0;
+            for (size_t m = 0; m < holders.size(); ++m) {
+                count += data[m][static_cast<size_t>(i)] == data[k][static_cast<size_t>(i)] ? 1 : 0;
+            }
+            if (count > bestCount) {
+                bestCount = count;
+                best = static_cast<int>(k);
+                tie = false;
+            } else if (count == bestCount &&
+                       data[k][static_cast<size_t>(i)] != data[static_cast<size_t>(best)][i]) {
+                tie = true;
+            }
+        }
+        voted.push_back(data[static_cast<size_t>(best)][static_cast<size_t>(i)]);
+        pick.agree = bestCount < pick.agree ? bestCount : pick.agree;
+        pick.tie = pick.tie || tie;
+    }
+    return true;
 }
 
 } // namespace
 
 bool pickSector(d88::D88Image& image, const std::vector<int>& copies, const d88::SectorAddress& at,
                 int want, SectorPick& pick, std::vector<uint8_t>& voted) {
-    pick = SectorPick{SectorTaken::AsStored, -1, {}, want, false, false, 0, 0, -1};
+    pick = SectorPick{SectorTaken::AsStored, -1, {}, want, false, false, 0, 0, 0, false, -1};
     std::vector<Copy> holders;
     std::vector<Copy> clean;
     for (int disk : copies) {
@@ -38,23 +110,31 @@ bool pickSector(d88::D88Image& image, const std::vector<int>& copies, const d88:
         return false;
     }
     pick.holders = static_cast<int>(holders.size());
+    if (copies.size() == 1) {
+        pick.disk = holders[0].disk;
+        pick.place = holders[0].place;
+        pick.readError = clean.empty();
+        pick.sameStatus = true;
+        return true;
+    }
     if (!clean.empty()) {
-        pick.disk = clean[0].disk;
-        pick.place = clean[0].place;
-        if (clean[0].disk != copies[0]) {
-            pick.taken = SectorTaken::Repaired;
-        }
-        if (clean.size() > 1) {
-            std::vector<uint8_t> first(static_cast<size_t>(want));
-            std::vector<uint8_t> other(static_cast<size_t>(want));
-            if (readData(image, clean[0], want, first.data())) {
-                for (size_t i = 1; i < clean.size() && pick.differing < 0; ++i) {
-                    if (!readData(image, clean[i], want, other.data()) || first != other) {
-                        pick.taken = SectorTaken::Contested;
-                        pick.differing = clean[i].disk;
-                    }
+        // An error status never outranks a clean copy: the clean copies decide.
+        const std::vector<std::vector<const Copy*>> groups = groupByBytes(image, clean, want);
+        const size_t best = largestGroup(groups, pick.tie);
+        pick.disk = groups[best][0]->disk;
+        pick.place = groups[best][0]->place;
+        pick.agree = static_cast<int>(groups[best].size());
+        pick.among = static_cast<int>(clean.size());
+        if (groups.size() > 1) {
+            pick.taken = SectorTaken::Contested;
+            for (const Copy& copy : clean) {
+                if (pick.differing < 0 &&
+                    !sameBytes(image, copy.place.position, groups[best][0]->place.position, want)) {
+                    pick.differing = copy.disk;
                 }
             }
+        } else if (clean.size() < copies.size()) {
+            pick.taken = SectorTaken::Repaired;
         }
         return true;
     }
@@ -67,33 +147,8 @@ bool pickSector(d88::D88Image& image, const std::vector<int>& copies, const d88:
         pick.sameStatus =
             pick.sameStatus && copy.place.marks.status == holders[0].place.marks.status;
     }
-    if (holders.size() < 3) {
-        return true; // too few to vote: the first copy's bytes, as stored
-    }
-    std::vector<std::vector<uint8_t>> data(holders.size(), std::vector<uint8_t>(want));
-    for (size_t k = 0; k < holders.size(); ++k) {
-        if (!readData(image, holders[k], want, data[k].data())) {
-            return true; // the files changed under the plan: keep the first copy's
-        }
-    }
-    pick.taken = SectorTaken::Voted;
-    pick.agree = static_cast<int>(holders.size());
-    for (int i = 0; i < want; ++i) {
-        // The value most copies hold; on a tie, the one the earliest copy holds.
-        int best = 0;
-        int bestCount = 0;
-        for (size_t k = 0; k < holders.size(); ++k) {
-            int count = 0;
-            for (size_t m = 0; m < holders.size(); ++m) {
-                count += data[m][static_cast<size_t>(i)] == data[k][static_cast<size_t>(i)] ? 1 : 0;
-            }
-            if (count > bestCount) {
-                bestCount = count;
-                best = static_cast<int>(k);
-            }
-        }
-        voted.push_back(data[static_cast<size_t>(best)][static_cast<size_t>(i)]);
-        pick.agree = bestCount < pick.agree ? bestCount : pick.agree;
+    if (groupByBytes(image, holders, want).size() > 1) {
+        vote(image, holders, want, pick, voted);
     }
     return true;
 }

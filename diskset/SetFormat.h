@@ -31,7 +31,8 @@ constexpr int LAST_SECTOR = 5;
 // The directory: track 1 (cylinder 0, head 1), sectors 1 to 3.
 constexpr int DIRECTORY_TRACK = 1;
 constexpr int DIRECTORY_SECTOR = 1;
-constexpr int DIRECTORY_BYTES = 3 * SECTOR_BYTES;
+constexpr int DIRECTORY_SECTORS = 3;
+constexpr int DIRECTORY_BYTES = DIRECTORY_SECTORS * SECTOR_BYTES;
 
 // A directory entry's fields.
 constexpr int DIR_ENTRY_SIZE = 16;
@@ -47,9 +48,13 @@ constexpr int ENTRY_DISK_OFFSET = 15;
 constexpr int ID_TRACK = 79;
 constexpr int ID_SECTOR = 5;
 constexpr int DISK_A_ID = 1;
-// An entry's disk number is a byte, so the ID bytes it can ask for are 1 to 256 (and 256 is
-// carried by no disk).
-constexpr int MAX_SET_ID = 256;
+// The set numbers a disk's ID byte can carry: any byte above 0, as the set's programs take it.
+// An entry's disk number is a byte and asks for that number + 1, so an entry can name 256,
+// which no disk carries.
+constexpr int MAX_SET_NUMBER = 255;
+inline bool isSetNumber(int id) {
+    return id >= 1 && id <= MAX_SET_NUMBER;
+}
 
 // The set's own programs need Disk A to Disk D in one image.
 constexpr int MIN_SET_DISKS = 4;

@@ -12,9 +12,12 @@
 #include "ImageFacts.h"
 #include "ListText.h"
 #include "Messages.h"
+#include "NoteText.h"
+#include "OpenFailure.h"
 #include "Plan.h"
 #include "PlanJson.h"
 #include "RunText.h"
+#include "SetCounts.h"
 #include "SetNotes.h"
 #include "SetText.h"
 #include "ShiftJis.h"
@@ -24,6 +27,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -31,8 +35,10 @@ namespace {
 
 const char* const PROGRAM = "d88extract";
 
-d88::D88Image image;
-WalkBuffers buffers;
+// Says why file `path` cannot be read as (a piece of) the image.
+void printOpenFailure(const char* path, int error) {
+    printFileOpenFailure(PROGRAM, path, error);
+}
 
 void printHelp() {
     hostPrintf(stdout,
@@ -171,100 +177,78 @@ int parseOptions(int argc, char** argv, Options& options) {
     return -1;
 }
 
-// One of the two programs' Japanese messages, in the locale's character set: UTF-8 when that
-// is UTF-8, the Shift_JIS bytes otherwise (which a Windows console shows as characters).
-void printJapaneseMessage(const char* shiftJis) {
-    std::string text;
-    if (hostTerminalIsUtf8() && shiftJisToUtf8(shiftJis, strlen(shiftJis), text)) {
-        hostPrintf(stderr, "%s", text.c_str());
-    } else {
-        hostPrintf(stderr, "%s", shiftJis);
-    }
-}
+// What the run reads and works with, made once in main.
+struct Run {
+    const Options& options;
+    d88::D88Image& image;
+    WalkBuffers& buffers;
+    DiskSetFacts set;
+    ShownFiles files; // the given files as messages show them
+    DiskFiles copies; // each disk's name as messages name a copy
+};
 
-// Says why file `path` cannot be read as (a piece of) the image.
-void printOpenFailure(const char* rawPath, int error) {
-    printJapaneseMessage(MSG_CANNOT_OPEN_IMAGE);
-    const std::string shown = shownPath(rawPath, stderr);
-    const char* path = shown.c_str();
-    if (error == ESPIPE) {
-        hostPrintfLocal(stderr,
-                        "%s: cannot read '%s': it is a pipe or a terminal, and an image is read "
-                        "by seeking; save it to a file first\n",
-                        PROGRAM, path);
-    } else if (error == ENODEV) {
-        hostPrintfLocal(stderr,
-                        "%s: cannot read '%s': it is a device, not an image file; save the image "
-                        "to a file first\n",
-                        PROGRAM, path);
-    } else {
-        hostPrintfLocal(stderr, "%s: cannot open '%s': %s\n", PROGRAM, path, strerror(error));
-    }
-}
-
-// The file of the image that `disk` starts in, as shown in messages.
-std::string fileOf(const Options& options, const DiskSetFacts& set, int disk) {
-    const int part = set.disks[static_cast<size_t>(disk)].part;
-    return shownPath(options.images[static_cast<size_t>(part)], stderr);
+std::string prefixed(const char* text) {
+    return std::string(PROGRAM) + ": " + text;
 }
 
 // What the files hold, said before anything is written. Returns -1 to go on, otherwise the exit
-// status after a message. `damaged` is set when a disk is cut off.
-int checkDiskSet(const Options& options, const DiskSetFacts& set, bool& damaged) {
-    std::vector<std::string> files;
-    for (const char* path : options.images) {
-        files.push_back(shownPath(path, stderr));
+// status after a refusal. `damaged` is set when a note tells of damage.
+int checkDiskSet(const Run& run, bool& damaged) {
+    const std::vector<SetNote> notes = decideSetNotes(run.set, run.image.fileSize());
+    for (const SetNote& note : notes) {
+        hostPrintfLocal(stderr, "%s\n",
+                        prefixed(setNoteText(note, run.set, run.files).c_str()).c_str());
     }
-    for (const SetNote& note : diskSetNotes(set, files, image.fileSize())) {
-        hostPrintfLocal(stderr, "%s: %s\n", PROGRAM, note.text.c_str());
-        if (note.kind == NoteKind::Refusal) {
-            return 1;
-        }
-        damaged = damaged || note.kind == NoteKind::Damage;
-    }
-    return -1;
+    damaged = tellsOfDamage(notes);
+    return refusesFiles(notes) ? 1 : -1;
 }
 
-// The layout to use: the one given, or the one that yields files as the plan decides. Null
+// The layout to use: the one given, or the one that yields files as the plans decide. Null
 // after a message, with `status` set.
-const DirectoryLayout* chooseLayout(const Options& options, const DiskChoice& disks,
-                                    const SaveTarget& target, int& status) {
-    const LayoutDecision decision = decideLayout(image, disks, target, buffers, options.layout);
+const DirectoryLayout* chooseLayout(const Run& run, const PlanSource& source, LayoutPlans& plans,
+                                    int& status) {
+    const LayoutDecision decision = decideLayout(source, run.options.layout, plans);
+    if (decision.problem == LayoutProblem::None) {
+        return decision.layout;
+    }
+    // Without a layout the directory's sectors are said without their entries.
+    for (const DirectoryNote& note : decideDirectoryNotes(source.directory, nullptr)) {
+        hostPrintfLocal(
+            stderr, "%s\n",
+            prefixed(directoryNoteText(note, source.directory, run.set, run.files).c_str())
+                .c_str());
+    }
+    status = decision.problem == LayoutProblem::Both ? STATUS_USAGE : 1;
     switch (decision.problem) {
     case LayoutProblem::None:
-        return decision.layout;
-    case LayoutProblem::GivenYieldsNothing: {
-        const DirectoryLayout& other = decision.given == &LAYOUT_A ? LAYOUT_B : LAYOUT_A;
+        break;
+    case LayoutProblem::GivenYieldsNothing:
         hostPrintf(stderr, "%s: %s: use --layout %s\n", PROGRAM,
-                   layoutProblemText(decision).c_str(), other.letter);
-        status = 1;
-        return nullptr;
-    }
+                   layoutProblemText(decision).c_str(), otherLayout(*decision.given).letter);
+        break;
     case LayoutProblem::Both:
         hostPrintf(stderr, "%s: %s; choose one with --layout a or --layout b\n", PROGRAM,
                    layoutProblemText(decision).c_str());
-        status = STATUS_USAGE;
-        return nullptr;
+        break;
     case LayoutProblem::Neither:
+        hostPrintf(stderr, "%s: %s\n", PROGRAM, layoutProblemText(decision).c_str());
         break;
     }
-    hostPrintf(stderr, "%s: %s\n", PROGRAM, layoutProblemText(decision).c_str());
-    status = 1;
     return nullptr;
 }
 
 // The set document of d88info --set --json for the files read, with what became of each
 // file and the hashes of the bytes written when `results` and `digests` are given, the hashes
 // of the files as planned otherwise.
-void printJson(const Options& options, const DiskSetFacts& set, const SetPlan& plan,
-               const std::vector<FileResult>* results, const std::vector<FileDigests>* digests) {
+void printJson(const Run& run, const SetPlan& plan, const std::vector<FileResult>* results,
+               const std::vector<FileDigests>* digests) {
     nlohmann::ordered_json document =
-        setDocument(plan, set, options.images, image.diskCount(), image.fileSize());
+        setDocument(plan, run.set, run.options.images, run.image.diskCount(), run.image.fileSize());
     if (results != nullptr) {
-        addResults(document, plan, *results);
+        addResults(document, plan, *results, decideReplacements(plan, writtenFiles(*results)));
         addFileHashes(document, writtenFileHashes(*digests, *results));
     } else {
-        addFileHashes(document, plannedFileHashes(image, plan, buffers));
+        addFileHashes(document, plannedFileHashes(run.image, plan, run.buffers));
     }
     const std::string text = dumpJson(document);
     fputs(text.c_str(), stdout); // UTF-8, for programs to read
@@ -295,66 +279,103 @@ bool readyToWrite(const Options& options, HostFolder& folder) {
 
 // What a run that writes nothing prints: the plan as JSON, the list (-l), or the plan entry by
 // entry (-n).
-void printPlan(const Options& options, const DiskSetFacts& set, const SetPlan& plan) {
-    if (options.json) {
-        printJson(options, set, plan, nullptr, nullptr);
+void printPlan(const Run& run, const SetPlan& plan) {
+    if (run.options.json) {
+        printJson(run, plan, nullptr, nullptr);
         return;
     }
-    printSetHead(options.images, image.diskCount(), *plan.layout, stdout);
+    printSetHead(run.options.images, run.image.diskCount(), *plan.layout, stdout);
     printMissingDisks(plan, "", stdout);
-    if (options.list) {
-        printDirectoryErrors(plan, stdout);
-        if (options.verbose) {
-            const std::vector<std::string> crcs = plannedFileCrcs(image, plan, buffers);
+    printDirectoryNotes(plan, run.set, run.files, "", stdout);
+    if (run.options.list) {
+        if (run.options.verbose) {
+            const std::vector<std::string> crcs = plannedFileCrcs(run.image, plan, run.buffers);
             printFileList(plan, &crcs, stdout);
         } else {
             printFileList(plan, nullptr, stdout);
         }
     } else {
         printSetPlan(plan, stdout);
-        printSetSummary(plan.summary, stdout);
+        printSetSummary(countSet(plan), stdout);
     }
 }
 
-} // namespace
+// Writes the plan's files into `folder`. Returns the exit status.
+int writeFiles(const Run& run, const SetPlan& plan, const HostFolder& folder, bool complete) {
+    const Options& options = run.options;
+    const std::string prefix = prefixed("");
+    printMissingDisks(plan, prefix.c_str(), stderr);
+    printDirectoryNotes(plan, run.set, run.files, prefix.c_str(), stderr);
+    printMergeLine(plan.directory.merge, run.copies, (prefix + "the directory's ").c_str(), stderr);
+    std::vector<FileResult> results;
+    // For the JSON, each file is digested from the buffer it is written from, on a second thread
+    // when one can be started.
+    std::vector<FileDigests> digests(plan.entries.size(), FileDigests{false, Digests{}});
+    DigestWorker* worker = options.json ? startDigestWorker(plan.entries.size()) : nullptr;
+    const WriteWatch watch = worker != nullptr ? WriteWatch{digestLater, worker}
+                                               : WriteWatch{digestWrittenFile, &digests};
+    const RunText text{options.json || options.quiet ? nullptr : stdout, stderr, true, &run.copies};
+    const WriteManner manner{options.keep ? Existing::Keep : Existing::Replace,
+                             options.json ? &watch : nullptr};
+    const bool allWritten =
+        extractPlan(run.image, plan, folder, run.buffers, text, manner, results);
+    if (worker != nullptr) {
+        digests = finishDigestWorker(worker);
+    }
+    if (options.json) {
+        printJson(run, plan, &results, &digests);
+    } else if (!options.quiet) {
+        fflush(stdout); // the report lines come first
+        printRunSummary(PROGRAM, countSet(plan, &results), options.directory, stderr);
+    }
+    return finishOutput(PROGRAM, allWritten && complete ? 0 : 1);
+}
 
-int main(int argc, char** argv) {
-    hostStartProgram(argc, argv);
-    Options options;
-    int status = parseOptions(argc, argv, options);
+// The folder that the files go to, opened when it is there; a missing one is made only once
+// the image is known to yield files, and never by a dry run: until then it holds nothing.
+// False after a message.
+bool findFolder(const Options& options, HostFolder& folder) {
+    folder = hostCurrentFolder();
+    int error = 0;
+    if (options.directory == nullptr || hostOpenFolder(options.directory, false, folder, error)) {
+        return true;
+    }
+    if (error != ENOENT) {
+        hostPrintfLocal(stderr, "%s: cannot make folder %s: %s\n", PROGRAM,
+                        quotedPath(options.directory, stderr).c_str(), strerror(error));
+        return false;
+    }
+    folder = hostCurrentFolder();
+    folder.notMadeYet = true;
+    return true;
+}
+
+// The set's files from the image open in `run`. Returns the exit status.
+int extractSet(Run& run) {
+    const Options& options = run.options;
+    run.set = decideDiskSet(run.image, readIdSectors(run.image));
+    for (const char* path : options.images) {
+        run.files.push_back(shownPath(path, stderr));
+    }
+    for (int disk = 0; disk < run.image.diskCount(); ++disk) {
+        run.copies.push_back(copyName(run.set, run.files, placeOfDisk(run.set, disk)));
+    }
+    bool damaged = false;
+    int status = checkDiskSet(run, damaged);
     if (status >= 0) {
         return status;
     }
-    // A zip is unpacked here; from now on options.images names its members "set.zip/A.d88".
-    GivenFiles given;
-    if (!openGivenFiles(PROGRAM, options.images, given, image, printOpenFailure)) {
+    const DiskChoice disks = identityDiskChoice(run.set);
+    HostFolder folder;
+    if (!findFolder(options, folder)) {
         return 1;
     }
-    const DiskSetFacts set = decideDiskSet(image);
-    bool damaged = false;
-    status = checkDiskSet(options, set, damaged);
-    if (status >= 0) {
-        return status;
-    }
-    const DiskChoice disks = identityDiskChoice(set);
-    const NameTarget names = nameTargetFor(options.names);
-    // Names are checked against the folder that the files go to. A missing one is made only
-    // once the image is known to yield files, and never by a dry run; until then it holds
-    // nothing.
-    HostFolder folder = hostCurrentFolder();
-    int error = 0;
-    if (options.directory != nullptr && !hostOpenFolder(options.directory, false, folder, error)) {
-        if (error != ENOENT) {
-            hostPrintfLocal(stderr, "%s: cannot make folder %s: %s\n", PROGRAM,
-                            quotedPath(options.directory, stderr).c_str(), strerror(error));
-            return 1;
-        }
-        folder = hostCurrentFolder();
-        folder.notMadeYet = true;
-    }
-    const HostWrite write{&folder, &image};
-    const SaveTarget target = hostSaveTarget(names, write);
-    const DirectoryLayout* layout = chooseLayout(options, disks, target, status);
+    const HostWrite write{&folder, &run.image};
+    const SaveTarget target = hostSaveTarget(nameTargetFor(options.names), write);
+    const DirectoryRead directory = readDirectory(run.image, disks, run.buffers);
+    const PlanSource source{run.image, disks, directory, target, run.buffers};
+    LayoutPlans plans{};
+    const DirectoryLayout* layout = chooseLayout(run, source, plans, status);
     if (layout == nullptr) {
         return status;
     }
@@ -363,46 +384,40 @@ int main(int argc, char** argv) {
         return 1;
     }
     // Patterns typed on a UTF-8 terminal (or on Windows, read as Unicode) are text.
-    const FileChoice choice{options.patterns, hostTerminalIsUtf8() || hostNamesAreUnicode()
-                                                  ? PatternText::Utf8
-                                                  : PatternText::Bytes};
-    const SetPlan plan = planSet(image, disks, *layout, target, buffers, &choice);
-    bool complete = plan.missingDisks.empty() && !damaged;
+    const FileChoice choice = chooseFiles(
+        options.patterns,
+        hostTerminalIsUtf8() || hostNamesAreUnicode() ? PatternText::Utf8 : PatternText::Bytes);
+    SetPlan& plan = plans.plans[layoutIndex(*layout)];
+    applyChoice(plan, choice);
+    bool complete = !damaged && planIsWhole(plan);
     for (size_t unmatched : patternsMatchingNothing(choice, plan)) {
         hostPrintfLocal(stderr, "%s: no file matches %s\n", PROGRAM,
                         quotedPath(options.patterns[unmatched].c_str(), stderr).c_str());
         complete = false;
     }
     if (!writes) {
-        printPlan(options, set, plan);
+        printPlan(run, plan);
         return finishOutput(PROGRAM, complete ? 0 : 1);
     }
-    printMissingDisks(plan, (std::string(PROGRAM) + ": ").c_str(), stderr);
-    DiskFiles files;
-    for (const FoundDisk& disk : set.disks) {
-        files.push_back(fileOf(options, set, disk.index));
+    return writeFiles(run, plan, folder, complete);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    hostStartProgram(argc, argv);
+    Options options;
+    const int status = parseOptions(argc, argv, options);
+    if (status >= 0) {
+        return status;
     }
-    printMergeLine(plan.directoryMerge, files,
-                   (std::string(PROGRAM) + ": the directory's ").c_str(), stderr);
-    std::vector<FileResult> results;
-    // For the JSON, each file is digested from the buffer it is written from, on a second thread
-    // when one can be started.
-    std::vector<FileDigests> digests(plan.entries.size(), FileDigests{false, Digests{}});
-    DigestWorker* worker = options.json ? startDigestWorker(plan.entries.size()) : nullptr;
-    const WriteWatch watch = worker != nullptr ? WriteWatch{digestLater, worker}
-                                               : WriteWatch{digestWrittenFile, &digests};
-    const bool allWritten =
-        extractPlan(image, plan, folder, buffers, options.json || options.quiet ? nullptr : stdout,
-                    stderr, results, files, options.keep ? Existing::Keep : Existing::Replace,
-                    options.json ? &watch : nullptr);
-    if (worker != nullptr) {
-        digests = finishDigestWorker(worker);
+    // A zip is unpacked here; from now on options.images names its members "set.zip/A.d88".
+    d88::D88Image image;
+    GivenFiles given;
+    if (!openGivenFiles(PROGRAM, options.images, given, image, printOpenFailure)) {
+        return 1;
     }
-    if (options.json) {
-        printJson(options, set, plan, &results, &digests);
-    } else if (!options.quiet) {
-        fflush(stdout); // the report lines come first
-        printRunSummary(PROGRAM, summarizeRun(plan, results), options.directory, stderr);
-    }
-    return finishOutput(PROGRAM, allWritten && complete ? 0 : 1);
+    const std::unique_ptr<WalkBuffers> buffers(new WalkBuffers);
+    Run run{options, image, *buffers, {}, {}, {}};
+    return extractSet(run);
 }

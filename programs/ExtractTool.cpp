@@ -26,17 +26,20 @@ int runExtractTool(d88::D88Image& image, const DirectoryLayout& layout, int argc
         hostPrintf(stderr, "%s", MSG_CANNOT_OPEN_IMAGE);
         return 1;
     }
-    const DiskChoice disks = programsDiskChoice(image);
-    if (!disks.enoughDisks) {
+    if (!holdsEnoughDisks(image.diskCount())) {
         hostPrintf(stderr, "%s", MSG_TOO_FEW_DISKS);
         return 1; // the image stays open until it is destroyed at exit
     }
+    const DiskChoice disks = programsDiskChoice(image.diskCount(), readIdSectors(image));
     const HostFolder here = hostCurrentFolder();
     const HostWrite write{&here, &image};
+    const DirectoryRead directory = readDirectory(image, disks, buffers);
     const SetPlan plan =
-        planSet(image, disks, layout, hostSaveTarget(NameTarget::Host, write), buffers);
+        planSet(image, disks, directory, layout, hostSaveTarget(NameTarget::Host, write), buffers);
     std::vector<FileResult> results;
-    const bool allWritten = extractPlan(image, plan, here, buffers, stdout, stderr, results);
+    const bool allWritten =
+        extractPlan(image, plan, here, buffers, RunText{stdout, stderr, false, nullptr},
+                    WriteManner{Existing::Replace, nullptr}, results);
     if (fflush(stdout) != 0 || ferror(stdout)) {
         hostPrintf(stderr, "%s", MSG_CANNOT_WRITE_STDOUT);
         return 1;

@@ -3,6 +3,8 @@
 #include "RunText.h"
 #include "SetText.h"
 
+#include <cstdio>
+
 namespace {
 
 FileResult refused(Refusal refusal) {
@@ -12,14 +14,15 @@ FileResult refused(Refusal refusal) {
 // Writes one planned entry's file (at `position` in the plan), when the plan writes it, handing
 // its bytes to `watch` when that is given.
 FileResult writeEntry(d88::D88Image& image, const PlannedEntry& entry, size_t position,
-                      const HostFolder& folder, WalkBuffers& buffers, Existing existing,
-                      const WriteWatch* watch) {
+                      const HostFolder& folder, WalkBuffers& buffers, const WriteManner& manner) {
     switch (entry.outcome) {
     case EntryOutcome::NotChosen:
-    case EntryOutcome::NoDisk:
     case EntryOutcome::Empty:
-    case EntryOutcome::Missing:
         return FileResult{FileStatus::PassedOver, Refusal::None, 0};
+    case EntryOutcome::NoDisk:
+    case EntryOutcome::Missing:
+        return FileResult{entry.entry.size > 0 ? FileStatus::NotRead : FileStatus::PassedOver,
+                          Refusal::None, 0};
     case EntryOutcome::UnsafeName:
         return refused(Refusal::UnsafeName);
     case EntryOutcome::ImageItself:
@@ -35,11 +38,12 @@ FileResult writeEntry(d88::D88Image& image, const PlannedEntry& entry, size_t po
         return refused(Refusal::ImageChanged);
     }
     const size_t length = static_cast<size_t>(entry.entry.size);
-    if (watch != nullptr) {
-        watch->take(position, buffers.work, length, watch->context);
+    if (manner.watch != nullptr) {
+        manner.watch->take(position, buffers.work, length, manner.watch->context);
     }
-    const ReplaceResult replaced = hostReplaceFile(
-        folder, entry.saved.name.c_str(), NameSource::DiskSet, buffers.work, length, existing);
+    const ReplaceResult replaced =
+        hostReplaceFile(folder, entry.saved.name.c_str(), NameSource::DiskSet, buffers.work, length,
+                        manner.existing);
     switch (replaced.outcome) {
     case ReplaceOutcome::Replaced:
         return FileResult{replaced.existed ? FileStatus::Replaced : FileStatus::Written,
@@ -73,51 +77,46 @@ std::vector<bool> writtenFiles(const std::vector<FileResult>& results) {
 }
 
 bool extractPlan(d88::D88Image& image, const SetPlan& plan, const HostFolder& folder,
-                 WalkBuffers& buffers, FILE* report, FILE* messages,
-                 std::vector<FileResult>& results, const DiskFiles& files, Existing existing,
-                 const WriteWatch* watch) {
+                 WalkBuffers& buffers, const RunText& text, const WriteManner& manner,
+                 std::vector<FileResult>& results) {
     results.clear();
-    bool allWritten = plan.directoryErrors.errorSectors == 0;
-    printDirectoryErrors(plan, messages);
-    if (printContested(plan.directoryMerge, files, nullptr, messages)) {
-        allWritten = false;
+    bool allWritten = plan.directory.errors.errorSectors == 0;
+    if (!text.byIdentity) {
+        printDirectoryErrors(plan, text.messages); // by identity, each sector is said before
     }
-    std::vector<bool> written(plan.entries.size(), false);
+    const DiskFiles none;
+    const DiskFiles& files = text.files != nullptr ? *text.files : none;
+    std::vector<bool> written;
     for (size_t i = 0; i < plan.entries.size(); ++i) {
         const PlannedEntry& entry = plan.entries[i];
-        const FileResult result = writeEntry(image, entry, i, folder, buffers, existing, watch);
+        const FileResult result = writeEntry(image, entry, i, folder, buffers, manner);
         results.push_back(result);
+        written.push_back(wasWritten(result));
         const char* name = entry.saved.name.c_str();
-        if (wasWritten(result) && report != nullptr) {
-            printReportLine(entry, name, report);
-            printMergeLine(entry.merged, files, "  ", report);
+        if (wasWritten(result) && text.report != nullptr) {
+            printReportLine(entry, name, text.report);
+            printMergeLine(entry.merged, files, "  ", text.report);
         }
-        if (printFileMessages(entry, result, name, report, messages)) {
-            allWritten = false;
-        }
-        if (wasWritten(result) && !sectorsTaken(entry.merged, SectorTaken::Contested).empty()) {
-            if (report != nullptr) {
-                fflush(report);
-            }
-            printContested(entry.merged, files, name, messages);
+        if (printFileMessages(entry, result, text)) {
             allWritten = false;
         }
         if (!wasWritten(result)) {
             continue;
         }
-        written[i] = true;
-        // What the plan says replaces nothing cannot replace a file that was really written.
-        const int earlier =
-            entry.replaces < 0 ? -1 : decideReplacements(plan.entries, written)[i].replaces;
-        if (earlier < 0) {
-            continue;
+        if (!sectorsTaken(entry.merged, SectorTaken::Contested).empty()) {
+            if (text.report != nullptr) {
+                fflush(text.report);
+            }
+            printContested(entry.merged, files, name, text.messages);
+            allWritten = false;
         }
+        const int earlier = replacedEarlier(plan, written, i);
         for (const PlannedEntry& other : plan.entries) {
-            if (other.index == earlier) {
-                if (report != nullptr) {
-                    fflush(report);
+            if (earlier >= 0 && other.index == earlier) {
+                if (text.report != nullptr) {
+                    fflush(text.report);
                 }
-                printReplacement(name, other.saved.name.c_str(), messages);
+                printReplacement(name, other.saved.name.c_str(), text.messages);
                 allWritten = false;
             }
         }

@@ -19,20 +19,24 @@ struct WriteWatch {
     void* context;
 };
 
+// How files are written: what becomes of a file that stands under a saved name (replaced, as
+// the set's programs replace it, or kept: said, and no failure), and, with `watch`, who is handed
+// each file's bytes as they are written.
+struct WriteManner {
+    Existing existing;
+    const WriteWatch* watch;
+};
+
 // Writes the plan's files into `folder`, entry by entry in table order: each file's bytes are
 // read from its pieces into buffers.work and replace whatever stands under its saved name only
-// once they are whole. Report lines go to `report` (null: none) and messages to `messages`.
-// `results` receives what became of each listed entry's file, in the plan's order. Returns true
-// when every file that it tried to write was written whole, from sectors read without error,
-// and replaced no file of an earlier entry, and no sector read from several copies of a disk
-// was contested. `files` names the file of each disk in the lines about sectors merged from
-// copies. `existing` says what becomes of a file that stands under a saved name: replaced, as
-// the set's programs replace it, or kept (said, and no failure). With `watch`, each file's bytes
-// are handed to it as they are written.
+// once they are whole. Prints as `text` says. `results` receives what became of each listed
+// entry's file, in the plan's order. Returns true when every file that it tried to write was
+// written whole, from sectors read without error, and replaced no file of an earlier entry, no
+// sector read from several copies of a disk was contested, the directory was read without error
+// and, by identity, no file of the set was lost.
 bool extractPlan(d88::D88Image& image, const SetPlan& plan, const HostFolder& folder,
-                 WalkBuffers& buffers, FILE* report, FILE* messages,
-                 std::vector<FileResult>& results, const DiskFiles& files = DiskFiles(),
-                 Existing existing = Existing::Replace, const WriteWatch* watch = nullptr);
+                 WalkBuffers& buffers, const RunText& text, const WriteManner& manner,
+                 std::vector<FileResult>& results);
 
 // The files of `results` that were written, by position in the plan.
 std::vector<bool> writtenFiles(const std::vector<FileResult>& results);

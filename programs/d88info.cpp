@@ -9,7 +9,10 @@
 #include "GivenFiles.h"
 #include "Host.h"
 #include "ImageFacts.h"
+#include "InfoText.h"
 #include "LayoutText.h"
+#include "NoteText.h"
+#include "OpenFailure.h"
 #include "PlanJson.h"
 #include "SetNotes.h"
 #include "SetText.h"
@@ -19,14 +22,12 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 namespace {
 
 const char* const PROGRAM = "d88info";
-
-d88::D88Image image;
-WalkBuffers buffers;
 
 void printHelp() {
     hostPrintf(stdout,
@@ -131,111 +132,133 @@ int parseOptions(int argc, char** argv, Options& options) {
     return -1;
 }
 
-// The directory as the extraction would process it.
-void printSet(const Options& options, const SetPlan& plan) {
-    printSetHead(options.paths, image.diskCount(), *plan.layout, stdout);
-    if (!plan.enoughDisks) {
-        hostPrintf(stdout,
-                   "%s stops here with its too-few-disks message: it needs Disk A to Disk D\n",
-                   plan.layout->programName);
-        hostPrintf(stdout, "%s", joinHintText().c_str());
-        return;
-    }
-    printMissingDisks(plan, "", stdout);
-    printSetPlan(plan, stdout);
-    printSetSummary(plan.summary, stdout);
-}
-
-// Where the copies of one set number differ, sector by sector, the first 16 of them.
-void printCopyDifferences(const SetNumber& number) {
-    int total = 0;
-    const std::vector<SectorDifference> differences = compareCopies(image, number, 16, total);
-    hostPrintf(stdout, "  %02x (%s): the copies differ in %d sector%s\n", number.id,
-               diskLabel(number.id).c_str(), total, total == 1 ? "" : "s");
-    for (const SectorDifference& difference : differences) {
-        const char* what = difference.what == CopyDifference::Missing  ? "missing"
-                           : difference.what == CopyDifference::Status ? "another status"
-                                                                       : "other bytes";
-        hostPrintf(stdout, "    track %3d  %02x/%02x/%02x/%02x  disk %d: %s\n", difference.track,
-                   difference.id.c, difference.id.h, difference.id.r, difference.id.n,
-                   difference.disk, what);
-    }
-    if (total > static_cast<int>(differences.size())) {
-        hostPrintf(stdout, "    and %d more\n", total - static_cast<int>(differences.size()));
-    }
-}
-
-// The disks of the set that the files hold, by their ID bytes, and what of the files is not
-// read.
-void printDiskSet(const Options& options, const DiskSetFacts& set) {
-    hostPrintf(stdout, "%s", "set numbers:");
-    if (set.numbers.empty()) {
-        hostPrintf(stdout, "%s", " none");
-    }
-    for (size_t i = 0; i < set.numbers.size(); ++i) {
-        const SetNumber& number = set.numbers[i];
-        hostPrintf(stdout, "%s %02x (%s) disk", i > 0 ? "," : "", number.id,
-                   diskLabel(number.id).c_str());
-        hostPrintf(stdout, "%s", number.disks.size() > 1 ? "s" : "");
-        for (size_t k = 0; k < number.disks.size(); ++k) {
-            hostPrintf(stdout, "%s%d",
-                       k == 0                         ? " "
-                       : k + 1 == number.disks.size() ? " and "
-                                                      : ", ",
-                       number.disks[k]);
-        }
-        if (number.disks.size() > 1) {
-            hostPrintf(stdout, "%s",
-                       number.differ.empty() ? " (the same bytes)" : " (different bytes)");
-        }
-    }
-    hostPrintf(stdout, "%c", '\n');
-    for (const SetNumber& number : set.numbers) {
-        if (!number.differ.empty()) {
-            printCopyDifferences(number);
-        }
-    }
-    for (const FoundDisk& disk : set.disks) {
-        if (disk.cutBy >= 0) {
-            hostPrintfLocal(
-                stdout, "  disk %d is cut short where '%s' starts\n", disk.index,
-                shownPath(options.paths[static_cast<size_t>(disk.cutBy)], stdout).c_str());
-        }
-    }
-    for (int part : set.partsUnread) {
-        hostPrintfLocal(stdout,
-                        "  '%s' is not read: the files before it reach the most that is read "
-                        "(64 disks, 2 GiB)\n",
-                        shownPath(options.paths[static_cast<size_t>(part)], stdout).c_str());
-    }
-    for (int index : set.otherIds) {
-        const FoundDisk& disk = set.disks[static_cast<size_t>(index)];
-        if (disk.setId >= 0) {
-            hostPrintf(stdout, "  disk %d is no disk of this set: its ID byte is %02x\n",
-                       disk.index, disk.setId);
-        } else {
-            hostPrintf(stdout, "  disk %d is no disk of this set: it has no ID sector\n",
-                       disk.index);
-        }
-    }
-}
-
 void printOpenFailure(const char* path, int error) {
-    const std::string shown = shownPath(path, stderr);
-    if (error == ESPIPE) {
-        hostPrintfLocal(stderr,
-                        "%s: cannot read '%s': it is a pipe or a terminal, and an image is read "
-                        "by seeking; save it to a file first\n",
-                        PROGRAM, shown.c_str());
-    } else if (error == ENODEV) {
-        hostPrintfLocal(stderr,
-                        "%s: cannot read '%s': it is a device, not an image file; save the image "
-                        "to a file first\n",
-                        PROGRAM, shown.c_str());
-    } else {
-        hostPrintfLocal(stderr, "%s: cannot open '%s': %s\n", PROGRAM, shown.c_str(),
-                        strerror(error));
+    printFileOpenFailure(PROGRAM, path, error);
+}
+
+// What the run reads and works with, made once in main.
+struct Run {
+    const Options& options;
+    d88::D88Image& image;
+    WalkBuffers& buffers;
+    std::vector<IdRead> ids;
+    DiskSetFacts set;
+    ShownFiles files; // the given files as messages show them
+};
+
+// The directory in the layout of --set: its digests (--sums), its document (--json), or its
+// text. Returns the exit status: the extraction's, as far as the plan tells it.
+int showSet(const Run& run, const PlanSource& source, bool damaged) {
+    const Options& options = run.options;
+    LayoutPlans plans{};
+    const SetPlan& plan = layoutPlan(source, *options.layout, plans);
+    if (options.sums != 0) {
+        const bool all = printFileSums(run.image, plan, run.buffers, options.sums, stdout);
+        if (!all) {
+            hostPrintf(stderr, "%s: a digest could not be taken\n", PROGRAM);
+        }
+        return finishOutput(PROGRAM, all ? 0 : 1);
     }
+    if (options.json) {
+        nlohmann::ordered_json document =
+            setDocument(plan, run.set, options.paths, run.image.diskCount(), run.image.fileSize());
+        addFileHashes(document, plannedFileHashes(run.image, plan, run.buffers));
+        const std::string text = dumpJson(document);
+        fputs(text.c_str(), stdout); // UTF-8, for programs to read
+        fputc('\n', stdout);
+    } else {
+        printSetText(options.paths, run.image.diskCount(), plan, run.set, run.files, stdout);
+    }
+    return finishOutput(PROGRAM, planIsWhole(plan) && !damaged ? 0 : 1);
+}
+
+// Every disk (or the one of --disk) with its tracks, as text or as the image document, the set's
+// disks and the layout that fits. Returns the exit status.
+int showImage(const Run& run, const PlanSource& source, bool programs) {
+    const Options& options = run.options;
+    d88::D88Image& image = run.image;
+    if (options.disk >= image.diskCount()) {
+        hostPrintf(stderr, "%s: no disk %ld, the image holds disks 0 to %d\n", PROGRAM,
+                   options.disk, image.diskCount() - 1);
+        return 1;
+    }
+    // The disks shown are described again below with their tracks.
+    LayoutPlans plans{};
+    const ImagePlan plan = planImage(source, run.ids, plans, false);
+    bool ok = true;
+    for (const DiskFacts& disk : plan.disks) {
+        ok = ok && (options.disk < 0 || disk.index == options.disk ? disk.headerRead : true);
+    }
+    const auto described = [&](int disk) {
+        return describeDisk(image, disk, run.ids[static_cast<size_t>(disk)], true);
+    };
+    if (options.json) {
+        const std::vector<CopyDifferences> all = listCopyDifferences(image, run.set, 1000);
+        const nlohmann::ordered_json head = imageHead(plan, run.set, options.paths, &all);
+        fputs(imageJsonOpening(head).c_str(), stdout);
+        for (int disk = 0, listed = 0; disk < plan.diskCount; ++disk) {
+            if (options.disk < 0 || disk == options.disk) {
+                nlohmann::ordered_json facts = diskJson(described(disk));
+                facts["hashes"] = diskHashesJson(image, disk);
+                fputs(listed++ > 0 ? "," : "", stdout);
+                fputs(dumpJson(facts).c_str(), stdout);
+            }
+        }
+        fputs(imageJsonClosing(head).c_str(), stdout);
+        fputc('\n', stdout);
+        return finishOutput(PROGRAM, ok ? 0 : 1);
+    }
+    for (size_t i = 0; i < options.paths.size(); ++i) {
+        hostPrintfLocal(stdout, "%s%s", i > 0 ? " " : "",
+                        shownPath(options.paths[i], stdout).c_str());
+    }
+    hostPrintf(stdout, ": %d disk%s\n", image.diskCount(), image.diskCount() == 1 ? "" : "s");
+    for (int disk = 0; disk < image.diskCount(); ++disk) {
+        if (options.disk < 0 || disk == options.disk) {
+            printDiskFacts(described(disk), stdout);
+        }
+    }
+    ShownFiles files;
+    for (const char* path : options.paths) {
+        files.push_back(shownPath(path, stdout));
+    }
+    printDiskSetText(run.set, decideSetNotes(run.set, image.fileSize()),
+                     listCopyDifferences(image, run.set, 16), files, stdout);
+    hostPrintf(stdout, "%s", layoutLinesText(plan, programs).c_str());
+    return finishOutput(PROGRAM, ok ? 0 : 1);
+}
+
+// Lists the image open in `run`. Returns the exit status.
+int listImage(Run& run) {
+    const Options& options = run.options;
+    run.ids = readIdSectors(run.image);
+    run.set = decideDiskSet(run.image, run.ids);
+    for (const char* path : options.paths) {
+        run.files.push_back(shownPath(path, stderr));
+    }
+    const std::vector<SetNote> notes = decideSetNotes(run.set, run.image.fileSize());
+    for (const SetNote& note : notes) {
+        if (note.subject == NoteSubject::NotImage) { // nothing to list
+            hostPrintfLocal(stderr, "%s: %s\n", PROGRAM,
+                            setNoteText(note, run.set, run.files).c_str());
+            return 1;
+        }
+    }
+    // One file is described as the set's own programs read it; several, and the sums of the
+    // folder that d88extract writes, as d88extract does.
+    const bool programs = options.paths.size() == 1 && options.sums == 0;
+    const DiskChoice disks =
+        programs ? programsDiskChoice(run.image.diskCount(), run.ids) : identityDiskChoice(run.set);
+    const HostFolder here = hostCurrentFolder();
+    const HostWrite write{&here, &run.image};
+    const SaveTarget target = hostSaveTarget(
+        options.layout != nullptr ? nameTargetFor(options.names) : NameTarget::Host, write);
+    const DirectoryRead directory = readDirectory(run.image, disks, run.buffers);
+    const PlanSource source{run.image, disks, directory, target, run.buffers};
+    if (options.layout != nullptr) {
+        return showSet(run, source, !programs && tellsOfDamage(notes));
+    }
+    return showImage(run, source, programs);
 }
 
 } // namespace
@@ -248,77 +271,12 @@ int main(int argc, char** argv) {
         return status;
     }
     // A zip is unpacked here; from now on options.paths names its members "set.zip/A.d88".
+    d88::D88Image image;
     GivenFiles given;
     if (!openGivenFiles(PROGRAM, options.paths, given, image, printOpenFailure)) {
         return 1;
     }
-    const DiskSetFacts set = decideDiskSet(image);
-    std::vector<std::string> shownFiles;
-    for (const char* path : options.paths) {
-        shownFiles.push_back(shownPath(path, stderr));
-    }
-    for (const SetNote& note : diskSetNotes(set, shownFiles, image.fileSize())) {
-        if (note.subject == NoteSubject::NotImage) { // nothing to list
-            hostPrintfLocal(stderr, "%s: %s\n", PROGRAM, note.text.c_str());
-            return 1;
-        }
-    }
-    // One file is described as the set's own programs read it; several, and the sums of the
-    // folder that d88extract writes, as d88extract does.
-    const bool programs = options.paths.size() == 1 && options.sums == 0;
-    const DiskChoice disks = programs ? programsDiskChoice(image) : identityDiskChoice(set);
-    const HostFolder here = hostCurrentFolder();
-    const HostWrite write{&here, &image};
-    const SaveTarget target = hostSaveTarget(NameTarget::Host, write);
-    if (options.layout != nullptr) {
-        const SetPlan plan = planSet(image, disks, *options.layout,
-                                     hostSaveTarget(nameTargetFor(options.names), write), buffers);
-        if (options.sums != 0) {
-            const bool all = printFileSums(image, plan, buffers, options.sums, stdout);
-            if (!all) {
-                hostPrintf(stderr, "%s: a digest could not be taken\n", PROGRAM);
-            }
-            return finishOutput(PROGRAM, all ? 0 : 1);
-        }
-        if (options.json) {
-            nlohmann::ordered_json document =
-                setDocument(plan, set, options.paths, image.diskCount(), image.fileSize());
-            addFileHashes(document, plannedFileHashes(image, plan, buffers));
-            const std::string text = dumpJson(document);
-            fputs(text.c_str(), stdout); // UTF-8, for programs to read
-            fputc('\n', stdout);
-        } else {
-            printSet(options, plan);
-        }
-        return finishOutput(PROGRAM, 0);
-    }
-    if (options.disk >= image.diskCount()) {
-        hostPrintf(stderr, "%s: no disk %ld, the image holds disks 0 to %d\n", PROGRAM,
-                   options.disk, image.diskCount() - 1);
-        return 1;
-    }
-    // The disks shown are described again below with their tracks.
-    const ImagePlan plan = planImage(image, disks, target, buffers, false);
-    bool ok = true;
-    for (const DiskFacts& disk : plan.disks) {
-        ok = ok && (options.disk < 0 || disk.index == options.disk ? disk.headerRead : true);
-    }
-    if (options.json) {
-        printImageJson(image, plan, set, options.paths, static_cast<int>(options.disk), stdout,
-                       diskHashesJson);
-        return finishOutput(PROGRAM, ok ? 0 : 1);
-    }
-    for (size_t i = 0; i < options.paths.size(); ++i) {
-        hostPrintfLocal(stdout, "%s%s", i > 0 ? " " : "",
-                        shownPath(options.paths[i], stdout).c_str());
-    }
-    hostPrintf(stdout, ": %d disk%s\n", image.diskCount(), image.diskCount() == 1 ? "" : "s");
-    for (int disk = 0; disk < image.diskCount(); ++disk) {
-        if (options.disk < 0 || disk == options.disk) {
-            printDiskFacts(describeDisk(image, disk, true), stdout);
-        }
-    }
-    printDiskSet(options, set);
-    hostPrintf(stdout, "%s", layoutLinesText(plan, programs).c_str());
-    return finishOutput(PROGRAM, ok ? 0 : 1);
+    const std::unique_ptr<WalkBuffers> buffers(new WalkBuffers);
+    Run run{options, image, *buffers, {}, {}, {}};
+    return listImage(run);
 }

@@ -97,10 +97,15 @@ void printDiskFacts(const DiskFacts& disk, FILE* out) {
                media != nullptr ? media : "unknown", static_cast<unsigned>(disk.media));
     printEscapedName(disk.name.c_str(), out);
     hostPrintf(out, "%s%s", disk.writeProtect ? "\"  write-protected" : "\"", "  set-id ");
-    if (disk.setId >= 0) {
-        hostPrintf(out, "%02x", disk.setId);
+    if (disk.id.byte >= 0) {
+        hostPrintf(out, "%02x", disk.id.byte);
     } else {
         hostPrintf(out, "%s", "none");
+    }
+    if (disk.id.state == IdSector::Cut) {
+        hostPrintf(out, "%s", " (cut short)");
+    } else if (disk.id.state == IdSector::ReadError) {
+        hostPrintf(out, " (status %02x)", disk.id.status);
     }
     printSizeNotes(disk, out);
     if (!disk.isDisk) {

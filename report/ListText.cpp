@@ -2,6 +2,8 @@
 
 #include "Host.h"
 #include "Outcomes.h"
+#include "RunText.h"
+#include "SetCounts.h"
 #include "ShownName.h"
 
 #include <string>
@@ -27,17 +29,12 @@ std::string crcCell(const PlannedEntry&, const std::string& crc) {
 
 // The disk as the set names it: A to Z, or its number beyond.
 std::string diskCell(const PlannedEntry& entry, const std::string&) {
-    const int id = entry.entry.diskNumber + 1;
-    return id >= 1 && id <= 26 ? std::string(1, static_cast<char>('A' + id - 1))
-                               : std::to_string(id);
+    return diskLetter(entrySetNumber(entry.entry));
 }
 
 // The file's sectors, counted from 0, stored with a read-error status: "1,3", or "-".
 std::string errorSectorsCell(const PlannedEntry& entry, const std::string&) {
-    std::string sectors;
-    for (int sector : entry.errorSectors) {
-        sectors += (sectors.empty() ? "" : ",") + std::to_string(sector);
-    }
+    const std::string sectors = sectorRuns(entry.errorSectors);
     return sectors.empty() ? "-" : sectors;
 }
 
@@ -61,24 +58,41 @@ void printRow(const std::vector<ListColumn>& columns, const std::vector<size_t>&
     hostPrintf(out, "%s%s\n", line.c_str(), name);
 }
 
-// "; 5 entries passed over (4 not-chosen, 1 empty)", or nothing when none is.
-std::string passedOverText(const SetPlan& plan) {
-    const int count = plan.summary.passedOver;
-    if (count == 0) {
-        return "";
-    }
-    std::string words;
-    for (const OutcomeWording& wording : OUTCOME_WORDINGS) {
-        int with = 0;
-        for (const PlannedEntry& entry : plan.entries) {
-            with += entry.outcome == wording.outcome ? 1 : 0;
+// "; 2 entries not written (1 no-disk, 1 missing); 5 entries passed over (4 not-chosen, 1
+// empty)", the entries that are no file to write counted by their outcome words, and the
+// entries that cannot be read.
+std::string notFilesText(const SetPlan& plan, const SetCounts& counts) {
+    std::string text;
+    const struct {
+        int count;
+        const char* words;
+        OutcomeKind first;
+        OutcomeKind second;
+    } groups[] = {
+        {counts.notWritten, " not written", OutcomeKind::NotWritten, OutcomeKind::Refused},
+        {counts.passedOver, " passed over", OutcomeKind::PassedOver, OutcomeKind::PassedOver}};
+    for (const auto& group : groups) {
+        if (group.count == 0) {
+            continue;
         }
-        if (with > 0 && !isWritten(wording.outcome)) {
-            words += (words.empty() ? "" : ", ") + std::to_string(with) + " " + wording.word;
+        std::string words;
+        for (const OutcomeWording& wording : OUTCOME_WORDINGS) {
+            int with = 0;
+            for (const PlannedEntry& entry : plan.entries) {
+                with += entry.outcome == wording.outcome ? 1 : 0;
+            }
+            if (with > 0 && (wording.kind == group.first || wording.kind == group.second)) {
+                words += (words.empty() ? "" : ", ") + std::to_string(with) + " " + wording.word;
+            }
         }
+        text += "; " + std::to_string(group.count) + (group.count == 1 ? " entry" : " entries") +
+                group.words + " (" + words + ")";
     }
-    return "; " + std::to_string(count) + (count == 1 ? " entry" : " entries") + " passed over (" +
-           words + ")";
+    if (counts.unreadable > 0) {
+        text += "; " + std::to_string(counts.unreadable) +
+                (counts.unreadable == 1 ? " entry" : " entries") + " cannot be read";
+    }
+    return text;
 }
 
 } // namespace
@@ -109,7 +123,8 @@ void printFileList(const SetPlan& plan, const std::vector<std::string>* crcs, FI
     std::vector<std::string> headings;
     std::vector<std::string> rules;
     std::vector<std::string> totals(columns.size());
-    totals[0] = std::to_string(plan.summary.bytes);
+    const SetCounts counts = countSet(plan);
+    totals[0] = std::to_string(counts.bytes);
     std::vector<size_t> widths;
     for (size_t i = 0; i < columns.size(); ++i) {
         size_t width = std::string(columns[i].heading).size();
@@ -130,8 +145,7 @@ void printFileList(const SetPlan& plan, const std::vector<std::string>* crcs, FI
     std::vector<std::string> totalRule(columns.size());
     totalRule[0] = rules[0];
     printRow(columns, widths, totalRule, "----", out);
-    const int count = plan.summary.files;
-    const std::string total =
-        std::to_string(count) + (count == 1 ? " file" : " files") + passedOverText(plan);
+    const std::string total = std::to_string(counts.files) +
+                              (counts.files == 1 ? " file" : " files") + notFilesText(plan, counts);
     printRow(columns, widths, totals, total.c_str(), out);
 }

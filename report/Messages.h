@@ -25,9 +25,13 @@
     "read errors in file '%s': %d of %d sectors stored with an error status\n"
 #define MSG_FILE_READ_ERRORS_EVERY_COPY                                                            \
     "read errors in file '%s': %d of %d sectors stored with an error status in every copy%s\n"
-#define MSG_CONTESTED_SECTOR                                                                       \
-    "contested sector %d of %s: the copies in '%s' and '%s' hold other bytes, both read without "  \
-    "error; taken from '%s'\n"
+// d88extract: the sectors of a file whose copies, read without error, hold other bytes.
+#define MSG_CONTESTED_SECTORS                                                                      \
+    "contested sector%s %s of file '%s': its copies read without error hold other bytes; "         \
+    "taken%s\n"
+// d88extract: a file of the set none of whose sectors can be read.
+#define MSG_FIRST_SECTOR_UNREAD                                                                    \
+    "file '%s' not written: its first sector (%s, track %d, sector %d) is %s\n"
 #define MSG_UNSAFE_NAME "unsafe file name '%s', not written\n"
 #define MSG_CANNOT_CREATE "cannot create file '%s': %s\n"
 #define MSG_IMAGE_ITSELF "cannot create file '%s': it is the image being read\n"

@@ -3,6 +3,7 @@
 #include "CopyCompare.h"
 #include "ShiftJis.h"
 
+#include <algorithm>
 #include <cstring>
 
 using json = nlohmann::ordered_json;
@@ -172,31 +173,61 @@ json sourcesJson(const PlannedEntry& planned) {
     return sources;
 }
 
-// How a run read from several copies was merged: the sectors repaired, contested and voted.
+// How a run read from several copies was merged: the sectors repaired, contested and voted,
+// and for the contested and voted ones how many copies agreed.
 json mergeJson(const MergedRun& merged) {
-    json votes = json::array();
-    for (int sector : sectorsTaken(merged, SectorTaken::Voted)) {
-        const SectorOrigin& origin = merged.origins[static_cast<size_t>(sector)];
-        votes.push_back(json{{"agree", origin.agree}, {"copies", origin.holders}});
-    }
+    const auto counts = [&](SectorTaken taken) {
+        json list = json::array();
+        for (int sector : sectorsTaken(merged, taken)) {
+            const SectorOrigin& origin = merged.origins[static_cast<size_t>(sector)];
+            list.push_back(
+                json{{"agree", origin.agree}, {"copies", origin.among}, {"tie", origin.tie}});
+        }
+        return list;
+    };
     return json{{"repaired", sectorsTaken(merged, SectorTaken::Repaired)},
                 {"contested", sectorsTaken(merged, SectorTaken::Contested)},
                 {"voted", sectorsTaken(merged, SectorTaken::Voted)},
-                {"vote_counts", std::move(votes)}};
+                {"contest_counts", counts(SectorTaken::Contested)},
+                {"vote_counts", counts(SectorTaken::Voted)}};
+}
+
+// The disks of `group` (places in set.disks) by their image indexes.
+json diskIndexes(const DiskSetFacts& set, const std::vector<int>& group) {
+    json indexes = json::array();
+    for (int disk : group) {
+        indexes.push_back(set.disks[static_cast<size_t>(disk)].index);
+    }
+    return indexes;
+}
+
+// The disks after the first copy of `number` whose sectors differ from the first's.
+std::vector<int> differingCopies(const SetNumber& number) {
+    std::vector<int> differ;
+    for (size_t g = 1; g < number.groups.size(); ++g) {
+        differ.insert(differ.end(), number.groups[g].begin(), number.groups[g].end());
+    }
+    std::sort(differ.begin(), differ.end());
+    return differ;
 }
 
 json copiesJson(const DiskSetFacts& set) {
     json copies = json::array();
     for (const SetNumber& number : set.numbers) {
         json files = json::array();
+        json groups = json::array();
         for (int disk : number.disks) {
             files.push_back(set.disks[static_cast<size_t>(disk)].part);
         }
+        for (const std::vector<int>& group : number.groups) {
+            groups.push_back(diskIndexes(set, group));
+        }
         copies.push_back(json{{"id", number.id},
                               {"label", diskLabel(number.id)},
-                              {"disks", number.disks},
+                              {"disks", diskIndexes(set, number.disks)},
                               {"files", std::move(files)},
-                              {"differ", number.differ}});
+                              {"differ", diskIndexes(set, differingCopies(number))},
+                              {"groups", std::move(groups)}});
     }
     return copies;
 }
@@ -213,11 +244,9 @@ const char* differenceWord(CopyDifference what) {
     return "data";
 }
 
-// The sectors in which the copies of `number` differ, at most 1000 of them.
-json differencesJson(d88::D88Image& image, const SetNumber& number) {
-    int total = 0;
+json differencesJson(const CopyDifferences& differences) {
     json list = json::array();
-    for (const SectorDifference& difference : compareCopies(image, number, 1000, total)) {
+    for (const SectorDifference& difference : differences.listed) {
         list.push_back(json{{"track", difference.track},
                             {"c", difference.id.c},
                             {"h", difference.id.h},
@@ -226,7 +255,74 @@ json differencesJson(d88::D88Image& image, const SetNumber& number) {
                             {"disk", difference.disk},
                             {"what", differenceWord(difference.what)}});
     }
-    return json{{"count", total}, {"sectors", std::move(list)}};
+    return json{{"count", differences.total},
+                {"sector_count", differences.sectors},
+                {"sectors", std::move(list)}};
+}
+
+const char* idSectorWord(IdSector state) {
+    switch (state) {
+    case IdSector::Clean:
+        return "clean";
+    case IdSector::Missing:
+        return "missing";
+    case IdSector::Cut:
+        return "cut";
+    case IdSector::ReadError:
+        return "read-error";
+    }
+    return "missing";
+}
+
+const char* problemWord(SectorProblem problem) {
+    switch (problem) {
+    case SectorProblem::Missing:
+        return "missing";
+    case SectorProblem::Cut:
+        return "cut";
+    case SectorProblem::ReadError:
+        return "read-error";
+    case SectorProblem::Contested:
+        return "contested";
+    case SectorProblem::NotRead:
+        return "not-read";
+    }
+    return "missing";
+}
+
+// How the directory's sectors were read, and those not read whole and clean.
+json directoryJson(const SetPlan& plan) {
+    json sectors = json::array();
+    for (const DirectorySector& sector : plan.directory.sectors) {
+        sectors.push_back(json{{"bytes", sector.bytes},
+                               {"found", sector.found},
+                               {"read_error", sector.origin.readError}});
+    }
+    json problems = json::array();
+    for (const DirectoryNote& note : decideDirectoryNotes(plan.directory, plan.layout)) {
+        problems.push_back(
+            json{{"sector", note.sector},
+                 {"problem", problemWord(note.problem)},
+                 {"bytes", note.bytes},
+                 {"entries", note.firstEntry >= 0 ? json::array({note.firstEntry, note.lastEntry})
+                                                  : json(nullptr)}});
+    }
+    return json{{"sectors", std::move(sectors)},
+                {"problems", std::move(problems)},
+                {"unreadable_entries", plan.unreadable}};
+}
+
+json countsJson(const SetCounts& counts) {
+    return json{{"files", counts.files},
+                {"bytes", counts.bytes},
+                {"incomplete", counts.incomplete},
+                {"not_written", counts.notWritten},
+                {"passed_over", counts.passedOver},
+                {"unreadable", counts.unreadable},
+                {"with_read_errors", counts.withReadErrors},
+                {"repaired", counts.repaired},
+                {"contested", counts.contested},
+                {"voted", counts.voted}};
 }
 
 json missingDisksJson(const SetPlan& plan) {
@@ -238,9 +334,12 @@ json missingDisksJson(const SetPlan& plan) {
     return missing;
 }
 
+} // namespace
+
 // Everything of the image document but its disks.
 json imageHead(const ImagePlan& plan, const DiskSetFacts& set,
-               const std::vector<const char*>& paths, d88::D88Image* image) {
+               const std::vector<const char*>& paths,
+               const std::vector<CopyDifferences>* differences) {
     json layouts = nullptr;
     if (plan.enoughDisks) {
         layouts = json::object();
@@ -256,15 +355,13 @@ json imageHead(const ImagePlan& plan, const DiskSetFacts& set,
         {"images", pathsJson(paths)},
         {"file_size", plan.fileSize},
         {"disk_count", plan.diskCount},
-        {"set", diskSetJson(set, image)},
+        {"set", diskSetJson(set, differences)},
         {"disks", json::array()},
         {"layouts", std::move(layouts)},
         {"fits", fit != nullptr ? json(fit) : json(nullptr)},
         {"hints", json{{"fewer_than_four_disks", !holdsEnoughDisks(plan.diskCount)},
                        {"disk_a_at", nullOr(plan.diskAElsewhere >= 0, plan.diskAElsewhere)}}}};
 }
-
-} // namespace
 
 json pathJson(const char* path) {
     const std::string text = path;
@@ -299,7 +396,8 @@ json diskJson(const DiskFacts& disk) {
         {"is_disk", read && disk.isDisk},
         {"file", nullOr(read, disk.part)},
         {"name", nullOr(read, nameJson(disk.name))},
-        {"set_id", nullOr(read && disk.setId >= 0, disk.setId)},
+        {"set_id", nullOr(read && disk.id.byte >= 0, disk.id.byte)},
+        {"id_sector", nullOr(read, idSectorWord(disk.id.state))},
         {"past_file_end", disk.pastFileEnd},
         {"size_zero", disk.sizeZero},
         {"unread_after", disk.unreadAfter},
@@ -309,26 +407,48 @@ json diskJson(const DiskFacts& disk) {
         {"tracks", std::move(tracks)}};
 }
 
-json diskSetJson(const DiskSetFacts& facts, d88::D88Image* image) {
+json diskSetJson(const DiskSetFacts& facts, const std::vector<CopyDifferences>* differences) {
     json numbers = json::array();
     for (const SetNumber& number : facts.numbers) {
-        json differences = nullptr;
-        if (image != nullptr && number.disks.size() > 1) {
-            differences = differencesJson(*image, number);
+        json listed = nullptr;
+        for (size_t i = 0; differences != nullptr && i < differences->size(); ++i) {
+            if ((*differences)[i].number == number.id) {
+                listed = differencesJson((*differences)[i]);
+            }
+        }
+        json groups = json::array();
+        for (const std::vector<int>& group : number.groups) {
+            groups.push_back(diskIndexes(facts, group));
         }
         numbers.push_back(json{{"id", number.id},
                                {"label", diskLabel(number.id)},
-                               {"disks", number.disks},
-                               {"differ", number.differ},
-                               {"differences", std::move(differences)}});
+                               {"disks", diskIndexes(facts, number.disks)},
+                               {"differ", diskIndexes(facts, differingCopies(number))},
+                               {"groups", std::move(groups)},
+                               {"differences", std::move(listed)}});
     }
     json cut = json::array();
+    json placed = json::array();
     for (const FoundDisk& disk : facts.disks) {
         if (disk.pastEnd || disk.cutBy >= 0) {
             cut.push_back(json{{"disk", disk.index},
                                {"file", disk.part},
                                {"cut_by", nullOr(disk.cutBy >= 0, disk.cutBy)}});
         }
+        if (disk.id.state != IdSector::Clean && disk.repeatOf < 0) {
+            placed.push_back(
+                json{{"disk", disk.index},
+                     {"id_sector", idSectorWord(disk.id.state)},
+                     {"set_number", nullOr(disk.setNumber != NO_SET_NUMBER, disk.setNumber)}});
+        }
+    }
+    json stray = json::array();
+    for (const StrayBytes& bytes : facts.stray) {
+        stray.push_back(json{{"file", bytes.part}, {"at", bytes.start}, {"length", bytes.length}});
+    }
+    json otherIds = json::array();
+    for (int place : facts.otherIds) {
+        otherIds.push_back(facts.disks[static_cast<size_t>(place)].index);
     }
     const char* unread = nullptr;
     switch (facts.unreadReason) {
@@ -346,19 +466,23 @@ json diskSetJson(const DiskSetFacts& facts, d88::D88Image* image) {
     }
     return json{{"disks", static_cast<int>(facts.disks.size())},
                 {"numbers", std::move(numbers)},
-                {"other_ids", facts.otherIds},
+                {"other_ids", std::move(otherIds)},
+                {"without_identity", std::move(placed)},
                 {"directory_disk", nullOr(facts.directoryDisk >= 0, facts.directoryDisk)},
                 {"cut_disks", std::move(cut)},
                 {"not_disk_at", nullOr(facts.notDiskAt >= 0, facts.notDiskAt)},
                 {"unread_from", nullOr(facts.unreadFrom >= 0, facts.unreadFrom)},
                 {"unread_reason", unread != nullptr ? json(unread) : json(nullptr)},
+                {"stray", std::move(stray)},
                 {"files_without_disk", facts.partsWithoutDisk},
-                {"files_unread", facts.partsUnread}};
+                {"files_unread", facts.partsUnread},
+                {"files_repeated", facts.partsRepeated}};
 }
 
 json imageDocument(const ImagePlan& plan, const DiskSetFacts& set,
-                   const std::vector<const char*>& paths, d88::D88Image* image) {
-    json document = imageHead(plan, set, paths, image);
+                   const std::vector<const char*>& paths,
+                   const std::vector<CopyDifferences>* differences) {
+    json document = imageHead(plan, set, paths, differences);
     for (const DiskFacts& disk : plan.disks) {
         document["disks"].push_back(diskJson(disk));
     }
@@ -380,11 +504,12 @@ json setDocument(const SetPlan& plan, const DiskSetFacts& set,
             json{{"index", planned.index},
                  {"bytes", hexText(planned.bytes, DIR_ENTRY_SIZE)},
                  {"name", nameJson(entry.name)},
-                 {"disk", entry.diskNumber + 1},
+                 {"disk", entrySetNumber(entry)},
                  {"track", entry.track},
                  {"sector", entry.sector},
                  {"size", entry.size},
                  {"outcome", outcomeWord(planned.outcome)},
+                 {"kind", outcomeKindWord(outcomeKind(planned.outcome))},
                  {"read_from_disk", nullOr(planned.disk >= 0, planned.disk)},
                  {"bytes_read", planned.bytesRead},
                  {"read_errors", runErrorsJson(planned.readErrors)},
@@ -397,7 +522,6 @@ json setDocument(const SetPlan& plan, const DiskSetFacts& set,
                  {"replaced_by", nullOr(planned.replacedBy >= 0, planned.replacedBy)}});
         entries.back().update(mergeJson(planned.merged));
     }
-    const SetSummary& summary = plan.summary;
     return json{
         {"version", PLAN_JSON_VERSION},
         {"image", pathJson(paths[0])},
@@ -408,28 +532,20 @@ json setDocument(const SetPlan& plan, const DiskSetFacts& set,
         {"program", plan.layout->programName},
         {"names", targetWord(plan.target)},
         {"enough_disks", plan.enoughDisks},
-        {"directory_disk", nullOr(plan.enoughDisks, plan.directoryDisk)},
-        {"directory_read_errors", nullOr(plan.enoughDisks, runErrorsJson(plan.directoryErrors))},
-        {"directory_merge", mergeJson(plan.directoryMerge)},
+        {"directory_disk", nullOr(plan.enoughDisks && plan.directoryDisk >= 0, plan.directoryDisk)},
+        {"directory_read_errors", nullOr(plan.enoughDisks, runErrorsJson(plan.directory.errors))},
+        {"directory_merge", mergeJson(plan.directory.merge)},
+        {"directory", nullOr(plan.enoughDisks, directoryJson(plan))},
         {"copies", copiesJson(set)},
         {"missing_disks", missingDisksJson(plan)},
         {"entries", std::move(entries)},
-        {"summary", nullOr(plan.enoughDisks, json{{"files", summary.files},
-                                                  {"bytes", summary.bytes},
-                                                  {"passed_over", summary.passedOver},
-                                                  {"with_read_errors", summary.withReadErrors},
-                                                  {"repaired", summary.repaired},
-                                                  {"contested", summary.contested},
-                                                  {"voted", summary.voted}})},
+        {"summary", nullOr(plan.enoughDisks, countsJson(countSet(plan)))},
+        {"whole", planIsWhole(plan)},
         {"meanings", outcomeMeanings()}};
 }
 
-void addResults(json& document, const SetPlan& plan, const std::vector<FileResult>& results) {
-    std::vector<bool> written;
-    for (const FileResult& result : results) {
-        written.push_back(wasWritten(result));
-    }
-    const std::vector<Replacement> replacements = decideReplacements(plan.entries, written);
+void addResults(json& document, const SetPlan& plan, const std::vector<FileResult>& results,
+                const std::vector<Replacement>& replacements) {
     for (size_t i = 0; i < results.size() && i < plan.entries.size(); ++i) {
         const FileResult& result = results[i];
         const char* error = nullptr;
@@ -445,36 +561,21 @@ void addResults(json& document, const SetPlan& plan, const std::vector<FileResul
         entry["replaces"] = nullOr(replacements[i].replaces >= 0, replacements[i].replaces);
         entry["replaced_by"] = nullOr(replacements[i].replacedBy >= 0, replacements[i].replacedBy);
     }
+    document["summary"] = countsJson(countSet(plan, &results));
 }
 
 std::string dumpJson(const json& document) {
     return document.dump(-1, ' ', false, json::error_handler_t::replace);
 }
 
-void printImageJson(d88::D88Image& image, const ImagePlan& plan, const DiskSetFacts& set,
-                    const std::vector<const char*>& paths, int onlyDisk, FILE* out,
-                    DiskHashes diskHashes) {
-    // The head is printed up to its empty list of disks, each disk goes into it in turn.
-    const std::string head = dumpJson(imageHead(plan, set, paths, &image));
+std::string imageJsonOpening(const json& head) {
+    const std::string text = dumpJson(head);
     const std::string marker = "\"disks\":[]";
-    const size_t at = head.find(marker);
-    fwrite(head.data(), 1, at + marker.size() - 1, out);
-    bool first = true;
-    for (int index = 0; index < plan.diskCount; ++index) {
-        if (onlyDisk >= 0 && index != onlyDisk) {
-            continue;
-        }
-        json facts = diskJson(describeDisk(image, index, true));
-        if (diskHashes != nullptr) {
-            facts["hashes"] = diskHashes(image, index);
-        }
-        const std::string disk = dumpJson(facts);
-        if (!first) {
-            fputc(',', out);
-        }
-        fwrite(disk.data(), 1, disk.size(), out);
-        first = false;
-    }
-    fwrite(head.data() + at + marker.size() - 1, 1, head.size() - (at + marker.size() - 1), out);
-    fputc('\n', out);
+    return text.substr(0, text.find(marker) + marker.size() - 1);
+}
+
+std::string imageJsonClosing(const json& head) {
+    const std::string text = dumpJson(head);
+    const std::string marker = "\"disks\":[]";
+    return text.substr(text.find(marker) + marker.size() - 1);
 }

@@ -1,10 +1,12 @@
 #include "RunText.h"
 
+#include "DiskSet.h"
 #include "Host.h"
 #include "Messages.h"
 #include "ShownName.h"
 
 #include <cstring>
+#include <utility>
 
 namespace {
 
@@ -24,52 +26,106 @@ void printFileReadErrors(const PlannedEntry& entry, const char* shown, FILE* out
                entry.readErrors.sectors, sameStatus ? ", with the same status in each" : "");
 }
 
-const char* fileOf(const DiskFiles& files, int disk) {
-    return disk >= 0 && static_cast<size_t>(disk) < files.size()
-               ? files[static_cast<size_t>(disk)].c_str()
-               : "?";
+std::string fileOf(const DiskFiles& files, int disk) {
+    return disk >= 0 && static_cast<size_t>(disk) < files.size() ? files[static_cast<size_t>(disk)]
+                                                                 : std::string("'?'");
 }
 
-// "3, 7 from 'b.d88'" for the sectors taken the way `taken` says, grouped by file.
-std::string sectorsFrom(const MergedRun& merged, SectorTaken taken, const DiskFiles& files) {
-    std::string text;
-    std::string lastFile;
-    for (int sector : sectorsTaken(merged, taken)) {
-        const SectorOrigin& origin = merged.origins[static_cast<size_t>(sector)];
-        const std::string file = fileOf(files, origin.disk);
-        if (!text.empty() && file != lastFile) {
-            text += " from '" + lastFile + "', ";
-        } else if (!text.empty()) {
-            text += ", ";
-        }
-        text += std::to_string(sector);
-        lastFile = file;
+// How a sector was taken, beside its number: the copy, and for a contest or a vote how many
+// copies agree. Sectors taken alike are said together.
+std::string takenHow(const SectorOrigin& origin, const DiskFiles& files) {
+    std::string how;
+    if (origin.taken != SectorTaken::Voted) {
+        how = " from " + fileOf(files, origin.disk);
     }
-    return text.empty() ? text : text + " from '" + lastFile + "'";
+    if (origin.taken == SectorTaken::Contested || origin.taken == SectorTaken::Voted) {
+        how += " (" + std::to_string(origin.agree) + " of " + std::to_string(origin.among) +
+               (origin.tie ? ", a tie" : "") + ")";
+    }
+    return how;
+}
+
+// The sectors taken the way `taken` says, grouped by how: each how (" from 'b.d88'") with its
+// sectors, in the order of their first sectors.
+std::vector<std::pair<std::string, std::vector<int>>>
+sectorsByHow(const MergedRun& merged, SectorTaken taken, const DiskFiles& files) {
+    std::vector<std::pair<std::string, std::vector<int>>> groups;
+    for (int sector : sectorsTaken(merged, taken)) {
+        const std::string how = takenHow(merged.origins[static_cast<size_t>(sector)], files);
+        size_t k = 0;
+        while (k < groups.size() && groups[k].first != how) {
+            ++k;
+        }
+        if (k == groups.size()) {
+            groups.push_back({how, {}});
+        }
+        groups[k].second.push_back(sector);
+    }
+    return groups;
+}
+
+// "3,7 from 'b.d88', 9 from 'c.d88'"; with `runs` false and one group, only " from 'b.d88'".
+std::string sectorsHow(const MergedRun& merged, SectorTaken taken, const DiskFiles& files,
+                       bool runs = true) {
+    const auto groups = sectorsByHow(merged, taken, files);
+    if (!runs && groups.size() == 1) {
+        return groups[0].first;
+    }
+    std::string text;
+    for (size_t k = 0; k < groups.size(); ++k) {
+        text += (k == 0 ? "" : ", ") + sectorRuns(groups[k].second) + groups[k].first;
+    }
+    return (runs ? "" : " ") + text;
 }
 
 } // namespace
 
+std::string sectorRuns(const std::vector<int>& sectors) {
+    std::string text;
+    for (size_t i = 0; i < sectors.size();) {
+        size_t last = i;
+        while (last + 1 < sectors.size() && sectors[last + 1] == sectors[last] + 1) {
+            ++last;
+        }
+        text += (text.empty() ? "" : ",") + std::to_string(sectors[i]);
+        if (last > i) {
+            text += "-" + std::to_string(sectors[last]);
+        }
+        i = last + 1;
+    }
+    return text;
+}
+
 void printReportLine(const PlannedEntry& entry, const char* name, FILE* out) {
-    hostPrintf(out, MSG_REPORT_LINE, shownName(name, out).text(), entry.entry.diskNumber + 1,
+    hostPrintf(out, MSG_REPORT_LINE, shownName(name, out).text(), entrySetNumber(entry.entry),
                entry.entry.track, entry.entry.sector, entry.entry.size);
 }
 
-bool printFileMessages(const PlannedEntry& entry, const FileResult& result, const char* name,
-                       FILE* report, FILE* out) {
+bool printFileMessages(const PlannedEntry& entry, const FileResult& result, const RunText& text) {
     const bool incomplete = entry.outcome == EntryOutcome::Incomplete;
     const bool written = wasWritten(result);
-    if (result.status == FileStatus::PassedOver ||
-        (written && !incomplete && entry.readErrors.errorSectors == 0)) {
+    const bool notRead = result.status == FileStatus::NotRead && text.byIdentity &&
+                         entry.outcome == EntryOutcome::Missing;
+    if ((result.status == FileStatus::PassedOver || result.status == FileStatus::NotRead) &&
+        !notRead) {
         return false;
     }
-    if (report != nullptr) {
-        fflush(report);
+    if (written && !incomplete && entry.readErrors.errorSectors == 0) {
+        return false;
     }
-    const ShownName shown = shownName(name, out);
+    if (text.report != nullptr) {
+        fflush(text.report);
+    }
+    FILE* out = text.messages;
+    const ShownName shown = shownName(entry.saved.name.c_str(), out);
     switch (result.status) {
     case FileStatus::PassedOver:
         return false;
+    case FileStatus::NotRead:
+        hostPrintf(out, MSG_FIRST_SECTOR_UNREAD, shown.text(),
+                   diskLabel(entrySetNumber(entry.entry)).c_str(), entry.entry.track,
+                   entry.entry.sector, entry.firstSectorFound ? "cut short" : "missing");
+        return true;
     case FileStatus::Written:
     case FileStatus::Replaced: {
         if (incomplete) {
@@ -102,36 +158,32 @@ bool printFileMessages(const PlannedEntry& entry, const FileResult& result, cons
 
 void printMergeLine(const MergedRun& merged, const DiskFiles& files, const char* lead, FILE* out) {
     std::string line;
-    const std::string repaired = sectorsFrom(merged, SectorTaken::Repaired, files);
-    if (!repaired.empty()) {
-        line += "repaired " + repaired;
-    }
-    const std::string contested = sectorsFrom(merged, SectorTaken::Contested, files);
-    if (!contested.empty()) {
-        line += (line.empty() ? "" : "; ") + std::string("contested ") + contested;
-    }
-    for (int sector : sectorsTaken(merged, SectorTaken::Voted)) {
-        const SectorOrigin& origin = merged.origins[static_cast<size_t>(sector)];
-        line += (line.empty() ? "" : "; ") + std::string("voted ") + std::to_string(sector) + " (" +
-                std::to_string(origin.agree) + " of " + std::to_string(origin.holders) + ")";
+    const struct {
+        SectorTaken taken;
+        const char* word;
+    } kinds[] = {{SectorTaken::Repaired, "repaired "},
+                 {SectorTaken::Contested, "contested "},
+                 {SectorTaken::Voted, "voted "}};
+    for (const auto& kind : kinds) {
+        const std::string sectors = sectorsHow(merged, kind.taken, files);
+        if (!sectors.empty()) {
+            line += (line.empty() ? "" : "; ") + std::string(kind.word) + sectors;
+        }
     }
     if (!line.empty()) {
-        hostPrintf(out, "%ssectors from copies: %s\n", lead, line.c_str());
+        hostPrintfLocal(out, "%ssectors from copies: %s\n", lead, line.c_str());
     }
 }
 
 bool printContested(const MergedRun& merged, const DiskFiles& files, const char* name, FILE* out) {
-    bool any = false;
-    for (int sector : sectorsTaken(merged, SectorTaken::Contested)) {
-        const SectorOrigin& origin = merged.origins[static_cast<size_t>(sector)];
-        const std::string where = name == nullptr
-                                      ? std::string("the directory")
-                                      : "file '" + std::string(shownName(name, out).text()) + "'";
-        hostPrintf(out, MSG_CONTESTED_SECTOR, sector, where.c_str(), fileOf(files, origin.disk),
-                   fileOf(files, origin.differing), fileOf(files, origin.disk));
-        any = true;
+    const std::vector<int> sectors = sectorsTaken(merged, SectorTaken::Contested);
+    if (sectors.empty()) {
+        return false;
     }
-    return any;
+    hostPrintfLocal(out, MSG_CONTESTED_SECTORS, sectors.size() == 1 ? "" : "s",
+                    sectorRuns(sectors).c_str(), shownName(name, out).text(),
+                    sectorsHow(merged, SectorTaken::Contested, files, false).c_str());
+    return true;
 }
 
 void printReplacement(const char* name, const char* earlier, FILE* out) {
@@ -139,42 +191,37 @@ void printReplacement(const char* name, const char* earlier, FILE* out) {
                shownName(earlier, out).text());
 }
 
-namespace {
-
-// 75776 as "75,776": digits in groups of three, whatever the locale.
 std::string groupedDigits(int64_t number) {
     std::string digits = std::to_string(number);
-    for (int at = static_cast<int>(digits.size()) - 3; at > 0; at -= 3) {
+    for (int at = static_cast<int>(digits.size()) - 3; at > (number < 0 ? 1 : 0); at -= 3) {
         digits.insert(static_cast<size_t>(at), ",");
     }
     return digits;
 }
 
-} // namespace
-
-void printRunSummary(const char* program, const RunSummary& summary, const char* folder,
-                     FILE* out) {
+void printRunSummary(const char* program, const SetCounts& counts, const char* folder, FILE* out) {
     const std::string where =
         folder != nullptr ? "'" + shownPath(folder, out) + "'" : std::string("the current folder");
-    std::string counts;
+    std::string words;
     const struct {
         int count;
         const char* words;
-    } parts[] = {{summary.replaced, "replaced"},
-                 {summary.kept, "kept"},
-                 {summary.notWritten, "not written"},
-                 {summary.passedOver, "passed over"},
-                 {summary.withReadErrors, "with read errors"},
-                 {summary.repaired, "repaired from copies"},
-                 {summary.contested, "contested"},
-                 {summary.voted, "voted"}};
+    } parts[] = {{counts.replaced, "replaced"},
+                 {counts.kept, "kept"},
+                 {counts.notWritten, "not written"},
+                 {counts.passedOver, "passed over"},
+                 {counts.incomplete, "incomplete"},
+                 {counts.withReadErrors, "with read errors"},
+                 {counts.repaired, "repaired from copies"},
+                 {counts.contested, "contested"},
+                 {counts.voted, "voted"},
+                 {counts.unreadable, "entries unreadable"}};
     for (const auto& part : parts) {
         if (part.count > 0) {
-            counts +=
-                (counts.empty() ? "; " : ", ") + std::to_string(part.count) + " " + part.words;
+            words += (words.empty() ? "; " : ", ") + std::to_string(part.count) + " " + part.words;
         }
     }
-    hostPrintfLocal(out, "%s: %d file%s, %s byte%s, written to %s%s\n", program, summary.written,
-                    summary.written == 1 ? "" : "s", groupedDigits(summary.bytes).c_str(),
-                    summary.bytes == 1 ? "" : "s", where.c_str(), counts.c_str());
+    hostPrintfLocal(out, "%s: %d file%s, %s byte%s, written to %s%s\n", program, counts.files,
+                    counts.files == 1 ? "" : "s", groupedDigits(counts.bytes).c_str(),
+                    counts.bytes == 1 ? "" : "s", where.c_str(), words.c_str());
 }

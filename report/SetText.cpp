@@ -3,8 +3,17 @@
 #include "Host.h"
 #include "Messages.h"
 #include "Outcomes.h"
+#include "RunText.h"
 #include "SetNotes.h"
 #include "ShownName.h"
+
+namespace {
+
+std::string entries(int count) {
+    return std::to_string(count) + (count == 1 ? " entry" : " entries");
+}
+
+} // namespace
 
 void printSetHead(const std::vector<const char*>& paths, int diskCount,
                   const DirectoryLayout& layout, FILE* out) {
@@ -16,26 +25,33 @@ void printSetHead(const std::vector<const char*>& paths, int diskCount,
 }
 
 void printDirectoryErrors(const SetPlan& plan, FILE* out) {
-    if (plan.directoryErrors.errorSectors > 0) {
-        hostPrintf(out, MSG_DIRECTORY_READ_ERRORS, plan.directoryErrors.errorSectors,
-                   plan.directoryErrors.sectors);
+    if (plan.directory.errors.errorSectors > 0) {
+        hostPrintf(out, MSG_DIRECTORY_READ_ERRORS, plan.directory.errors.errorSectors,
+                   plan.directory.errors.sectors);
+    }
+}
+
+void printDirectoryNotes(const SetPlan& plan, const DiskSetFacts& set, const ShownFiles& files,
+                         const char* prefix, FILE* out) {
+    for (const DirectoryNote& note : decideDirectoryNotes(plan.directory, plan.layout)) {
+        hostPrintfLocal(out, "%s%s\n", prefix,
+                        directoryNoteText(note, plan.directory, set, files).c_str());
     }
 }
 
 void printMissingDisks(const SetPlan& plan, const char* prefix, FILE* out) {
-    for (const SetNote& note : missingDiskNotes(plan, out)) {
-        hostPrintf(out, "%s%s\n", prefix, note.text.c_str());
+    for (const MissingDisk& missing : plan.missingDisks) {
+        hostPrintf(out, "%s%s\n", prefix, missingDiskText(missing, plan, out).c_str());
     }
 }
 
 void printSetPlan(const SetPlan& plan, FILE* out) {
-    printDirectoryErrors(plan, out);
     for (const PlannedEntry& planned : plan.entries) {
         const DirEntry& entry = planned.entry;
         // The report line without its line feed, exactly as the extraction prints it.
         hostPrintf(out, "%3d  ", planned.index);
         hostPrintf(out, MSG_REPORT_LINE_TEXT, shownName(planned.saved.name.c_str(), out).text(),
-                   entry.diskNumber + 1, entry.track, entry.sector, entry.size);
+                   entrySetNumber(entry), entry.track, entry.sector, entry.size);
         hostPrintf(out, "  %s", outcomeWord(planned.outcome));
         if (planned.outcome == EntryOutcome::Incomplete) {
             hostPrintf(out, " %d/%d", planned.bytesRead, entry.size);
@@ -44,7 +60,6 @@ void printSetPlan(const SetPlan& plan, FILE* out) {
             hostPrintf(out, "  read-errors %d/%d", planned.readErrors.errorSectors,
                        planned.readErrors.sectors);
         }
-        const MergedRun& merged = planned.merged;
         const struct {
             SectorTaken taken;
             const char* word;
@@ -52,9 +67,9 @@ void printSetPlan(const SetPlan& plan, FILE* out) {
                      {SectorTaken::Contested, "contested"},
                      {SectorTaken::Voted, "voted"}};
         for (const auto& mark : marks) {
-            const std::vector<int> sectors = sectorsTaken(merged, mark.taken);
+            const std::vector<int> sectors = sectorsTaken(planned.merged, mark.taken);
             if (isWritten(planned.outcome) && !sectors.empty()) {
-                hostPrintf(out, "  %s %d", mark.word, static_cast<int>(sectors.size()));
+                hostPrintf(out, "  %s %s", mark.word, sectorRuns(sectors).c_str());
             }
         }
         if (planned.replacedBy >= 0) {
@@ -64,16 +79,25 @@ void printSetPlan(const SetPlan& plan, FILE* out) {
     }
 }
 
-void printSetSummary(const SetSummary& summary, FILE* out) {
-    hostPrintf(out, "%d file%s to write, %lld bytes", summary.files, summary.files == 1 ? "" : "s",
-               static_cast<long long>(summary.bytes));
-    if (summary.withReadErrors > 0) {
-        hostPrintf(out, ", %d of them with read errors", summary.withReadErrors);
+void printSetSummary(const SetCounts& counts, FILE* out) {
+    hostPrintf(out, "%d file%s to write, %lld bytes", counts.files, counts.files == 1 ? "" : "s",
+               static_cast<long long>(counts.bytes));
+    if (counts.incomplete > 0) {
+        hostPrintf(out, ", %d of them incomplete", counts.incomplete);
     }
-    if (summary.repaired + summary.contested + summary.voted > 0) {
-        hostPrintf(out, ", from copies: %d repaired, %d contested, %d voted", summary.repaired,
-                   summary.contested, summary.voted);
+    if (counts.withReadErrors > 0) {
+        hostPrintf(out, ", %d of them with read errors", counts.withReadErrors);
     }
-    hostPrintf(out, "; %d entr%s passed over\n", summary.passedOver,
-               summary.passedOver == 1 ? "y" : "ies");
+    if (counts.repaired + counts.contested + counts.voted > 0) {
+        hostPrintf(out, ", from copies: %d repaired, %d contested, %d voted", counts.repaired,
+                   counts.contested, counts.voted);
+    }
+    if (counts.notWritten > 0) {
+        hostPrintf(out, "; %s not written", entries(counts.notWritten).c_str());
+    }
+    hostPrintf(out, "; %s passed over", entries(counts.passedOver).c_str());
+    if (counts.unreadable > 0) {
+        hostPrintf(out, "; %s cannot be read", entries(counts.unreadable).c_str());
+    }
+    hostPrintf(out, "%c", '\n');
 }

@@ -67,13 +67,27 @@ const std::map<std::string, IdentityRow> READS_BY_IDENTITY = {
     {"disk size past the end of the file", {1, {"A.BIN", "B.BIN"}}},
     {"disk size past 2^31 - 1", {1, {"A.BIN", "B.BIN"}}},
     {"two disks and garbage", {1, {"A.BIN", "B.BIN"}}},
-    {"cut in a sector header", {1, {}}}, // disk 3 is cut: said
-    {"disk size 0", {1, {}}},            // no disk with an ID sector
-    {"every ID byte 0", {1, {}}},        // no disk of the set
-    {"ID track missing", {1, {}}},       // Disk B is in none of the files: said
-    {"ID sector empty", {1, {}}},        // the same
+    {"cut in a sector header", {1, {}}},  // disk 3 is cut: said
+    {"disk size 0", {1, {}}},             // no disk with an ID sector
+    {"every ID byte 0", {1, {}}},         // no disk of the set
+    {"ID track missing", {1, {"B.BIN"}}}, // Disk B by its place after Disk A: said
+    {"ID sector empty", {1, {"B.BIN"}}},  // the same
     {"seventy disks: only sixty-four are searched", {1, {}}}, // disk 65 is in none
     {"directory track missing", {1, {}}}, // a layout given that yields no files: said
+    // A file none of whose sectors can be read is said (the programs pass it over in silence).
+    {"track offset past the disk", {1, {}}},
+    {"track offset equal to the disk size", {1, {}}},
+    {"track offset inside the header", {1, {}}},
+    {"track offset 0xFFFFFFFF", {1, {}}},
+    {"sectors-in-track 0", {1, {}}},
+    {"sectors-in-track too small", {1, {}}},
+    {"sectors-in-track too large", {1, {}}},
+    {"data length 0 on the first sector", {1, {}}},
+    {"size code 2 instead of 3", {1, {}}},
+    {"sector ID of another cylinder", {1, {}}},
+    {"third directory sector missing", {1, {}}}, // and so is a directory sector unread
+    // A disk whose ID sector cannot be read is said, and taken by its place after Disk A.
+    {"ID sector of one byte", {1, {}}},
 };
 
 // For every image, d88extract in one layout with the names as stored writes exactly the files,
@@ -314,11 +328,11 @@ TEST(Command, FilesAreReadAsGivenWhereverTheyAreCut) {
         {"Disk B twice, Disk C missing",
          {bytes(disk, 2 * disk), bytes(0, disk), bytes(3 * disk, 4 * disk), bytes(disk, 2 * disk)},
          1,
-         "d88extract: Disk B (ID byte 02) is given 2 times, with the same bytes: read from "
+         "d88extract: Disk B (ID byte 02) is given 2 times, with the same sectors: read from "
          "'F0'\n"
          "d88extract: Disk C (ID byte 03) is in none of the files: 2 entries need it: "
          "'データ.DAT', '表示.TXT'\n"
-         "d88extract: 5 files, 73,728 bytes, written to the current folder; 2 passed over\n",
+         "d88extract: 5 files, 73,728 bytes, written to the current folder; 2 not written\n",
          {"データ.DAT", "表示.TXT"}},
         {"Disk C cut short, then the other disks whole",
          {bytes(2 * disk, 2 * disk + 500000), bytes(0, disk), bytes(disk, 2 * disk),
@@ -332,24 +346,31 @@ TEST(Command, FilesAreReadAsGivenWhereverTheyAreCut) {
         {"the same truncated set given twice",
          {bytes(0, 3 * disk + 500000), bytes(0, 3 * disk + 500000)},
          1,
-         "d88extract: Disk A (ID byte 01) is given 2 times, with the same bytes: read from 'F0'\n"
-         "d88extract: Disk B (ID byte 02) is given 2 times, with the same bytes: read from 'F0'\n"
-         "d88extract: Disk C (ID byte 03) is given 2 times, with the same bytes: read from 'F0'\n"
-         "d88extract: Disk D (ID byte 04) is given 2 times, with the same bytes: read from 'F0'\n"
+         "d88extract: Disk A (ID byte 01) is given 2 times, with the same sectors: read from 'F0' "
+         "(disk 0)\n"
+         "d88extract: Disk B (ID byte 02) is given 2 times, with the same sectors: read from 'F0' "
+         "(disk 1)\n"
+         "d88extract: Disk C (ID byte 03) is given 2 times, with the same sectors: read from 'F0' "
+         "(disk 2)\n"
+         "d88extract: Disk D (ID byte 04) is given 2 times, with the same sectors: read from 'F0' "
+         "(disk 3)\n"
          "d88extract: disk 3, which starts in 'F0', is cut short where 'F1' starts: a file is "
          "missing or damaged\n"
          "d88extract: disk 7, which starts in 'F1', reaches past the end of the files: a file "
          "is missing or damaged\n" +
              ALL_WRITTEN,
          {}},
+        // Its ID sector is cut off with it: it is taken as Disk D by its place.
         {"Disk D cut short",
          {bytes(0, 3 * disk), bytes(3 * disk, 3 * disk + 4000)},
          1,
+         "d88extract: disk 3 in 'F1' has no readable ID sector (the disk is cut short at track "
+         "0): taken as Disk D by its place after Disk C\n"
          "d88extract: disk 3, which starts in 'F1', reaches past the end of the files: a file "
          "is missing or damaged\n"
-         "d88extract: Disk D (ID byte 04) is in none of the files: 1 entry needs it: "
-         "'LARGE.BIN'\n"
-         "d88extract: 6 files, 14,336 bytes, written to the current folder; 1 passed over\n",
+         "file 'LARGE.BIN' not written: its first sector (Disk D, track 40, sector 1) is "
+         "missing\n"
+         "d88extract: 6 files, 14,336 bytes, written to the current folder; 1 not written\n",
          {"LARGE.BIN"}},
     };
     // Cuts anywhere, files in the order of the image; whole disks in any order.
@@ -484,7 +505,8 @@ TEST(Command, BadInputNamesTheFileAndWritesNothing) {
         {{text}, 1, "'" + text + "' is not a D88 image"},
         {{foreign},
          1,
-         "the files hold 1 D88 disk, and it is no disk of this set: the ID byte of disk 0 is e5"},
+         "Disk A (ID byte 01) is in none of the files: the directory of the set's "
+         "files is on it; the ID byte of disk 0 is e5"},
         {{a1, nothing, a2, b, c, d}, 1, "'" + nothing + "' is not a D88 image"},
         {{aLong, b, text, c, d}, 1, "'" + text + "' is not a D88 image"},
         {{twoLayouts}, 2, "layout a (d88extract-a), 1 file; layout b (d88extract-b), 1 file"},
@@ -525,14 +547,14 @@ TEST(Command, BadInputNamesTheFileAndWritesNothing) {
     for (const auto& row : rows) {
         const RunResult result = runCommand(f, row.words);
         EXPECT_EQ(result.status, row.status) << row.said;
-        EXPECT_NE(result.err.find(row.said), std::string::npos) << result.err;
+        EXPECT_NE(result.err.find(row.said), std::string::npos) << row.said << "\n" << result.err;
         EXPECT_EQ(listDirectory(f.work), std::vector<std::string>{}) << row.said;
     }
-    // The programs' Japanese message, in the locale's character set.
+    // Its own message alone, not the set's programs' Japanese one before it.
     setenv("LC_ALL", "C.UTF-8", 1);
     const RunResult utf8 = runCommand(f, {a, f.root.file("missing.d88")});
     unsetenv("LC_ALL");
-    EXPECT_EQ(utf8.err.find("ファイルをオープンできません.\n"), 0u);
+    EXPECT_EQ(utf8.err.find("d88extract: cannot open '"), 0u) << utf8.err;
 }
 
 // Several dumps of one set, each with sectors stored with a read-error status or other bytes:
@@ -555,25 +577,30 @@ TEST(Command, SeveralDumpsAreMergedSectorBySector) {
         std::string json; // the entry's "repaired", "contested" and "voted", for `entry`
         int entry;
     } rows[] = {
+        // Whichever copy holds a sector in error, the copies that hold it without agree: taken
+        // from them, and said.
         {"three dumps with other sectors in error",
          {{{0, 2, 1, CRC, 0x5A}, {0, 2, 2, CRC, 0x5A}, {0, 1, 1, CRC, 0x5A}, {3, 40, 1, CRC, 0x5A}},
           {{0, 4, 4, CRC, 0x5A}, {0, 1, 2, CRC, 0x5A}},
           {{0, 2, 2, CRC, 0x5A}, {1, 16, 2, CRC, 0x5A}}},
          0,
          "README.TXT    DISK:01 TRK:02 SEC:01 SIZE:800\n"
-         "  sectors from copies: repaired 0, 1 from 'F1'\n",
-         "d88extract: the directory's sectors from copies: repaired 0 from 'F1'\n"
-         "d88extract: 7 files, 75,776 bytes, written to the current folder; 2 repaired from "
+         "  sectors from copies: repaired 0-1 from 'F1' (disk 4)\n"
+         "HEADJUMP.BIN  DISK:01 TRK:04 SEC:04 SIZE:1000\n"
+         "  sectors from copies: repaired 0 from 'F0' (disk 0)\n",
+         "d88extract: the directory's sectors from copies: repaired 0 from 'F1' (disk 4), 1 from "
+         "'F0' (disk 0)\n"
+         "d88extract: 7 files, 75,776 bytes, written to the current folder; 4 repaired from "
          "copies\n",
          "[[0,1],[],[]]",
          0},
-        {"two error-free dumps that differ",
+        {"two error-free dumps that differ: a tie, the first given's bytes",
          {{}, {{0, 7, 5, 0, 0x5A}}},
          1,
          "CYLJUMP.BIN   DISK:01 TRK:07 SEC:05 SIZE:c00\n"
-         "  sectors from copies: contested 0 from 'F0'\n",
-         "contested sector 0 of file 'CYLJUMP.BIN': the copies in 'F0' and 'F1' hold other "
-         "bytes, both read without error; taken from 'F0'\n"
+         "  sectors from copies: contested 0 from 'F0' (disk 0) (1 of 2, a tie)\n",
+         "contested sector 0 of file 'CYLJUMP.BIN': its copies read without error hold other "
+         "bytes; taken from 'F0' (disk 0) (1 of 2, a tie)\n"
          "d88extract: 7 files, 75,776 bytes, written to the current folder; 1 contested\n",
          "[[],[0],[]]",
          2},
@@ -586,20 +613,20 @@ TEST(Command, SeveralDumpsAreMergedSectorBySector) {
          "copy, with the same status in each\n",
          "[[],[],[0]]",
          0},
-        {"two dumps in error at one sector: too few to vote, the first copy's bytes",
+        {"two dumps in error at one sector that differ: a tie, the first copy's bytes, said",
          {{{0, 2, 1, CRC, 0}}, {{0, 2, 1, CRC, 0x5A}}},
          1,
          "README.TXT    DISK:01 TRK:02 SEC:01 SIZE:800\n"
-         "HEADJUMP.BIN  DISK:01 TRK:04 SEC:04 SIZE:1000\n",
+         "  sectors from copies: voted 0 (1 of 2, a tie)\n",
          "read errors in file 'README.TXT': 1 of 2 sectors stored with an error status in every "
          "copy, with the same status in each\n",
-         "[[],[],[]]",
+         "[[],[],[0]]",
          0},
         {"three dumps in error at one sector, all differing: a tie goes to the first copy",
          {{{0, 2, 1, CRC, 0}}, {{0, 2, 1, CRC, 1}}, {{0, 2, 1, CRC, 2}}},
          1,
          "README.TXT    DISK:01 TRK:02 SEC:01 SIZE:800\n"
-         "  sectors from copies: voted 0 (1 of 3)\n",
+         "  sectors from copies: voted 0 (1 of 3, a tie)\n",
          "with the same status in each\n",
          "[[],[],[0]]",
          0},
@@ -879,11 +906,12 @@ TEST(Command, ListChooseKeepAndSayWhatWasDone) {
              "    75776        7 files\n",
          "",
          {}},
+        // With the status of the extraction: LARGE.BIN holds sectors stored with an error.
         {"-lv adds the error sectors; -i lists the chosen files",
          {"-lv", "-i", "*.BIN", "IMAGE"},
          true,
          false,
-         0,
+         1,
          head + "     Size  Disk  CRC-32    Error sectors  Name\n"
                 "---------  ----  --------  -------------  ----\n"
                 "     4096  A     f01b8ea7  -              HEADJUMP.BIN\n"

@@ -86,8 +86,8 @@ TEST_F(Info, ListsDisksAndPresentTracks) {
             "(not a D88 disk: its header does not agree with itself)\n"
             "  track 163  records 1 50/01/f7/06(length=8)\n"
             "set numbers: 01 (Disk A) disk 0\n"
-            "disk set: 2 disks, " +
-            TOO_FEW + JOIN_HINT));
+            "  the last 712 bytes of '" +
+            path + "' are no D88 disk: not read\n" + "disk set: 2 disks, " + TOO_FEW + JOIN_HINT));
 
     const RunResult one = run({"d88info", "--disk", "1", path});
     EXPECT_EQ(one.status, 0);
@@ -97,8 +97,9 @@ TEST_F(Info, ListsDisksAndPresentTracks) {
                           "set-id none  (not a D88 disk: its header does not agree with itself)\n"
                           "  track 163  records 1 50/01/f7/06(length=8)\n"
                           "set numbers: 01 (Disk A) disk 0\n"
-                          "disk set: 2 disks, " +
-                          TOO_FEW + JOIN_HINT));
+                          "  the last 712 bytes of '" +
+                          path + "' are no D88 disk: not read\n" + "disk set: 2 disks, " + TOO_FEW +
+                          JOIN_HINT));
 }
 
 // Tracks are listed as the extraction walks them: a record with a count of 0 ends the walk
@@ -349,7 +350,7 @@ TEST_F(Info, CommandLine) {
     EXPECT_EQ(noDisk.status, 1);
     EXPECT_EQ(noDisk.err, consoleText("d88info: no disk 2, the image holds disks 0 to 1\n"));
     const RunResult tooFew = run({"d88info", "--set", "b", path});
-    EXPECT_EQ(tooFew.status, 0);
+    EXPECT_EQ(tooFew.status, 1) << "the status of d88extract-b on it";
     EXPECT_EQ(tooFew.out,
               consoleText(path + ": 2 disks, directory in the layout of d88extract-b\n" +
                           "d88extract-b stops here with its too-few-disks message: it "
@@ -425,7 +426,7 @@ TEST_P(SetPlan, SampleSetInBothLayouts) {
     const std::string other = infoSet(layout()) == "a" ? "b" : "a";
     const RunResult crossed =
         runProgram(infoProgram(), {"d88info", "--set", other, imagePath}, options);
-    EXPECT_EQ(crossed.status, 0);
+    EXPECT_EQ(crossed.status, 1) << "read in the other layout, the set is not whole";
     EXPECT_EQ(reportLinesOf(crossed.out, "extract"), "");
     EXPECT_NE(crossed.out.find("0 files to write, 0 bytes; "), std::string::npos) << crossed.out;
     const RunResult plain = runProgram(infoProgram(), {"d88info", imagePath}, options);
@@ -458,15 +459,18 @@ TEST_P(SetPlan, EveryOutcomeMatchesTheExtraction) {
     options.cwd = work;
     const RunResult info =
         runProgram(infoProgram(), {"d88info", "--set", infoSet(layout()), imagePath}, options);
-    EXPECT_EQ(info.status, 0);
+    EXPECT_EQ(info.status, 1) << "the status of the extraction";
     EXPECT_TRUE(listDirectory(work).empty());
+    const std::string entries = layout().letter == std::string("a") ? "100 to 163" : "101 to 164";
     EXPECT_EQ(
         info.out,
         consoleText(imagePath + ": 4 disks, directory in the layout of " + layout().programName +
                     "\n" +
                     "Disk J (ID byte 0a) is in none of the files: 1 entry needs it: "
                     "'NODISK.BIN'\n"
-                    "read errors in the directory: 1 of 3 sectors stored with an error status\n"
+                    "the directory's sector 3 of 3 (disk 0, track 1) is stored with a read-error "
+                    "status: entries " +
+                    entries + " may be wrong\n" +
                     "  0  WHOLE.BIN     DISK:01 TRK:1e SEC:01 SIZE:800  extract  read-errors 1/2"
                     "  replaced-by 8\n"
                     "  1  SHORT.BIN     DISK:02 TRK:28 SEC:01 SIZE:c00  incomplete 2048/3072\n"
@@ -478,8 +482,8 @@ TEST_P(SetPlan, EveryOutcomeMatchesTheExtraction) {
                     "  7  ..            DISK:01 TRK:1e SEC:01 SIZE:400  uncreatable\n"
                     "  8  WHOLE.BIN     DISK:01 TRK:1e SEC:01 SIZE:400  extract  replaced-by 9\n"
                     "  9  WHOLE.BIN     DISK:01 TRK:1e SEC:01 SIZE:400  extract\n"
-                    "4 files to write, 7168 bytes, 1 of them with read errors; 6 entries passed "
-                    "over\n"));
+                    "4 files to write, 7168 bytes, 1 of them incomplete, 1 of them with read "
+                    "errors; 5 entries not written; 1 entry passed over\n"));
     // The JSON holds the same decisions.
     const RunResult json = runProgram(
         infoProgram(), {"d88info", "--set", infoSet(layout()), "--json", imagePath}, options);
