@@ -114,8 +114,8 @@ Descriptor readDescriptor(const std::vector<uint8_t>& bytes, bool zip64,
 }
 
 // Where the central directory lies, from the end record (and the zip64 one).
-bool findDirectory(int fd, int64_t zipSize, int64_t& count, int64_t& size, int64_t& offset,
-                   std::string& detail) {
+bool findDirectory(int fd, int64_t zipSize, int64_t& count, bool& zip64, int64_t& size,
+                   int64_t& offset, std::string& detail) {
     const int64_t tailStart =
         zipSize > 65535 + END_RECORD_BYTES ? zipSize - 65535 - END_RECORD_BYTES : 0;
     const std::vector<uint8_t> tail = readAt(fd, tailStart, zipSize - tailStart);
@@ -132,11 +132,12 @@ bool findDirectory(int fd, int64_t zipSize, int64_t& count, int64_t& size, int64
     size = u32(record + 12);
     offset = u32(record + 16);
     if (end >= 20 && u32(record - 20) == ZIP64_LOCATOR) {
-        const std::vector<uint8_t> zip64 = readAt(fd, u64(record - 20 + 8), 56);
-        if (zip64.size() == 56 && u32(zip64.data()) == ZIP64_END_RECORD) {
-            count = u64(zip64.data() + 32);
-            size = u64(zip64.data() + 40);
-            offset = u64(zip64.data() + 48);
+        const std::vector<uint8_t> record64 = readAt(fd, u64(record - 20 + 8), 56);
+        if (record64.size() == 56 && u32(record64.data()) == ZIP64_END_RECORD) {
+            zip64 = true;
+            count = u64(record64.data() + 32);
+            size = u64(record64.data() + 40);
+            offset = u64(record64.data() + 48);
         }
     }
     if (offset + size > zipSize) {
@@ -155,14 +156,22 @@ bool findDirectory(int fd, int64_t zipSize, int64_t& count, int64_t& size, int64
 bool readZipDirectory(int fd, int64_t zipSize, std::vector<ZipEntryFacts>& entries,
                       std::string& detail) {
     int64_t count = 0;
+    bool zip64 = false;
     int64_t size = 0;
     int64_t offset = 0;
-    if (!findDirectory(fd, zipSize, count, size, offset, detail)) {
+    if (!findDirectory(fd, zipSize, count, zip64, size, offset, detail)) {
         return false;
     }
     const std::vector<uint8_t> directory = readAt(fd, offset, size);
+    // The end record counts 16 bits: a zip of more members without zip64 records (as some
+    // writers make them) wraps the count, and its directory holds the rest, read as zip.js
+    // reads them.
+    const auto holdsMore = [&](size_t at) {
+        return !zip64 && at + DIRECTORY_HEADER_BYTES <= directory.size() &&
+               u32(directory.data() + at) == DIRECTORY_HEADER;
+    };
     size_t at = 0;
-    for (int64_t i = 0; i < count; ++i) {
+    for (int64_t i = 0; i < count || holdsMore(at); ++i) {
         const uint8_t* header = directory.data() + at;
         if (at + DIRECTORY_HEADER_BYTES > directory.size() || u32(header) != DIRECTORY_HEADER) {
             detail = "its directory lists " + std::to_string(count) + " members and holds " +
