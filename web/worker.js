@@ -413,8 +413,9 @@ function entryFile(module, image, layout, index) {
 
 // The files of the set of `layout` that a folder keeps (the C++'s list of saved entries), each
 // under the name that the plan gives it in a zip, marked as made on Unix with its name in UTF-8
-// (the flag that fflate sets on a name that is not ASCII), so that unzip, bsdtar, Python's
-// zipfile and 7-Zip read the names as they are.
+// (the flag that fflate sets on a name that is not ASCII): unzip reads a name marked UTF-8 from
+// MS-DOS, fflate's default, as code page 437. So unzip, bsdtar, Python's zipfile and 7-Zip read
+// the names as they are.
 function makeZip(module, image, layout) {
   setOf(module, image, layout);
   const chunks = [];
@@ -427,8 +428,9 @@ function makeZip(module, image, layout) {
   const saved = new Set(lastSet.saved);
   for (const entry of lastSet.set.entries) {
     if (saved.has(entry.index)) {
-      const member = new fflate.ZipDeflate(entry.saved_as.text,
-                                           { level: 6, os: 3, attrs: (0o100644 << 16) >>> 0 });
+      const member = new fflate.ZipDeflate(entry.saved_as.text, { level: 6 });
+      member.os = 3; // fflate reads a member's system and attributes from these properties
+      member.attrs = (0o100644 << 16) >>> 0; // a regular file, rw-r--r--
       archive.add(member);
       member.push(entryBytes(entry, lastSet.inline), true);
     }

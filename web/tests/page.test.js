@@ -207,6 +207,7 @@ async function assertZipIsNative(page, letter, files, zipName,
     [nameOf(Buffer.from(hex, 'hex')), bytes]));
   const members = unzipped(zip.bytes);
   assert.deepEqual([...members.keys()].sort(), [...expected.keys()].sort());
+  assertToolsUnpack(zip.bytes, expected);
   for (const [name, bytes] of expected) {
     assert.ok(members.get(name).equals(bytes), `bytes of ${name}`);
   }
@@ -217,6 +218,34 @@ async function assertZipIsNative(page, letter, files, zipName,
       assert.ok(u16(8) & 0x800, 'UTF-8 flag');
     }
     at += 46 + u16(28) + u16(30) + u16(32);
+  }
+}
+
+// Unpacks the zip `bytes` with `unzip`, `bsdtar` or Python's zipfile into a new folder.
+function unpackedBy(tool, bytes) {
+  const folder = fs.mkdtempSync(path.join(work, `${tool}-`));
+  const zip = path.join(folder, '..', `${path.basename(folder)}.zip`);
+  fs.writeFileSync(zip, bytes);
+  const [program, args] = {
+    unzip: ['unzip', ['-q', zip, '-d', folder]],
+    bsdtar: ['bsdtar', ['-xf', zip, '-C', folder]],
+    zipfile: ['python3', ['-c', 'import sys, zipfile; zipfile.ZipFile(sys.argv[1]).extractall(' +
+                          'sys.argv[2])', zip, folder]],
+  }[tool];
+  const result = spawnSync(program, args, { env: { LC_ALL: 'C.UTF-8', PATH: process.env.PATH } });
+  assert.equal(result.status, 0, `${tool}: ${result.stderr}`);
+  return folder;
+}
+
+// unzip, bsdtar and Python's zipfile unpack the zip `bytes` into the files `expected` (by their
+// UTF-8 names), with those bytes.
+function assertToolsUnpack(bytes, expected) {
+  for (const tool of ['unzip', 'bsdtar', 'zipfile']) {
+    const folder = unpackedBy(tool, bytes);
+    assert.deepEqual(fs.readdirSync(folder).sort(), [...expected.keys()].sort(), tool);
+    for (const [name, content] of expected) {
+      assert.ok(fs.readFileSync(path.join(folder, name)).equals(content), `${tool}: ${name}`);
+    }
   }
 }
 
@@ -830,10 +859,10 @@ test('several dumps of the set: the sectors taken from each copy marked and said
       assert.deepEqual(fileHashes, expected.get(entry.saved_as.bytes), entry.saved_as.bytes);
     }
   }
-  // SHA256SUMS checks the zip's files where it is unpacked.
-  const folder = fs.mkdtempSync(path.join(work, 'unzipped-'));
-  const zip = unzipped((await download(page, '[data-action="download-all"]')).bytes);
-  zip.forEach((bytes, name) => fs.writeFileSync(path.join(folder, name), bytes));
+  // SHA256SUMS checks the zip's files where unzip unpacks it.
+  const zipBytesSaved = (await download(page, '[data-action="download-all"]')).bytes;
+  const zip = unzipped(zipBytesSaved);
+  const folder = unpackedBy('unzip', zipBytesSaved);
   const sums = await download(page, '[data-action="download-sums"]');
   assert.equal(sums.name, 'SHA256SUMS');
   fs.writeFileSync(path.join(folder, 'SHA256SUMS'), sums.bytes);
