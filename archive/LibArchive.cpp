@@ -16,20 +16,22 @@ template <typename Function> bool lookUp(void* library, const char* name, Functi
 LibArchive load() {
     LibArchive functions{};
     void* library = dlopen(D88_LIBARCHIVE, RTLD_NOW | RTLD_LOCAL);
+    const char* failed = library == nullptr ? dlerror() : nullptr;
     functions.ready =
         library != nullptr && lookUp(library, "archive_read_new", functions.readNew) &&
         lookUp(library, "archive_read_free", functions.readFree) &&
         lookUp(library, "archive_read_support_format_zip_seekable", functions.supportZipSeekable) &&
+        lookUp(library, "archive_read_set_options", functions.setOptions) &&
         lookUp(library, "archive_read_open_fd", functions.openFd) &&
         lookUp(library, "archive_read_next_header", functions.nextHeader) &&
         lookUp(library, "archive_read_data", functions.readData) &&
         lookUp(library, "archive_error_string", functions.errorString) &&
-        lookUp(library, "archive_entry_filetype", functions.entryFiletype) &&
-        lookUp(library, "archive_entry_size_is_set", functions.entrySizeIsSet) &&
-        lookUp(library, "archive_entry_size", functions.entrySize) &&
-        lookUp(library, "archive_entry_pathname_utf8", functions.entryPathnameUtf8) &&
-        lookUp(library, "archive_entry_pathname", functions.entryPathname) &&
-        lookUp(library, "archive_entry_is_encrypted", functions.entryIsEncrypted);
+        lookUp(library, "archive_entry_pathname", functions.entryPathname);
+    if (!functions.ready) {
+        functions.problem = std::string(D88_LIBARCHIVE) + ", which reads zips, cannot be loaded" +
+                            (failed != nullptr ? std::string(": ") + failed
+                                               : std::string(": it lacks a function that is used"));
+    }
     return functions;
 }
 

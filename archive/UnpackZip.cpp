@@ -1,9 +1,14 @@
-// Zips read through libarchive (Debian's libarchive-dev): its seekable zip reader takes the
-// members' names, sizes and flags from the zip's central directory, as unzip does.
+// Zips unpacked through libarchive (Debian's libarchive-dev), as the zip policy decides from the
+// zip's own records (ZipRecords.h): libarchive's seekable reader, which takes the members from
+// the zip's central directory as unzip does, inflates them, and the CRC-32 of what it gives is
+// checked here, as the page checks it.
 #include "AnonymousFile.h"
 #include "LibArchive.h"
 #include "MemberOrder.h"
 #include "UnpackedZip.h"
+#include "ZipRecords.h"
+
+#include "DigestCrc.h"
 
 #include <algorithm>
 #include <archive.h>
@@ -21,109 +26,43 @@ struct ArchiveFree {
 };
 using ZipReader = std::unique_ptr<archive, ArchiveFree>;
 
-// A file member as the zip's directory declares it.
-struct Declared {
-    std::string name;
-    int64_t size; // -1 when the directory gives none
-    bool encrypted;
-};
-
-bool refuse(UnpackedZip& zip, ZipRefusal refusal, const std::string& member = "",
-            int64_t bytes = 0) {
-    zip.refusal = refusal;
-    zip.member = member;
-    zip.bytes = bytes;
+bool refuse(UnpackedZip& zip, const ZipVerdict& verdict,
+            const std::vector<ZipEntryFacts>& entries) {
+    zip.verdict = verdict;
+    zip.member = verdict.member >= 0 ? entries[static_cast<size_t>(verdict.member)].name : "";
     zip.members.clear();
+    zip.unpackedBytes = 0;
     return false;
 }
 
-bool refuseAsUnreadable(UnpackedZip& zip, archive* reader) {
-    const char* said = reader != nullptr ? libArchive().errorString(reader) : nullptr;
-    zip.detail = said != nullptr ? said : "it is no zip the library reads";
-    return refuse(zip, ZipRefusal::Unreadable);
+ZipVerdict unreadable(const std::string& detail) {
+    ZipVerdict verdict;
+    verdict.refusal = ZipRefusal::Unreadable;
+    verdict.detail = detail;
+    return verdict;
 }
 
-// The zip read anew from its start. Null after a refusal.
-ZipReader openZip(int fd, UnpackedZip& zip) {
-    if (!libArchive().ready) {
-        zip.detail = "libarchive, which reads zips, cannot be loaded";
-        refuse(zip, ZipRefusal::Unreadable);
-        return nullptr;
-    }
+ZipVerdict libraryFailure(archive* reader, int member) {
+    ZipVerdict verdict;
+    verdict.refusal = ZipRefusal::Damaged;
+    verdict.damage = ZipDamage::Unpacking;
+    verdict.member = member;
+    const char* said = reader != nullptr ? libArchive().errorString(reader) : nullptr;
+    verdict.detail = said != nullptr ? said : "libarchive cannot read it";
+    return verdict;
+}
+
+// The zip read by libarchive from its start, its CRC-32 checks left to unpackMember. Null when
+// it cannot be opened.
+ZipReader openZip(int fd) {
     ZipReader reader(libArchive().readNew());
     if (!reader || lseek(fd, 0, SEEK_SET) != 0 ||
         libArchive().supportZipSeekable(reader.get()) != ARCHIVE_OK ||
+        libArchive().setOptions(reader.get(), "zip:ignorecrc32") != ARCHIVE_OK ||
         libArchive().openFd(reader.get(), fd, CHUNK) != ARCHIVE_OK) {
-        refuseAsUnreadable(zip, reader.get());
         return nullptr;
     }
     return reader;
-}
-
-// The next member's header, false at the end or after a refusal (`ended` tells which).
-bool nextMember(archive* reader, archive_entry*& entry, UnpackedZip& zip, bool& ended) {
-    const int status = libArchive().nextHeader(reader, &entry);
-    ended = status == ARCHIVE_EOF;
-    if (status == ARCHIVE_OK || status == ARCHIVE_WARN) {
-        return true; // a warning: a name the locale cannot show, which is kept as stored
-    }
-    if (!ended) {
-        refuseAsUnreadable(zip, reader);
-    }
-    return false;
-}
-
-std::string memberName(archive_entry* entry) {
-    const char* utf8 = libArchive().entryPathnameUtf8(entry);
-    const char* stored = utf8 != nullptr ? utf8 : libArchive().entryPathname(entry);
-    return stored != nullptr ? stored : "";
-}
-
-// Lists the file members without inflating any, and checks what they declare. False after a
-// refusal.
-bool declareMembers(int fd, int maxFiles, UnpackedZip& zip, std::vector<Declared>& files) {
-    ZipReader reader = openZip(fd, zip);
-    archive_entry* entry = nullptr;
-    bool ended = false;
-    int64_t count = 0;
-    while (reader && nextMember(reader.get(), entry, zip, ended)) {
-        const mode_t type = libArchive().entryFiletype(entry);
-        if (type == AE_IFDIR) {
-            continue;
-        }
-        if (type != AE_IFREG) {
-            zip.notFiles.push_back(memberName(entry));
-            continue;
-        }
-        if (++count <= maxFiles) { // beyond them only counted
-            files.push_back(
-                Declared{memberName(entry),
-                         libArchive().entrySizeIsSet(entry) ? libArchive().entrySize(entry) : -1,
-                         libArchive().entryIsEncrypted(entry) != 0});
-        }
-    }
-    if (!ended) {
-        return false;
-    }
-    if (count > maxFiles) {
-        zip.count = count;
-        return refuse(zip, ZipRefusal::TooManyFiles);
-    }
-    int64_t total = 0;
-    for (const Declared& file : files) {
-        if (file.encrypted) {
-            return refuse(zip, ZipRefusal::Encrypted, file.name);
-        }
-        if (file.size < 0) {
-            zip.detail = "it declares no size";
-            return refuse(zip, ZipRefusal::Damaged, file.name);
-        }
-        if (file.size > MAX_MEMBER_BYTES) {
-            return refuse(zip, ZipRefusal::MemberTooLarge, file.name, file.size);
-        }
-        total += file.size;
-    }
-    return total <= MAX_UNPACKED_BYTES || refuse(zip, ZipRefusal::TooLarge, "", total);
 }
 
 bool writeAll(int fd, const char* bytes, size_t length) {
@@ -141,99 +80,155 @@ bool writeAll(int fd, const char* bytes, size_t length) {
     return true;
 }
 
-// Inflates the member at the reader into a new anonymous file, never past its declared size.
-// False after a refusal.
-bool unpackMember(archive* reader, const Declared& declared, UnpackedZip& zip) {
+ZipVerdict noTemporaryFile(int member, const std::string& folder) {
+    ZipVerdict verdict;
+    verdict.refusal = ZipRefusal::NoTemporaryFile;
+    verdict.member = member;
+    verdict.error = errno;
+    verdict.detail = folder;
+    return verdict;
+}
+
+// Inflates member `member` at the reader into a new anonymous file, never past its declared
+// size, and checks what came out. Its refusal, None when it is kept.
+ZipVerdict unpackMember(archive* reader, const std::vector<ZipEntryFacts>& entries, int member,
+                        UnpackedZip& zip) {
+    const ZipEntryFacts& entry = entries[static_cast<size_t>(member)];
     std::string folder;
     const int fd = openAnonymousFile(folder);
     FILE* file = fd >= 0 ? fdopen(fd, "rb") : nullptr;
     if (file == nullptr) {
-        zip.error = errno;
-        zip.detail = folder;
+        const ZipVerdict verdict = noTemporaryFile(member, folder);
         if (fd >= 0) {
             close(fd);
         }
-        return refuse(zip, ZipRefusal::NoTemporaryFile, declared.name);
+        return verdict;
     }
-    zip.members.push_back(UnpackedMember{declared.name, OwnedFile(file)});
+    zip.members.push_back(UnpackedMember{entry.name, OwnedFile(file)});
     setvbuf(file, nullptr, _IONBF, 0); // the reader reads into its own blocks
     std::vector<char> chunk(CHUNK);
     int64_t inflated = 0;
+    uint32_t crc = 0;
     for (;;) {
         const la_ssize_t got = libArchive().readData(reader, chunk.data(), chunk.size());
         if (got < 0) {
-            const char* said = libArchive().errorString(reader);
-            zip.detail = said != nullptr ? said : "";
-            return refuse(zip, ZipRefusal::Damaged, declared.name);
+            return libraryFailure(reader, member);
         }
-        if (got == 0) {
-            break;
+        if (got == 0 || inflated + got > entry.size) {
+            inflated += got;
+            break; // past its size: stopped here, and refused
         }
         inflated += got;
-        if (inflated > declared.size) {
-            return refuse(zip, ZipRefusal::InflatesPastSize, declared.name, declared.size);
-        }
+        crc = addToCrc32(crc, chunk.data(), static_cast<size_t>(got));
         if (!writeAll(fd, chunk.data(), static_cast<size_t>(got))) {
-            zip.error = errno;
-            zip.detail = folder;
-            return refuse(zip, ZipRefusal::NoTemporaryFile, declared.name);
+            return noTemporaryFile(member, folder);
         }
     }
-    if (inflated < declared.size) { // the library says so first
-        zip.detail = "it inflates to fewer bytes than it declares";
-        return refuse(zip, ZipRefusal::Damaged, declared.name);
+    return checkUnpacked(entry, member, inflated, crc == entry.crc32);
+}
+
+// Unpacks the files that `plan` reads. libarchive lists every member in the order of their
+// local headers in the zip, which is how they are matched with the directory's. False after a
+// refusal.
+bool unpackFiles(int fd, const std::vector<ZipEntryFacts>& entries, const ZipPlan& plan,
+                 UnpackedZip& zip) {
+    std::vector<int> byPlace(entries.size());
+    for (size_t i = 0; i < byPlace.size(); ++i) {
+        byPlace[i] = static_cast<int>(i);
+    }
+    std::stable_sort(byPlace.begin(), byPlace.end(), [&](int a, int b) {
+        return entries[static_cast<size_t>(a)].offset < entries[static_cast<size_t>(b)].offset;
+    });
+    if (plan.files.empty()) {
+        return true; // nothing to unpack: libarchive opens no empty zip
+    }
+    ZipReader reader = openZip(fd);
+    if (!reader) {
+        return refuse(zip, unreadable("libarchive cannot open it"), entries);
+    }
+    size_t unpacked = 0;
+    for (const int member : byPlace) {
+        if (unpacked == plan.files.size()) {
+            break;
+        }
+        archive_entry* header = nullptr;
+        const int status = libArchive().nextHeader(reader.get(), &header);
+        const char* name = status == ARCHIVE_OK || status == ARCHIVE_WARN
+                               ? libArchive().entryPathname(header)
+                               : nullptr;
+        if (name == nullptr) {
+            return refuse(zip, libraryFailure(reader.get(), member), entries);
+        }
+        if (std::find(plan.files.begin(), plan.files.end(), member) == plan.files.end()) {
+            continue; // a folder or a link
+        }
+        if (name != entries[static_cast<size_t>(member)].name) {
+            return refuse(zip, unreadable("libarchive lists its members otherwise"), entries);
+        }
+        const ZipVerdict verdict = unpackMember(reader.get(), entries, member, zip);
+        if (verdict.refusal != ZipRefusal::None) {
+            return refuse(zip, verdict, entries);
+        }
+        ++unpacked;
     }
     return true;
 }
 
 // The zip read in the program's locale (see unpackZip).
-UnpackedZip unpackInLocale(FILE* zipFile, int maxFiles) {
-    UnpackedZip zip;
+UnpackedZip unpackInLocale(FILE* zipFile, const char* path, const ZipRunSoFar& run) {
+    UnpackedZip zip{};
+    std::vector<ZipEntryFacts> entries;
+    if (!libArchive().ready) {
+        refuse(zip, unreadable(libArchive().problem), entries);
+        return zip;
+    }
     const int fd = fileno(zipFile);
-    uint8_t head[4] = {};
-    if (pread(fd, head, sizeof head, 0) == 4 && head[0] == 'P' && head[1] == 'K' && head[2] == 5 &&
-        head[3] == 6) {
-        return zip; // an empty zip: its end record and nothing before it
-    }
-    std::vector<Declared> files;
-    if (!declareMembers(fd, maxFiles, zip, files)) {
+    const off_t size = lseek(fd, 0, SEEK_END);
+    std::string detail;
+    if (size < 0 || !readZipDirectory(fd, size, entries, detail)) {
+        refuse(zip, unreadable(size < 0 ? "it cannot be read to its end" : detail), entries);
         return zip;
     }
-    // The same members again, in the same order, now inflated.
-    ZipReader reader = openZip(fd, zip);
-    archive_entry* entry = nullptr;
-    bool ended = false;
-    size_t next = 0;
-    while (reader && next < files.size() && nextMember(reader.get(), entry, zip, ended)) {
-        if (libArchive().entryFiletype(entry) == AE_IFREG &&
-            !unpackMember(reader.get(), files[next++], zip)) {
-            return zip;
-        }
+    const ZipPlan plan = planZip(entries, run);
+    for (const int member : plan.notFiles) {
+        zip.notFiles.push_back(entries[static_cast<size_t>(member)].name);
     }
-    if (next < files.size()) {
-        if (zip.refusal == ZipRefusal::None) {
-            refuse(zip, ZipRefusal::Unreadable); // the directory changed under the reader
-            zip.detail = "its members changed while it was read";
-        }
+    if (plan.verdict.refusal != ZipRefusal::None) {
+        refuse(zip, plan.verdict, entries);
         return zip;
     }
+    std::vector<ZipLocalFacts> locals;
+    for (const int member : plan.files) {
+        locals.push_back(readLocalFacts(fd, entries[static_cast<size_t>(member)]));
+    }
+    const ZipVerdict local = checkLocalHeaders(entries, plan, locals, size);
+    if (local.refusal != ZipRefusal::None) {
+        refuse(zip, local, entries);
+        return zip;
+    }
+    if (!unpackFiles(fd, entries, plan, zip)) {
+        return zip;
+    }
+    zip.unpackedBytes = plan.unpackedBytes;
+    const std::string zipPath = path;
     std::stable_sort(zip.members.begin(), zip.members.end(),
-                     [](const UnpackedMember& a, const UnpackedMember& b) {
-                         return memberComesBefore(a.name, b.name);
+                     [&](const UnpackedMember& a, const UnpackedMember& b) {
+                         return joinedNameComesBefore({a.name, zipPath + "/" + a.name},
+                                                      {b.name, zipPath + "/" + b.name});
                      });
     return zip;
 }
 
 } // namespace
 
-UnpackedZip unpackZip(FILE* zipFile, int maxFiles) {
+UnpackedZip unpackZip(FILE* zipFile, const char* path, const ZipRunSoFar& run) {
     // libarchive gives a name that the zip marks as UTF-8 in the locale's character set, and in
     // the C locale (the programs never set one) no name at all when it is not ASCII: the zip is
     // read with a UTF-8 character set on this thread, so that every name comes as the zip
-    // stores it, as the page reads it, and the members are ordered by it.
+    // stores it, the name that its directory gives.
     const locale_t utf8 = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(0));
     const locale_t before = utf8 != static_cast<locale_t>(0) ? uselocale(utf8) : utf8;
-    UnpackedZip zip = unpackInLocale(zipFile, maxFiles);
+    UnpackedZip zip = unpackInLocale(zipFile, path, run);
     if (utf8 != static_cast<locale_t>(0)) {
         uselocale(before);
         freelocale(utf8);

@@ -3,8 +3,8 @@
 // hand. Explorer unpacks a zip (Extract All); the disk files are then given as they are.
 #include "UnpackedZip.h"
 
-UnpackedZip unpackZip(FILE*, int) {
-    UnpackedZip zip;
-    zip.refusal = ZipRefusal::NotUnpacked;
+UnpackedZip unpackZip(FILE*, const char*, const ZipRunSoFar&) {
+    UnpackedZip zip{};
+    zip.verdict.refusal = ZipRefusal::NotUnpacked;
     return zip;
 }

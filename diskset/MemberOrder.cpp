@@ -101,3 +101,14 @@ bool memberComesBefore(const std::string& a, const std::string& b) {
     }
     return false;
 }
+
+bool joinedNameComesBefore(const JoinedName& a, const JoinedName& b) {
+    if (memberComesBefore(a.stored, b.stored)) {
+        return true;
+    }
+    if (memberComesBefore(b.stored, a.stored)) {
+        return false;
+    }
+    const int bytes = baseName(a.stored).compare(baseName(b.stored));
+    return bytes != 0 ? bytes < 0 : a.path < b.path;
+}

@@ -3,6 +3,7 @@
 #include "DiskSet.h"
 #include "Host.h"
 #include "ShownName.h"
+#include "ZipRefusalText.h"
 
 #include "FileSeek.h"
 #include "ImageFile.h"
@@ -12,17 +13,15 @@
 
 namespace {
 
-// `number` with a comma between every three digits, as "100,000".
-std::string withCommas(int64_t number) {
-    std::string digits = std::to_string(number);
-    for (int at = static_cast<int>(digits.size()) - 3; at > (number < 0 ? 1 : 0); at -= 3) {
-        digits.insert(static_cast<size_t>(at), ",");
-    }
-    return digits;
+// True when the file given as `file` is read as a zip: it starts as one and is no D88 disk.
+bool isZip(FILE* file, d88::D88Image& checker) {
+    const bool zip = checker.openStreams(&file, 1) && isZipFile(checker);
+    checker.close();
+    return zip;
 }
 
-// True when the file starts as a zip does. Reads its first bytes.
-bool isZip(FILE* file) {
+// True when the member's bytes start as a zip's do.
+bool memberStartsAsZip(FILE* file) {
     uint8_t head[4] = {};
     const size_t got = d88::seekFile(file, 0, SEEK_SET) ? fread(head, 1, sizeof head, file) : 0;
     clearerr(file);
@@ -39,69 +38,14 @@ std::string listed(const std::vector<std::string>& names) {
 }
 
 // Says why the zip `path` is refused.
-void printRefusal(const char* program, const std::string& path, const UnpackedZip& zip,
-                  int64_t filesInAll) {
-    const std::string member = shownPath(zip.member.c_str(), stderr);
-    const char* zipName = path.c_str();
-    switch (zip.refusal) {
-    case ZipRefusal::None:
-        break;
-    case ZipRefusal::NotUnpacked:
-        hostPrintfLocal(stderr,
-                        "%s: '%s' is a zip, which this Windows build does not unpack: extract it "
-                        "first (Explorer's Extract All) and give %s the disk files it holds\n",
-                        program, zipName, program);
-        break;
-    case ZipRefusal::Unreadable:
-        hostPrintfLocal(stderr, "%s: '%s' cannot be read as a zip: %s\n", program, zipName,
-                        zip.detail.c_str());
-        break;
-    case ZipRefusal::TooManyFiles:
-        hostPrintfLocal(stderr, "%s: '%s' holds %s files", program, zipName,
-                        withCommas(zip.count).c_str());
-        if (filesInAll > zip.count) {
-            hostPrintf(stderr, ", %s in all with the other files given",
-                       withCommas(filesInAll).c_str());
-        }
-        hostPrintf(stderr, "; %s reads at most %d files as one image\n", program,
-                   d88::MAX_IMAGE_PARTS);
-        break;
-    case ZipRefusal::MemberTooLarge:
-        hostPrintfLocal(stderr,
-                        "%s: '%s' is refused: its member '%s' declares %s bytes, more than the "
-                        "%lld MiB that %s unpacks from one member\n",
-                        program, zipName, member.c_str(), withCommas(zip.bytes).c_str(),
-                        static_cast<long long>(MAX_MEMBER_BYTES >> 20), program);
-        break;
-    case ZipRefusal::TooLarge:
-        hostPrintfLocal(stderr,
-                        "%s: '%s' is refused: its members declare %s bytes together, more than "
-                        "the %lld MiB that %s unpacks from one zip\n",
-                        program, zipName, withCommas(zip.bytes).c_str(),
-                        static_cast<long long>(MAX_UNPACKED_BYTES >> 20), program);
-        break;
-    case ZipRefusal::Encrypted:
-        hostPrintfLocal(stderr,
-                        "%s: '%s' is refused: its member '%s' is encrypted; unpack the zip with "
-                        "its password and give %s the disk files\n",
-                        program, zipName, member.c_str(), program);
-        break;
-    case ZipRefusal::InflatesPastSize:
-        hostPrintfLocal(stderr,
-                        "%s: '%s' is refused: its member '%s' inflates to more than the %s bytes "
-                        "it declares\n",
-                        program, zipName, member.c_str(), withCommas(zip.bytes).c_str());
-        break;
-    case ZipRefusal::Damaged:
-        hostPrintfLocal(stderr, "%s: '%s' is refused: its member '%s' cannot be unpacked: %s\n",
-                        program, zipName, member.c_str(), zip.detail.c_str());
-        break;
-    case ZipRefusal::NoTemporaryFile:
-        hostPrintfLocal(stderr, "%s: cannot unpack '%s' into a temporary file in '%s': %s\n",
-                        program, zipName, shownPath(zip.detail.c_str(), stderr).c_str(),
-                        strerror(zip.error));
-        break;
+void printRefusal(const char* program, const char* path, const UnpackedZip& zip) {
+    ZipVerdict verdict = zip.verdict;
+    if (verdict.refusal == ZipRefusal::NoTemporaryFile) {
+        verdict.detail = shownPath(verdict.detail.c_str(), stderr);
     }
+    const std::string text = zipRefusalText(program, shownPath(path, stderr),
+                                            shownPath(zip.member.c_str(), stderr), verdict);
+    hostPrintfLocal(stderr, "%s: %s\n", program, text.c_str());
 }
 
 // Opens `checker` as the members of a zip that `kept` names, joined in that order.
@@ -128,12 +72,8 @@ bool keepDiskMembers(const char* program, const char* path, UnpackedZip& zip, Gi
     std::vector<UnpackedMember*> members;
     std::vector<FILE*> streams;
     for (UnpackedMember& member : zip.members) {
-        if (isZip(member.file.get())) {
-            zipsInside.push_back(member.name);
-        } else {
-            members.push_back(&member);
-            streams.push_back(member.file.get());
-        }
+        members.push_back(&member);
+        streams.push_back(member.file.get());
     }
     JoinedFiles joined;
     MemberOpener opener{checker, streams};
@@ -150,8 +90,11 @@ bool keepDiskMembers(const char* program, const char* path, UnpackedZip& zip, Gi
         given.names.push_back(std::string(path) + "/" + member.name);
         given.files.push_back(std::move(member.file));
     }
+    // A member left out that starts as a zip is a zip inside the zip; one that goes on with a
+    // disk that an earlier member starts is kept, whatever its first bytes.
     for (int left : joined.leftOut) {
-        noDisk.push_back(members[static_cast<size_t>(left)]->name);
+        UnpackedMember& member = *members[static_cast<size_t>(left)];
+        (memberStartsAsZip(member.file.get()) ? zipsInside : noDisk).push_back(member.name);
     }
     const size_t kept = joined.kept.size();
     const std::string shown = shownPath(path, stderr);
@@ -178,6 +121,8 @@ bool keepDiskMembers(const char* program, const char* path, UnpackedZip& zip, Gi
 bool openGivenFiles(const char* program, std::vector<const char*>& paths, GivenFiles& given,
                     d88::D88Image& image, void (*printOpenFailure)(const char* path, int error)) {
     d88::D88Image checker;
+    int64_t unpacked = 0; // what the members of the zips so far declare: one limit for the run
+    int64_t zipFiles = 0; // the files unpacked from them
     for (size_t i = 0; i < paths.size(); ++i) {
         int64_t size = 0;
         OwnedFile file(d88::openImageFile(paths[i], size));
@@ -185,18 +130,21 @@ bool openGivenFiles(const char* program, std::vector<const char*>& paths, GivenF
             printOpenFailure(paths[i], errno);
             return false;
         }
-        if (!isZip(file.get())) {
+        if (!isZip(file.get(), checker)) {
             given.names.push_back(paths[i]);
             given.files.push_back(std::move(file));
             continue;
         }
-        // Each file given after this one is one more file to read.
-        const int64_t others = static_cast<int64_t>(given.files.size() + paths.size() - i - 1);
-        UnpackedZip zip = unpackZip(file.get(), d88::MAX_IMAGE_PARTS - static_cast<int>(others));
-        if (zip.refusal != ZipRefusal::None) {
-            printRefusal(program, shownPath(paths[i], stderr), zip, others + zip.count);
+        // The files given beside this zip, and those unpacked from the zips before it.
+        const int64_t others = static_cast<int64_t>(paths.size()) - 1 -
+                               static_cast<int64_t>(given.zips.size()) + zipFiles;
+        UnpackedZip zip = unpackZip(file.get(), paths[i], ZipRunSoFar{others, unpacked});
+        if (zip.verdict.refusal != ZipRefusal::None) {
+            printRefusal(program, paths[i], zip);
             return false;
         }
+        unpacked += zip.unpackedBytes;
+        zipFiles += static_cast<int64_t>(zip.members.size());
         if (!keepDiskMembers(program, paths[i], zip, given, checker)) {
             return false;
         }

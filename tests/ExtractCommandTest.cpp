@@ -6,6 +6,7 @@
 #include "support/ZipBytes.h"
 
 #include "D88Format.h"
+#include "DigestCrc.h"
 #include "MemberOrder.h"
 #include "NamePattern.h"
 #include "SampleDiskSet.h"
@@ -270,6 +271,51 @@ TEST(Command, DiskFilesInAZipGiveTheFilesOfTheDisks) {
         }
         EXPECT_EQ(nlohmann::json::parse(planned.out)["images"], nlohmann::json(images));
     }
+    // "PK\3\4" in a disk's bytes: Disk A named so, given as a file, is a disk; its image split
+    // where a sector starts so, in a zip, is joined (the second piece goes on with Disk B); the
+    // files are those of the image given whole.
+    std::vector<DiskPlan> marked = disks;
+    marked[0].name = std::string("PK\3\4", 4) + "SET";
+    std::vector<uint8_t>& sector = marked[1].tracks[20].sectors[2].data;
+    const uint8_t mark[] = {'P', 'K', 3, 4, 'M', 'A', 'R', 'K'};
+    std::copy(std::begin(mark), std::end(mark), sector.begin());
+    const std::vector<uint8_t> image = buildImage(marked);
+    const auto cut = std::search(image.begin(), image.end(), std::begin(mark), std::end(mark));
+    ASSERT_NE(cut, image.end());
+    Fixture asFile;
+    const std::string markedPath = asFile.root.write("marked.d88", image);
+    EXPECT_EQ(runCommand(asFile, {markedPath}).status, 0);
+    ASSERT_EQ(filesIn(asFile.work).size(), 164u);
+    Fixture split;
+    const std::string splitZip = split.root.write(
+        "split.zip",
+        zipBytes({{"set.d88.1", {image.begin(), cut}}, {"set.d88.2", {cut, image.end()}}}));
+    const RunResult joined = runCommand(split, {splitZip});
+    if (!usesLauncher()) {
+        EXPECT_EQ(joined.status, 0) << joined.err;
+        EXPECT_EQ(filesIn(split.work), filesIn(asFile.work));
+    }
+}
+
+// A missing zip library is said in one line, naming the zip and the library.
+TEST(Command, AZipWithoutItsLibraryIsSaidInOneLine) {
+    if (usesLauncher()) {
+        return; // the Windows build reads no zip at all
+    }
+    Fixture f;
+    TempDir libraries;
+    libraries.write(D88_ARCHIVE_SONAME, std::vector<uint8_t>(100, 'x'));
+    const std::string zip = f.root.write("set.zip", zipBytes({{"a.d88", {1, 2, 3}}}));
+    setenv("LD_LIBRARY_PATH", libraries.path().c_str(), 1);
+    const RunResult result = runCommand(f, {zip});
+    unsetenv("LD_LIBRARY_PATH");
+    EXPECT_EQ(result.status, 1);
+    const std::string said = "d88extract: '" + zip +
+                             "' cannot be read as a zip: " D88_ARCHIVE_SONAME
+                             ", which reads zips, cannot be loaded: " +
+                             libraries.file(D88_ARCHIVE_SONAME) + ": ";
+    EXPECT_EQ(result.err.rfind(said, 0), 0u) << result.err;
+    EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1);
 }
 
 // Member names as the page orders them (the browser's localeCompare with 'en' and numeric),
@@ -421,6 +467,15 @@ TEST(Command, FilesAreReadAsGivenWhereverTheyAreCut) {
     }
 }
 
+// `number` as the programs write it, with a comma between every three digits.
+std::string withCommas(int64_t number) {
+    std::string digits = std::to_string(number);
+    for (int at = static_cast<int>(digits.size()) - 3; at > 0; at -= 3) {
+        digits.insert(static_cast<size_t>(at), ",");
+    }
+    return digits;
+}
+
 // What d88extract refuses: a message naming the file or the problem, its exit status, and
 // nothing written.
 TEST(Command, BadInputNamesTheFileAndWritesNothing) {
@@ -487,6 +542,37 @@ TEST(Command, BadInputNamesTheFileAndWritesNothing) {
     std::vector<uint8_t> junk = {'P', 'K', 3, 4};
     junk.resize(3000, 0x5A);
     const std::string junkZip = f.root.write("junk.zip", junk);
+    // Where the page and d88extract once disagreed: each is refused as a whole, as the zip
+    // policy decides for both, and so are bytes that are not those zipped.
+    std::vector<ZipMember> flagged(500, ZipMember{"", notes, true, -1, true});
+    for (size_t i = 0; i < flagged.size(); ++i) {
+        flagged[i].name = "x" + std::to_string(i);
+    }
+    for (const char* name : {"a.d88", "b.d88", "c.d88", "d.d88"}) {
+        flagged.push_back(ZipMember{name, buildDisk(disks[flagged.size() - 500])});
+    }
+    const std::string flaggedZip = zip("flagged.zip", flagged);
+    const std::string declared = zip("declared.zip", {{"a.d88", diskA, true, 600 << 20}});
+    const std::string stored = zip("stored.zip", {{"a.d88", notes, false, 632000000}});
+    const auto sizes = [&](const std::string& name, int64_t central, int64_t local) {
+        return zip(name, {{"a.d88", diskA, true, -1, false, central, local}});
+    };
+    const std::string centralOnly = sizes("central.zip", 600 << 20, -1);
+    const std::string centralShort = sizes("short-central.zip", 1000, -1);
+    const std::string centralLong = sizes("long-central.zip", 2000000, -1);
+    const std::string localShort = sizes("short-local.zip", -1, 100);
+    const uint32_t crcA = addToCrc32(0, diskA.data(), diskA.size());
+    const std::string wrongCrc =
+        zip("crc.zip", {{"b.d88", notes}, {"a.d88", diskA, true, -1, false, -1, -1, crcA ^ 1}});
+    std::vector<uint8_t> flipped = diskA;
+    flipped[50000] ^= 0x10;
+    const std::string flippedStored =
+        zip("flipped.zip", {{"a.d88", flipped, false, -1, false, -1, -1, crcA}});
+    const std::string bzip2 =
+        zip("bzip2.zip", {{"a.d88", diskA, false, -1, false, -1, -1, -1, 12}});
+    // The zips of one run share one limit: the second declares what one zip may hold.
+    const std::string first = zip("first.zip", {{"a.d88", diskA}});
+    const std::string limit = zip("limit512.zip", {{"b.d88", notes, true, 512 << 20}});
     // Disk A claiming to go on over the next files: cut short where b.d88 starts a disk, it
     // holds nothing of a file after that.
     DiskPlan longA = disks[0];
@@ -528,14 +614,40 @@ TEST(Command, BadInputNamesTheFileAndWritesNothing) {
         {{together},
          1,
          "its members declare 1,200,000,000 bytes together, more than the 512 MiB that "
-         "d88extract unpacks from one zip"},
+         "d88extract unpacks from the zips of one run"},
+        {{first, limit},
+         1,
+         "'" + limit + "' is refused: its members declare 536,870,912 bytes together, " +
+             withCommas((512 << 20) + static_cast<int64_t>(diskA.size())) +
+             " with those of the zips before it, more than the 512 MiB that d88extract unpacks"},
+        {{flaggedZip},
+         1,
+         "'" + flaggedZip + "' holds 504 files; d88extract reads at most 64 files as one image"},
+        {{declared}, 1, "its member 'a.d88' declares 629,145,600 bytes, more than the 512 MiB"},
+        {{stored}, 1, "its member 'a.d88' declares 632,000,000 bytes, more than the 512 MiB"},
+        {{centralOnly}, 1, "its member 'a.d88' declares 629,145,600 bytes, more than the 512 MiB"},
+        {{centralShort},
+         1,
+         "'" + centralShort +
+             "' is refused: its member 'a.d88' cannot be unpacked: the zip's "
+             "directory declares 1,000 bytes ("},
+        {{centralLong}, 1, "cannot be unpacked: the zip's directory declares 2,000,000 bytes ("},
+        {{localShort}, 1, " compressed), its local header 100 ("},
+        {{wrongCrc},
+         1,
+         "'" + wrongCrc +
+             "' is refused: its member 'a.d88' has a bad CRC: the bytes it unpacks "
+             "to are not those that were zipped\n"},
+        {{flippedStored}, 1, "its member 'a.d88' has a bad CRC"},
+        {{bzip2},
+         1,
+         "its member 'a.d88' is compressed with method 12, which d88extract does not unpack"},
         {{bomb}, 1, "its member 'a.d88' inflates to more than the 1,000 bytes it declares"},
         {{atMemberLimit}, 1, "its member 'a.d88' cannot be unpacked: "},
         {{atZipLimit}, 1, "its member 'a.d88' cannot be unpacked: "},
         {{shortZip},
          1,
-         "its member 'a.d88' cannot be unpacked: ZIP uncompressed data is wrong size (read 300, "
-         "expected 1000)"},
+         "its member 'a.d88' cannot be unpacked: it is stored with two different sizes"},
         {{manyZip},
          1,
          "'" + manyZip + "' holds 100,000 files; d88extract reads at most 64 files as one image"},

@@ -11,8 +11,11 @@
 #include "Plan.h"
 #include "PlanJson.h"
 #include "RunText.h"
+#include "SetDownload.h"
 #include "SetNotes.h"
 #include "SetText.h"
+#include "ZipPolicy.h"
+#include "ZipRefusalText.h"
 
 #include "D88Image.h"
 
@@ -172,12 +175,6 @@ DiskFiles diskFiles() {
 
 extern "C" {
 
-// Whether the file named `a` is joined before the one named `b` when the page sorts the files it
-// is given and the members of the zips among them: the order d88extract gives a zip's members.
-EMSCRIPTEN_KEEPALIVE bool d88web_member_before(const char* a, const char* b) {
-    return memberComesBefore(a, b);
-}
-
 // Reads the `count` mounted files as one image, joined in the order given; `names` is a JSON
 // array of their names as the page shows them. A file that holds no byte of any disk is left
 // out (unless it lies past where the reader stops, at 64 disks or 2 GiB), and so is a file that
@@ -317,10 +314,160 @@ EMSCRIPTEN_KEEPALIVE bool d88web_list_set(const char* letter) {
              {"summary", printed([&](FILE* out) { printSetSummary(plan.summary, out); })},
              {"directory_errors", printed([&](FILE* out) { printDirectoryErrors(plan, out); })},
              {"missing_disks", notesJson(missingDiskNotes(plan, nullptr))},
+             {"saved", savedEntries(plan)},
              {"directory_copies",
               json{{"merge", directoryMerge}, {"contested", std::move(directoryContested)}}},
              {"entry_copies", std::move(entryLines)}});
     return true;
+}
+
+} // extern "C"
+
+// ---- Zips: the page reads them through zip.js and applies the zip policy decided here, as
+// d88extract applies it; and the order and the zip's name of the files it is given. ----
+
+namespace {
+
+std::string fromHex(const std::string& hex) {
+    std::string bytes;
+    for (size_t i = 0; i + 1 < hex.size(); i += 2) {
+        bytes += static_cast<char>(std::strtol(hex.substr(i, 2).c_str(), nullptr, 16));
+    }
+    return bytes;
+}
+
+int64_t number(const json& value) {
+    return value.is_number() ? value.get<int64_t>() : -1;
+}
+
+// A member as the page reads it from zip.js: {name (the stored bytes in hex), utf8, made_by,
+// attributes, method, encrypted, crc32, size, compressed, offset}.
+ZipEntryFacts entryFacts(const json& member) {
+    return ZipEntryFacts{fromHex(member.value("name", "")),
+                         member.value("utf8", false),
+                         static_cast<int>(number(member["made_by"])),
+                         static_cast<uint32_t>(number(member["attributes"])),
+                         static_cast<int>(number(member["method"])),
+                         member.value("encrypted", false),
+                         static_cast<uint32_t>(number(member["crc32"])),
+                         number(member["size"]),
+                         number(member["compressed"]),
+                         number(member["offset"])};
+}
+
+// A member's local header: {found, data_start, data_end, crc32, size, compressed}.
+ZipLocalFacts localFacts(const json& local) {
+    return ZipLocalFacts{local.value("found", false), number(local["data_start"]),
+                         number(local["data_end"]),   static_cast<uint32_t>(number(local["crc32"])),
+                         number(local["size"]),       number(local["compressed"])};
+}
+
+// The verdict's text in the page's words, or null.
+json refusalJson(const std::string& zip, const std::vector<ZipEntryFacts>& entries,
+                 const ZipVerdict& verdict) {
+    if (verdict.refusal == ZipRefusal::None) {
+        return nullptr;
+    }
+    const std::string member =
+        verdict.member >= 0 ? memberShownName(entries[static_cast<size_t>(verdict.member)]) : "";
+    return zipRefusalText("the page", zip, member, verdict);
+}
+
+} // namespace
+
+extern "C" {
+
+// Whether the mounted file `path`, given to the page, is read as a zip (a D88 disk whose first
+// bytes are a zip's is a disk).
+EMSCRIPTEN_KEEPALIVE bool d88web_is_zip(const char* path) {
+    d88::D88Image given;
+    return given.open(path) && isZipFile(given);
+}
+
+// The order in which the files are joined, as d88extract joins a zip's members: `names` is a
+// JSON array of {stored (the name's bytes in hex), path (as shown)}. Sends {"order": indexes}.
+EMSCRIPTEN_KEEPALIVE void d88web_order(const char* names) {
+    const json given = json::parse(names, nullptr, false);
+    std::vector<JoinedName> joined;
+    std::vector<int> order;
+    for (const json& name : given.is_array() ? given : json::array()) {
+        joined.push_back(JoinedName{fromHex(name.value("stored", "")), name.value("path", "")});
+        order.push_back(static_cast<int>(order.size()));
+    }
+    std::stable_sort(order.begin(), order.end(), [&](int a, int b) {
+        return joinedNameComesBefore(joined[static_cast<size_t>(a)],
+                                     joined[static_cast<size_t>(b)]);
+    });
+    sendDocument(json{{"order", order}});
+}
+
+// The zip policy on what the page has read of the zip `request.zip` so far: its `entries` (or
+// why zip.js reads none, `unreadable`), the files and zips of the pick beside it (`others`,
+// `before`), then the `locals` of the files to
+// read (in the order of `files`), then what one of them (`unpacked.member`) unpacked to
+// (`bytes`, `crc_matches`) or why zip.js could not unpack it (`failure`). Sends the members to
+// read (`files`) and to leave out (`not_files`), every member's name as shown, what the files
+// declare together, and `refused`, the refusal in d88extract's words, or null.
+EMSCRIPTEN_KEEPALIVE void d88web_zip(const char* request) {
+    const json asked = json::parse(request, nullptr, false);
+    if (!asked.is_object()) {
+        return;
+    }
+    const std::string zip = asked.value("zip", "");
+    std::vector<ZipEntryFacts> entries;
+    json names = json::array();
+    for (const json& member : asked.contains("entries") ? asked["entries"] : json::array()) {
+        entries.push_back(entryFacts(member));
+        names.push_back(memberShownName(entries.back()));
+    }
+    const ZipPlan plan =
+        planZip(entries, ZipRunSoFar{number(asked["others"]), number(asked["before"])});
+    ZipVerdict verdict = plan.verdict;
+    if (asked.contains("unreadable")) { // zip.js reads no directory
+        verdict = ZipVerdict{};
+        verdict.refusal = ZipRefusal::Unreadable;
+        verdict.detail = asked.value("unreadable", "");
+    }
+    if (verdict.refusal == ZipRefusal::None && asked.contains("locals")) {
+        std::vector<ZipLocalFacts> locals;
+        for (const json& local : asked["locals"]) {
+            locals.push_back(localFacts(local));
+        }
+        verdict = checkLocalHeaders(entries, plan, locals, number(asked["zip_size"]));
+    }
+    const json& unpacked = asked.contains("unpacked") ? asked["unpacked"] : json();
+    const int member = static_cast<int>(number(unpacked.is_object() ? unpacked["member"] : json()));
+    if (verdict.refusal == ZipRefusal::None && member >= 0 &&
+        static_cast<size_t>(member) < entries.size()) {
+        if (unpacked.contains("failure")) {
+            verdict.refusal = ZipRefusal::Damaged;
+            verdict.damage = ZipDamage::Unpacking;
+            verdict.member = member;
+            verdict.detail = unpacked.value("failure", "");
+        } else {
+            verdict =
+                checkUnpacked(entries[static_cast<size_t>(member)], member,
+                              number(unpacked["bytes"]), unpacked.value("crc_matches", false));
+        }
+    }
+    sendDocument(json{{"files", plan.files},
+                      {"not_files", plan.notFiles},
+                      {"names", std::move(names)},
+                      {"unpacked_bytes", plan.unpackedBytes},
+                      {"refused", refusalJson(zip, entries, verdict)}});
+}
+
+// The name of the zip that "Download all" saves, without ".zip", for the files `given` (a JSON
+// array of their names as picked) and the open image. Sends {"zip_name"}.
+EMSCRIPTEN_KEEPALIVE void d88web_zip_name(const char* given) {
+    const json names = json::parse(given, nullptr, false);
+    std::vector<std::string> picked;
+    for (const json& name : names.is_array() ? names : json::array()) {
+        picked.push_back(name.is_string() ? name.get<std::string>() : std::string());
+    }
+    d88::DiskHeader header{};
+    const bool named = set.directoryDisk >= 0 && image.diskHeader(set.directoryDisk, header);
+    sendDocument(json{{"zip_name", setZipName(picked, named ? header.name : nullptr)}});
 }
 
 } // extern "C"

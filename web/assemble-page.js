@@ -1,15 +1,15 @@
 // Makes the single page: puts the styles, the page's script and the worker's text (the
-// compiled listing module, its WebAssembly deflated as base64, the zip library and worker.js)
+// compiled listing module, its WebAssembly deflated as base64, the zip libraries and worker.js)
 // into page.html, and the hashes of its one script and one style element into its policy,
 // which allows no other inline script or style. Usage:
-//   node assemble-page.js SOURCE_DIR MODULE.js FFLATE_UMD.js OUTPUT.html
+//   node assemble-page.js SOURCE_DIR MODULE.js FFLATE_UMD.js ZIPJS_UMD.js OUTPUT.html
 'use strict';
 const crypto = require('crypto');
 const fs = require('fs');
 const path = require('path');
 const zlib = require('zlib');
 
-const [sourceDir, moduleJs, fflateJs, output] = process.argv.slice(2);
+const [sourceDir, moduleJs, fflateJs, zipJs, output] = process.argv.slice(2);
 const read = (file) => fs.readFileSync(file, 'utf8');
 
 // The module's WebAssembly, deflated (the worker inflates it with the zip library) and base64.
@@ -18,6 +18,7 @@ const wasm = zlib.deflateRawSync(fs.readFileSync(moduleJs.replace(/\.js$/, '.was
 const worker = [
   read(moduleJs),
   read(fflateJs),
+  read(zipJs),
   `var LISTING_WASM_BASE64 = '${wasm.toString('base64')}';`,
   read(path.join(sourceDir, 'worker.js')),
 ].join('\n');

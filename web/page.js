@@ -50,7 +50,6 @@
   }
 
   let parts = []; // the files to join, { name, blob }, in the order in which they are joined
-  let kept = []; // the plan's files: indexes of the parts that the image is read from
   let imageId = 0; // the image of the last 'open' request: answers about others are ignored
   let listing = null; // the image and layout of the listing shown
   let layoutQuestion = false; // the alert asks for a layout
@@ -58,6 +57,8 @@
   let startedAt = 0;
   let entries = []; // the entries of the listing shown
   let hashes = new Map(); // by entry index: { crc32, sha1, sha256 } of the file it saves
+  let saved = []; // the entries whose files "Download all" saves, as the C++ decides them
+  let zipName = 'd88extract'; // the name of that zip, without .zip, as the C++ decides it
   let listedText = ''; // what #progress said when the listing was shown
 
   function cell(row, content, className) {
@@ -79,11 +80,6 @@
   // A note of d88extract's (without its program name) as a sentence.
   const sentence = (text) => text[0].toUpperCase() + text.slice(1) + '.';
 
-  function imageName() {
-    const first = parts[kept[0]] || parts[0];
-    return first ? first.name.replace(/\.[^.]*$/, '') || first.name : 'image';
-  }
-
   function say(selector, lines) {
     const list = $(selector);
     list.replaceChildren(...lines.map((line) => {
@@ -99,6 +95,7 @@
     objectUrls = [];
     listing = null;
     entries = [];
+    saved = [];
     hashes = new Map();
     $('#entry-rows').replaceChildren();
     $('#set-notes').replaceChildren();
@@ -131,7 +128,9 @@
         item.dataset.leftOut = '';
         item.append('left out ');
       }
-      for (const [label, step] of parts.length > 1 ? [['↑', -1], ['↓', 1]] : []) {
+      // Only the files read are put in another order: one left out stays out wherever it goes.
+      const movable = parts.length > 1 && !leftOut.includes(i);
+      for (const [label, step] of movable ? [['↑', -1], ['↓', 1]] : []) {
         const button = document.createElement('button');
         button.type = 'button';
         button.textContent = label;
@@ -242,7 +241,7 @@
   // of the zip, under its name there. Zip names hold no backslash, line feed or other control
   // character (the plan writes those as %NN), so no line needs sha256sum's escapes.
   function sha256Sums() {
-    return entries.filter((entry) => entry.saved_as && entry.replaced_by === null)
+    return entries.filter((entry) => saved.includes(entry.index))
       .map((entry) => `${hashes.get(entry.index).sha256}  ${entry.saved_as.text}\n`).join('');
   }
 
@@ -250,6 +249,7 @@
   function showEntries(message) {
     clearEntries();
     entries = message.set.entries;
+    saved = message.saved;
     const { meanings } = message.set;
     const copies = new Map(message.entryCopies.map((lines) => [lines.index, lines]));
     const rows = $('#entry-rows');
@@ -325,7 +325,7 @@
     }
     const button = $('[data-action="download-all"]');
     button.disabled = message.set.summary.files === 0;
-    button.textContent = `Download all as ${imageName()}.zip`;
+    button.textContent = `Download all as ${zipName}.zip`;
     $('#summary').textContent = message.summary;
     $('#directory-errors').textContent = message.directoryErrors;
     $('#set').hidden = false;
@@ -347,19 +347,18 @@
       $('#progress').textContent = message.unavailable ? `No hashes: ${message.unavailable}.`
         : listedText.replace(/hashing the files…$/, `hashed in ${seconds} s.`);
     }
-    $('[data-action="download-sums"]').disabled = !!message.unavailable ||
-      !entries.some((entry) => entry.saved_as && entry.replaced_by === null);
+    $('[data-action="download-sums"]').disabled = !!message.unavailable || saved.length === 0;
   }
 
   function showListing(message) {
     parts = message.parts;
+    zipName = message.zipName || 'd88extract';
     const { listing: planned, notes } = message;
-    kept = planned ? planned.files : [];
     const leftOut = planned ? planned.left_out : [];
     showParts(leftOut);
     $('#parts-order').textContent = [
       leftOut.length && `Left out, as they are not D88 images: ` +
-        `${leftOut.map((i) => parts[i].from || parts[i].name).join(', ')}.`,
+        `${leftOut.map((i) => parts[i].name).join(', ')}.`,
       notes.length && `Left out of the zips: ${notes.slice(0, 20).join('; ')}` +
         (notes.length > 20 ? `; and ${notes.length - 20} more.` : '.'),
     ].filter(Boolean).join(' ');
@@ -422,7 +421,7 @@
         }
       }
     } else if (message.type === 'zip' && listing && message.layout === listing.layout) {
-      save(message.zip, imageName() + '.zip');
+      save(message.zip, zipName + '.zip');
     } else if (message.type === 'hashes' && listing && message.layout === listing.layout) {
       takeHashes(message);
     } else if (message.type === 'file' && listing && message.layout === listing.layout) {

@@ -1,22 +1,17 @@
-// The page's worker: unpacks zips, has the project's C++ (compiled to WebAssembly) read the
-// files as one image and plan the set, and makes the zip of its files, so that the page stays
+// The page's worker: unpacks zips as the C++ zip policy decides, has the project's C++
+// (compiled to WebAssembly) read the files as one image and plan the set, and makes the zip of
+// its files, so that the page stays
 // responsive while it works. The files are never read whole: the C++ reads them in slices
 // through the module's WORKERFS, and every file of the zip is made of the bytes of the given
 // files that the plan's pieces name. It hashes each file that the page saves, from those same
 // bytes. The page builds it from this text and the module's. Every answer names the image and
 // the layout that it belongs to, as the request did, so that the page can tell answers to an
 // earlier request apart.
-/* global createListingModule, LISTING_WASM_BASE64, fflate */
+/* global createListingModule, LISTING_WASM_BASE64, fflate, zip */
 'use strict';
 
 const INPUT_FOLDER = '/input'; // the files to join, mounted as /input/0, /input/1, ...
 const MAX_FILES = 64; // the reader joins at most 64 files into one image
-// A zip's deflated members are unpacked into memory: at most this much in all, so that a zip
-// that declares huge members is refused before anything is inflated.
-const MAX_UNPACKED_BYTES = 512 * 1024 * 1024;
-const MAX_ZIP_DIRECTORY_BYTES = 64 * 1024 * 1024;
-const COMPRESSED_SLICE = 1024 * 1024; // read from the zip at a time
-const INFLATE_STEP = 32 * 1024; // inflated at a time: at most about 33 MB out of one step
 
 const reader = new FileReaderSync();
 const readSlice = (blob, start, end) =>
@@ -100,216 +95,192 @@ function call(module, name, returns, types, args) {
   return { result, document: received };
 }
 
-// ---- zips, read in slices ----
-
-const u16 = (bytes, at) => bytes[at] | (bytes[at + 1] << 8);
-const u32 = (bytes, at) => (bytes[at] | (bytes[at + 1] << 8) | (bytes[at + 2] << 16)) +
-  bytes[at + 3] * 0x1000000;
-const u64 = (bytes, at) => u32(bytes, at) + u32(bytes, at + 4) * 0x100000000;
-const LOCAL_HEADER = 0x04034b50;
-const DIRECTORY_HEADER = 0x02014b50;
-const END_RECORD = 0x06054b50;
-const ZIP64_END_RECORD = 0x06064b50;
-const ZIP64_LOCATOR = 0x07064b50;
-
-// A zip starts with a member's local header, or, when it holds nothing, with its end record.
-function isZip(blob) {
-  const head = readSlice(blob, 0, 4);
-  return head.length === 4 && (u32(head, 0) === LOCAL_HEADER || u32(head, 0) === END_RECORD);
+// Calls `name` with `text`, which may be megabytes of JSON (a zip's directory): in the module's
+// heap, where ccall would put a string on its small stack.
+function callWithText(module, name, text) {
+  const length = module.lengthBytesUTF8(text) + 1;
+  const pointer = module._malloc(length);
+  module.stringToUTF8(text, pointer, length);
+  try {
+    return call(module, name, null, ['number'], [pointer]).document;
+  } finally {
+    module._free(pointer);
+  }
 }
 
-function memberName(bytes, utf8) {
-  for (const encoding of utf8 ? ['utf-8'] : ['utf-8', 'shift_jis']) {
-    try {
-      return new TextDecoder(encoding, { fatal: true }).decode(bytes);
-    } catch (error) {
-      // try the next encoding
-    }
-  }
-  return new TextDecoder('latin1').decode(bytes);
+// ---- zips, read through zip.js as the C++ zip policy decides ----
+
+// zip.js reads a zip from its Blob in slices, inflates with the browser's DecompressionStream
+// and checks each member's CRC-32. Its own checks are left tolerant: what it reads is handed to
+// the policy (d88web_zip), which decides as d88extract decides.
+zip.configure({ useWebWorkers: false });
+const ZIP_OPTIONS = { strictness: 'tolerant', useWebWorkers: false };
+const hexOf = (bytes) => Array.from(bytes, (byte) => byte.toString(16).padStart(2, '0')).join('');
+const nameHex = (name) => hexOf(new TextEncoder().encode(name));
+const sentenceOf = (text) => text[0].toUpperCase() + text.slice(1) + '.';
+
+// What the zip's directory declares of a member, as the policy reads it.
+function entryFacts(entry) {
+  return { name: hexOf(entry.rawFilename), utf8: (entry.rawBitFlag & 0x800) !== 0,
+           made_by: entry.versionMadeBy >> 8, attributes: entry.externalFileAttributes,
+           method: entry.compressionMethod, encrypted: entry.encrypted, crc32: entry.signature,
+           size: entry.uncompressedSize, compressed: entry.compressedSize, offset: entry.offset };
 }
 
-// The members of the zip `blob` as its central directory lists them: { name, flags, method,
-// compressed, size, offset }, or { problem }.
-function zipDirectory(blob) {
-  const tailStart = Math.max(0, blob.size - (65535 + 22));
-  const tail = readSlice(blob, tailStart, blob.size);
-  let end = -1;
-  for (let at = tail.length - 22; at >= 0 && end < 0; --at) {
-    if (u32(tail, at) === END_RECORD) {
-      end = at;
-    }
+// What the member's local header declares, with its data descriptor when the header leaves
+// its sizes to one: zip.js reads both without inflating anything.
+async function localFacts(entry) {
+  try {
+    await entry.getData(undefined, Object.assign({ checkOverlappingEntryOnly: true }, ZIP_OPTIONS));
+  } catch (error) {
+    // What zip.js read stands in entry.localDirectory; the policy decides what it means.
   }
-  if (end < 0) {
-    return { problem: 'it has no zip directory' };
+  const local = entry.localDirectory;
+  if (!local || local.dataOffset === undefined) {
+    return { found: false };
   }
-  let size = u32(tail, end + 12);
-  let offset = u32(tail, end + 16);
-  if (end >= 20 && u32(tail, end - 20) === ZIP64_LOCATOR) {
-    const recordAt = u64(tail, end - 20 + 8);
-    const record = readSlice(blob, recordAt, recordAt + 56);
-    if (record.length === 56 && u32(record, 0) === ZIP64_END_RECORD) {
-      size = u64(record, 40);
-      offset = u64(record, 48);
-    }
+  const facts = { found: true, data_start: local.dataOffset, crc32: local.crc32,
+                  size: local.uncompressedSize, compressed: local.compressedSize };
+  let descriptorLength = 0;
+  if (local.bitFlag.dataDescriptor) {
+    const descriptor = local.dataDescriptor;
+    Object.assign(facts, descriptor
+      ? { crc32: descriptor.crc32, size: Number(descriptor.uncompressedSize),
+          compressed: Number(descriptor.compressedSize) }
+      : { size: -1, compressed: -1 });
+    descriptorLength = descriptor ? (descriptor.zip64 ? 20 : 12) + (descriptor.signature ? 4 : 0)
+      : 0;
   }
-  if (offset + size > blob.size) {
-    return { problem: 'its directory lies past its end' };
-  }
-  if (size > MAX_ZIP_DIRECTORY_BYTES) {
-    return { problem: `its directory takes ${size} bytes, more than the page reads` };
-  }
-  const directory = readSlice(blob, offset, offset + size);
-  const members = [];
-  for (let at = 0; at + 46 <= directory.length && u32(directory, at) === DIRECTORY_HEADER;) {
-    const nameLength = u16(directory, at + 28);
-    const extraLength = u16(directory, at + 30);
-    const flags = u16(directory, at + 8);
-    const member = {
-      name: memberName(directory.subarray(at + 46, at + 46 + nameLength), flags & 0x800),
-      flags,
-      method: u16(directory, at + 10),
-      compressed: u32(directory, at + 20),
-      size: u32(directory, at + 24),
-      offset: u32(directory, at + 42),
-    };
-    // Sizes and offsets that do not fit 32 bits are in the zip64 extra field, in this order.
-    const extra = directory.subarray(at + 46 + nameLength, at + 46 + nameLength + extraLength);
-    for (let e = 0; e + 4 <= extra.length; e += 4 + u16(extra, e + 2)) {
-      if (u16(extra, e) === 1) {
-        let field = e + 4;
-        for (const key of ['size', 'compressed', 'offset']) {
-          if (member[key] === 0xffffffff && field + 8 <= extra.length) {
-            member[key] = u64(extra, field);
-            field += 8;
-          }
-        }
-      }
-    }
-    members.push(member);
-    at += 46 + nameLength + extraLength + u16(directory, at + 32);
-  }
-  return { members };
+  facts.data_end = local.dataOffset + entry.compressedSize + descriptorLength;
+  return facts;
 }
 
-// Where member's data starts, after its local header; -1 when the header is not there.
-function dataStart(blob, member) {
-  const header = readSlice(blob, member.offset, member.offset + 30);
-  if (header.length < 30 || u32(header, 0) !== LOCAL_HEADER) {
-    return -1;
-  }
-  return member.offset + 30 + u16(header, 26) + u16(header, 28);
-}
-
-// The member's bytes as a Blob: a slice of the zip when stored, inflated a step at a time when
-// deflated, never past the size it declares. { blob } or { problem }.
-function unpackMember(blob, member) {
-  const start = dataStart(blob, member);
-  if (start < 0 || start + member.compressed > blob.size) {
-    return { problem: 'its data lies outside the zip' };
-  }
-  if (member.method === 0) {
-    return member.compressed === member.size ? { blob: blob.slice(start, start + member.size) }
-      : { problem: 'it is stored with two different sizes' };
-  }
-  // What is inflated goes into Blobs of about 64 MiB, so that little of it stays in the heap.
+// The member inflated into Blobs of about 64 MiB, so that little of it stays in the heap, and
+// never past the size it declares; zip.js checks its CRC-32 unless `crcUnchecked`.
+// { blob, bytes, crcMatches } or { bytes, failure }.
+async function unpackMember(entry, crcUnchecked = false) {
+  const size = entry.uncompressedSize;
   const blobs = [];
   let chunks = [];
   let pending = 0;
-  let out = 0;
-  let tooLong = false;
-  const inflater = new fflate.Inflate((chunk) => {
-    out += chunk.length;
-    tooLong = tooLong || out > member.size;
-    if (!tooLong) {
+  let bytes = 0;
+  let ended = false; // the inflated stream came to its end
+  const writable = new WritableStream({
+    close() {
+      ended = true;
+    },
+    write(chunk) {
+      bytes += chunk.length;
+      if (bytes > size) {
+        throw new Error('past its size'); // stopped here: the policy refuses it
+      }
       chunks.push(chunk);
       pending += chunk.length;
-    }
-    if (pending >= 64 * 1024 * 1024) {
-      blobs.push(new Blob(chunks));
-      chunks = [];
-      pending = 0;
-    }
+      if (pending >= 64 * 1024 * 1024) {
+        blobs.push(new Blob(chunks));
+        chunks = [];
+        pending = 0;
+      }
+    },
   });
   try {
-    for (let at = 0; at < member.compressed && !tooLong; at += COMPRESSED_SLICE) {
-      const end = Math.min(member.compressed, at + COMPRESSED_SLICE);
-      const slice = readSlice(blob, start + at, start + end);
-      for (let step = 0; step < slice.length && !tooLong; step += INFLATE_STEP) {
-        const last = at + step + INFLATE_STEP >= member.compressed;
-        inflater.push(slice.subarray(step, step + INFLATE_STEP), last);
-      }
-    }
+    await entry.getData(writable, Object.assign({ checkCrc32: !crcUnchecked }, ZIP_OPTIONS));
   } catch (error) {
-    return { problem: `it cannot be inflated (${error.message})` };
-  }
-  if (tooLong) {
-    return { problem: `it inflates to more than the ${member.size.toLocaleString('en')} bytes ` +
-                      'it declares' };
-  }
-  if (out !== member.size) {
-    return { problem: `it inflates to ${out.toLocaleString('en')} bytes, not the ` +
-                      `${member.size.toLocaleString('en')} it declares` };
+    if (bytes > size) {
+      return { bytes, crcMatches: true };
+    }
+    if (error.message === zip.ERR_INVALID_UNCOMPRESSED_SIZE) {
+      // zip.js stops a member that inflates past its size before those bytes reach the page;
+      // one that inflates to fewer comes to its end first.
+      return { bytes: ended ? bytes : size + 1, crcMatches: true };
+    }
+    if (error.message === zip.ERR_INVALID_CRC32) {
+      // zip.js says so before its last bytes are written: they are counted once more, for the
+      // policy, which tells a length other than the declared one before a CRC-32 that differs.
+      return Object.assign(await unpackMember(entry, true), { crcMatches: false });
+    }
+    return { bytes, failure: error.message };
   }
   blobs.push(new Blob(chunks));
-  return { blob: new Blob(blobs) };
+  return { blob: new Blob(blobs), bytes, crcMatches: true };
 }
 
-// The files to join: the given ones, each zip replaced by its members. A zip or
-// a member that cannot be unpacked is named with the reason in `notes`; what the unpacked files
-// hold is for the C++ to decide. { parts, notes }, or { refused } for more than 64 files.
-function unpack(files) {
-  const parts = [];
-  const notes = [];
-  for (const file of files) {
-    if (!isZip(file.blob)) {
-      parts.push(file);
-      continue;
-    }
-    const { members, problem } = zipDirectory(file.blob);
-    if (problem) {
-      notes.push(`${file.name} is a zip that cannot be unpacked: ${problem}`);
-      continue;
-    }
-    const wanted = [];
-    let declared = 0;
-    for (const member of members) {
-      const named = `${file.name}: ${member.name}`;
-      if (member.name.endsWith('/')) {
-        continue; // a folder
-      } else if (member.flags & 1) {
-        notes.push(`${named} is encrypted`);
-      } else if (member.method !== 0 && member.method !== 8) {
-        notes.push(`${named} is compressed with method ${member.method}, which the page ` +
-                   'cannot unpack');
-      } else if (member.method === 8 && member.size > MAX_UNPACKED_BYTES) {
-        notes.push(`${named} declares ${member.size.toLocaleString('en')} bytes, more than the ` +
-                   `page unpacks (${MAX_UNPACKED_BYTES.toLocaleString('en')})`);
-      } else {
-        wanted.push(member);
-        declared += member.method === 8 ? member.size : 0;
-      }
-    }
-    // Counted and summed before anything is inflated.
-    if (parts.length + wanted.length > MAX_FILES) {
-      return { refused: tooManyFiles(parts.length + wanted.length) };
-    }
-    if (declared > MAX_UNPACKED_BYTES) {
-      notes.push(`${file.name}: its members declare ${declared.toLocaleString('en')} bytes in ` +
-                 `all, more than the page unpacks (${MAX_UNPACKED_BYTES.toLocaleString('en')})`);
-      continue;
-    }
-    for (const member of wanted) {
-      const unpacked = unpackMember(file.blob, member);
-      if (unpacked.problem) {
-        notes.push(`${file.name}: ${member.name}: ${unpacked.problem}`);
-      } else {
-        parts.push({ name: member.name.replace(/^.*\//, ''), blob: unpacked.blob,
-                     from: `${file.name}: ${member.name}` });
-      }
-    }
+// The files of the zip `file` that the policy reads, named with the zip's name as d88extract
+// names them ("set.zip/A.d88"): { parts, notes, unpackedBytes } or { refused }. `others` and
+// `before` are the files and what the zips before it took in this pick.
+async function unpackZip(module, file, others, before) {
+  const request = { zip: file.name, zip_size: file.blob.size, others, before, entries: [] };
+  const decide = () => callWithText(module, 'd88web_zip', JSON.stringify(request));
+  let entries = [];
+  try {
+    entries = await new zip.ZipReader(new zip.BlobReader(file.blob), ZIP_OPTIONS).getEntries();
+  } catch (error) {
+    request.unreadable = error.message;
   }
-  return { parts, notes };
+  request.entries = entries.map(entryFacts);
+  let decision = decide();
+  if (decision.refused) {
+    return { refused: sentenceOf(decision.refused) };
+  }
+  const { files, names } = decision;
+  request.locals = [];
+  for (const index of files) {
+    request.locals.push(await localFacts(entries[index]));
+  }
+  decision = decide();
+  const parts = [];
+  for (const index of decision.refused ? [] : files) {
+    const unpacked = await unpackMember(entries[index]);
+    request.unpacked = unpacked.failure ? { member: index, failure: unpacked.failure }
+      : { member: index, bytes: unpacked.bytes, crc_matches: unpacked.crcMatches };
+    decision = decide();
+    if (decision.refused) {
+      break;
+    }
+    parts.push({ name: `${file.name}/${names[index]}`, stored: request.entries[index].name,
+                 blob: unpacked.blob });
+  }
+  if (decision.refused) {
+    return { refused: sentenceOf(decision.refused) };
+  }
+  const notes = decision.not_files.map((index) => `${file.name}/${names[index]} is neither a ` +
+                                                  'file nor a folder');
+  return { parts, notes, unpackedBytes: decision.unpacked_bytes };
+}
+
+// `files` ({ name, stored, ... }) in the order that the C++ decides: by their names' bytes, as
+// d88extract joins a zip's members, every tie broken by the name's bytes and the whole path.
+function ordered(module, files) {
+  const document = callWithText(module, 'd88web_order', JSON.stringify(
+    files.map((file) => ({ stored: file.stored, path: file.name }))));
+  return document.order.map((index) => files[index]);
+}
+
+// The files to join: the given ones, each zip replaced by its members, all in the C++'s order.
+// Which files are zips is the C++'s to say (a disk whose first bytes are a zip's is a disk);
+// the zips are read in the order of their names, so that what the pick's limits say never
+// hangs on the order in which the files were picked. { parts, notes } or { refused }.
+async function unpack(module, files) {
+  mount(module, files);
+  const isZip = files.map((file, i) => module.ccall('d88web_is_zip', 'boolean', ['string'],
+                                                    [`${INPUT_FOLDER}/${i}`]));
+  const named = files.map((file) => Object.assign({ stored: nameHex(file.name) }, file));
+  let parts = named.filter((file, i) => !isZip[i]);
+  const notes = [];
+  let before = 0;
+  let zipFiles = 0;
+  const zips = ordered(module, named.filter((file, i) => isZip[i]));
+  for (const [k, file] of zips.entries()) {
+    const unpacked = await unpackZip(module, file, files.length - 1 - k + zipFiles, before);
+    if (unpacked.refused) {
+      return { refused: unpacked.refused };
+    }
+    parts = parts.concat(unpacked.parts);
+    notes.push(...unpacked.notes);
+    before += unpacked.unpackedBytes;
+    zipFiles += unpacked.parts.length;
+  }
+  return { parts: ordered(module, parts), notes };
 }
 
 const tooManyFiles = (count) => `These are ${count.toLocaleString('en')} files: the page joins ` +
@@ -352,13 +323,14 @@ function listSet(module, image, layout) {
                           length: receivedPieces[at + 2] });
     }
   }
-  lastSet = { image, layout, set: document.set, inline: receivedInline };
+  lastSet = { image, layout, set: document.set, inline: receivedInline, saved: document.saved };
   // The page is sent the entries without their pieces, which only the worker reads: tens of
   // thousands of them would cost its thread time to receive.
   const set = Object.assign({}, document.set, {
     entries: document.set.entries.map((entry) => Object.assign({}, entry, { pieces: undefined })),
   });
-  return { layout, set, summary: document.summary, directoryErrors: document.directory_errors,
+  return { layout, set, saved: document.saved, summary: document.summary,
+           directoryErrors: document.directory_errors,
            missingDisks: document.missing_disks, directoryCopies: document.directory_copies,
            entryCopies: document.entry_copies };
 }
@@ -374,29 +346,27 @@ function mount(module, parts) {
   mounted = true;
 }
 
-// What unpacking the zips last given said of their members.
+// What unpacking the zips last given said of their members, and the names of the files given.
 let zipNotes = [];
+let givenNames = [];
 
 // Reads the files as one image and lists the layout that d88extract reads, if any. With
 // `unpack`, zips are unpacked and the files sorted by name first; otherwise they are joined in
 // the order given.
-function openImage(module, request) {
+async function openImage(module, request) {
   lastSet = null;
   current = null;
   openImageId = null;
   let parts = request.parts;
   let notes = [];
   if (request.unpack) {
-    const unpacked = unpack(parts);
+    const unpacked = await unpack(module, parts);
     if (unpacked.refused) {
       return { refused: unpacked.refused };
     }
     ({ parts, notes } = unpacked);
-    // In the order that d88extract gives a zip's members, decided by the C++.
-    const before = (x, y) => module.ccall('d88web_member_before', 'boolean', ['string', 'string'],
-                                          [x.name, y.name]);
-    parts.sort((x, y) => (before(x, y) ? -1 : before(y, x) ? 1 : 0));
     zipNotes = notes;
+    givenNames = request.parts.map((part) => part.name);
   } else {
     notes = zipNotes; // the same files, in another order: what was left out of them stands
   }
@@ -418,6 +388,8 @@ function openImage(module, request) {
   current = { parts, listing };
   openImageId = request.image;
   result.listing = listing;
+  result.zipName = call(module, 'd88web_zip_name', null, ['string'],
+                        [JSON.stringify(givenNames)]).document.zip_name;
   const decision = listing.layout_decision;
   if (decision && decision.listed) {
     Object.assign(result, listSet(module, request.image, decision.listed));
@@ -439,25 +411,31 @@ function entryFile(module, image, layout, index) {
   return new Blob([entryBytes(entry, lastSet.inline)]);
 }
 
-// The files of the set of `layout` that a folder keeps, each under the name that the plan
-// gives it in a zip; an entry that a later one replaces has none of its own.
+// The files of the set of `layout` that a folder keeps (the C++'s list of saved entries), each
+// under the name that the plan gives it in a zip, marked as made on Unix with its name in UTF-8
+// (the flag that fflate sets on a name that is not ASCII): unzip reads a name marked UTF-8 from
+// MS-DOS, fflate's default, as code page 437. So unzip, bsdtar, Python's zipfile and 7-Zip read
+// the names as they are.
 function makeZip(module, image, layout) {
   setOf(module, image, layout);
   const chunks = [];
-  const zip = new fflate.Zip((error, chunk) => {
+  const archive = new fflate.Zip((error, chunk) => {
     if (error) {
       throw error;
     }
     chunks.push(chunk);
   });
+  const saved = new Set(lastSet.saved);
   for (const entry of lastSet.set.entries) {
-    if (entry.saved_as && entry.replaced_by === null) {
+    if (saved.has(entry.index)) {
       const member = new fflate.ZipDeflate(entry.saved_as.text, { level: 6 });
-      zip.add(member);
+      member.os = 3; // fflate reads a member's system and attributes from these properties
+      member.attrs = (0o100644 << 16) >>> 0; // a regular file, rw-r--r--
+      archive.add(member);
       member.push(entryBytes(entry, lastSet.inline), true);
     }
   }
-  zip.end();
+  archive.end();
   return new Blob(chunks, { type: 'application/zip' });
 }
 
@@ -535,7 +513,7 @@ async function answer(request) {
   try {
     const module = await ready;
     if (request.type === 'open') {
-      self.postMessage(Object.assign({ type: 'listing' }, about, openImage(module, request)));
+      self.postMessage(Object.assign({ type: 'listing' }, about, await openImage(module, request)));
     } else if (request.image !== openImageId) {
       // a request about an image that a later one replaced: its answer would be ignored
     } else if (request.type === 'layout') {

@@ -37,8 +37,10 @@ std::vector<uint8_t> zipBytes(const std::vector<ZipMember>& members) {
         const uint64_t size = member.declaredSize >= 0 ? static_cast<uint64_t>(member.declaredSize)
                                                        : member.bytes.size();
         const bool zip64 = size >= 0xFFFFFFFFu;
-        const uint32_t crc = static_cast<uint32_t>(
-            crc32(0, member.bytes.data(), static_cast<uInt>(member.bytes.size())));
+        const uint32_t crc =
+            member.crc >= 0 ? static_cast<uint32_t>(member.crc)
+                            : static_cast<uint32_t>(crc32(0, member.bytes.data(),
+                                                          static_cast<uInt>(member.bytes.size())));
         std::vector<uint8_t> extra; // zip64: the sizes that do not fit 32 bits
         if (zip64) {
             put(extra, 1, 2);
@@ -47,25 +49,32 @@ std::vector<uint8_t> zipBytes(const std::vector<ZipMember>& members) {
             put(extra, data.size(), 8);
         }
         const uint64_t offset = zip.size();
-        // The fields that the local header and the directory entry share, from the version.
-        std::vector<uint8_t> common;
-        put(common, zip64 ? 45 : 20, 2);
-        put(common, (member.encrypted ? 1 : 0) | 0x800, 2); // names in UTF-8
-        put(common, member.deflated ? 8 : 0, 2);
-        put(common, 0x5A210000, 4); // 2025-01-01 00:00
-        put(common, crc, 4);
-        put(common, zip64 ? 0xFFFFFFFFu : data.size(), 4);
-        put(common, zip64 ? 0xFFFFFFFFu : size, 4);
-        put(common, member.name.size(), 2);
-        put(common, extra.size(), 2);
+        // The fields that the local header and the directory entry share, from the version, with
+        // the size that each declares.
+        const auto common = [&](int64_t declared) {
+            const uint64_t own = declared >= 0 ? static_cast<uint64_t>(declared) : size;
+            std::vector<uint8_t> fields;
+            put(fields, zip64 ? 45 : 20, 2);
+            put(fields, (member.encrypted ? 1 : 0) | (member.utf8 ? 0x800 : 0), 2);
+            put(fields, member.method >= 0 ? member.method : member.deflated ? 8 : 0, 2);
+            put(fields, 0x5A210000, 4); // 2025-01-01 00:00
+            put(fields, crc, 4);
+            put(fields, zip64 ? 0xFFFFFFFFu : data.size(), 4);
+            put(fields, zip64 ? 0xFFFFFFFFu : own, 4);
+            put(fields, member.name.size(), 2);
+            put(fields, extra.size(), 2);
+            return fields;
+        };
+        const std::vector<uint8_t> local = common(member.localSize);
+        const std::vector<uint8_t> central = common(member.centralSize);
         put(zip, 0x04034b50, 4);
-        zip.insert(zip.end(), common.begin(), common.end());
+        zip.insert(zip.end(), local.begin(), local.end());
         zip.insert(zip.end(), member.name.begin(), member.name.end());
         zip.insert(zip.end(), extra.begin(), extra.end());
         zip.insert(zip.end(), data.begin(), data.end());
         put(directory, 0x02014b50, 4);
         put(directory, 0x031E, 2); // made by: Unix
-        directory.insert(directory.end(), common.begin(), common.end());
+        directory.insert(directory.end(), central.begin(), central.end());
         put(directory, 0, 2 + 2 + 2); // comment, disk, internal attributes
         put(directory, member.name.back() == '/' ? 0x41ED0010u : 0x81A40000u, 4);
         put(directory, offset, 4);
