@@ -320,6 +320,7 @@ bool decideJoinedFiles(d88::D88Image& image, int count,
         joined.set = decideDiskSet(image, readIdSectors(image));
         if (first) {
             joined.givenSet = joined.set;
+            joined.givenSize = image.fileSize();
             first = false;
         }
         const DiskSetFacts& set = joined.set;

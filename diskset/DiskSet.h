@@ -120,6 +120,7 @@ struct JoinedFiles {
     std::vector<int> kept;    // indexes into the group, in its order
     std::vector<int> leftOut; // the same, ascending
     DiskSetFacts givenSet;    // the set of the whole group, before any file was left out
+    int64_t givenSize;        // the length of the whole group
     DiskSetFacts set;         // the set of the files kept (when there are any)
 };
 

@@ -8,9 +8,11 @@
 #include "ImageFacts.h"
 #include "LayoutText.h"
 #include "MemberOrder.h"
+#include "NoteText.h"
 #include "Plan.h"
 #include "PlanJson.h"
 #include "RunText.h"
+#include "SetCounts.h"
 #include "SetDownload.h"
 #include "SetNotes.h"
 #include "SetText.h"
@@ -24,7 +26,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <emscripten/emscripten.h>
+#include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 extern "C" {
@@ -44,12 +48,19 @@ namespace {
 
 using json = nlohmann::ordered_json;
 
-d88::D88Image image;
-WalkBuffers buffers;
-DiskSetFacts set;
-DiskChoice disks;
-std::vector<std::string> keptPaths; // the mounted files that the image is read from, in order
-std::vector<std::string> keptNames; // their names, as the page shows them
+// What one pick of files is read as, from d88web_open to d88web_close: the page holds its handle.
+struct PageSession {
+    d88::D88Image image;
+    WalkBuffers buffers;
+    std::vector<IdRead> ids;
+    DiskSetFacts set;
+    DiskChoice disks;
+    DirectoryRead directory;
+    LayoutPlans plans;
+    std::vector<std::string> paths;      // the mounted files that the image is read from, in order
+    ShownFiles names;                    // their names, as the page shows them
+    std::vector<std::string> givenPaths; // every mounted file given, in order
+};
 
 SaveTarget zipTarget() {
     return SaveTarget{NameTarget::Zip, BYTE_NAME_RULES, nullptr, nullptr};
@@ -64,17 +75,12 @@ const DirectoryLayout* layoutByLetter(const char* letter) {
     return nullptr;
 }
 
-std::vector<const char*> pathList() {
-    std::vector<const char*> paths;
-    for (const std::string& path : keptPaths) {
-        paths.push_back(path.c_str());
+std::vector<const char*> pathList(const std::vector<std::string>& paths) {
+    std::vector<const char*> list;
+    for (const std::string& path : paths) {
+        list.push_back(path.c_str());
     }
-    return paths;
-}
-
-bool openKept() {
-    const std::vector<const char*> paths = pathList();
-    return image.openParts(paths.data(), static_cast<int>(paths.size()));
+    return list;
 }
 
 void sendDocument(const json& document) {
@@ -149,131 +155,56 @@ const char* kindWord(NoteKind kind) {
 }
 
 // The notes as the page shows them: {"kind", "text"}, in the order d88extract prints them.
-json notesJson(const std::vector<SetNote>& notes) {
+json notesJson(const std::vector<SetNote>& notes, const DiskSetFacts& set,
+               const ShownFiles& names) {
     json list = json::array();
     for (const SetNote& note : notes) {
-        list.push_back(json{{"kind", kindWord(note.kind)}, {"text", note.text}});
+        list.push_back(
+            json{{"kind", kindWord(note.kind)}, {"text", setNoteText(note, set, names)}});
     }
     return list;
 }
 
-bool refuses(const std::vector<SetNote>& notes) {
-    return std::any_of(notes.begin(), notes.end(),
-                       [](const SetNote& note) { return note.kind == NoteKind::Refusal; });
-}
-
-// The file of each disk, by disk index, as the merge lines name it: the one its header starts in.
-DiskFiles diskFiles() {
-    DiskFiles files;
-    for (const FoundDisk& disk : set.disks) {
-        files.push_back(keptNames[static_cast<size_t>(disk.part)]);
-    }
-    return files;
-}
-
-} // namespace
-
-extern "C" {
-
-// Reads the `count` mounted files as one image, joined in the order given; `names` is a JSON
-// array of their names as the page shows them. A file that holds no byte of any disk is left
-// out (unless it lies past where the reader stops, at 64 disks or 2 GiB), and so is a file that
-// starts where a disk header should be and holds none (a readme, a picture, a zip inside the
-// zip): the files after it are then read as if it were not there. Sends the listing: the files
-// kept and left out (by index as given), the image's document (which layout fits, with the
-// disks known by their ID bytes), what d88extract says of the files before it writes (`notes`,
-// and `refused` when one of them refuses the files), and unless refused the layout that
-// d88extract reads without --layout, with d88info's layout line. Returns the number of disks
-// found, -1 when the files cannot be read.
-EMSCRIPTEN_KEEPALIVE int d88web_open(int count, const char* names) {
-    const json given = json::parse(names, nullptr, false);
-    if (count < 1 || count > d88::MAX_IMAGE_PARTS || !given.is_array() ||
-        given.size() != static_cast<size_t>(count)) {
-        return -1;
-    }
-    struct Opener {
-        const json& given;
-        int64_t givenSize; // the size of all the files, once they were opened together
-        static bool open(const std::vector<int>& kept, void* context) {
-            Opener& opener = *static_cast<Opener*>(context);
-            const json& names = opener.given;
-            keptPaths.clear();
-            keptNames.clear();
-            for (int part : kept) {
-                keptPaths.push_back("/input/" + std::to_string(part));
-                const json& name = names[static_cast<size_t>(part)];
-                keptNames.push_back(name.is_string() ? name.get<std::string>() : std::string("?"));
-            }
-            if (!openKept()) {
-                return false;
-            }
-            if (opener.givenSize < 0) {
-                opener.givenSize = image.fileSize();
-            }
-            return true;
+// Opens `session.image` as the given files that `kept` names, joined in that order.
+struct KeptOpener {
+    PageSession& session;
+    const json& given;
+    static bool open(const std::vector<int>& kept, void* context) {
+        KeptOpener& opener = *static_cast<KeptOpener*>(context);
+        PageSession& session = opener.session;
+        session.paths.clear();
+        session.names.clear();
+        for (int part : kept) {
+            session.paths.push_back(session.givenPaths[static_cast<size_t>(part)]);
+            const json& name = opener.given[static_cast<size_t>(part)];
+            session.names.push_back(name.is_string() ? name.get<std::string>() : std::string("?"));
         }
-    } opener{given, -1};
-    JoinedFiles joined;
-    if (!decideJoinedFiles(image, count, Opener::open, &opener, joined)) {
-        return -1;
+        const std::vector<const char*> paths = pathList(session.paths);
+        return session.image.openParts(paths.data(), static_cast<int>(paths.size()));
     }
-    const std::vector<int>& kept = joined.kept;
-    const std::vector<int>& leftOut = joined.leftOut;
-    set = joined.set;
-    std::vector<SetNote> notes;
-    if (kept.empty()) { // d88extract's refusal of the files as given
-        std::vector<std::string> givenNames;
-        for (const json& name : given) {
-            givenNames.push_back(name.is_string() ? name.get<std::string>() : std::string("?"));
-        }
-        notes = diskSetNotes(joined.givenSet, givenNames, opener.givenSize);
-    } else {
-        notes = diskSetNotes(set, keptNames, image.fileSize());
-    }
-    json listing{{"files", kept},
-                 {"left_out", leftOut},
-                 {"image", nullptr},
-                 {"notes", notesJson(notes)},
-                 {"refused", refuses(notes)},
-                 {"layout_decision", nullptr}};
-    if (kept.empty()) {
-        keptPaths.clear();
-        keptNames.clear();
-        image.close();
-        set = DiskSetFacts{};
-        sendDocument(listing);
-        return 0;
-    }
-    disks = identityDiskChoice(set);
-    const ImagePlan plan = planImage(image, disks, zipTarget(), buffers, false);
-    listing["image"] = imageDocument(plan, set, pathList());
+};
+
+// The listing of the files kept: the image's document, and unless the notes refuse them the
+// layout that d88extract reads without --layout, with d88info's layout line.
+void listImage(PageSession& session, json& listing) {
+    session.ids = readIdSectors(session.image);
+    session.disks = identityDiskChoice(session.set);
+    session.directory = readDirectory(session.image, session.disks, session.buffers);
+    const SaveTarget target = zipTarget();
+    const PlanSource source{session.image, session.disks, session.directory, target,
+                            session.buffers};
+    const ImagePlan plan = planImage(source, session.ids, session.plans, false);
+    listing["image"] = imageDocument(plan, session.set, pathList(session.paths));
     if (!listing["refused"].get<bool>()) {
-        const LayoutDecision decision = decideLayout(image, disks, zipTarget(), buffers, nullptr);
+        const LayoutDecision decision = decideLayout(source, nullptr, session.plans);
         listing["layout_decision"] = layoutDecisionJson(decision, layoutLinesText(plan, false));
     }
-    sendDocument(listing);
-    return static_cast<int>(set.disks.size());
 }
 
-// Sends the set's plan in layout "a" or "b" of the open image, with the zip's names, every
-// file's pieces and inline bytes, and the lines that d88extract prints of it: those of -n before
-// and after the entries, the disks that entries need and no file holds, and, for a set read
-// from several copies of a disk, which sectors came from where and which are contested. Where
-// d88extract --layout would list nothing (the layout yields no file), sends only the
-// `layout_decision` that says why.
-EMSCRIPTEN_KEEPALIVE bool d88web_list_set(const char* letter) {
-    const DirectoryLayout* layout = layoutByLetter(letter);
-    if (layout == nullptr || keptPaths.empty() || image.partCount() == 0) {
-        return false;
-    }
-    const LayoutDecision decision = decideLayout(image, disks, zipTarget(), buffers, layout);
-    if (decision.problem != LayoutProblem::None) {
-        sendDocument(json{{"layout_decision", layoutDecisionJson(decision, "")}});
-        return true;
-    }
-    SetPlan plan = planSet(image, disks, *layout, zipTarget(), buffers);
-    const DiskFiles files = diskFiles();
-    json entryLines = json::array();
+// The lines about the sectors of a set read from several copies of a disk: for each written
+// entry whose sectors came from copies, its merge line and contested sectors.
+json entryCopyLines(const SetPlan& plan, const DiskFiles& files) {
+    json lines = json::array();
     for (const PlannedEntry& entry : plan.entries) {
         if (!isWritten(entry.outcome) || entry.merged.origins.empty()) {
             continue;
@@ -283,11 +214,26 @@ EMSCRIPTEN_KEEPALIVE bool d88web_list_set(const char* letter) {
             printed([&](FILE* out) { printMergeLine(entry.merged, files, "", out); });
         json contested =
             printedLines([&](FILE* out) { printContested(entry.merged, files, name, out); });
+        json runs = json::object();
+        for (const auto& [taken, word] :
+             {std::pair<SectorTaken, const char*>{SectorTaken::Repaired, "repaired"},
+              {SectorTaken::Contested, "contested"},
+              {SectorTaken::Voted, "voted"}}) {
+            runs[word] = sectorRuns(sectorsTaken(entry.merged, taken));
+        }
         if (!merge.empty()) {
-            entryLines.push_back(
-                json{{"index", entry.index}, {"merge", merge}, {"contested", contested}});
+            lines.push_back(json{{"index", entry.index},
+                                 {"merge", merge},
+                                 {"contested", contested},
+                                 {"runs", std::move(runs)}});
         }
     }
+    return lines;
+}
+
+// Hands the worker every entry's pieces and the inline bytes of voted sectors, as numbers and
+// bytes rather than JSON, and leaves the entries without them.
+void sendPieces(SetPlan& plan) {
     std::vector<double> pieces;
     std::vector<uint8_t> inlineBytes;
     for (PlannedEntry& entry : plan.entries) {
@@ -305,19 +251,112 @@ EMSCRIPTEN_KEEPALIVE bool d88web_list_set(const char* letter) {
     }
     d88web_pieces(pieces.data(), static_cast<int>(pieces.size()));
     d88web_inline(inlineBytes.data(), static_cast<int>(inlineBytes.size()));
-    const std::string directoryMerge = printed(
-        [&](FILE* out) { printMergeLine(plan.directoryMerge, files, "the directory's ", out); });
-    json directoryContested =
-        printedLines([&](FILE* out) { printContested(plan.directoryMerge, files, nullptr, out); });
-    sendDocument(
-        json{{"set", setDocument(plan, set, pathList(), image.diskCount(), image.fileSize())},
-             {"summary", printed([&](FILE* out) { printSetSummary(plan.summary, out); })},
-             {"directory_errors", printed([&](FILE* out) { printDirectoryErrors(plan, out); })},
-             {"missing_disks", notesJson(missingDiskNotes(plan, nullptr))},
-             {"saved", savedEntries(plan)},
-             {"directory_copies",
-              json{{"merge", directoryMerge}, {"contested", std::move(directoryContested)}}},
-             {"entry_copies", std::move(entryLines)}});
+}
+
+} // namespace
+
+extern "C" {
+
+// Reads the `count` mounted files as one image, joined in the order given; `names` is a JSON
+// array of their names as the page shows them. A file that holds no byte of any disk is left
+// out (unless it lies past where the reader stops, at 64 disks or 2 GiB), and so is a file that
+// starts where a disk header should be and holds none (a readme, a picture, a zip inside the
+// zip): the files after it are then read as if it were not there. Sends the listing: the files
+// kept and left out (by index as given), the image's document (which layout fits, with the
+// disks known by their ID bytes), what d88extract says of the files before it writes (`notes`,
+// and `refused` when one of them refuses the files), and unless refused the layout that
+// d88extract reads without --layout, with d88info's layout line. Returns the session's handle,
+// which the other calls take, or 0 when the files cannot be read.
+EMSCRIPTEN_KEEPALIVE PageSession* d88web_open(int count, const char* names) {
+    const json given = json::parse(names, nullptr, false);
+    if (count < 1 || count > d88::MAX_IMAGE_PARTS || !given.is_array() ||
+        given.size() != static_cast<size_t>(count)) {
+        return nullptr;
+    }
+    std::unique_ptr<PageSession> session(new PageSession());
+    for (int part = 0; part < count; ++part) {
+        session->givenPaths.push_back("/input/" + std::to_string(part));
+    }
+    KeptOpener opener{*session, given};
+    JoinedFiles joined;
+    if (!decideJoinedFiles(session->image, count, KeptOpener::open, &opener, joined)) {
+        return nullptr;
+    }
+    session->set = joined.set;
+    json listing{{"files", joined.kept}, {"left_out", joined.leftOut},
+                 {"image", nullptr},     {"notes", nullptr},
+                 {"refused", false},     {"layout_decision", nullptr}};
+    if (joined.kept.empty()) { // d88extract's refusal of the files as given
+        ShownFiles all;
+        for (const json& name : given) {
+            all.push_back(name.is_string() ? name.get<std::string>() : std::string("?"));
+        }
+        const std::vector<SetNote> notes = decideSetNotes(joined.givenSet, joined.givenSize);
+        listing["notes"] = notesJson(notes, joined.givenSet, all);
+        listing["refused"] = refusesFiles(notes);
+    } else {
+        const std::vector<SetNote> notes = decideSetNotes(session->set, session->image.fileSize());
+        listing["notes"] = notesJson(notes, session->set, session->names);
+        listing["refused"] = refusesFiles(notes);
+        listImage(*session, listing);
+    }
+    sendDocument(listing);
+    return session.release();
+}
+
+// Forgets the session that d88web_open made.
+EMSCRIPTEN_KEEPALIVE void d88web_close(PageSession* session) {
+    delete session;
+}
+
+// Sends the set's plan in layout "a" or "b" of the session's image, with the zip's names, every
+// file's pieces and inline bytes, and the lines that d88extract prints of it: those of -n before
+// and after the entries (the disks that entries need and no file holds, the directory's sectors
+// not read whole), and, for a set read from several copies of a disk, which sectors came from
+// where and which are contested. Where d88extract --layout would list nothing (the layout
+// yields no file), sends only the `layout_decision` that says why.
+EMSCRIPTEN_KEEPALIVE bool d88web_list_set(PageSession* session, const char* letter) {
+    const DirectoryLayout* layout = layoutByLetter(letter);
+    if (session == nullptr || layout == nullptr || session->paths.empty()) {
+        return false;
+    }
+    const SaveTarget target = zipTarget();
+    const PlanSource source{session->image, session->disks, session->directory, target,
+                            session->buffers};
+    const LayoutDecision decision = decideLayout(source, layout, session->plans);
+    if (decision.problem != LayoutProblem::None) {
+        sendDocument(json{{"layout_decision", layoutDecisionJson(decision, "")}});
+        return true;
+    }
+    SetPlan plan = session->plans.plans[layoutIndex(*layout)];
+    const DiskSetFacts& set = session->set;
+    DiskFiles files;
+    for (int disk = 0; disk < session->image.diskCount(); ++disk) {
+        files.push_back(copyName(set, session->names, placeOfDisk(set, disk)));
+    }
+    const json entryLines = entryCopyLines(plan, files);
+    json notes = json::array();
+    for (const MissingDisk& missing : plan.missingDisks) {
+        notes.push_back(
+            json{{"kind", "damage"}, {"text", missingDiskText(missing, plan, nullptr)}});
+    }
+    for (const DirectoryNote& note : decideDirectoryNotes(plan.directory, plan.layout)) {
+        notes.push_back(
+            json{{"kind", "damage"},
+                 {"text", directoryNoteText(note, plan.directory, set, session->names)}});
+    }
+    sendPieces(plan); // the entries go without their pieces from here
+    json document{{"set", setDocument(plan, set, pathList(session->paths),
+                                      session->image.diskCount(), session->image.fileSize())},
+                  {"summary", printed([&](FILE* out) { printSetSummary(countSet(plan), out); })},
+                  {"set_notes", std::move(notes)},
+                  {"saved", savedEntries(plan)},
+                  {"directory_copies", json{{"merge", printed([&](FILE* out) {
+                                                 printMergeLine(plan.directory.merge, files,
+                                                                "the directory's ", out);
+                                             })}}},
+                  {"entry_copies", entryLines}};
+    sendDocument(document);
     return true;
 }
 
@@ -458,15 +497,16 @@ EMSCRIPTEN_KEEPALIVE void d88web_zip(const char* request) {
 }
 
 // The name of the zip that "Download all" saves, without ".zip", for the files `given` (a JSON
-// array of their names as picked) and the open image. Sends {"zip_name"}.
-EMSCRIPTEN_KEEPALIVE void d88web_zip_name(const char* given) {
+// array of their names as picked) and the session's image. Sends {"zip_name"}.
+EMSCRIPTEN_KEEPALIVE void d88web_zip_name(PageSession* session, const char* given) {
     const json names = json::parse(given, nullptr, false);
     std::vector<std::string> picked;
     for (const json& name : names.is_array() ? names : json::array()) {
         picked.push_back(name.is_string() ? name.get<std::string>() : std::string());
     }
     d88::DiskHeader header{};
-    const bool named = set.directoryDisk >= 0 && image.diskHeader(set.directoryDisk, header);
+    const bool named = session != nullptr && session->set.directoryDisk >= 0 &&
+                       session->image.diskHeader(session->set.directoryDisk, header);
     sendDocument(json{{"zip_name", setZipName(picked, named ? header.name : nullptr)}});
 }
 

@@ -101,7 +101,6 @@
     $('#set-notes').replaceChildren();
     $('#copy-notes').replaceChildren();
     $('#summary').textContent = '';
-    $('#directory-errors').textContent = '';
     $('[data-action="download-all"]').disabled = true;
     $('[data-action="download-sums"]').disabled = true;
   }
@@ -274,12 +273,13 @@
              `${shown} of its sectors are stored as read with an error: their bytes may be wrong`);
         row.dataset.readErrors = shown;
       }
-      // Sectors taken from other copies of the disk, as d88extract -n counts them; the line
-      // that d88extract prints under the file's report line says which, from where.
+      // Sectors taken from other copies of the disk, as d88extract -n marks them (the C++'s
+      // runs of sector numbers); the line that d88extract prints under the file's report line
+      // says from where.
       const merged = copies.get(entry.index);
       for (const taken of entry.saved_as ? ['repaired', 'contested', 'voted'] : []) {
         if (entry[taken].length > 0) {
-          mark(outcomeCell, taken, `${taken} ${entry[taken].length}`, merged.merge);
+          mark(outcomeCell, taken, `${taken} ${merged.runs[taken]}`, merged.merge);
           row.dataset[taken] = entry[taken].join(',');
         }
       }
@@ -312,9 +312,11 @@
         cell(line, merged.merge).colSpan = row.cells.length;
       }
     }
-    say('#set-notes', message.missingDisks.map((note) => note.text)); // as d88extract -n lists them
+    // The disks that entries need and the directory's sectors not read whole, as d88extract -n
+    // lists them.
+    say('#set-notes', message.setNotes.map((note) => note.text));
     const directory = message.directoryCopies;
-    say('#copy-notes', [directory.merge, ...directory.contested,
+    say('#copy-notes', [directory.merge,
                         ...message.entryCopies.flatMap((lines) => lines.contested)]
       .filter(Boolean));
     listing = { image: message.image, layout: message.layout };
@@ -327,7 +329,6 @@
     button.disabled = message.set.summary.files === 0;
     button.textContent = `Download all as ${zipName}.zip`;
     $('#summary').textContent = message.summary;
-    $('#directory-errors').textContent = message.directoryErrors;
     $('#set').hidden = false;
     const seconds = ((performance.now() - startedAt) / 1000).toFixed(2);
     listedText = `Listed in ${seconds} s; hashing the files…`;

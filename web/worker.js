@@ -310,7 +310,8 @@ function entryBytes(entry, inlineBytes) {
 // The set's plan in `layout`, every entry with its pieces; or, where d88extract would list
 // nothing in that layout, the decision that says why.
 function listSet(module, image, layout) {
-  const { document } = call(module, 'd88web_list_set', 'boolean', ['string'], [layout]);
+  const { document } = call(module, 'd88web_list_set', 'boolean', ['number', 'string'],
+                            [current.session, layout]);
   if (document.layout_decision) {
     lastSet = null;
     return { layout, decision: document.layout_decision };
@@ -330,8 +331,7 @@ function listSet(module, image, layout) {
     entries: document.set.entries.map((entry) => Object.assign({}, entry, { pieces: undefined })),
   });
   return { layout, set, saved: document.saved, summary: document.summary,
-           directoryErrors: document.directory_errors,
-           missingDisks: document.missing_disks, directoryCopies: document.directory_copies,
+           setNotes: document.set_notes, directoryCopies: document.directory_copies,
            entryCopies: document.entry_copies };
 }
 
@@ -355,6 +355,9 @@ let givenNames = [];
 // the order given.
 async function openImage(module, request) {
   lastSet = null;
+  if (current) {
+    module.ccall('d88web_close', null, ['number'], [current.session]);
+  }
   current = null;
   openImageId = null;
   let parts = request.parts;
@@ -378,18 +381,18 @@ async function openImage(module, request) {
     return result;
   }
   mount(module, parts);
-  const { result: disks, document: listing } = call(module, 'd88web_open', 'number',
-                                                    ['number', 'string'],
-                                                    [parts.length,
-                                                     JSON.stringify(parts.map((p) => p.name))]);
-  if (disks < 0) {
+  const { result: session, document: listing } = call(module, 'd88web_open', 'number',
+                                                      ['number', 'string'],
+                                                      [parts.length,
+                                                       JSON.stringify(parts.map((p) => p.name))]);
+  if (!session) {
     throw new Error(`the ${parts.length} files cannot be read as one image`);
   }
-  current = { parts, listing };
+  current = { parts, listing, session };
   openImageId = request.image;
   result.listing = listing;
-  result.zipName = call(module, 'd88web_zip_name', null, ['string'],
-                        [JSON.stringify(givenNames)]).document.zip_name;
+  result.zipName = call(module, 'd88web_zip_name', null, ['number', 'string'],
+                        [session, JSON.stringify(givenNames)]).document.zip_name;
   const decision = listing.layout_decision;
   if (decision && decision.listed) {
     Object.assign(result, listSet(module, request.image, decision.listed));

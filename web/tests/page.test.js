@@ -174,14 +174,13 @@ async function download(page, selector) {
 async function assertListsAsNative(page, letter, files) {
   const lines = run('d88extract', ['-n', '-d', DRY_RUN, '--layout', letter, '--names', 'shift_jis',
                                    ...[].concat(files)]).trimEnd().split('\n').slice(1);
-  const missing = [];
-  while (/ is in none of the files: /.test(lines[0])) {
-    missing.push(lines.shift().split(' it: ')[0]);
+  // The disks that entries need and no file holds, then the directory's sectors not read whole.
+  const notes = [];
+  while (/ is in none of the files: |^the directory's sector /.test(lines[0])) {
+    notes.push(lines.shift().split(' it: ')[0]);
   }
   assert.deepEqual(await page.$$eval('#set-notes li', (items) => items.map((item) =>
-    item.textContent.split(' it: ')[0])), missing);
-  const directoryErrors = /^read errors/.test(lines[0]) ? lines.shift() : '';
-  assert.equal(await page.textContent('#directory-errors'), directoryErrors);
+    item.textContent.split(' it: ')[0])), notes);
   const rows = await page.$$eval('tr[data-outcome][data-index]', (trs) => trs.map((tr) =>
     [tr.dataset.index, tr.dataset.outcome, ...Array.from(tr.cells, (td) => td.textContent)]));
   assert.equal(rows.length, lines.length - 1);
@@ -333,7 +332,8 @@ test('a damaged set shows the outcomes of d88extract -n and downloads what it wr
                    ['unsafe', 'extract', 'extract', 'extract', 'empty', 'no-disk', 'incomplete']);
   assert.equal(await page.textContent('tr[data-index="3"] .name'), '\\xfdBC.DAT');
   assert.equal(await page.getAttribute('tr[data-index="3"]', 'data-read-errors'), '1/3');
-  assert.match(await page.textContent('#directory-errors'), /^read errors in the directory: 1 of/);
+  assert.match(await page.textContent('#set-notes'),
+               /the directory's sector 2 of 3 \(Disk A, track 1\) is stored with a read-error/);
   assert.equal(await page.textContent('tr[data-index="0"] td:last-child'), 'refused');
   assert.equal(await page.getAttribute('tr[data-index="1"]', 'data-replaced-by'), '2');
   assert.equal(await page.textContent('tr[data-index="1"] .outcome'), 'extract  replaced-by 2');
@@ -817,13 +817,17 @@ test('several dumps of the set: the sectors taken from each copy marked and said
   for (const [dumps, lines, copyNotes] of [
     [[[[0, 2, 2, CRC, true], [0, 1, 1, CRC, true], [3, 40, 1, CRC, true]],
       [[0, 4, 4, CRC, true], [0, 1, 2, CRC, true]], [[0, 2, 2, CRC, true], [1, 16, 2, CRC, true]]],
-     [['README.TXT', "sectors from copies: repaired 1 from 'dump1.d88'"],
-      ['LARGE.BIN', "sectors from copies: repaired 0 from 'dump1.d88'"]],
-     ["the directory's sectors from copies: repaired 0 from 'dump1.d88'"]],
+     // Whichever copy holds a sector in error, it is taken from those that hold it without.
+     [['README.TXT', "sectors from copies: repaired 1 from 'dump1.d88' (disk 4)"],
+      ['HEADJUMP.BIN', "sectors from copies: repaired 0 from 'dump0.d88' (disk 0)"],
+      ['ABC.DAT', "sectors from copies: repaired 0 from 'dump0.d88' (disk 1)"],
+      ['LARGE.BIN', "sectors from copies: repaired 0 from 'dump1.d88' (disk 7)"]],
+     ["the directory's sectors from copies: repaired 0 from 'dump1.d88' (disk 4), 1 from " +
+      "'dump0.d88' (disk 0)"]],
     [[[], [[0, 7, 5, 0, true]]],
-     [['CYLJUMP.BIN', "sectors from copies: contested 0 from 'dump0.d88'"]],
-     ["contested sector 0 of file 'CYLJUMP.BIN': the copies in 'dump0.d88' and 'dump1.d88' hold " +
-      "other bytes, both read without error; taken from 'dump0.d88'"]],
+     [['CYLJUMP.BIN', "sectors from copies: contested 0 from 'dump0.d88' (disk 0) (1 of 2, a tie)"]],
+     ["contested sector 0 of file 'CYLJUMP.BIN': its copies read without error hold other bytes; " +
+      "taken from 'dump0.d88' (disk 0) (1 of 2, a tie)"]],
     [[[[0, 2, 1, CRC, true]], [[0, 2, 1, CRC, false]], [[0, 2, 1, CRC, false]]],
      [['README.TXT', 'sectors from copies: voted 0 (2 of 3)']], []],
     [[[], ['header']], [], []],
