@@ -39,5 +39,9 @@ void addToDigests(DigestStream& stream, const void* bytes, size_t length);
 // Ends the stream and frees what it held. False when a library call failed on the way.
 bool finishDigests(DigestStream& stream, Digests& digests);
 
+// Why SHA-1 and SHA-256 cannot be taken on this host ("libnettle.so.8, which computes SHA-1 and
+// SHA-256, cannot be loaded: ..."), or null when they can. Loads the library when it is not yet.
+const char* digestLibraryProblem();
+
 // The digests of `length` bytes at once.
 bool digestBytes(const void* bytes, size_t length, unsigned kinds, Digests& digests);

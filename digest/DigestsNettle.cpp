@@ -12,6 +12,7 @@
 #include <cstring>
 #include <dlfcn.h>
 #include <new>
+#include <string>
 
 #ifndef D88_LIBNETTLE
 #error "D88_LIBNETTLE names the shared Nettle library to load"
@@ -22,6 +23,7 @@ namespace {
 // The functions of Nettle that the streams use, looked up once.
 struct Nettle {
     bool ready;
+    std::string problem; // why it is not ready
     decltype(&nettle_sha1_init) sha1Init;
     decltype(&nettle_sha1_update) sha1Update;
     decltype(&nettle_sha1_digest) sha1Digest;
@@ -38,12 +40,18 @@ template <typename Function> bool lookUp(void* library, const char* name, Functi
 Nettle loadNettle() {
     Nettle nettle{};
     void* library = dlopen(D88_LIBNETTLE, RTLD_NOW | RTLD_LOCAL);
+    const char* error = library == nullptr ? dlerror() : nullptr;
     nettle.ready = library != nullptr && lookUp(library, "nettle_sha1_init", nettle.sha1Init) &&
                    lookUp(library, "nettle_sha1_update", nettle.sha1Update) &&
                    lookUp(library, "nettle_sha1_digest", nettle.sha1Digest) &&
                    lookUp(library, "nettle_sha256_init", nettle.sha256Init) &&
                    lookUp(library, "nettle_sha256_update", nettle.sha256Update) &&
                    lookUp(library, "nettle_sha256_digest", nettle.sha256Digest);
+    if (!nettle.ready) {
+        nettle.problem = std::string(D88_LIBNETTLE) +
+                         ", which computes SHA-1 and SHA-256, cannot be loaded" +
+                         (error != nullptr ? std::string(": ") + error : std::string());
+    }
     return nettle;
 }
 
@@ -53,6 +61,10 @@ const Nettle& nettle() {
 }
 
 } // namespace
+
+const char* digestLibraryProblem() {
+    return nettle().ready ? nullptr : nettle().problem.c_str();
+}
 
 bool startDigests(DigestStream& stream, unsigned kinds) {
     stream = DigestStream{kinds, 0, nullptr, nullptr, false};

@@ -65,6 +65,11 @@ void finishOne(void* state, uint8_t* out, ULONG length, bool& failed) {
 
 } // namespace
 
+const char* digestLibraryProblem() {
+    // CNG is part of every Windows; its providers are opened with the first stream.
+    return nullptr;
+}
+
 bool startDigests(DigestStream& stream, unsigned kinds) {
     stream = DigestStream{kinds, 0, nullptr, nullptr, false};
     if ((kinds & DIGEST_SHA1) != 0) {

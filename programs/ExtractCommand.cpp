@@ -8,6 +8,7 @@
 #include "FileChoice.h"
 #include "FileHashes.h"
 #include "GivenFiles.h"
+#include "Hashing.h"
 #include "Host.h"
 #include "ImageFacts.h"
 #include "ListText.h"
@@ -246,9 +247,13 @@ void printJson(const Run& run, const SetPlan& plan, const std::vector<FileResult
         setDocument(plan, run.set, run.options.images, run.image.diskCount(), run.image.fileSize());
     if (results != nullptr) {
         addResults(document, plan, *results, decideReplacements(plan, writtenFiles(*results)));
-        addFileHashes(document, writtenFileHashes(*digests, *results));
+        std::vector<FileDigests> written = *digests;
+        for (size_t i = 0; i < written.size() && i < results->size(); ++i) {
+            written[i].taken = written[i].taken && wasWritten((*results)[i]);
+        }
+        addFileHashes(document, written);
     } else {
-        addFileHashes(document, plannedFileHashes(run.image, plan, run.buffers));
+        addFileHashes(document, digestPlannedFiles(run.image, plan, run.buffers, DIGEST_ALL));
     }
     const std::string text = dumpJson(document);
     fputs(text.c_str(), stdout); // UTF-8, for programs to read
@@ -289,7 +294,11 @@ void printPlan(const Run& run, const SetPlan& plan) {
     printDirectoryNotes(plan, run.set, run.files, "", stdout);
     if (run.options.list) {
         if (run.options.verbose) {
-            const std::vector<std::string> crcs = plannedFileCrcs(run.image, plan, run.buffers);
+            std::vector<std::string> crcs;
+            for (const FileDigests& file :
+                 digestPlannedFiles(run.image, plan, run.buffers, DIGEST_CRC32)) {
+                crcs.push_back(file.taken ? crc32Hex(file.digests.crc32) : std::string());
+            }
             printFileList(plan, &crcs, stdout);
         } else {
             printFileList(plan, nullptr, stdout);
@@ -390,6 +399,11 @@ int extractSet(Run& run) {
     SetPlan& plan = plans.plans[layoutIndex(*layout)];
     applyChoice(plan, choice);
     bool complete = !damaged && planIsWhole(plan);
+    if (options.json && digestProblem() != nullptr) {
+        hostPrintfLocal(stderr, "%s: SHA-1 and SHA-256 are left out: %s\n", PROGRAM,
+                        digestProblem());
+        complete = false;
+    }
     for (size_t unmatched : patternsMatchingNothing(choice, plan)) {
         hostPrintfLocal(stderr, "%s: no file matches %s\n", PROGRAM,
                         quotedPath(options.patterns[unmatched].c_str(), stderr).c_str());

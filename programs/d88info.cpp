@@ -7,6 +7,7 @@
 #include "DiskText.h"
 #include "FileHashes.h"
 #include "GivenFiles.h"
+#include "Hashing.h"
 #include "Host.h"
 #include "ImageFacts.h"
 #include "InfoText.h"
@@ -136,6 +137,15 @@ void printOpenFailure(const char* path, int error) {
     printFileOpenFailure(PROGRAM, path, error);
 }
 
+// Says in one line why SHA-1 and SHA-256 cannot be taken, when they cannot. False then.
+bool sayDigestProblem() {
+    if (digestProblem() == nullptr) {
+        return true;
+    }
+    hostPrintfLocal(stderr, "%s: SHA-1 and SHA-256 are left out: %s\n", PROGRAM, digestProblem());
+    return false;
+}
+
 // What the run reads and works with, made once in main.
 struct Run {
     const Options& options;
@@ -152,9 +162,12 @@ int showSet(const Run& run, const PlanSource& source, bool damaged) {
     const Options& options = run.options;
     LayoutPlans plans{};
     const SetPlan& plan = layoutPlan(source, *options.layout, plans);
+    const bool digests = (options.sums == 0 && !options.json) || sayDigestProblem();
     if (options.sums != 0) {
-        const bool all = printFileSums(run.image, plan, run.buffers, options.sums, stdout);
-        if (!all) {
+        const bool all =
+            printFileSums(plan, digestPlannedFiles(run.image, plan, run.buffers, options.sums),
+                          options.sums, stdout);
+        if (!all && digests) {
             hostPrintf(stderr, "%s: a digest could not be taken\n", PROGRAM);
         }
         return finishOutput(PROGRAM, all ? 0 : 1);
@@ -162,14 +175,14 @@ int showSet(const Run& run, const PlanSource& source, bool damaged) {
     if (options.json) {
         nlohmann::ordered_json document =
             setDocument(plan, run.set, options.paths, run.image.diskCount(), run.image.fileSize());
-        addFileHashes(document, plannedFileHashes(run.image, plan, run.buffers));
+        addFileHashes(document, digestPlannedFiles(run.image, plan, run.buffers, DIGEST_ALL));
         const std::string text = dumpJson(document);
         fputs(text.c_str(), stdout); // UTF-8, for programs to read
         fputc('\n', stdout);
     } else {
         printSetText(options.paths, run.image.diskCount(), plan, run.set, run.files, stdout);
     }
-    return finishOutput(PROGRAM, planIsWhole(plan) && !damaged ? 0 : 1);
+    return finishOutput(PROGRAM, planIsWhole(plan) && !damaged && digests ? 0 : 1);
 }
 
 // Every disk (or the one of --disk) with its tracks, as text or as the image document, the set's
@@ -193,13 +206,14 @@ int showImage(const Run& run, const PlanSource& source, bool programs) {
         return describeDisk(image, disk, run.ids[static_cast<size_t>(disk)], true);
     };
     if (options.json) {
+        ok = sayDigestProblem() && ok;
         const std::vector<CopyDifferences> all = listCopyDifferences(image, run.set, 1000);
         const nlohmann::ordered_json head = imageHead(plan, run.set, options.paths, &all);
         fputs(imageJsonOpening(head).c_str(), stdout);
         for (int disk = 0, listed = 0; disk < plan.diskCount; ++disk) {
             if (options.disk < 0 || disk == options.disk) {
                 nlohmann::ordered_json facts = diskJson(described(disk));
-                facts["hashes"] = diskHashesJson(image, disk);
+                facts["hashes"] = diskHashesJson(digestDisk(image, disk));
                 fputs(listed++ > 0 ? "," : "", stdout);
                 fputs(dumpJson(facts).c_str(), stdout);
             }

@@ -26,16 +26,15 @@ std::string escapedName(const std::string& name, bool& escaped) {
 
 } // namespace
 
-bool printFileSums(d88::D88Image& image, const SetPlan& plan, WalkBuffers& buffers, unsigned kind,
+bool printFileSums(const SetPlan& plan, const std::vector<FileDigests>& digests, unsigned kind,
                    FILE* out) {
     bool all = true;
-    for (const PlannedEntry& entry : plan.entries) {
+    for (size_t i = 0; i < plan.entries.size(); ++i) {
+        const PlannedEntry& entry = plan.entries[i];
         if (!isWritten(entry.outcome) || entry.replacedBy >= 0) {
             continue;
         }
-        readPlannedFile(image, entry, buffers);
-        Digests digests;
-        if (!digestBytes(buffers.work, static_cast<size_t>(entry.entry.size), kind, digests)) {
+        if (i >= digests.size() || !digests[i].taken) {
             all = false;
             continue;
         }
@@ -44,8 +43,9 @@ bool printFileSums(d88::D88Image& image, const SetPlan& plan, WalkBuffers& buffe
         bool escaped = false;
         const std::string name =
             escapedName(hostNamesAreUnicode() && saved.hasText ? saved.text : saved.name, escaped);
-        const std::string digest = kind == DIGEST_SHA1 ? hexText(digests.sha1, SHA1_BYTES)
-                                                       : hexText(digests.sha256, SHA256_BYTES);
+        const Digests& taken = digests[i].digests;
+        const std::string digest = kind == DIGEST_SHA1 ? hexText(taken.sha1, SHA1_BYTES)
+                                                       : hexText(taken.sha256, SHA256_BYTES);
         fprintf(out, "%s%s  ", escaped ? "\\" : "", digest.c_str());
         fwrite(name.data(), 1, name.size(), out);
         fputc('\n', out);
