@@ -13,8 +13,8 @@
 #include "ImageFacts.h"
 #include "ListText.h"
 #include "Messages.h"
+#include "NamePattern.h"
 #include "NoteText.h"
-#include "OpenFailure.h"
 #include "Plan.h"
 #include "PlanJson.h"
 #include "RunText.h"
@@ -35,11 +35,6 @@
 namespace {
 
 const char* const PROGRAM = "d88extract";
-
-// Says why file `path` cannot be read as (a piece of) the image.
-void printOpenFailure(const char* path, int error) {
-    printFileOpenFailure(PROGRAM, path, error);
-}
 
 void printHelp() {
     hostPrintf(stdout,
@@ -138,6 +133,10 @@ int parseOptions(int argc, char** argv, Options& options) {
             }
             break;
         case INCLUDE:
+            if (strlen(value) > MAX_PATTERN_BYTES) {
+                return commandLineError(PROGRAM, "--include takes a pattern of at most %d bytes",
+                                        static_cast<int>(MAX_PATTERN_BYTES));
+            }
             options.patterns.push_back(value);
             break;
         case LIST:
@@ -428,7 +427,7 @@ int main(int argc, char** argv) {
     // A zip is unpacked here; from now on options.images names its members "set.zip/A.d88".
     d88::D88Image image;
     GivenFiles given;
-    if (!openGivenFiles(PROGRAM, options.images, given, image, printOpenFailure)) {
+    if (!openGivenFiles(PROGRAM, options.images, given, image)) {
         return 1;
     }
     const std::unique_ptr<WalkBuffers> buffers(new WalkBuffers);

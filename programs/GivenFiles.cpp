@@ -1,5 +1,7 @@
 #include "GivenFiles.h"
 
+#include "OpenFailure.h"
+
 #include "DiskSet.h"
 #include "Host.h"
 #include "ShownName.h"
@@ -119,7 +121,7 @@ bool keepDiskMembers(const char* program, const char* path, UnpackedZip& zip, Gi
 } // namespace
 
 bool openGivenFiles(const char* program, std::vector<const char*>& paths, GivenFiles& given,
-                    d88::D88Image& image, void (*printOpenFailure)(const char* path, int error)) {
+                    d88::D88Image& image) {
     d88::D88Image checker;
     int64_t unpacked = 0; // what the members of the zips so far declare: one limit for the run
     int64_t zipFiles = 0; // the files unpacked from them
@@ -127,7 +129,7 @@ bool openGivenFiles(const char* program, std::vector<const char*>& paths, GivenF
         int64_t size = 0;
         OwnedFile file(d88::openImageFile(paths[i], size));
         if (!file) {
-            printOpenFailure(paths[i], errno);
+            printFileOpenFailure(program, paths[i], errno);
             return false;
         }
         if (!isZip(file.get(), checker)) {
@@ -159,7 +161,7 @@ bool openGivenFiles(const char* program, std::vector<const char*>& paths, GivenF
         paths.push_back(name.c_str());
     }
     if (!image.openStreams(streams.data(), static_cast<int>(streams.size()))) {
-        printOpenFailure(paths[static_cast<size_t>(image.failedPart())], errno);
+        printFileOpenFailure(program, paths[static_cast<size_t>(image.failedPart())], errno);
         return false;
     }
     for (const OwnedFile& zip : given.zips) {

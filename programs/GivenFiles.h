@@ -19,7 +19,7 @@ struct GivenFiles {
 };
 
 // Opens the files `paths` into `given` and has `image` read them joined. On success `paths`
-// holds their shown names (pointing into `given`). False after a message on standard error:
-// through `printOpenFailure` when a path cannot be opened, otherwise here.
+// holds their shown names (pointing into `given`). False after a message on standard error, in
+// the words of `program`.
 bool openGivenFiles(const char* program, std::vector<const char*>& paths, GivenFiles& given,
-                    d88::D88Image& image, void (*printOpenFailure)(const char* path, int error));
+                    d88::D88Image& image);

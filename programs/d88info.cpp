@@ -13,7 +13,6 @@
 #include "InfoText.h"
 #include "LayoutText.h"
 #include "NoteText.h"
-#include "OpenFailure.h"
 #include "PlanJson.h"
 #include "SetNotes.h"
 #include "SetText.h"
@@ -131,10 +130,6 @@ int parseOptions(int argc, char** argv, Options& options) {
         return commandLineError(PROGRAM, "--sums and --json cannot be used together");
     }
     return -1;
-}
-
-void printOpenFailure(const char* path, int error) {
-    printFileOpenFailure(PROGRAM, path, error);
 }
 
 // Says in one line why SHA-1 and SHA-256 cannot be taken, when they cannot. False then.
@@ -287,7 +282,7 @@ int main(int argc, char** argv) {
     // A zip is unpacked here; from now on options.paths names its members "set.zip/A.d88".
     d88::D88Image image;
     GivenFiles given;
-    if (!openGivenFiles(PROGRAM, options.paths, given, image, printOpenFailure)) {
+    if (!openGivenFiles(PROGRAM, options.paths, given, image)) {
         return 1;
     }
     const std::unique_ptr<WalkBuffers> buffers(new WalkBuffers);

@@ -1,6 +1,7 @@
 #include "RunText.h"
 
 #include "DiskSet.h"
+#include "GroupedDigits.h"
 #include "Host.h"
 #include "Messages.h"
 #include "ShownName.h"
@@ -189,14 +190,6 @@ bool printContested(const MergedRun& merged, const DiskFiles& files, const char*
 void printReplacement(const char* name, const char* earlier, FILE* out) {
     hostPrintf(out, MSG_REPLACES_EARLIER, shownName(name, out).text(),
                shownName(earlier, out).text());
-}
-
-std::string groupedDigits(int64_t number) {
-    std::string digits = std::to_string(number);
-    for (int at = static_cast<int>(digits.size()) - 3; at > (number < 0 ? 1 : 0); at -= 3) {
-        digits.insert(static_cast<size_t>(at), ",");
-    }
-    return digits;
 }
 
 void printRunSummary(const char* program, const SetCounts& counts, const char* folder, FILE* out) {

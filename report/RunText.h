@@ -47,9 +47,6 @@ bool printContested(const MergedRun& merged, const DiskFiles& files, const char*
 // "file 'NAME' replaces the earlier file 'EARLIER'".
 void printReplacement(const char* name, const char* earlier, FILE* out);
 
-// 75776 as "75,776": digits in groups of three, whatever the locale.
-std::string groupedDigits(int64_t number);
-
 // The line after an extraction, on one line and in these words whatever was done:
 // "PROGRAM: 7 files, 75,776 bytes, written to FOLDER", then "; " and the counts that are not
 // 0, in this order: "N replaced", "N kept", "N not written", "N passed over", "N incomplete",

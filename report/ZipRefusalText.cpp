@@ -1,19 +1,12 @@
 #include "ZipRefusalText.h"
 
+#include "GroupedDigits.h"
+
 #include "D88Format.h"
 
 #include <cstring>
 
 namespace {
-
-// `number` with a comma between every three digits, as "100,000".
-std::string withCommas(int64_t number) {
-    std::string digits = std::to_string(number);
-    for (int at = static_cast<int>(digits.size()) - 3; at > (number < 0 ? 1 : 0); at -= 3) {
-        digits.insert(static_cast<size_t>(at), ",");
-    }
-    return digits;
-}
 
 std::string mebibytes(int64_t bytes) {
     return std::to_string(bytes >> 20) + " MiB";
@@ -33,9 +26,10 @@ std::string damageText(const ZipVerdict& verdict) {
         if (verdict.localBytes < 0) {
             return "no data descriptor follows its data, where its local header leaves its sizes";
         }
-        return "the zip's directory declares " + withCommas(verdict.bytes) + " bytes (" +
-               withCommas(verdict.compressed) + " compressed), its local header " +
-               withCommas(verdict.localBytes) + " (" + withCommas(verdict.localCompressed) + ")";
+        return "the zip's directory declares " + groupedDigits(verdict.bytes) + " bytes (" +
+               groupedDigits(verdict.compressed) + " compressed), its local header " +
+               groupedDigits(verdict.localBytes) + " (" + groupedDigits(verdict.localCompressed) +
+               ")";
     case ZipDamage::CrcsDiffer:
         return "the zip's directory and its local header declare different CRC-32s";
     case ZipDamage::StoredSizesDiffer:
@@ -64,8 +58,8 @@ std::string zipRefusalText(const char* program, const std::string& zip, const st
     case ZipRefusal::Unreadable:
         return "'" + zip + "' cannot be read as a zip: " + verdict.detail;
     case ZipRefusal::TooManyFiles:
-        return "'" + zip + "' holds " + withCommas(verdict.count) + " files" +
-               (verdict.others > 0 ? ", " + withCommas(verdict.count + verdict.others) +
+        return "'" + zip + "' holds " + groupedDigits(verdict.count) + " files" +
+               (verdict.others > 0 ? ", " + groupedDigits(verdict.count + verdict.others) +
                                          " in all with the other files given"
                                    : std::string()) +
                "; " + program + " reads at most " + std::to_string(d88::MAX_IMAGE_PARTS) +
@@ -79,17 +73,17 @@ std::string zipRefusalText(const char* program, const std::string& zip, const st
     case ZipRefusal::Damaged:
         return its + "cannot be unpacked: " + damageText(verdict);
     case ZipRefusal::MemberTooLarge:
-        return its + "declares " + withCommas(verdict.bytes) + " bytes, more than the " +
+        return its + "declares " + groupedDigits(verdict.bytes) + " bytes, more than the " +
                mebibytes(MAX_MEMBER_BYTES) + " that " + program + " unpacks from one member";
     case ZipRefusal::TooLarge:
-        return refused + "its members declare " + withCommas(verdict.bytes) + " bytes together" +
-               (verdict.before > 0 ? ", " + withCommas(verdict.bytes + verdict.before) +
+        return refused + "its members declare " + groupedDigits(verdict.bytes) + " bytes together" +
+               (verdict.before > 0 ? ", " + groupedDigits(verdict.bytes + verdict.before) +
                                          " with those of the zips before it"
                                    : std::string()) +
                ", more than the " + mebibytes(MAX_UNPACKED_BYTES) + " that " + program +
                " unpacks from the zips of one run";
     case ZipRefusal::InflatesPastSize:
-        return its + "inflates to more than the " + withCommas(verdict.bytes) +
+        return its + "inflates to more than the " + groupedDigits(verdict.bytes) +
                " bytes it declares";
     case ZipRefusal::BadCrc:
         return its + "has a bad CRC: the bytes it unpacks to are not those that were zipped";
