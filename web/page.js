@@ -244,91 +244,108 @@
       .map((entry) => `${hashes.get(entry.index).sha256}  ${entry.saved_as.text}\n`).join('');
   }
 
-  // The set's plan (the document of d88extract -n --json, with the zip's names).
-  function showEntries(message) {
-    clearEntries();
-    entries = message.set.entries;
-    saved = message.saved;
-    const { meanings } = message.set;
-    const copies = new Map(message.entryCopies.map((lines) => [lines.index, lines]));
-    const rows = $('#entry-rows');
-    for (const entry of entries) {
-      const row = rows.insertRow();
-      row.dataset.outcome = entry.outcome;
-      row.dataset.index = String(entry.index);
-      cell(row, String(entry.index), 'number');
-      cell(row, nameElement(entry.name));
-      cell(row, hex2(entry.disk), 'number');
-      cell(row, hex2(entry.track), 'number');
-      cell(row, hex2(entry.sector), 'number');
-      cell(row, hex2(entry.size), 'number');
-      const outcome = entry.outcome === 'incomplete'
-        ? `incomplete ${entry.bytes_read}/${entry.size}` : entry.outcome;
-      const outcomeCell = cell(row, outcome, 'outcome');
-      outcomeCell.title = meanings[entry.outcome] || '';
-      const errors = entry.read_errors;
-      if (entry.saved_as && errors.error_sectors > 0) {
-        const shown = `${errors.error_sectors}/${errors.sectors}`;
-        mark(outcomeCell, 'read-errors', `read-errors ${shown}`,
-             `${shown} of its sectors are stored as read with an error: their bytes may be wrong`);
-        row.dataset.readErrors = shown;
-      }
-      // Sectors taken from other copies of the disk, as d88extract -n marks them (the C++'s
-      // runs of sector numbers); the line that d88extract prints under the file's report line
-      // says from where.
-      const merged = copies.get(entry.index);
-      for (const taken of entry.saved_as ? ['repaired', 'contested', 'voted'] : []) {
-        if (entry[taken].length > 0) {
-          mark(outcomeCell, taken, `${taken} ${merged.runs[taken]}`, merged.merge);
-          row.dataset[taken] = entry[taken].join(',');
-        }
-      }
-      if (entry.replaced_by !== null) {
-        mark(outcomeCell, 'replaced-by', `replaced-by ${entry.replaced_by}`,
-             `entry ${entry.replaced_by} is saved under the same name: the folder and the zip ` +
-             'keep its file, not this one');
-        row.dataset.replacedBy = String(entry.replaced_by);
-      }
-      cell(row, entry.saved_as ? '…' : '', 'hashes');
-      if (entry.saved_as) {
-        // The worker makes the file when it is saved, from the pieces of the given files.
-        const link = document.createElement('a');
-        link.href = '#';
-        link.download = entry.saved_as.text;
-        link.textContent = 'save';
-        link.addEventListener('click', (event) => {
-          event.preventDefault();
-          $('#progress').textContent = `Making ${entry.saved_as.text}…`;
-          worker.postMessage({ type: 'file', image: listing.image, layout: listing.layout,
-                               index: entry.index });
-        });
-        cell(row, link);
-      } else {
-        cell(row, entry.outcome === 'unsafe' ? 'refused' : '—');
-      }
-      if (merged) {
-        const line = rows.insertRow();
-        line.className = 'copies';
-        cell(line, merged.merge).colSpan = row.cells.length;
+  // The marks after an entry's outcome, as d88extract -n prints them: its read errors, the
+  // sectors taken from other copies of its disk (the C++'s runs of sector numbers; the line
+  // that d88extract prints under the file's report line says from where), the entry whose file
+  // replaces it.
+  function markOutcome(outcomeCell, row, entry, merged) {
+    const errors = entry.read_errors;
+    if (entry.saved_as && errors.error_sectors > 0) {
+      const shown = `${errors.error_sectors}/${errors.sectors}`;
+      mark(outcomeCell, 'read-errors', `read-errors ${shown}`,
+           `${shown} of its sectors are stored as read with an error: their bytes may be wrong`);
+      row.dataset.readErrors = shown;
+    }
+    for (const taken of entry.saved_as ? ['repaired', 'contested', 'voted'] : []) {
+      if (entry[taken].length > 0) {
+        mark(outcomeCell, taken, `${taken} ${merged.runs[taken]}`, merged.merge);
+        row.dataset[taken] = entry[taken].join(',');
       }
     }
-    // The disks that entries need and the directory's sectors not read whole, as d88extract -n
-    // lists them.
+    if (entry.replaced_by !== null) {
+      mark(outcomeCell, 'replaced-by', `replaced-by ${entry.replaced_by}`,
+           `entry ${entry.replaced_by} is saved under the same name: the folder and the zip ` +
+           'keep its file, not this one');
+      row.dataset.replacedBy = String(entry.replaced_by);
+    }
+  }
+
+  // The last cell of an entry's row: a link that saves its file (the worker makes it when it is
+  // saved, from the pieces of the given files), or why it has none, as the C++ groups outcomes.
+  function saveCell(row, entry) {
+    if (!entry.saved_as) {
+      cell(row, entry.kind === 'refused' ? 'refused' : '—');
+      return;
+    }
+    const link = document.createElement('a');
+    link.href = '#';
+    link.download = entry.saved_as.text;
+    link.textContent = 'save';
+    link.addEventListener('click', (event) => {
+      event.preventDefault();
+      $('#progress').textContent = `Making ${entry.saved_as.text}…`;
+      worker.postMessage({ type: 'file', image: listing.image, layout: listing.layout,
+                           index: entry.index });
+    });
+    cell(row, link);
+  }
+
+  // One entry's row, and under it the line on the sectors taken from copies when it has one.
+  function entryRow(rows, entry, meanings, merged) {
+    const row = rows.insertRow();
+    row.dataset.outcome = entry.outcome;
+    row.dataset.index = String(entry.index);
+    cell(row, String(entry.index), 'number');
+    cell(row, nameElement(entry.name));
+    cell(row, hex2(entry.disk), 'number');
+    cell(row, hex2(entry.track), 'number');
+    cell(row, hex2(entry.sector), 'number');
+    cell(row, hex2(entry.size), 'number');
+    const outcome = entry.outcome === 'incomplete'
+      ? `incomplete ${entry.bytes_read}/${entry.size}` : entry.outcome;
+    const outcomeCell = cell(row, outcome, 'outcome');
+    outcomeCell.title = meanings[entry.outcome] || '';
+    markOutcome(outcomeCell, row, entry, merged);
+    cell(row, entry.saved_as ? '…' : '', 'hashes');
+    saveCell(row, entry);
+    if (merged) {
+      const line = rows.insertRow();
+      line.className = 'copies';
+      cell(line, merged.merge).colSpan = row.cells.length;
+    }
+  }
+
+  // What d88extract -n says beside the entries: the disks that entries need and the directory's
+  // sectors not read whole above them, the sectors from copies, and the summary below.
+  function showSetLines(message) {
     say('#set-notes', message.setNotes.map((note) => note.text));
     const directory = message.directoryCopies;
     say('#copy-notes', [directory.merge,
                         ...message.entryCopies.flatMap((lines) => lines.contested)]
       .filter(Boolean));
+    const button = $('[data-action="download-all"]');
+    button.disabled = message.set.summary.files === 0;
+    button.textContent = `Download all as ${zipName}.zip`;
+    $('#summary').textContent = message.summary;
+  }
+
+  // The set's plan (the document of d88extract -n --json, with the zip's names).
+  function showEntries(message) {
+    clearEntries();
+    entries = message.set.entries;
+    saved = message.saved;
+    const copies = new Map(message.entryCopies.map((lines) => [lines.index, lines]));
+    const rows = $('#entry-rows');
+    for (const entry of entries) {
+      entryRow(rows, entry, message.set.meanings, copies.get(entry.index));
+    }
+    showSetLines(message);
     listing = { image: message.image, layout: message.layout };
     $('select[name=layout]').value = message.layout;
     if (layoutQuestion) {
       $('#alert').textContent = ''; // the layout is chosen
       layoutQuestion = false;
     }
-    const button = $('[data-action="download-all"]');
-    button.disabled = message.set.summary.files === 0;
-    button.textContent = `Download all as ${zipName}.zip`;
-    $('#summary').textContent = message.summary;
     $('#set').hidden = false;
     const seconds = ((performance.now() - startedAt) / 1000).toFixed(2);
     listedText = `Listed in ${seconds} s; hashing the files…`;
