@@ -1,0 +1,108 @@
+#include "UpdateEntries.h"
+
+#include <cstring>
+#include <map>
+#include <string>
+
+namespace {
+
+// Sectors of one file, and one more so that a run never stops for want of room.
+constexpr int MAX_RUN_PLACES = MAX_FILE_BYTES / SECTOR_BYTES + 1;
+
+bool isUncreatable(const char* name) {
+    return name[0] == '\0' || strcmp(name, ".") == 0 || strcmp(name, "..") == 0;
+}
+
+// The sectors of the run of `total` bytes from (track, sector) of disk `disk`, as far as the
+// image holds them. Returns the bytes they hold.
+int locateSectors(d88::D88Image& image, int disk, int track, int sector, int total,
+                  std::vector<StoredSector>& sectors) {
+    if (disk < 0 || total <= 0 || !image.selectDisk(disk)) {
+        return 0;
+    }
+    image.setSectorRange(FIRST_SECTOR, LAST_SECTOR);
+    d88::SectorPlace places[MAX_RUN_PLACES];
+    const int got = image.locateRun(setSectorAddress(track, sector), total, places, MAX_RUN_PLACES);
+    for (int i = 0; i * SECTOR_BYTES < got; ++i) {
+        sectors.push_back(
+            StoredSector{places[i].position, places[i].length, places[i].marks.status});
+    }
+    return got;
+}
+
+// The spans of the sectors' records: header and data.
+std::vector<ByteSpan> recordSpans(const std::vector<StoredSector>& sectors) {
+    std::vector<ByteSpan> spans;
+    for (const StoredSector& sector : sectors) {
+        spans.push_back(ByteSpan{sector.position - d88::SECTOR_RECORD_HEADER_SIZE,
+                                 sector.position + sector.length});
+    }
+    return spans;
+}
+
+} // namespace
+
+UpdateSet readUpdateSet(d88::D88Image& image, const DiskChoice& disks,
+                        const DirectoryLayout& layout, const std::vector<NameTarget>& targets,
+                        const NameRules& rules, const FileChoice& choice, WalkBuffers& buffers) {
+    UpdateSet set{&layout, {}, {}, {}};
+    const SaveTarget target{targets[0], rules, nullptr, nullptr};
+    const SetPlan plan = planSet(image, disks, layout, target, buffers, &choice);
+    if (!plan.enoughDisks || disks.directoryCopies.empty()) {
+        return set;
+    }
+    std::vector<StoredSector> directory;
+    locateSectors(image, disks.directoryCopies[0], DIRECTORY_TRACK, DIRECTORY_SECTOR,
+                  DIRECTORY_BYTES, directory);
+    set.directory = recordSpans(directory);
+    for (int disk = 0; disk < image.diskCount(); ++disk) {
+        std::vector<StoredSector> id;
+        locateSectors(image, disk, ID_TRACK, ID_SECTOR, SECTOR_BYTES, id);
+        const std::vector<ByteSpan> spans = recordSpans(id);
+        set.idSectors.push_back(spans.empty() ? ByteSpan{0, 0} : spans[0]);
+    }
+    std::map<std::string, size_t> owners; // a name's key -> the entry whose file stands there
+    for (const PlannedEntry& planned : plan.entries) {
+        UpdateEntry entry{};
+        entry.index = planned.index;
+        memcpy(entry.bytes, planned.bytes, DIR_ENTRY_SIZE);
+        entry.entry = planned.entry;
+        entry.chosen = planned.outcome != EntryOutcome::NotChosen;
+        entry.written = isWritten(planned.outcome);
+        entry.owner = -1;
+        for (NameTarget each : targets) {
+            SavedName saved =
+                each == targets[0] ? planned.saved : savedName(entry.entry.name, each, rules);
+            if (refusesSavedName(entry.entry.name, saved, each, rules) ||
+                isUncreatable(entry.entry.name)) {
+                saved = SavedName{};
+            }
+            entry.names.push_back(saved);
+        }
+        // The disk as the walk finds it, whether or not the entry was chosen: an entry that is
+        // not put back may still share sectors with one that is.
+        const size_t id = static_cast<size_t>(entry.entry.diskNumber + 1);
+        entry.disk = id < disks.copiesFor.size() && !disks.copiesFor[id].empty()
+                         ? disks.copiesFor[id][0]
+                         : -1;
+        entry.bytesHeld = locateSectors(image, entry.disk, entry.entry.track, entry.entry.sector,
+                                        entry.entry.size, entry.sectors);
+        const std::string& key = entry.names[0].key;
+        if (!entry.names[0].name.empty()) {
+            // The last written entry of a name owns the file under it, else the last entry.
+            const auto found = owners.find(key);
+            if (found == owners.end() || entry.written || !set.entries[found->second].written) {
+                owners[key] = set.entries.size();
+            }
+        }
+        set.entries.push_back(std::move(entry));
+    }
+    for (UpdateEntry& entry : set.entries) {
+        const auto found =
+            entry.names[0].name.empty() ? owners.end() : owners.find(entry.names[0].key);
+        if (found != owners.end() && set.entries[found->second].index != entry.index) {
+            entry.owner = set.entries[found->second].index;
+        }
+    }
+    return set;
+}
