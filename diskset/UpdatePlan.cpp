@@ -200,9 +200,7 @@ UpdatePlan finishUpdatePlan(const UpdateSet& set, std::vector<FileUpdate> files)
         const FileUpdate& file = plan.files[i];
         summary.putBack += file.outcome == UpdateOutcome::PutBack ? 1 : 0;
         summary.unchanged += file.outcome == UpdateOutcome::Unchanged ? 1 : 0;
-        summary.noFile +=
-            file.outcome == UpdateOutcome::NoFile || file.outcome == UpdateOutcome::OtherEntrys ? 1
-                                                                                                : 0;
+        summary.noFile += file.outcome == UpdateOutcome::NoFile ? 1 : 0;
         summary.refused += isRefusal(file.outcome) ? 1 : 0;
         if (file.outcome == UpdateOutcome::PutBack) {
             summary.shorter += file.file.length < set.entries[i].entry.size ? 1 : 0;

@@ -60,7 +60,7 @@ struct FileUpdate {
 struct UpdateSummary {
     int putBack;
     int unchanged;
-    int noFile; // chosen entries for which no file stands in the folder (NoFile, OtherEntrys)
+    int noFile; // chosen entries for which no file stands in the folder
     int refused;
     int shorter;        // files put back that are shorter than their entries: zeros after
     int sectorsWritten; // by the files put back
