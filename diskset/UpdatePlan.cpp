@@ -125,13 +125,19 @@ FileUpdate decideFileUpdate(d88::D88Image& image, const UpdateEntry& entry, cons
     const size_t length = static_cast<size_t>(file.length);
     readEntryBytes(image, entry, current);
     const bool sameBytes =
-        memcmp(bytes, current, length) == 0 &&
+        (length == 0 || memcmp(bytes, current, length) == 0) &&
         std::all_of(current + length, current + size, [](uint8_t byte) { return byte == 0; });
     if (sameBytes) {
         update.outcome = UpdateOutcome::Unchanged;
         return update;
     }
-    if (file.length > entry.bytesHeld) {
+    // Past the sectors that the image holds a read gives zeros: only zeros may stand there.
+    size_t used = length;
+    while (used > 0 && bytes[used - 1] == 0) {
+        --used;
+    }
+    if (used > static_cast<size_t>(entry.bytesHeld)) {
+        update.sectorsNeeded = static_cast<int>((used + SECTOR_BYTES - 1) / SECTOR_BYTES);
         update.outcome = UpdateOutcome::MissingSectors;
         return update;
     }

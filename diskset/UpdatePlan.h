@@ -23,7 +23,8 @@ enum class UpdateOutcome {
     PutBack,     // the file goes into the entry's own sectors
     // Refusals: when any entry has one, nothing is written.
     TooLong,        // the file needs more sectors than its entry holds
-    MissingSectors, // the file needs sectors that the image does not hold
+    MissingSectors, // bytes other than zero of the file lie in sectors that the image does not
+                    // hold
     SharedSectors,  // its sectors hold the directory, an ID sector or another file put back
     TwoFiles,       // a file stands under each of two of its names, and they are not one file
     Unreadable,     // the file cannot be read
@@ -47,7 +48,8 @@ enum class SharedWith { None, OtherFile, Directory, IdSector };
 struct FileUpdate {
     UpdateOutcome outcome;
     FolderFile file;
-    int sectorsNeeded;   // the sectors that the file's bytes fill
+    int sectorsNeeded;   // the sectors that the file's bytes fill (MissingSectors: up to its
+                         // last byte other than zero)
     int sectorsChanged;  // PutBack: sectors whose data bytes change
     int statusesCleared; // PutBack: sectors whose status byte was not STATUS_NORMAL
     SharedWith sharedWith;

@@ -153,11 +153,10 @@ TEST_P(UpdateLayouts, ChangedFilesGoIntoTheirSectorsAndRefusalsWriteNothing) {
          "missing sector cannot be made\n" +
              nothing,
          nullptr},
-        {"before a missing sector",
-         {{"HOLE.BIN", std::vector<uint8_t>(2048, 7)}},
+        {"before a missing sector, zeros in it",
+         {{"HOLE.BIN", zeroTail(std::vector<uint8_t>(3072, 7), 2048)}},
          0,
-         sameLine + "HOLE.BIN      DISK:01 TRK:28 SEC:04 SIZE:c00  2 sectors written, 2 changed\n" +
-             "  shorter than its entry: 2048 of 3072 bytes, zeros after\n",
+         sameLine + "HOLE.BIN      DISK:01 TRK:28 SEC:04 SIZE:c00  2 sectors written, 2 changed\n",
          "d88update: 1 file put back into 'new.d88'; 3 unchanged\n",
          [](DiskSetImage& s) { putBack(s, 0, 40, 4, std::vector<uint8_t>(2048, 7)); }},
         {"two entries of one name: the later one's",
