@@ -3,39 +3,48 @@
 #include <algorithm>
 #include <cstring>
 
-bool sameSetPlaces(const UpdateSet& planned, const UpdateSet& written, const UpdatePlan& plan) {
-    if (planned.entries.size() != written.entries.size() ||
-        planned.entries.size() != plan.files.size()) {
+bool sameEntries(const UpdateSet& planned, const UpdateSet& written) {
+    if (planned.entries.size() != written.entries.size()) {
         return false;
     }
-    std::vector<int64_t> putSectors; // where the data of every sector put back starts
-    for (size_t i = 0; i < planned.entries.size(); ++i) {
-        for (const StoredSector& sector : planned.entries[i].sectors) {
-            if (plan.files[i].outcome == UpdateOutcome::PutBack) {
-                putSectors.push_back(sector.position);
-            }
-        }
-    }
-    std::sort(putSectors.begin(), putSectors.end());
     for (size_t i = 0; i < planned.entries.size(); ++i) {
         const UpdateEntry& before = planned.entries[i];
         const UpdateEntry& after = written.entries[i];
-        if (before.index != after.index || memcmp(before.bytes, after.bytes, DIR_ENTRY_SIZE) != 0 ||
-            before.disk != after.disk || before.bytesHeld != after.bytesHeld ||
-            before.sectors.size() != after.sectors.size()) {
+        if (before.index != after.index || before.disk != after.disk ||
+            memcmp(before.bytes, after.bytes, DIR_ENTRY_SIZE) != 0) {
             return false;
         }
-        for (size_t k = 0; k < before.sectors.size(); ++k) {
-            const StoredSector& was = before.sectors[k];
-            const StoredSector& is = after.sectors[k];
-            if (was.position != is.position || was.length != is.length) {
-                return false;
+    }
+    return true;
+}
+
+std::vector<int64_t> putSectorPositions(const UpdateSet& set, const UpdatePlan& plan) {
+    std::vector<int64_t> positions;
+    for (size_t i = 0; i < set.entries.size() && i < plan.files.size(); ++i) {
+        for (const StoredSector& sector : set.entries[i].sectors) {
+            if (plan.files[i].outcome == UpdateOutcome::PutBack) {
+                positions.push_back(sector.position);
             }
-            // A sector put back reads without error, whichever entry put it back.
-            const bool put = std::binary_search(putSectors.begin(), putSectors.end(), was.position);
-            if (is.status != (put ? d88::STATUS_NORMAL : was.status)) {
-                return false;
-            }
+        }
+    }
+    std::sort(positions.begin(), positions.end());
+    return positions;
+}
+
+bool samePlaces(const UpdateEntry& planned, const UpdateEntry& written,
+                const std::vector<int64_t>& putSectors) {
+    if (planned.bytesHeld != written.bytesHeld ||
+        planned.sectors.size() != written.sectors.size()) {
+        return false;
+    }
+    for (size_t k = 0; k < planned.sectors.size(); ++k) {
+        const StoredSector& was = planned.sectors[k];
+        const StoredSector& is = written.sectors[k];
+        // A sector put back reads without error, whichever entry put it back.
+        const bool put = std::binary_search(putSectors.begin(), putSectors.end(), was.position);
+        if (was.position != is.position || was.length != is.length ||
+            is.status != (put ? d88::STATUS_NORMAL : was.status)) {
+            return false;
         }
     }
     return true;

@@ -13,9 +13,18 @@
 #include <cstdint>
 #include <vector>
 
-// True when `written`, the set read back, lists the entries of `planned` with the same bytes,
-// on the same disks and sectors, and each sector's status is as the plan leaves it.
-bool sameSetPlaces(const UpdateSet& planned, const UpdateSet& written, const UpdatePlan& plan);
+// True when `written`, the set read back, lists the entries of `planned` with the same bytes on
+// the same disks.
+bool sameEntries(const UpdateSet& planned, const UpdateSet& written);
+
+// Where the data of every sector put back starts, ascending.
+std::vector<int64_t> putSectorPositions(const UpdateSet& set, const UpdatePlan& plan);
+
+// True when the entry read back (`written`, located) has the planned entry's sectors, each
+// with the status that the plan leaves it: 00 where a sector was put back (`putSectors`), else
+// the status it had.
+bool samePlaces(const UpdateEntry& planned, const UpdateEntry& written,
+                const std::vector<int64_t>& putSectors);
 
 // The bytes that the file of entry `position` (in set.entries) must hold when it is read back:
 // its bytes in `input` with the changes made, the new bytes from `source`. `expected`

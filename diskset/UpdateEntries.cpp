@@ -85,8 +85,6 @@ UpdateSet readUpdateSet(d88::D88Image& image, const DiskChoice& disks,
         entry.disk = id < disks.copiesFor.size() && !disks.copiesFor[id].empty()
                          ? disks.copiesFor[id][0]
                          : -1;
-        entry.bytesHeld = locateSectors(image, entry.disk, entry.entry.track, entry.entry.sector,
-                                        entry.entry.size, entry.sectors);
         const std::string& key = entry.names[0].key;
         if (!entry.names[0].name.empty()) {
             // The last written entry of a name owns the file under it, else the last entry.
@@ -105,4 +103,10 @@ UpdateSet readUpdateSet(d88::D88Image& image, const DiskChoice& disks,
         }
     }
     return set;
+}
+
+void locateEntrySectors(d88::D88Image& image, UpdateEntry& entry) {
+    entry.sectors.clear();
+    entry.bytesHeld = locateSectors(image, entry.disk, entry.entry.track, entry.entry.sector,
+                                    entry.entry.size, entry.sectors);
 }

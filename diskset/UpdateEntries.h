@@ -48,9 +48,10 @@ struct UpdateEntry {
     // Another entry (by table index) whose file stands under its name after an extraction: the
     // last written one of that name (else the last of that name), -1 when this entry's own.
     int owner;
-    std::vector<StoredSector> sectors; // the sectors the image holds for it, up to the first
-                                       // missing one
-    int bytesHeld;                     // the bytes of the file that those sectors hold
+    // Filled by locateEntrySectors: the sectors the image holds for it, up to the first missing
+    // one, and the bytes of the file that those sectors hold.
+    std::vector<StoredSector> sectors;
+    int bytesHeld;
 };
 
 // What a putting back must never write into: the directory's sectors and every disk's ID
@@ -62,8 +63,13 @@ struct UpdateSet {
     std::vector<ByteSpan> idSectors; // by disk index; empty spans where a disk has none
 };
 
-// Reads the directory of `layout` on the disks of `disks` and every listed entry, its names for
-// each target of `targets` (the first is the plan's) and the sectors that hold its file.
+// Reads the directory of `layout` on the disks of `disks` and every listed entry, with its names
+// for each target of `targets` (the first is the plan's), and locates the directory's and ID
+// sectors; the entries' own sectors are located one by one, by locateEntrySectors, so that each
+// entry's bytes can be read while the reader still holds its tracks.
 UpdateSet readUpdateSet(d88::D88Image& image, const DiskChoice& disks,
                         const DirectoryLayout& layout, const std::vector<NameTarget>& targets,
                         const NameRules& rules, const FileChoice& choice, WalkBuffers& buffers);
+
+// Locates the sectors that hold the entry's file on its disk.
+void locateEntrySectors(d88::D88Image& image, UpdateEntry& entry);

@@ -196,8 +196,11 @@ void updateLayout(d88::D88Image& image, const std::vector<uint8_t>& input, const
                   const DirectoryLayout& layout, Generator& random) {
     const FileChoice everything{{}, PatternText::Bytes};
     const std::vector<NameTarget> targets = {NameTarget::Host};
-    const UpdateSet set =
+    UpdateSet set =
         readUpdateSet(image, disks, layout, targets, hostNameRules(), everything, *buffers);
+    for (UpdateEntry& entry : set.entries) {
+        locateEntrySectors(image, entry);
+    }
     std::vector<std::vector<uint8_t>> contents(set.entries.size());
     const bool refusable = random.next() % 4 == 0; // else most sets are refused somewhere
     std::vector<FileUpdate> files;

@@ -81,21 +81,30 @@ WriteResult checkUpdatedFiles(const UpdateWrite& write, const ReadBack& how, d88
         streams.push_back(hostReadBack(file));
     }
     WriteResult result = problem(WriteProblem::None);
+    UpdateSet back{};
     if (std::find(streams.begin(), streams.end(), nullptr) != streams.end() ||
         !image.openStreams(streams.data(), static_cast<int>(streams.size()))) {
         result = problem(WriteProblem::CannotRead);
     } else {
         const DiskChoice disks = identityDiskChoice(decideDiskSet(image));
-        const UpdateSet back = readUpdateSet(image, disks, *write.set.layout, how.targets,
-                                             *how.rules, *how.choice, *how.walk);
-        if (!sameSetPlaces(write.set, back, write.plan)) {
+        back = readUpdateSet(image, disks, *write.set.layout, how.targets, *how.rules, *how.choice,
+                             *how.walk);
+        if (!sameEntries(write.set, back)) {
             result = problem(WriteProblem::OtherPlaces);
         }
     }
+    const std::vector<int64_t> putSectors = putSectorPositions(write.set, write.plan);
     NewBytes source = newBytesOf(write.changes, write.plan, write.files);
     for (size_t i = 0; i < write.set.entries.size() && result.problem == WriteProblem::None; ++i) {
-        const size_t size = static_cast<size_t>(write.set.entries[i].entry.size);
-        readEntryBytes(image, write.set.entries[i], how.after);
+        // Each entry located and read at once, while the reader holds its tracks.
+        UpdateEntry& entry = back.entries[i];
+        locateEntrySectors(image, entry);
+        if (!samePlaces(write.set.entries[i], entry, putSectors)) {
+            result = problem(WriteProblem::OtherPlaces);
+            break;
+        }
+        const size_t size = static_cast<size_t>(entry.entry.size);
+        readEntryBytes(image, entry, how.after);
         bool same = false;
         if (write.known[i].known) {
             Digests digests{};

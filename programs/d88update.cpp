@@ -347,8 +347,9 @@ struct Decided {
     UpdateRunFacts facts;
 };
 
-// Decides every entry from the folder's files. `read` gets the files opened.
-Decided decideEntries(const Options& options, const UpdateSet& set, const HostFolder& folder,
+// Locates every entry's sectors and decides it from the folder's files. `read` gets the files
+// opened.
+Decided decideEntries(const Options& options, UpdateSet& set, const HostFolder& folder,
                       const std::vector<NameTarget>& targets, ReadFiles& read) {
     Decided decided;
     std::vector<FileUpdate> files;
@@ -357,6 +358,8 @@ Decided decideEntries(const Options& options, const UpdateSet& set, const HostFo
     decided.facts.before.assign(set.entries.size(), nullptr);
     decided.facts.after.assign(set.entries.size(), nullptr);
     for (size_t i = 0; i < set.entries.size(); ++i) {
+        // Located and read at once, while the reader holds the entry's tracks.
+        locateEntrySectors(image, set.entries[i]);
         const UpdateEntry& entry = set.entries[i];
         OwnedFile stream;
         HostFileId id{};
@@ -534,8 +537,7 @@ int main(int argc, char** argv) {
     const FileChoice choice{options.patterns, hostTerminalIsUtf8() || hostNamesAreUnicode()
                                                   ? PatternText::Utf8
                                                   : PatternText::Bytes};
-    const UpdateSet set =
-        readUpdateSet(image, disks, *layout, targets, hostNameRules(), choice, buffers);
+    UpdateSet set = readUpdateSet(image, disks, *layout, targets, hostNameRules(), choice, buffers);
     bool complete = !damaged;
     for (const std::string& pattern : options.patterns) {
         const FileChoice one{{pattern}, choice.text};
