@@ -3,13 +3,13 @@
 #include <algorithm>
 #include <cstring>
 
-bool sameEntries(const UpdateSet& planned, const UpdateSet& written) {
-    if (planned.entries.size() != written.entries.size()) {
+bool sameEntries(const UpdateSet& planned, const std::vector<UpdateEntry>& written) {
+    if (planned.entries.size() != written.size()) {
         return false;
     }
     for (size_t i = 0; i < planned.entries.size(); ++i) {
         const UpdateEntry& before = planned.entries[i];
-        const UpdateEntry& after = written.entries[i];
+        const UpdateEntry& after = written[i];
         if (before.index != after.index || before.disk != after.disk ||
             memcmp(before.bytes, after.bytes, DIR_ENTRY_SIZE) != 0) {
             return false;

@@ -13,9 +13,9 @@
 #include <cstdint>
 #include <vector>
 
-// True when `written`, the set read back, lists the entries of `planned` with the same bytes on
-// the same disks.
-bool sameEntries(const UpdateSet& planned, const UpdateSet& written);
+// True when `written`, the entries read back (readEntriesBack), are those of `planned`, with the
+// same bytes on the same disks.
+bool sameEntries(const UpdateSet& planned, const std::vector<UpdateEntry>& written);
 
 // Where the data of every sector put back starts, ascending.
 std::vector<int64_t> putSectorPositions(const UpdateSet& set, const UpdatePlan& plan);

@@ -40,6 +40,13 @@ std::vector<ByteSpan> recordSpans(const std::vector<StoredSector>& sectors) {
     return spans;
 }
 
+// The disk that carries the entry's number, as the walk finds it; -1 when none does.
+int diskOf(const DiskChoice& disks, const DirEntry& entry) {
+    const size_t id = static_cast<size_t>(entry.diskNumber + 1);
+    return id < disks.copiesFor.size() && !disks.copiesFor[id].empty() ? disks.copiesFor[id][0]
+                                                                       : -1;
+}
+
 } // namespace
 
 UpdateSet readUpdateSet(d88::D88Image& image, const DiskChoice& disks,
@@ -81,10 +88,7 @@ UpdateSet readUpdateSet(d88::D88Image& image, const DiskChoice& disks,
         }
         // The disk as the walk finds it, whether or not the entry was chosen: an entry that is
         // not put back may still share sectors with one that is.
-        const size_t id = static_cast<size_t>(entry.entry.diskNumber + 1);
-        entry.disk = id < disks.copiesFor.size() && !disks.copiesFor[id].empty()
-                         ? disks.copiesFor[id][0]
-                         : -1;
+        entry.disk = diskOf(disks, entry.entry);
         const std::string& key = entry.names[0].key;
         if (!entry.names[0].name.empty()) {
             // The last written entry of a name owns the file under it, else the last entry.
@@ -109,4 +113,33 @@ void locateEntrySectors(d88::D88Image& image, UpdateEntry& entry) {
     entry.sectors.clear();
     entry.bytesHeld = locateSectors(image, entry.disk, entry.entry.track, entry.entry.sector,
                                     entry.entry.size, entry.sectors);
+}
+
+std::vector<UpdateEntry> readEntriesBack(d88::D88Image& image, const DiskChoice& disks,
+                                         const DirectoryLayout& layout) {
+    std::vector<UpdateEntry> entries;
+    if (!disks.enoughDisks || disks.directoryCopies.empty() ||
+        !image.selectDisk(disks.directoryCopies[0])) {
+        return entries;
+    }
+    // As planSet reads one copy: a run that stops at the first sector missing or short, the
+    // bytes of a short one kept, zeros after.
+    uint8_t directory[DIRECTORY_BYTES] = {};
+    image.setSectorRange(FIRST_SECTOR, LAST_SECTOR);
+    const d88::SectorAddress at = setSectorAddress(DIRECTORY_TRACK, DIRECTORY_SECTOR);
+    image.readRun(at.track, at.c, at.h, at.r, at.n, directory, DIRECTORY_BYTES);
+    for (int i = 0; i < layout.entryCount; ++i) {
+        const uint8_t* bytes = directory + layout.firstEntryOffset + i * DIR_ENTRY_SIZE;
+        if (isUnusedEntry(bytes)) {
+            continue;
+        }
+        UpdateEntry entry{};
+        entry.index = i;
+        memcpy(entry.bytes, bytes, DIR_ENTRY_SIZE);
+        entry.entry = parseDirEntry(bytes);
+        entry.owner = -1;
+        entry.disk = diskOf(disks, entry.entry);
+        entries.push_back(std::move(entry));
+    }
+    return entries;
 }

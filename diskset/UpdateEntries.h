@@ -73,3 +73,9 @@ UpdateSet readUpdateSet(d88::D88Image& image, const DiskChoice& disks,
 
 // Locates the sectors that hold the entry's file on its disk.
 void locateEntrySectors(d88::D88Image& image, UpdateEntry& entry);
+
+// The listed entries of `layout` as the directory that the extraction reads from `image` holds
+// them (as the programs read it from one copy of Disk A), each with its disk as `disks` finds
+// it; without names, and not located: how an image written by putting files back is read back.
+std::vector<UpdateEntry> readEntriesBack(d88::D88Image& image, const DiskChoice& disks,
+                                         const DirectoryLayout& layout);

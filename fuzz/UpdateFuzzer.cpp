@@ -238,8 +238,7 @@ void updateLayout(d88::D88Image& image, const std::vector<uint8_t>& input, const
             writeUpdatedFiles(write, hostCurrentFolder(), {"out.d88"}, false, pending);
         d88::D88Image readBack;
         if (result.problem == WriteProblem::None) {
-            const ReadBack how{targets, &hostNameRules(), &everything,
-                               buffers, after->data(),    expected->data()};
+            const ReadBack how{after->data(), expected->data()};
             result = checkUpdatedFiles(write, how, readBack, pending, nullptr);
         }
         readBack.close();

@@ -81,14 +81,12 @@ WriteResult checkUpdatedFiles(const UpdateWrite& write, const ReadBack& how, d88
         streams.push_back(hostReadBack(file));
     }
     WriteResult result = problem(WriteProblem::None);
-    UpdateSet back{};
+    std::vector<UpdateEntry> back;
     if (std::find(streams.begin(), streams.end(), nullptr) != streams.end() ||
         !image.openStreams(streams.data(), static_cast<int>(streams.size()))) {
         result = problem(WriteProblem::CannotRead);
     } else {
-        const DiskChoice disks = identityDiskChoice(decideDiskSet(image));
-        back = readUpdateSet(image, disks, *write.set.layout, how.targets, *how.rules, *how.choice,
-                             *how.walk);
+        back = readEntriesBack(image, identityDiskChoice(decideDiskSet(image)), *write.set.layout);
         if (!sameEntries(write.set, back)) {
             result = problem(WriteProblem::OtherPlaces);
         }
@@ -97,7 +95,7 @@ WriteResult checkUpdatedFiles(const UpdateWrite& write, const ReadBack& how, d88
     NewBytes source = newBytesOf(write.changes, write.plan, write.files);
     for (size_t i = 0; i < write.set.entries.size() && result.problem == WriteProblem::None; ++i) {
         // Each entry located and read at once, while the reader holds its tracks.
-        UpdateEntry& entry = back.entries[i];
+        UpdateEntry& entry = back[i];
         locateEntrySectors(image, entry);
         if (!samePlaces(write.set.entries[i], entry, putSectors)) {
             result = problem(WriteProblem::OtherPlaces);

@@ -34,12 +34,8 @@ struct UpdateWrite {
     const std::vector<KnownBytes>& known; // by entry
 };
 
-// How the set is read back: as it was read, into buffers of the caller's.
+// The caller's buffers for reading the set back.
 struct ReadBack {
-    std::vector<NameTarget> targets;
-    const NameRules* rules;
-    const FileChoice* choice;
-    WalkBuffers* walk;
     uint8_t* after;    // MAX_FILE_BYTES: an entry's file as read back
     uint8_t* expected; // MAX_FILE_BYTES: what it should hold
 };

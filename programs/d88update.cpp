@@ -609,7 +609,7 @@ int main(int argc, char** argv) {
     }
     std::vector<FileDigests> afterDigests(set.entries.size(), FileDigests{false, Digests{}});
     if (result.problem == WriteProblem::None) {
-        const ReadBack how{targets, &hostNameRules(), &choice, &buffers, after, expected};
+        const ReadBack how{after, expected};
         result = checkUpdatedFiles(write, how, readBack, pending,
                                    options.json ? &afterDigests : nullptr);
     }
