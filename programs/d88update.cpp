@@ -495,6 +495,7 @@ int main(int argc, char** argv) {
     if (status >= 0) {
         return status;
     }
+    const std::vector<std::string> asGiven(options.images.begin(), options.images.end());
     GivenFiles given;
     if (!openGivenFiles(PROGRAM, options.images, given, image, printOpenFailure)) {
         return 1;
@@ -503,8 +504,13 @@ int main(int argc, char** argv) {
     for (size_t i = 0; i < given.files.size(); ++i) {
         read.add(given.files[i].get(), given.names[i]);
     }
-    for (const OwnedFile& zip : given.zips) {
-        read.add(zip.get(), "a zip given");
+    // The zips are the paths given that no file read is named as, in the order given.
+    size_t zip = 0;
+    for (const std::string& path : asGiven) {
+        if (zip < given.zips.size() &&
+            std::find(given.names.begin(), given.names.end(), path) == given.names.end()) {
+            read.add(given.zips[zip++].get(), path);
+        }
     }
     const DiskSetFacts facts = decideDiskSet(image);
     bool damaged = false;
