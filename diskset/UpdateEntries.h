@@ -54,8 +54,8 @@ struct UpdateEntry {
     int bytesHeld;
 };
 
-// What a putting back must never write into: the directory's sectors and every disk's ID
-// sector, their record headers included.
+// The set's listed entries, and what a putting back must never write into: the directory's
+// sectors and every disk's ID sector, their record headers included.
 struct UpdateSet {
     const DirectoryLayout* layout;
     std::vector<UpdateEntry> entries; // the listed entries, in table order
