@@ -277,7 +277,8 @@ const uint8_t* entryBytes(const WalkBuffers& buffers, const DirectoryLayout& lay
     return buffers.directory + layout.firstEntryOffset + index * DIR_ENTRY_SIZE;
 }
 
-// True when every byte of entry `index` of `layout` was read.
+} // namespace
+
 bool entryRead(const DirectoryRead& read, const DirectoryLayout& layout, int index) {
     const int first = layout.firstEntryOffset + index * DIR_ENTRY_SIZE;
     for (int at = first; at < first + DIR_ENTRY_SIZE; ++at) {
@@ -287,8 +288,6 @@ bool entryRead(const DirectoryRead& read, const DirectoryLayout& layout, int ind
     }
     return true;
 }
-
-} // namespace
 
 std::vector<int> sectorsTaken(const MergedRun& merged, SectorTaken taken) {
     std::vector<int> sectors;

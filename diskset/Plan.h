@@ -160,6 +160,9 @@ struct WalkBuffers {
 // run: what cannot be read stays zero.
 DirectoryRead readDirectory(d88::D88Image& image, const DiskChoice& disks, WalkBuffers& buffers);
 
+// True when every byte of entry `index` of `layout` was read from the directory.
+bool entryRead(const DirectoryRead& read, const DirectoryLayout& layout, int index);
+
 struct SetPlan {
     const DirectoryLayout* layout;
     NameTarget target;

@@ -3,6 +3,7 @@
 #include "Host.h"
 
 #include "NamePause.h"
+#include "PendingFile.h"
 
 #include "SafeName.h"
 
@@ -30,9 +31,19 @@ char pendingTemporary[4096];
 volatile int pendingFolder = AT_FDCWD;
 volatile sig_atomic_t temporaryPending = 0;
 
+// The temporary names of the files written piece by piece (PendingFile.h), each set while the
+// file has it, removed as pendingTemporary is.
+const char* volatile pendingNames[MAX_PENDING_FILES];
+volatile int pendingNameFolders[MAX_PENDING_FILES];
+
 void removePendingTemporary(int signalNumber) {
     if (temporaryPending != 0) {
         unlinkat(pendingFolder, pendingTemporary, 0);
+    }
+    for (int slot = 0; slot < MAX_PENDING_FILES; ++slot) {
+        if (pendingNames[slot] != nullptr) {
+            unlinkat(pendingNameFolders[slot], pendingNames[slot], 0);
+        }
     }
     signal(signalNumber, SIG_DFL);
     raise(signalNumber); // ends the program once the handler returns and the signal unblocks
@@ -458,14 +469,17 @@ bool hostFolderWritable(const HostFolder& folder, int& error) {
     return true;
 }
 
-ReplaceResult hostReplaceFile(const HostFolder& where, const char* path, NameSource,
-                              const uint8_t* data, size_t length, Existing existing) {
+namespace {
+
+// What stands under `path` in `folder`, checked before a new file is written for it: Replaced
+// when the new file may go on (`existed` then tells whether it replaces the regular file
+// `info`), otherwise the refusal.
+ReplaceResult checkTarget(int folder, const char* path, Existing existing, struct stat& info,
+                          bool& existed) {
     if (path[0] == '\0') {
         return refusal(ReplaceOutcome::CannotCreate, ENOENT);
     }
-    const int folder = where.descriptor;
-    struct stat info;
-    const bool existed = fstatat(folder, path, &info, AT_SYMLINK_NOFOLLOW) == 0;
+    existed = fstatat(folder, path, &info, AT_SYMLINK_NOFOLLOW) == 0;
     if (existed) {
         if (S_ISLNK(info.st_mode)) {
             return refusal(ReplaceOutcome::SymbolicLink, 0);
@@ -487,6 +501,20 @@ ReplaceResult hostReplaceFile(const HostFolder& where, const char* path, NameSou
         close(fd);
     } else if (errno != ENOENT) {
         return refusal(ReplaceOutcome::CannotCreate, errno);
+    }
+    return ReplaceResult{ReplaceOutcome::Replaced, 0, existed};
+}
+
+} // namespace
+
+ReplaceResult hostReplaceFile(const HostFolder& where, const char* path, NameSource,
+                              const uint8_t* data, size_t length, Existing existing) {
+    const int folder = where.descriptor;
+    struct stat info;
+    bool existed = false;
+    const ReplaceResult checked = checkTarget(folder, path, existing, info, existed);
+    if (checked.outcome != ReplaceOutcome::Replaced) {
+        return checked;
     }
     std::string folderPath;
     std::string name;
@@ -588,4 +616,243 @@ void hostPrintfLocal(FILE* stream, const char* format, ...) {
 
 bool hostNamesAreUnicode() {
     return false;
+}
+
+// Files written piece by piece (PendingFile.h): unnamed (O_TMPFILE) where the file system has
+// such files, so that nothing is left whatever ends the program, else under a temporary name
+// that the signal handler knows.
+struct PendingFile {
+    int folder;
+    std::string folderPath; // the folder of `path`, relative to `folder`
+    std::string path;
+    bool existed; // a regular file stands under `path`, described by `old`
+    struct stat old;
+    int fd;                // open for reading and writing
+    std::string temporary; // its name while it has a temporary one
+    int slot;              // its place in pendingNames, -1 when none
+    FILE* readBack;
+};
+
+namespace {
+
+// Gives `file` a new named temporary file beside its name, recorded for the signal handler.
+// Returns its descriptor, or -1 with errno set.
+int createPendingTemporary(PendingFile& file) {
+    watchSignals();
+    int slot = 0;
+    while (slot < MAX_PENDING_FILES && pendingNames[slot] != nullptr) {
+        ++slot;
+    }
+    if (slot == MAX_PENDING_FILES) {
+        errno = EMFILE;
+        return -1;
+    }
+    static unsigned counter = 0;
+    for (;;) {
+        file.temporary = file.folderPath + "/.d88extract-" + std::to_string(getpid()) + "-p" +
+                         std::to_string(counter++) + ".tmp";
+        const int fd = openat(file.folder, file.temporary.c_str(),
+                              O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        if (fd >= 0) {
+            // Ours from now on: only then may a signal remove it.
+            pendingNameFolders[slot] = file.folder;
+            pendingNames[slot] = file.temporary.c_str();
+            file.slot = slot;
+            return fd;
+        }
+        if (errno != EEXIST) {
+            file.temporary.clear();
+            return -1;
+        }
+    }
+}
+
+// Removes the file's temporary name, when it has one.
+void removePendingName(PendingFile& file) {
+    if (file.slot >= 0) {
+        unlinkat(file.folder, file.temporary.c_str(), 0);
+        pendingNames[file.slot] = nullptr;
+        file.slot = -1;
+    }
+}
+
+void closeReadBack(PendingFile& file) {
+    if (file.readBack != nullptr) {
+        fclose(file.readBack);
+        file.readBack = nullptr;
+    }
+}
+
+// Copies the unnamed file's bytes into a named temporary file, which it then is. False with
+// errno set.
+bool copyToTemporary(PendingFile& file) {
+    const int from = file.fd;
+    const int to = createPendingTemporary(file);
+    if (to < 0) {
+        return false;
+    }
+    uint8_t chunk[65536];
+    int error = 0;
+    for (off_t at = 0;;) {
+        const ssize_t got = pread(from, chunk, sizeof chunk, at);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got <= 0) {
+            error = got < 0 ? errno : 0;
+            break;
+        }
+        if (!writeAll(to, chunk, static_cast<size_t>(got), error)) {
+            break;
+        }
+        at += got;
+    }
+    close(from);
+    file.fd = to;
+    errno = error;
+    return error == 0;
+}
+
+// Names a file written under a temporary name.
+ReplaceResult nameFromTemporary(PendingFile& file) {
+    int error = 0;
+    if (file.existed) {
+        takeOver(file.fd, file.old);
+        if (fsync(file.fd) != 0) {
+            error = errno;
+        }
+    }
+    if (close(file.fd) != 0 && error == 0) {
+        error = errno;
+    }
+    if (error != 0) {
+        removePendingName(file);
+        return ReplaceResult{ReplaceOutcome::CannotWrite, error, file.existed};
+    }
+    hostPauseBeforeName();
+    const bool named =
+        file.existed
+            ? renameat(file.folder, file.temporary.c_str(), file.folder, file.path.c_str()) == 0
+            : renameNoReplace(file.folder, file.temporary, file.path.c_str());
+    if (!named) {
+        error = errno;
+        removePendingName(file);
+        return error == EEXIST && !file.existed
+                   ? whatAppeared(file.folder, file.path.c_str())
+                   : ReplaceResult{ReplaceOutcome::CannotCreate, error, file.existed};
+    }
+    pendingNames[file.slot] = nullptr;
+    file.slot = -1;
+    return ReplaceResult{ReplaceOutcome::Replaced, 0, file.existed};
+}
+
+// Names an unnamed file: linked under a free name, or, over a regular file, linked under a
+// temporary name and renamed over it.
+ReplaceResult nameUnnamedFile(PendingFile& file) {
+    if (!file.existed) {
+        hostPauseBeforeName();
+        if (nameUnnamed(file.fd, file.folder, file.path.c_str())) {
+            const int closeError = closeNamed(file.fd, file.folder, file.path);
+            return closeError == 0 ? ReplaceResult{ReplaceOutcome::Replaced, 0, false}
+                                   : ReplaceResult{ReplaceOutcome::CannotWrite, closeError, false};
+        }
+        const int linkError = errno;
+        if (linkError == EEXIST ||
+            (linkError != ENOENT && linkError != EXDEV && linkError != EPERM)) {
+            close(file.fd);
+            return linkError == EEXIST
+                       ? whatAppeared(file.folder, file.path.c_str())
+                       : ReplaceResult{ReplaceOutcome::CannotCreate, linkError, false};
+        }
+        // /proc is not there to name it by: copied under a temporary name.
+        if (!copyToTemporary(file)) {
+            const int error = errno;
+            close(file.fd);
+            removePendingName(file);
+            return ReplaceResult{ReplaceOutcome::CannotWrite, error, false};
+        }
+        return nameFromTemporary(file);
+    }
+    takeOver(file.fd, file.old);
+    int error = fsync(file.fd) != 0 ? errno : 0;
+    std::string temporary;
+    if (error == 0 && !nameTemporary(file.fd, file.folder, file.folderPath, temporary)) {
+        const int linkError = errno;
+        close(file.fd);
+        return ReplaceResult{ReplaceOutcome::CannotCreate, linkError, true};
+    }
+    if (close(file.fd) != 0 && error == 0) {
+        error = errno;
+    }
+    if (error != 0) {
+        if (!temporary.empty()) {
+            removeTemporary(file.folder, temporary);
+        }
+        return ReplaceResult{ReplaceOutcome::CannotWrite, error, true};
+    }
+    hostPauseBeforeName();
+    if (renameat(file.folder, temporary.c_str(), file.folder, file.path.c_str()) != 0) {
+        error = errno;
+        removeTemporary(file.folder, temporary);
+        return ReplaceResult{ReplaceOutcome::CannotCreate, error, true};
+    }
+    temporaryPending = 0;
+    return ReplaceResult{ReplaceOutcome::Replaced, 0, true};
+}
+
+} // namespace
+
+PendingFile* hostStartFile(const HostFolder& where, const char* path, NameSource,
+                           ReplaceResult& refused) {
+    PendingFile* file = new PendingFile{where.descriptor, {}, path, false, {}, -1, {}, -1, nullptr};
+    refused = checkTarget(file->folder, path, Existing::Replace, file->old, file->existed);
+    if (refused.outcome != ReplaceOutcome::Replaced) {
+        delete file;
+        return nullptr;
+    }
+    std::string name;
+    splitPath(path, file->folderPath, name);
+#ifdef O_TMPFILE
+    file->fd = openat(file->folder, file->folderPath.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
+#endif
+    if (file->fd < 0) {
+        file->fd = createPendingTemporary(*file);
+    }
+    if (file->fd < 0) {
+        refused = ReplaceResult{ReplaceOutcome::CannotCreate, errno, file->existed};
+        delete file;
+        return nullptr;
+    }
+    return file;
+}
+
+bool hostWriteFile(PendingFile* file, const uint8_t* data, size_t length, int& error) {
+    return writeAll(file->fd, data, length, error);
+}
+
+FILE* hostReadBack(PendingFile* file) {
+    if (file->readBack == nullptr) {
+        // The copy shares the file offset: the reader seeks before every read.
+        const int copy = fcntl(file->fd, F_DUPFD_CLOEXEC, 0);
+        file->readBack = copy >= 0 ? fdopen(copy, "rb") : nullptr;
+        if (copy >= 0 && file->readBack == nullptr) {
+            close(copy);
+        }
+    }
+    return file->readBack;
+}
+
+ReplaceResult hostNameFile(PendingFile* file) {
+    closeReadBack(*file);
+    const ReplaceResult result =
+        file->temporary.empty() ? nameUnnamedFile(*file) : nameFromTemporary(*file);
+    delete file;
+    return result;
+}
+
+void hostDropFile(PendingFile* file) {
+    closeReadBack(*file);
+    close(file->fd);
+    removePendingName(*file);
+    delete file;
 }

@@ -3,6 +3,7 @@
 // through the wide API; a console is written with WriteConsoleW after the same conversion. The
 // command line is read as UTF-16 and passed on as UTF-8, which every path from it is read as.
 #include "Host.h"
+#include "PendingFile.h"
 
 #include "SafeName.h"
 
@@ -83,9 +84,21 @@ bool writeAll(int fd, const uint8_t* data, size_t length, int& error) {
 wchar_t pendingTemporary[32768];
 volatile LONG temporaryPending = 0;
 
+// The temporary names of the files written piece by piece (PendingFile.h): a slot's name is
+// removed with pendingTemporary while its flag is set. The slots are never freed, so that the
+// handler's thread never reads a name that the program frees meanwhile.
+constexpr size_t PENDING_NAME_CHARS = 4096;
+wchar_t pendingNames[MAX_PENDING_FILES][PENDING_NAME_CHARS];
+volatile LONG pendingNameSet[MAX_PENDING_FILES];
+
 BOOL WINAPI removePendingTemporary(DWORD) {
     if (InterlockedCompareExchange(&temporaryPending, 0, 0) != 0) {
         DeleteFileW(pendingTemporary);
+    }
+    for (int slot = 0; slot < MAX_PENDING_FILES; ++slot) {
+        if (InterlockedCompareExchange(&pendingNameSet[slot], 0, 0) != 0) {
+            DeleteFileW(pendingNames[slot]);
+        }
     }
     return FALSE; // the next handler, in the end the system's, ends the program
 }
@@ -347,8 +360,13 @@ bool hostFolderWritable(const HostFolder& folder, int& error) {
     return true;
 }
 
-ReplaceResult hostReplaceFile(const HostFolder& where, const char* path, NameSource source,
-                              const uint8_t* data, size_t length, Existing existing) {
+namespace {
+
+// What stands under `path` in `where`, checked before a new file is written for it: Replaced
+// when the new file may go on (`wide` then holds the full path, `existed` whether a file stands
+// there and `attributes` its attributes), otherwise the refusal.
+ReplaceResult checkTarget(const HostFolder& where, const char* path, NameSource source,
+                          Existing existing, std::wstring& wide, DWORD& attributes, bool& existed) {
     std::wstring name;
     if (!wideName(path, source, name)) {
         return refusal(ReplaceOutcome::CannotCreate, EILSEQ);
@@ -358,9 +376,9 @@ ReplaceResult hostReplaceFile(const HostFolder& where, const char* path, NameSou
     }
     const bool absolute =
         name[0] == L'\\' || name[0] == L'/' || (name.size() >= 2 && name[1] == L':');
-    const std::wstring wide = absolute ? name : where.prefix + name;
-    const DWORD attributes = GetFileAttributesW(wide.c_str());
-    const bool existed = attributes != INVALID_FILE_ATTRIBUTES;
+    wide = absolute ? name : where.prefix + name;
+    attributes = GetFileAttributesW(wide.c_str());
+    existed = attributes != INVALID_FILE_ATTRIBUTES;
     if (existed) {
         if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
             return refusal(ReplaceOutcome::SymbolicLink, 0);
@@ -375,6 +393,21 @@ ReplaceResult hostReplaceFile(const HostFolder& where, const char* path, NameSou
         if (isShortNameOfAnother(wide)) {
             return refusal(ReplaceOutcome::ShortName, 0);
         }
+    }
+    return ReplaceResult{ReplaceOutcome::Replaced, 0, existed};
+}
+
+} // namespace
+
+ReplaceResult hostReplaceFile(const HostFolder& where, const char* path, NameSource source,
+                              const uint8_t* data, size_t length, Existing existing) {
+    std::wstring wide;
+    DWORD attributes = 0;
+    bool existed = false;
+    const ReplaceResult checked =
+        checkTarget(where, path, source, existing, wide, attributes, existed);
+    if (checked.outcome != ReplaceOutcome::Replaced) {
+        return checked;
     }
 
     const size_t separator = wide.find_last_of(L"\\/:");
@@ -528,4 +561,176 @@ void hostPrintfLocal(FILE* stream, const char* format, ...) {
 
 bool hostNamesAreUnicode() {
     return true;
+}
+
+// Files written piece by piece (PendingFile.h): under a temporary name from the start, opened
+// so that the name can be removed or changed while the file is open, and renamed at the end.
+struct PendingFile {
+    std::wstring path;
+    std::wstring temporary;
+    bool existed;
+    DWORD attributes; // of the file that stands under `path`
+    int fd;           // open for reading and writing
+    int slot;         // its place among pendingNames
+    FILE* readBack;
+};
+
+namespace {
+
+void forgetPendingName(PendingFile& file) {
+    if (file.slot >= 0) {
+        InterlockedExchange(&pendingNameSet[file.slot], 0);
+        file.slot = -1;
+    }
+}
+
+// Creates the file's temporary name in `folder` (empty, or ending in a separator), recorded for
+// the console handler. Returns its descriptor, or -1 with `error` set.
+int createPendingTemporary(PendingFile& file, const std::wstring& folder, int& error) {
+    int slot = 0;
+    while (slot < MAX_PENDING_FILES && InterlockedCompareExchange(&pendingNameSet[slot], 0, 0)) {
+        ++slot;
+    }
+    if (slot == MAX_PENDING_FILES) {
+        error = EMFILE;
+        return -1;
+    }
+    static unsigned counter = 0;
+    for (;;) {
+        file.temporary = folder + L".d88extract-" + std::to_wstring(GetCurrentProcessId()) + L"-p" +
+                         std::to_wstring(counter++) + L".tmp";
+        if (file.temporary.size() >= PENDING_NAME_CHARS) {
+            error = ENAMETOOLONG;
+            return -1;
+        }
+        memcpy(pendingNames[slot], file.temporary.c_str(),
+               (file.temporary.size() + 1) * sizeof(wchar_t));
+        const HANDLE handle = CreateFileW(file.temporary.c_str(), GENERIC_READ | GENERIC_WRITE,
+                                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                          nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (handle != INVALID_HANDLE_VALUE) {
+            InterlockedExchange(&pendingNameSet[slot], 1);
+            file.slot = slot;
+            const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_RDWR | _O_BINARY);
+            if (fd < 0) {
+                error = EMFILE;
+                CloseHandle(handle);
+                DeleteFileW(file.temporary.c_str());
+                forgetPendingName(file);
+            }
+            return fd;
+        }
+        const DWORD code = GetLastError();
+        if (code != ERROR_FILE_EXISTS && code != ERROR_ALREADY_EXISTS) {
+            error = errnoOf(code);
+            return -1;
+        }
+    }
+}
+
+void closeReadBack(PendingFile& file) {
+    if (file.readBack != nullptr) {
+        fclose(file.readBack);
+        file.readBack = nullptr;
+    }
+}
+
+void removePendingFile(PendingFile& file) {
+    DeleteFileW(file.temporary.c_str());
+    forgetPendingName(file);
+}
+
+} // namespace
+
+PendingFile* hostStartFile(const HostFolder& where, const char* path, NameSource source,
+                           ReplaceResult& refused) {
+    PendingFile* file = new PendingFile{{}, {}, false, 0, -1, -1, nullptr};
+    refused = checkTarget(where, path, source, Existing::Replace, file->path, file->attributes,
+                          file->existed);
+    if (refused.outcome != ReplaceOutcome::Replaced) {
+        delete file;
+        return nullptr;
+    }
+    const size_t separator = file->path.find_last_of(L"\\/:");
+    const std::wstring folder =
+        separator == std::wstring::npos ? L"" : file->path.substr(0, separator + 1);
+    int error = 0;
+    file->fd = createPendingTemporary(*file, folder, error);
+    if (file->fd < 0) {
+        refused = ReplaceResult{ReplaceOutcome::CannotCreate, error, file->existed};
+        delete file;
+        return nullptr;
+    }
+    return file;
+}
+
+bool hostWriteFile(PendingFile* file, const uint8_t* data, size_t length, int& error) {
+    return writeAll(file->fd, data, length, error);
+}
+
+FILE* hostReadBack(PendingFile* file) {
+    if (file->readBack != nullptr) {
+        return file->readBack;
+    }
+    const HANDLE handle = CreateFileW(file->temporary.c_str(), GENERIC_READ,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        return nullptr;
+    }
+    const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_RDONLY | _O_BINARY);
+    if (fd < 0) {
+        CloseHandle(handle);
+        return nullptr;
+    }
+    file->readBack = _fdopen(fd, "rb");
+    if (file->readBack == nullptr) {
+        _close(fd);
+    }
+    return file->readBack;
+}
+
+ReplaceResult hostNameFile(PendingFile* file) {
+    closeReadBack(*file);
+    int error = 0;
+    // A replacement reaches the disk before the rename, so that the name holds one file whole.
+    if (file->existed && !FlushFileBuffers(reinterpret_cast<HANDLE>(_get_osfhandle(file->fd)))) {
+        error = errnoOf(GetLastError());
+    }
+    if (_close(file->fd) != 0 && error == 0) {
+        error = errno != 0 ? errno : EIO;
+    }
+    ReplaceResult result{ReplaceOutcome::Replaced, 0, file->existed};
+    if (error != 0) {
+        removePendingFile(*file);
+        result = ReplaceResult{ReplaceOutcome::CannotWrite, error, file->existed};
+    } else {
+        if (file->existed) {
+            SetFileAttributesW(file->temporary.c_str(),
+                               (file->attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                                                    FILE_ATTRIBUTE_ARCHIVE)) |
+                                   FILE_ATTRIBUTE_NORMAL);
+        }
+        const DWORD flags = MOVEFILE_WRITE_THROUGH |
+                            (file->existed ? MOVEFILE_REPLACE_EXISTING : static_cast<DWORD>(0));
+        if (MoveFileExW(file->temporary.c_str(), file->path.c_str(), flags)) {
+            forgetPendingName(*file);
+        } else {
+            const DWORD code = GetLastError();
+            removePendingFile(*file);
+            result =
+                !file->existed && (code == ERROR_ALREADY_EXISTS || code == ERROR_FILE_EXISTS)
+                    ? whatAppeared(file->path)
+                    : ReplaceResult{ReplaceOutcome::CannotCreate, errnoOf(code), file->existed};
+        }
+    }
+    delete file;
+    return result;
+}
+
+void hostDropFile(PendingFile* file) {
+    closeReadBack(*file);
+    _close(file->fd);
+    removePendingFile(*file);
+    delete file;
 }

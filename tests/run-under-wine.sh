@@ -19,6 +19,7 @@ rm -rf "$package" && mkdir -p "$package"
 unpacked=$(echo "$package"/d88extract-*-win64)
 echo "package holds: $(cd "$unpacked" && ls | tr '\n' ' ')"
 for file in d88extract.exe d88extract-a.exe d88extract-b.exe d88info.exe d88sample.exe \
+  d88update.exe d88update.txt \
   d88extract.txt d88extract-a.txt d88info.txt d88sample.txt README.md LICENSE \
   ${D88_WEB_PAGE:+d88extract.html}; do
   [ -f "$unpacked/$file" ] || { echo "the package lacks $file"; exit 1; }
@@ -33,6 +34,7 @@ export D88_EXTRACT=$unpacked/d88extract.exe
 export D88_EXTRACT_A=$unpacked/d88extract-a.exe
 export D88_EXTRACT_B=$unpacked/d88extract-b.exe
 export D88_INFO=$unpacked/d88info.exe
+export D88_UPDATE=$unpacked/d88update.exe
 trap '"$wineserver" -k 2>/dev/null || true' EXIT
 for locale in ja_JP.UTF-8 en_US.UTF-8; do
   echo "== wine under $locale"
@@ -46,5 +48,5 @@ for locale in ja_JP.UTF-8 en_US.UTF-8; do
   # and exited at once (once in many CI runs, never alone); a test that fails is run once more,
   # and its first failure stays in the log above the second run.
   LANG=$locale LC_ALL=$locale ctest --test-dir build --output-on-failure -j2 --repeat until-pass:2 \
-    -R 'BothPrograms/|^Info\.|^Command\.(DiskFiles|ListChoose|Patterns)|^Hashes\.'
+    -R 'BothPrograms/|^Info\.|^Command\.(DiskFiles|ListChoose|Patterns)|^Hashes\.|^Update\.|UpdateLayouts'
 done

@@ -1,10 +1,10 @@
 #!/usr/bin/env python3
 """Runs d88info --json on sample sets and on images damaged here, and d88extract --json (a run
-and a dry run) when given, and validates every document against the schema with the jsonschema
-package, with the hashes that the schema leaves to the page required; a name with control bytes,
+and a dry run) and d88update --json (a run, a dry run, a refusal) when given, and validates every
+document against the schema with the jsonschema package, with the hashes that the schema leaves to the page required; a name with control bytes,
 quotes or a newline must not break a document. With DATA, the expected documents kept in that
 folder are validated too.
-Usage: validate-json.py D88INFO D88SAMPLE SCHEMA [D88EXTRACT [DATA]]"""
+Usage: validate-json.py D88INFO D88SAMPLE SCHEMA [D88EXTRACT [DATA [D88UPDATE]]]"""
 import json
 import subprocess
 import sys
@@ -16,6 +16,7 @@ import jsonschema
 d88info, d88sample, schema_path = sys.argv[1:4]
 d88extract = sys.argv[4] if len(sys.argv) > 4 else None
 data = Path(sys.argv[5]) if len(sys.argv) > 5 else None
+d88update = sys.argv[6] if len(sys.argv) > 6 else None
 schema = json.loads(Path(schema_path).read_text())
 # The programs' documents carry every hash, which the schema leaves optional for the page's.
 schema["$defs"]["entry"]["required"].append("hashes")
@@ -96,6 +97,18 @@ with tempfile.TemporaryDirectory() as folder:
             check(image, "--layout", "a", "-d", out, program=d88extract)  # every file replaced
             check(image, "--layout", "a", "-d", out, "-k", "-i", "*.TXT", program=d88extract)
             check(image, "--layout", "b", "-n", program=d88extract)
+    if d88update is not None:
+        # The sample's files put back: one changed, then one too long for its entry.
+        changed = folder / "changed"
+        subprocess.run([d88extract, "-q", "-d", str(changed), str(images["a"])], check=True)
+        (changed / "README.TXT").write_bytes(b"new")
+        (changed / "NOTES.TXT").write_bytes(b"no entry's")
+        for options in (["-n"], []):
+            check(images["a"], *options, "-o", str(folder / "new.d88"), "--from", str(changed),
+                  program=d88update)
+        (changed / "README.TXT").write_bytes(bytes(5000))
+        check(images["a"], "-o", str(folder / "refused.d88"), "--from", str(changed),
+              program=d88update)
     names = check(images["names"], "--set", "a")
     if names is not None and names["entries"][0]["name"]["bytes"] != "52450a41441b2e54ff548058":
         print("FAIL names: entry 0 is not the damaged name")

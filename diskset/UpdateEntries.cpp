@@ -1,0 +1,140 @@
+#include "UpdateEntries.h"
+
+#include <cstring>
+#include <map>
+#include <string>
+
+namespace {
+
+// Sectors of one file, and one more so that a run never stops for want of room.
+constexpr int MAX_RUN_PLACES = MAX_FILE_BYTES / SECTOR_BYTES + 1;
+
+bool isUncreatable(const char* name) {
+    return name[0] == '\0' || strcmp(name, ".") == 0 || strcmp(name, "..") == 0;
+}
+
+// The sectors of the run of `total` bytes from (track, sector) of disk `disk`, as far as the
+// image holds them. Returns the bytes they hold.
+int locateSectors(d88::D88Image& image, int disk, int track, int sector, int total,
+                  std::vector<StoredSector>& sectors) {
+    if (disk < 0 || total <= 0 || !image.selectDisk(disk)) {
+        return 0;
+    }
+    image.setSectorRange(FIRST_SECTOR, LAST_SECTOR);
+    d88::SectorPlace places[MAX_RUN_PLACES];
+    const int got = image.locateRun(setSectorAddress(track, sector), total, places, MAX_RUN_PLACES);
+    for (int i = 0; i * SECTOR_BYTES < got; ++i) {
+        sectors.push_back(
+            StoredSector{places[i].position, places[i].length, places[i].marks.status});
+    }
+    return got;
+}
+
+// The spans of the sectors' records: header and data.
+std::vector<ByteSpan> recordSpans(const std::vector<StoredSector>& sectors) {
+    std::vector<ByteSpan> spans;
+    for (const StoredSector& sector : sectors) {
+        spans.push_back(ByteSpan{sector.position - d88::SECTOR_RECORD_HEADER_SIZE,
+                                 sector.position + sector.length});
+    }
+    return spans;
+}
+
+// The disk that carries the entry's number, as the walk finds it; -1 when none does.
+int diskOf(const DiskChoice& disks, const DirEntry& entry) {
+    const int id = entrySetNumber(entry);
+    return isSetNumber(id) && !disks.copiesFor[static_cast<size_t>(id)].empty()
+               ? disks.copiesFor[static_cast<size_t>(id)][0]
+               : -1;
+}
+
+} // namespace
+
+UpdateSet readUpdateSet(d88::D88Image& image, const DiskChoice& disks, SetPlan plan,
+                        const std::vector<NameTarget>& targets, const NameRules& rules,
+                        const FileChoice& choice) {
+    UpdateSet set{plan.layout, {}, {}, {}};
+    applyChoice(plan, choice);
+    if (!plan.enoughDisks || disks.directoryCopies.empty()) {
+        return set;
+    }
+    std::vector<StoredSector> directory;
+    locateSectors(image, disks.directoryCopies[0], DIRECTORY_TRACK, DIRECTORY_SECTOR,
+                  DIRECTORY_BYTES, directory);
+    set.directory = recordSpans(directory);
+    for (int disk = 0; disk < image.diskCount(); ++disk) {
+        std::vector<StoredSector> id;
+        locateSectors(image, disk, ID_TRACK, ID_SECTOR, SECTOR_BYTES, id);
+        const std::vector<ByteSpan> spans = recordSpans(id);
+        set.idSectors.push_back(spans.empty() ? ByteSpan{0, 0} : spans[0]);
+    }
+    std::map<std::string, size_t> owners; // a name's key -> the entry whose file stands there
+    for (const PlannedEntry& planned : plan.entries) {
+        UpdateEntry entry{};
+        entry.index = planned.index;
+        memcpy(entry.bytes, planned.bytes, DIR_ENTRY_SIZE);
+        entry.entry = planned.entry;
+        entry.chosen = planned.outcome != EntryOutcome::NotChosen;
+        entry.written = isWritten(planned.outcome);
+        entry.owner = -1;
+        for (NameTarget each : targets) {
+            SavedName saved =
+                each == targets[0] ? planned.saved : savedName(entry.entry.name, each, rules);
+            if (refusesSavedName(entry.entry.name, saved, each, rules) ||
+                isUncreatable(entry.entry.name)) {
+                saved = SavedName{};
+            }
+            entry.names.push_back(saved);
+        }
+        // The disk as the walk finds it, whether or not the entry was chosen: an entry that is
+        // not put back may still share sectors with one that is.
+        entry.disk = diskOf(disks, entry.entry);
+        const std::string& key = entry.names[0].key;
+        if (!entry.names[0].name.empty()) {
+            // The last written entry of a name owns the file under it, else the last entry.
+            const auto found = owners.find(key);
+            if (found == owners.end() || entry.written || !set.entries[found->second].written) {
+                owners[key] = set.entries.size();
+            }
+        }
+        set.entries.push_back(std::move(entry));
+    }
+    for (UpdateEntry& entry : set.entries) {
+        const auto found =
+            entry.names[0].name.empty() ? owners.end() : owners.find(entry.names[0].key);
+        if (found != owners.end() && set.entries[found->second].index != entry.index) {
+            entry.owner = set.entries[found->second].index;
+        }
+    }
+    return set;
+}
+
+void locateEntrySectors(d88::D88Image& image, UpdateEntry& entry) {
+    entry.sectors.clear();
+    entry.bytesHeld = locateSectors(image, entry.disk, entry.entry.track, entry.entry.sector,
+                                    entry.entry.size, entry.sectors);
+}
+
+std::vector<UpdateEntry> readEntriesBack(d88::D88Image& image, const DiskChoice& disks,
+                                         const DirectoryLayout& layout, WalkBuffers& buffers) {
+    std::vector<UpdateEntry> entries;
+    if (!disks.enoughDisks || disks.directoryCopies.empty()) {
+        return entries;
+    }
+    // As planSet reads it: the entries read whole, not all zero.
+    const DirectoryRead directory = readDirectory(image, disks, buffers);
+    for (int i = 0; i < layout.entryCount; ++i) {
+        const uint8_t* bytes = buffers.directory + layout.firstEntryOffset + i * DIR_ENTRY_SIZE;
+        if (!entryRead(directory, layout, i) || isUnusedEntry(bytes)) {
+            continue;
+        }
+        UpdateEntry entry{};
+        entry.index = i;
+        memcpy(entry.bytes, bytes, DIR_ENTRY_SIZE);
+        entry.entry = parseDirEntry(bytes);
+        entry.owner = -1;
+        entry.disk = diskOf(disks, entry.entry);
+        entries.push_back(std::move(entry));
+    }
+    return entries;
+}

@@ -1,0 +1,344 @@
+#include "UpdatePlan.h"
+
+#include "FileSeek.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+// A span of bytes that a file put back changes, and the entry (by position) that changes it.
+struct ChangedSpan {
+    ByteSpan span;
+    size_t entry;
+};
+
+bool overlaps(const ByteSpan& a, const ByteSpan& b) {
+    return a.start < b.end && b.start < a.end;
+}
+
+// The spans that putting entry `entry` back changes: its sectors' data and status bytes.
+void addChangedSpans(const UpdateEntry& entry, size_t position, std::vector<ChangedSpan>& spans) {
+    for (const StoredSector& sector : entry.sectors) {
+        spans.push_back({{sector.position, sector.position + sector.length}, position});
+        const int64_t status = statusPosition(sector.position);
+        spans.push_back({{status, status + 1}, position});
+    }
+}
+
+// Refuses a file put back whose changes reach the directory or an ID sector.
+void checkReserved(const UpdateSet& set, const std::vector<ChangedSpan>& spans,
+                   std::vector<FileUpdate>& files) {
+    for (const ChangedSpan& changed : spans) {
+        FileUpdate& file = files[changed.entry];
+        if (file.outcome != UpdateOutcome::PutBack) {
+            continue;
+        }
+        for (const ByteSpan& directory : set.directory) {
+            if (overlaps(changed.span, directory)) {
+                file.outcome = UpdateOutcome::SharedSectors;
+                file.sharedWith = SharedWith::Directory;
+            }
+        }
+        for (size_t disk = 0; disk < set.idSectors.size(); ++disk) {
+            if (file.outcome == UpdateOutcome::PutBack &&
+                overlaps(changed.span, set.idSectors[disk])) {
+                file.outcome = UpdateOutcome::SharedSectors;
+                file.sharedWith = SharedWith::IdSector;
+                file.sharedWithEntry = static_cast<int>(disk);
+            }
+        }
+    }
+}
+
+} // namespace
+
+bool isRefusal(UpdateOutcome outcome) {
+    switch (outcome) {
+    case UpdateOutcome::NotChosen:
+    case UpdateOutcome::NoFile:
+    case UpdateOutcome::OtherEntrys:
+    case UpdateOutcome::Unchanged:
+    case UpdateOutcome::PutBack:
+        return false;
+    case UpdateOutcome::TooLong:
+    case UpdateOutcome::MissingSectors:
+    case UpdateOutcome::SharedSectors:
+    case UpdateOutcome::TwoFiles:
+    case UpdateOutcome::Unreadable:
+        break;
+    }
+    return true;
+}
+
+std::vector<SetNumber> disksGivenTwice(const DiskSetFacts& facts) {
+    std::vector<SetNumber> twice;
+    for (const SetNumber& number : facts.numbers) {
+        if (number.disks.size() > 1) {
+            twice.push_back(number);
+        }
+    }
+    return twice;
+}
+
+void readEntryBytes(d88::D88Image& image, const UpdateEntry& entry, uint8_t* out) {
+    memset(out, 0, static_cast<size_t>(entry.entry.size));
+    uint8_t* at = out;
+    for (const StoredSector& sector : entry.sectors) {
+        image.readBytes(sector.position, at, sector.length);
+        at += SECTOR_BYTES;
+    }
+}
+
+FileUpdate decideFileUpdate(d88::D88Image& image, const UpdateEntry& entry, const FolderFile& file,
+                            const uint8_t* bytes, uint8_t* current) {
+    FileUpdate update{};
+    update.file = file;
+    update.sharedWithEntry = -1;
+    if (!entry.chosen) {
+        update.outcome = UpdateOutcome::NotChosen;
+        return update;
+    }
+    switch (file.state) {
+    case FolderFileState::None:
+        update.outcome = UpdateOutcome::NoFile;
+        return update;
+    case FolderFileState::TwoFiles:
+    case FolderFileState::Unreadable:
+        update.outcome = entry.owner >= 0                          ? UpdateOutcome::OtherEntrys
+                         : file.state == FolderFileState::TwoFiles ? UpdateOutcome::TwoFiles
+                                                                   : UpdateOutcome::Unreadable;
+        return update;
+    case FolderFileState::Found:
+        break;
+    }
+    if (entry.owner >= 0) {
+        update.outcome = UpdateOutcome::OtherEntrys;
+        return update;
+    }
+    const int64_t size = entry.entry.size;
+    update.sectorsNeeded = static_cast<int>((file.length + SECTOR_BYTES - 1) / SECTOR_BYTES);
+    if (file.length > size) {
+        update.outcome = UpdateOutcome::TooLong;
+        return update;
+    }
+    const size_t length = static_cast<size_t>(file.length);
+    readEntryBytes(image, entry, current);
+    const bool sameBytes =
+        (length == 0 || memcmp(bytes, current, length) == 0) &&
+        std::all_of(current + length, current + size, [](uint8_t byte) { return byte == 0; });
+    if (sameBytes) {
+        update.outcome = UpdateOutcome::Unchanged;
+        return update;
+    }
+    // Past the sectors that the image holds a read gives zeros: only zeros may stand there.
+    size_t used = length;
+    while (used > 0 && bytes[used - 1] == 0) {
+        --used;
+    }
+    if (used > static_cast<size_t>(entry.bytesHeld)) {
+        update.sectorsNeeded = static_cast<int>((used + SECTOR_BYTES - 1) / SECTOR_BYTES);
+        update.outcome = UpdateOutcome::MissingSectors;
+        return update;
+    }
+    update.outcome = UpdateOutcome::PutBack;
+    for (size_t i = 0; i < entry.sectors.size(); ++i) {
+        const size_t start = i * SECTOR_BYTES;
+        const size_t end = start + static_cast<size_t>(entry.sectors[i].length);
+        const size_t fromFile = std::min(end, std::max(start, length));
+        const bool changed =
+            (fromFile > start && memcmp(bytes + start, current + start, fromFile - start) != 0) ||
+            !std::all_of(current + fromFile, current + end, [](uint8_t byte) { return byte == 0; });
+        update.sectorsChanged += changed ? 1 : 0;
+        update.statusesCleared += entry.sectors[i].status != d88::STATUS_NORMAL ? 1 : 0;
+    }
+    return update;
+}
+
+UpdatePlan finishUpdatePlan(const UpdateSet& set, std::vector<FileUpdate> files) {
+    std::vector<ChangedSpan> spans;
+    for (size_t i = 0; i < files.size(); ++i) {
+        if (files[i].outcome == UpdateOutcome::PutBack) {
+            addChangedSpans(set.entries[i], i, spans);
+        }
+    }
+    checkReserved(set, spans, files);
+    // Two files put back may not change one byte: the later entry is refused.
+    std::sort(spans.begin(), spans.end(), [](const ChangedSpan& a, const ChangedSpan& b) {
+        return a.span.start < b.span.start;
+    });
+    for (size_t i = 1, reach = 0; i < spans.size(); ++i) {
+        if (spans[i].span.start < spans[reach].span.end) {
+            const size_t earlier = std::min(spans[i].entry, spans[reach].entry);
+            FileUpdate& later = files[std::max(spans[i].entry, spans[reach].entry)];
+            if (later.outcome == UpdateOutcome::PutBack) {
+                later.outcome = UpdateOutcome::SharedSectors;
+                later.sharedWith = SharedWith::OtherFile;
+                later.sharedWithEntry = set.entries[earlier].index;
+            }
+        }
+        reach = spans[i].span.end > spans[reach].span.end ? i : reach;
+    }
+    // Entries that are not put back but share bytes with one that is change with it.
+    for (size_t i = 0; i < files.size(); ++i) {
+        if (files[i].outcome == UpdateOutcome::PutBack) {
+            continue;
+        }
+        for (const StoredSector& sector : set.entries[i].sectors) {
+            const ByteSpan data{sector.position, sector.position + sector.length};
+            // No span is longer than a sector: those that reach into `data` start after this.
+            auto it = std::lower_bound(
+                spans.begin(), spans.end(), data.start - SECTOR_BYTES,
+                [](const ChangedSpan& span, int64_t start) { return span.span.start < start; });
+            for (; it != spans.end() && it->span.start < data.end; ++it) {
+                std::vector<int>& with = files[it->entry].changesWith;
+                if (overlaps(it->span, data) &&
+                    files[it->entry].outcome == UpdateOutcome::PutBack &&
+                    std::find(with.begin(), with.end(), set.entries[i].index) == with.end()) {
+                    with.push_back(set.entries[i].index);
+                }
+            }
+        }
+    }
+    UpdatePlan plan{std::move(files), UpdateSummary{}};
+    UpdateSummary& summary = plan.summary;
+    for (size_t i = 0; i < plan.files.size(); ++i) {
+        const FileUpdate& file = plan.files[i];
+        summary.putBack += file.outcome == UpdateOutcome::PutBack ? 1 : 0;
+        summary.unchanged += file.outcome == UpdateOutcome::Unchanged ? 1 : 0;
+        summary.noFile += file.outcome == UpdateOutcome::NoFile ? 1 : 0;
+        summary.refused += isRefusal(file.outcome) ? 1 : 0;
+        if (file.outcome == UpdateOutcome::PutBack) {
+            summary.shorter += file.file.length < set.entries[i].entry.size ? 1 : 0;
+            summary.sectorsWritten += static_cast<int>(set.entries[i].sectors.size());
+        }
+    }
+    return plan;
+}
+
+std::vector<ByteChange> updateChanges(const UpdateSet& set, const UpdatePlan& plan) {
+    std::vector<ByteChange> changes;
+    for (size_t i = 0; i < plan.files.size(); ++i) {
+        if (plan.files[i].outcome != UpdateOutcome::PutBack) {
+            continue;
+        }
+        const std::vector<StoredSector>& sectors = set.entries[i].sectors;
+        for (size_t k = 0; k < sectors.size(); ++k) {
+            changes.push_back(ByteChange{sectors[k].position, sectors[k].length,
+                                         static_cast<int>(i), static_cast<int>(k) * SECTOR_BYTES});
+            if (sectors[k].status != d88::STATUS_NORMAL) {
+                changes.push_back(ByteChange{statusPosition(sectors[k].position), 1, -1, 0});
+            }
+        }
+    }
+    std::sort(changes.begin(), changes.end(),
+              [](const ByteChange& a, const ByteChange& b) { return a.position < b.position; });
+    return changes;
+}
+
+NewBytes newBytesOf(const std::vector<ByteChange>& changes, const UpdatePlan& plan,
+                    const NewFiles& files) {
+    NewBytes source{&changes,
+                    &plan,
+                    files,
+                    std::vector<int>(plan.files.size(), 0),
+                    std::vector<std::vector<uint8_t>>(plan.files.size()),
+                    0};
+    for (const ByteChange& change : changes) {
+        if (change.entry >= 0) {
+            ++source.changesLeft[static_cast<size_t>(change.entry)];
+        }
+    }
+    return source;
+}
+
+namespace {
+
+// Reads `count` bytes of entry `entry`'s new file from byte `offset` into `out`, zeros past its
+// end or where it gives fewer.
+void readNewBytes(NewBytes& source, size_t entry, int64_t offset, uint8_t* out, size_t count) {
+    memset(out, 0, count);
+    const int64_t length = source.plan->files[entry].file.length;
+    FILE* file = source.files[entry];
+    if (offset >= length || file == nullptr) {
+        return;
+    }
+    std::vector<uint8_t>& held = source.held[entry];
+    if (held.empty() && (source.heldBytes == 0 || source.heldBytes + length <= MAX_HELD_BYTES)) {
+        held.assign(static_cast<size_t>(length), 0);
+        source.heldBytes += length;
+        if (d88::seekFile(file, 0, SEEK_SET)) {
+            const size_t got = fread(held.data(), 1, held.size(), file);
+            memset(held.data() + got, 0, held.size() - got);
+        }
+    }
+    const size_t want = static_cast<size_t>(std::min<int64_t>(length - offset, count));
+    if (!held.empty()) {
+        memcpy(out, held.data() + offset, want);
+    } else if (d88::seekFile(file, offset, SEEK_SET)) {
+        const size_t got = fread(out, 1, want, file);
+        memset(out + got, 0, want - got);
+    }
+}
+
+// Forgets the entry's bytes once its last change is made.
+void madeChange(NewBytes& source, size_t entry) {
+    int& left = source.changesLeft[entry];
+    left = left > 0 ? left - 1 : 0;
+    if (left == 0 && !source.held[entry].empty()) {
+        source.heldBytes -= static_cast<int64_t>(source.held[entry].size());
+        std::vector<uint8_t>().swap(source.held[entry]);
+    }
+}
+
+} // namespace
+
+int64_t readUpdatedBytes(d88::D88Image& image, NewBytes& source, int64_t position, uint8_t* out,
+                         int64_t length) {
+    const std::vector<ByteChange>& changes = *source.changes;
+    const int64_t got = image.readBytes(position, out, length);
+    const int64_t end = position + got;
+    auto it = std::lower_bound(
+        changes.begin(), changes.end(), position,
+        [](const ByteChange& change, int64_t at) { return change.position + change.length <= at; });
+    for (; it != changes.end() && it->position < end; ++it) {
+        const int64_t from = std::max(position, it->position);
+        const int64_t to = std::min(end, it->position + it->length);
+        uint8_t* into = out + (from - position);
+        const size_t count = static_cast<size_t>(to - from);
+        if (it->entry < 0) {
+            memset(into, 0, count); // a status byte: read without error
+            continue;
+        }
+        const size_t entry = static_cast<size_t>(it->entry);
+        readNewBytes(source, entry, it->fileOffset + (from - it->position), into, count);
+        if (to == it->position + it->length) {
+            madeChange(source, entry);
+        }
+    }
+    return got;
+}
+
+std::vector<size_t> filesOfNoEntry(const UpdateSet& set, const std::vector<NameTarget>& targets,
+                                   const NameRules& rules, const std::vector<std::string>& names) {
+    std::vector<size_t> none;
+    for (size_t i = 0; i < names.size(); ++i) {
+        bool claimed = false;
+        for (size_t t = 0; t < targets.size() && !claimed && !names[i].empty(); ++t) {
+            // A saved name's key for the host's names, the name itself for the others.
+            const std::string key =
+                targets[t] == NameTarget::Host ? rules.sameFileKey(names[i].c_str()) : names[i];
+            for (const UpdateEntry& entry : set.entries) {
+                const SavedName& saved = entry.names[t];
+                if (!saved.name.empty() && saved.key == key) {
+                    claimed = true;
+                    break;
+                }
+            }
+        }
+        if (!claimed) {
+            none.push_back(i);
+        }
+    }
+    return none;
+}

@@ -1,0 +1,651 @@
+// d88update: puts the changed files of a folder back into a new image of the set. The images
+// given are read as d88extract reads them and only read; the new image (or, from several disk
+// files, a folder of new disk files) takes its name only once it is whole and reads back as
+// planned.
+#include "CommandLine.h"
+#include "DiskSet.h"
+#include "FileChoice.h"
+#include "FileHashes.h"
+#include "FolderFiles.h"
+#include "GivenFiles.h"
+#include "Hashing.h"
+#include "Host.h"
+#include "ImageFacts.h"
+#include "ImageWrite.h"
+#include "NoteText.h"
+#include "PlanJson.h"
+#include "SetNotes.h"
+#include "ShownName.h"
+#include "UpdateEntries.h"
+#include "UpdateJson.h"
+#include "UpdatePlan.h"
+#include "UpdateText.h"
+
+#include "FileSeek.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+const char* const PROGRAM = "d88update";
+
+d88::D88Image image;    // the files given
+d88::D88Image readBack; // the files written, read back
+WalkBuffers buffers;
+uint8_t newBytes[MAX_FILE_BYTES]; // one folder file's bytes at a time
+uint8_t current[MAX_FILE_BYTES];  // its entry's bytes now
+uint8_t after[MAX_FILE_BYTES];    // an entry's bytes read back
+uint8_t expected[MAX_FILE_BYTES]; // what they should be
+
+void printHelp() {
+    hostPrintf(stdout,
+               "usage: d88update -o OUT --from DIR [OPTIONS] IMAGE...\n"
+               "Puts the changed files of folder DIR back into a new image of the disk set that\n"
+               "IMAGE... hold (read as d88extract reads them, never written): each file whose\n"
+               "name is an entry's saved name goes into that entry's own sectors. The new image\n"
+               "is read back and checked before it takes its name.\n"
+               "  -o, --output OUT     the new image; from several files, a folder that gets\n"
+               "                       each file given under its own name\n"
+               "  --from DIR           the folder of the files to put back\n"
+               "  --layout a|b         the directory layout of d88extract-a or d88extract-b\n"
+               "                       (default: the one that yields files)\n"
+               "  -i, --include PATTERN\n"
+               "                       only the files whose saved names match the shell\n"
+               "                       pattern (* ? [...]); may be given again\n"
+               "  -n, --dry-run        write nothing; say what would be put back\n"
+               "  -q, --quiet          no report lines and no summary; messages still shown\n"
+               "  --json               the results as JSON on standard output\n"
+               "  --help               show this help and exit\n"
+               "  --version            show the version and exit\n"
+               "Exit status: 0 when every changed file was put back and the new image read\n"
+               "back as planned, 1 after any message, 2 for a command-line error or when both\n"
+               "layouts yield files.\n");
+}
+
+struct Options {
+    std::vector<const char*> images;
+    const char* output = nullptr;
+    const char* from = nullptr;
+    const DirectoryLayout* layout = nullptr;
+    std::vector<std::string> patterns;
+    bool dryRun = false;
+    bool quiet = false;
+    bool json = false;
+};
+
+enum Option { OUTPUT, FROM, LAYOUT, INCLUDE, DRY_RUN, QUIET, JSON, HELP, VERSION };
+
+// Parses the command line; returns -1 to go on, otherwise the exit status.
+int parseOptions(int argc, char** argv, Options& options) {
+    OptionReader reader = optionReader(PROGRAM, {{"output", 'o', "a file or folder", false},
+                                                 {"from", 0, "a folder", false},
+                                                 {"layout", 0, "a or b", false},
+                                                 {"include", 'i', "a pattern", true},
+                                                 {"dry-run", 'n', nullptr, false},
+                                                 {"quiet", 'q', nullptr, false},
+                                                 {"json", 0, nullptr, false},
+                                                 {"help", 0, nullptr, false},
+                                                 {"version", 0, nullptr, false}});
+    const char* value = nullptr;
+    for (int option; (option = nextOption(reader, argc, argv, value)) != OPTIONS_END;) {
+        switch (option) {
+        case OPTIONS_FAILED:
+            return STATUS_USAGE;
+        case OUTPUT:
+        case FROM:
+            if (value[0] == '\0') {
+                return badOptionValue(reader, option, value);
+            }
+            (option == OUTPUT ? options.output : options.from) = value;
+            break;
+        case LAYOUT:
+            options.layout = layoutByLetter(value);
+            if (options.layout == nullptr) {
+                return badOptionValue(reader, option, value);
+            }
+            break;
+        case INCLUDE:
+            options.patterns.push_back(value);
+            break;
+        case DRY_RUN:
+            options.dryRun = true;
+            break;
+        case QUIET:
+            options.quiet = true;
+            break;
+        case JSON:
+            options.json = true;
+            break;
+        case HELP:
+            printHelp();
+            return finishOutput(PROGRAM, 0);
+        case VERSION:
+            return printVersion(PROGRAM);
+        }
+    }
+    options.images = operandsAfterOptions(argc, argv);
+    if (options.output == nullptr) {
+        return commandLineError(PROGRAM, "no output given: name the new image with -o OUT");
+    }
+    if (options.from == nullptr) {
+        return commandLineError(PROGRAM, "no folder given: name the changed files' folder with "
+                                         "--from DIR");
+    }
+    if (options.images.empty()) {
+        return commandLineError(PROGRAM, "no image given");
+    }
+    if (options.images.size() > static_cast<size_t>(MAX_PENDING_FILES)) {
+        return commandLineError(PROGRAM, "at most %d files, one image", MAX_PENDING_FILES);
+    }
+    return -1;
+}
+
+// What the files given hold, said before anything else: -1 to go on, otherwise the exit
+// status after a message. `damaged` is set when a disk is cut off or missing.
+int checkDiskSet(const Options& options, const DiskSetFacts& set, bool& damaged) {
+    std::vector<std::string> files;
+    for (const char* path : options.images) {
+        files.push_back(shownPath(path, stderr));
+    }
+    for (const SetNote& note : decideSetNotes(set, image.fileSize())) {
+        if (note.subject == NoteSubject::Copies) {
+            continue; // refused below
+        }
+        hostPrintfLocal(stderr, "%s: %s\n", PROGRAM, setNoteText(note, set, files).c_str());
+        if (note.kind == NoteKind::Refusal) {
+            return 1;
+        }
+        damaged = damaged || note.kind == NoteKind::Damage;
+    }
+    const std::vector<SetNumber> twice = disksGivenTwice(set);
+    for (const SetNumber& number : twice) {
+        hostPrintf(stderr, "%s: %s\n", PROGRAM, givenTwiceText(number).c_str());
+    }
+    return twice.empty() ? -1 : 1;
+}
+
+// The layout to read: the one given, or the one that yields files. Null after a message, with
+// `status` set.
+const DirectoryLayout* chooseLayout(const Options& options, const PlanSource& source,
+                                    LayoutPlans& plans, int& status) {
+    const LayoutDecision decision = decideLayout(source, options.layout, plans);
+    if (decision.problem == LayoutProblem::None) {
+        return decision.layout;
+    }
+    const std::string text = layoutProblemText(decision);
+    if (decision.problem == LayoutProblem::Both) {
+        hostPrintf(stderr, "%s: %s; choose one with --layout a or --layout b\n", PROGRAM,
+                   text.c_str());
+        status = STATUS_USAGE;
+    } else if (decision.problem == LayoutProblem::GivenYieldsNothing) {
+        hostPrintf(stderr, "%s: %s: use --layout %s\n", PROGRAM, text.c_str(),
+                   otherLayout(*decision.given).letter);
+        status = 1;
+    } else {
+        hostPrintf(stderr, "%s: %s\n", PROGRAM, text.c_str());
+        status = 1;
+    }
+    return nullptr;
+}
+
+// Where the new files go: the output file itself, or a folder with each given file's last name.
+struct Outputs {
+    bool folder;                    // OUT is a folder
+    std::vector<std::string> paths; // relative to the folder (the output itself for one file)
+    std::vector<std::string> shown; // as messages and documents name them
+};
+
+// The last name of a given file's path ("set.zip/disks/A.d88" gives "A.d88").
+std::string lastName(const std::string& path) {
+    const size_t slash = path.find_last_of(hostNamesAreUnicode() ? "/\\:" : "/");
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// False after a message when two given files have one last name.
+bool decideOutputs(const Options& options, Outputs& outputs) {
+    outputs.folder = options.images.size() > 1;
+    if (!outputs.folder) {
+        outputs.paths = {options.output};
+        outputs.shown = {options.output};
+        return true;
+    }
+    for (const char* image : options.images) {
+        const std::string name = lastName(image);
+        if (std::find(outputs.paths.begin(), outputs.paths.end(), name) != outputs.paths.end()) {
+            hostPrintfLocal(stderr,
+                            "%s: two files given are named '%s', and '%s' can hold only one of "
+                            "them\n",
+                            PROGRAM, shownPath(name.c_str(), stderr).c_str(),
+                            shownPath(options.output, stderr).c_str());
+            return false;
+        }
+        outputs.paths.push_back(name);
+        outputs.shown.push_back(std::string(options.output) + "/" + name);
+    }
+    return true;
+}
+
+// The files that the run reads: the images and zips given and the folder's files opened.
+struct ReadFiles {
+    std::vector<HostFileId> ids;
+    std::vector<std::string> shown; // as messages name them
+    void add(const HostFileId& id, const std::string& name) {
+        ids.push_back(id);
+        shown.push_back(name);
+    }
+    void add(FILE* stream, const std::string& name) {
+        HostFileId id{};
+        if (hostStreamId(stream, id)) {
+            add(id, name);
+        }
+    }
+};
+
+// False after a message when an output file is one of the files read, or a link to one.
+bool outputsAreNew(const Outputs& outputs, const HostFolder& folder, const ReadFiles& read) {
+    for (size_t i = 0; i < outputs.paths.size(); ++i) {
+        HostFileId id{};
+        if (!hostPathId(folder, outputs.paths[i].c_str(), NameSource::CommandLine, id)) {
+            continue;
+        }
+        const auto same = std::find(read.ids.begin(), read.ids.end(), id);
+        if (same != read.ids.end()) {
+            hostPrintfLocal(
+                stderr, "%s: cannot write '%s': it is '%s', which is read\n", PROGRAM,
+                shownPath(outputs.shown[i].c_str(), stderr).c_str(),
+                shownPath(read.shown[static_cast<size_t>(same - read.ids.begin())].c_str(), stderr)
+                    .c_str());
+            return false;
+        }
+    }
+    return true;
+}
+
+// Finds the file that stands for `entry` in `folder` under one of its names, and reads its
+// first bytes (as many as the entry holds) into newBytes. `stream` keeps it open, `foundId`
+// tells which file it is.
+FolderFile findFolderFile(const HostFolder& folder, const UpdateEntry& entry,
+                          const std::vector<NameTarget>& targets, OwnedFile& stream,
+                          HostFileId& foundId) {
+    FolderFile found{FolderFileState::None, -1, 0, 0};
+    for (size_t t = 0; t < targets.size(); ++t) {
+        const SavedName& saved = entry.names[t];
+        if (saved.name.empty() || (t > 0 && saved.name == entry.names[0].name)) {
+            continue;
+        }
+        const NameSource source =
+            targets[t] == NameTarget::Host ? NameSource::DiskSet : NameSource::CommandLine;
+        int error = 0;
+        int64_t length = 0;
+        HostFileId id{};
+        OwnedFile opened(hostOpenToRead(folder, saved.name.c_str(), source, length, id, error));
+        if (!opened && error == ENOENT) {
+            continue;
+        }
+        if (found.state != FolderFileState::None) {
+            // Under two names: one file (a name that the file system folds), or two.
+            if (found.state == FolderFileState::Found && (!opened || !(id == foundId))) {
+                found.state = FolderFileState::TwoFiles;
+                stream.reset();
+            }
+            continue;
+        }
+        found.name = static_cast<int>(t);
+        if (!opened) {
+            found.state = FolderFileState::Unreadable;
+            found.error = error;
+            continue;
+        }
+        found.state = FolderFileState::Found;
+        found.length = length;
+        foundId = id;
+        stream = std::move(opened);
+    }
+    if (found.state != FolderFileState::Found) {
+        return found;
+    }
+    // The entry's bytes at most: a longer file is refused by its length alone.
+    const size_t want = static_cast<size_t>(std::min<int64_t>(found.length, entry.entry.size));
+    errno = 0;
+    if (fread(newBytes, 1, want, stream.get()) != want) {
+        found.state = FolderFileState::Unreadable;
+        found.error = errno != 0 ? errno : EIO;
+        stream.reset();
+    }
+    return found;
+}
+
+// Hashes of `length` bytes, as the documents give them; null where the library failed.
+nlohmann::ordered_json hashesOf(const uint8_t* bytes, size_t length) {
+    Digests digests{};
+    return digestBytes(bytes, length, DIGEST_ALL, digests) ? fileHashesJson(digests)
+                                                           : nlohmann::ordered_json();
+}
+
+// What putting back needs from the run: the folder's files and what is printed of them.
+struct Decided {
+    UpdatePlan plan;
+    NewFiles files;               // by entry, for the entries put back
+    std::vector<OwnedFile> owned; // the same, closed at the end
+    std::vector<KnownBytes> known;
+    UpdateRunFacts facts;
+};
+
+// Locates every entry's sectors and decides it from the folder's files. `read` gets the files
+// opened.
+Decided decideEntries(const Options& options, UpdateSet& set, const HostFolder& folder,
+                      const std::vector<NameTarget>& targets, ReadFiles& read) {
+    Decided decided;
+    std::vector<FileUpdate> files;
+    decided.files.assign(set.entries.size(), nullptr);
+    decided.known.assign(set.entries.size(), KnownBytes{false, 0});
+    decided.facts.before.assign(set.entries.size(), nullptr);
+    decided.facts.after.assign(set.entries.size(), nullptr);
+    for (size_t i = 0; i < set.entries.size(); ++i) {
+        // Located and read at once, while the reader holds the entry's tracks.
+        locateEntrySectors(image, set.entries[i]);
+        const UpdateEntry& entry = set.entries[i];
+        OwnedFile stream;
+        HostFileId id{};
+        const FolderFile file = entry.chosen ? findFolderFile(folder, entry, targets, stream, id)
+                                             : FolderFile{FolderFileState::None, -1, 0, 0};
+        if (stream) {
+            read.add(id, std::string(options.from) + "/" +
+                             entry.names[static_cast<size_t>(file.name)].name);
+        }
+        files.push_back(decideFileUpdate(image, entry, file, newBytes, current));
+        const UpdateOutcome outcome = files.back().outcome;
+        if (outcome != UpdateOutcome::PutBack && outcome != UpdateOutcome::Unchanged) {
+            continue;
+        }
+        // What the entry holds afterwards: the file's bytes and zeros after.
+        const size_t size = static_cast<size_t>(entry.entry.size);
+        const size_t length = static_cast<size_t>(file.length);
+        memset(newBytes + length, 0, size - length);
+        Digests digests{};
+        decided.known[i] =
+            KnownBytes{digestBytes(newBytes, size, DIGEST_CRC32, digests), digests.crc32};
+        if (options.json) {
+            decided.facts.before[i] = hashesOf(current, size);
+            decided.facts.after[i] = hashesOf(newBytes, size);
+        }
+        if (outcome == UpdateOutcome::PutBack) {
+            decided.files[i] = stream.get();
+            decided.owned.push_back(std::move(stream));
+        }
+    }
+    decided.plan = finishUpdatePlan(set, std::move(files));
+    // An entry that changes with another one's file holds what neither file alone says.
+    for (const FileUpdate& file : decided.plan.files) {
+        for (int index : file.changesWith) {
+            for (size_t i = 0; i < set.entries.size(); ++i) {
+                decided.known[i].known = decided.known[i].known && set.entries[i].index != index;
+            }
+        }
+    }
+    return decided;
+}
+
+// Names the folder's files that no entry saves under, in one note.
+std::vector<std::string> noteFilesOfNoEntry(const Options& options, const UpdateSet& set,
+                                            const HostFolder& folder,
+                                            const std::vector<NameTarget>& targets) {
+    std::vector<FolderName> listed;
+    int error = 0;
+    std::vector<std::string> leftOut;
+    if (!hostListFolder(folder, listed, error)) {
+        return leftOut;
+    }
+    std::vector<std::string> names;
+    for (const FolderName& name : listed) {
+        names.push_back(name.name);
+    }
+    std::vector<std::string> shown;
+    for (size_t i : filesOfNoEntry(set, targets, hostNameRules(), names)) {
+        leftOut.push_back(listed[i].text);
+    }
+    std::sort(leftOut.begin(), leftOut.end());
+    for (const std::string& name : leftOut) {
+        shown.push_back(shownPath(name.c_str(), stderr));
+    }
+    if (!shown.empty()) {
+        hostPrintfLocal(stderr, "%s: %s\n", PROGRAM,
+                        filesOfNoEntryText(shownPath(options.from, stderr).c_str(), shown).c_str());
+    }
+    return leftOut;
+}
+
+// Says why a new file could not be written.
+void printWriteFailure(const std::string& path, const ReplaceResult& result) {
+    const std::string shown = shownPath(path.c_str(), stderr);
+    const char* reason = nullptr;
+    switch (result.outcome) {
+    case ReplaceOutcome::SymbolicLink:
+        reason = "it is a symbolic link";
+        break;
+    case ReplaceOutcome::NotRegularFile:
+        reason = "it is not a regular file";
+        break;
+    case ReplaceOutcome::ShortName:
+        reason = "it is the short name of another file";
+        break;
+    case ReplaceOutcome::Appeared:
+        reason = "a file of that name appeared while it was written";
+        break;
+    default:
+        reason = strerror(result.error);
+        break;
+    }
+    hostPrintfLocal(stderr, "%s: cannot write '%s': %s\n", PROGRAM, shown.c_str(), reason);
+}
+
+// Says why the new files were not kept.
+void printCheckFailure(const UpdateSet& set, const UpdatePlan& plan, const WriteResult& result) {
+    switch (result.problem) {
+    case WriteProblem::ImageChanged:
+        hostPrintfLocal(
+            stderr, "%s: nothing written: the files given changed while they were read\n", PROGRAM);
+        break;
+    case WriteProblem::CannotRead:
+        hostPrintfLocal(stderr, "%s: nothing written: the new files cannot be read back\n",
+                        PROGRAM);
+        break;
+    case WriteProblem::OtherPlaces:
+        hostPrintfLocal(stderr,
+                        "%s: nothing written: read back, the set's directory or sectors are not "
+                        "where they were\n",
+                        PROGRAM);
+        break;
+    case WriteProblem::OtherBytes: {
+        const ShownName name =
+            shownName(updateFileName(set.entries[result.entry], plan.files[result.entry]), stderr);
+        hostPrintf(
+            stderr,
+            "%s: nothing written: read back, entry %d '%s' does not hold what was put there\n",
+            PROGRAM, set.entries[result.entry].index, name.text());
+        break;
+    }
+    default:
+        break;
+    }
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    hostStartProgram(argc, argv);
+    Options options;
+    int status = parseOptions(argc, argv, options);
+    if (status >= 0) {
+        return status;
+    }
+    const std::vector<std::string> asGiven(options.images.begin(), options.images.end());
+    GivenFiles given;
+    if (!openGivenFiles(PROGRAM, options.images, given, image)) {
+        return 1;
+    }
+    ReadFiles read;
+    for (size_t i = 0; i < given.files.size(); ++i) {
+        read.add(given.files[i].get(), given.names[i]);
+    }
+    // The zips are the paths given that no file read is named as, in the order given.
+    size_t zip = 0;
+    for (const std::string& path : asGiven) {
+        if (zip < given.zips.size() &&
+            std::find(given.names.begin(), given.names.end(), path) == given.names.end()) {
+            read.add(given.zips[zip++].get(), path);
+        }
+    }
+    const DiskSetFacts facts = decideDiskSet(image, readIdSectors(image));
+    bool damaged = false;
+    status = checkDiskSet(options, facts, damaged);
+    if (status >= 0) {
+        return status;
+    }
+    const DiskChoice disks = identityDiskChoice(facts);
+    // The names an entry's file may stand under: as d88extract names it here first, then, where
+    // names are bytes, the other way (UTF-8 or as stored).
+    std::vector<NameTarget> targets = {nameTargetFor(NameChoice::Default)};
+    if (!hostNamesAreUnicode()) {
+        targets.push_back(targets[0] == NameTarget::Host ? NameTarget::Utf8 : NameTarget::Host);
+    }
+    const SaveTarget target{targets[0], hostNameRules(), nullptr, nullptr};
+    const DirectoryRead directory = readDirectory(image, disks, buffers);
+    const PlanSource source{image, disks, directory, target, buffers};
+    LayoutPlans plans{};
+    const DirectoryLayout* layout = chooseLayout(options, source, plans, status);
+    if (layout == nullptr) {
+        return status;
+    }
+    HostFolder from = hostCurrentFolder();
+    int error = 0;
+    if (!hostOpenFolder(options.from, false, from, error)) {
+        hostPrintfLocal(stderr, "%s: cannot open folder %s: %s\n", PROGRAM,
+                        quotedPath(options.from, stderr).c_str(), strerror(error));
+        return 1;
+    }
+    Outputs outputs;
+    if (!decideOutputs(options, outputs)) {
+        return 1;
+    }
+    const PatternText patternText =
+        hostTerminalIsUtf8() || hostNamesAreUnicode() ? PatternText::Utf8 : PatternText::Bytes;
+    const FileChoice choice = chooseFiles(options.patterns, patternText);
+    UpdateSet set = readUpdateSet(image, disks, plans.plans[layoutIndex(*layout)], targets,
+                                  hostNameRules(), choice);
+    bool complete = !damaged;
+    for (const std::string& pattern : options.patterns) {
+        const FileChoice one = chooseFiles({pattern}, patternText);
+        if (std::none_of(set.entries.begin(), set.entries.end(), [&](const UpdateEntry& entry) {
+                return !entry.names[0].name.empty() && choosesName(one, entry.names[0]);
+            })) {
+            hostPrintfLocal(stderr, "%s: no file matches %s\n", PROGRAM,
+                            quotedPath(pattern.c_str(), stderr).c_str());
+            complete = false;
+        }
+    }
+    Decided decided = decideEntries(options, set, from, targets, read);
+    const UpdatePlan& plan = decided.plan;
+    UpdateRunFacts& run = decided.facts;
+    run.images = options.images;
+    run.folder = options.from;
+    run.output = options.output;
+    run.dryRun = options.dryRun;
+    run.written = false;
+    run.outputFiles = outputs.shown;
+    run.leftOut = noteFilesOfNoEntry(options, set, from, targets);
+    const bool report = !options.quiet && !options.json;
+    for (size_t i = 0; i < set.entries.size() && report; ++i) {
+        printUpdateLines(set, plan, i, stdout);
+    }
+    fflush(stdout);
+    const std::string lead = std::string(PROGRAM) + ": ";
+    for (size_t i = 0; i < set.entries.size(); ++i) {
+        printUpdateRefusal(set, plan, i, lead.c_str(), options.from, stderr);
+    }
+    const auto finish = [&](int exitStatus) {
+        if (options.json) {
+            const std::string text = dumpJson(updateDocument(set, plan, run));
+            fputs(text.c_str(), stdout);
+            fputc('\n', stdout);
+        }
+        return finishOutput(PROGRAM, exitStatus);
+    };
+    if (plan.summary.refused > 0) {
+        hostPrintf(stderr, "%s: nothing written: %d file%s cannot be put back\n", PROGRAM,
+                   plan.summary.refused, plan.summary.refused == 1 ? "" : "s");
+        return finish(1);
+    }
+    HostFolder outFolder = hostCurrentFolder();
+    if (outputs.folder && !hostOpenFolder(options.output, !options.dryRun, outFolder, error)) {
+        if (error != ENOENT || !options.dryRun) {
+            hostPrintfLocal(stderr, "%s: cannot make folder %s: %s\n", PROGRAM,
+                            quotedPath(options.output, stderr).c_str(), strerror(error));
+            return finish(1);
+        }
+        outFolder.notMadeYet = true; // a dry run makes nothing: the folder holds nothing yet
+    }
+    if (!outFolder.notMadeYet && !outputsAreNew(outputs, outFolder, read)) {
+        return finish(1);
+    }
+    if (options.dryRun) {
+        if (report) {
+            printUpdateSummary(PROGRAM, plan.summary, options.output, true, stderr);
+        }
+        return finish(complete ? 0 : 1);
+    }
+    const std::vector<ByteChange> changes = updateChanges(set, plan);
+    const UpdateWrite write{image, set, plan, changes, decided.files, decided.known};
+    PendingOutput pending;
+    WriteResult result = writeUpdatedFiles(write, outFolder, outputs.paths, options.json, pending);
+    if (result.problem == WriteProblem::CannotWrite) {
+        printWriteFailure(outputs.shown[result.file], result.replace);
+        return finish(1);
+    }
+    std::vector<FileDigests> afterDigests(set.entries.size(), FileDigests{false, Digests{}});
+    if (result.problem == WriteProblem::None) {
+        const ReadBack how{after, expected};
+        result = checkUpdatedFiles(write, how, readBack, pending,
+                                   options.json ? &afterDigests : nullptr);
+    }
+    if (result.problem != WriteProblem::None) {
+        printCheckFailure(set, plan, result);
+        return finish(1);
+    }
+    if (options.json) {
+        for (size_t i = 0; i < set.entries.size(); ++i) {
+            run.after[i] =
+                afterDigests[i].taken ? fileHashesJson(afterDigests[i].digests) : nullptr;
+        }
+        for (const Digests& digests : pending.digests) {
+            run.outputHashes.push_back(fileHashesJson(digests));
+        }
+        run.disks = nlohmann::ordered_json::array();
+        for (int disk = 0; disk < readBack.diskCount(); ++disk) {
+            run.disks.push_back(nlohmann::ordered_json{
+                {"index", disk}, {"hashes", diskHashesJson(digestDisk(readBack, disk))}});
+        }
+    }
+    readBack.close();
+    ReplaceResult failed{};
+    const size_t named = nameUpdatedFiles(pending, failed);
+    if (named < outputs.paths.size()) {
+        printWriteFailure(outputs.shown[named], failed);
+        if (named > 0) {
+            hostPrintfLocal(stderr, "%s: only %d of %d files were written to %s\n", PROGRAM,
+                            static_cast<int>(named), static_cast<int>(outputs.paths.size()),
+                            quotedPath(options.output, stderr).c_str());
+        }
+        return finish(1);
+    }
+    run.written = true;
+    if (report) {
+        printUpdateSummary(PROGRAM, plan.summary, options.output, false, stderr);
+    }
+    return finish(complete ? 0 : 1);
+}

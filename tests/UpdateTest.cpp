@@ -1,0 +1,388 @@
+// d88update: the files that d88extract wrote, changed or not, put back into a new image, which
+// is compared byte for byte with the image built again with the new bytes (and those sectors'
+// statuses cleared); what is refused writes nothing.
+#include "support/DiskSetImage.h"
+#include "support/ExtractFixture.h"
+#include "support/PausedRun.h"
+#include "support/ZipBytes.h"
+
+#include "SampleDiskSet.h"
+
+#include <csignal>
+#include <cstdlib>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace d88;
+
+namespace {
+
+std::string programPath(const char* variable, const char* built) {
+    const char* override = getenv(variable);
+    return override != nullptr && *override != '\0' ? override : built;
+}
+
+// `program` (d88update or d88extract) with `words` after its name, in folder `cwd`.
+RunResult run(const std::string& program, const std::string& cwd, std::vector<std::string> words,
+              RunOptions options = {}) {
+    const bool update = program == "d88update";
+    words.insert(words.begin(), program);
+    options.cwd = cwd;
+    return runProgram(update ? programPath("D88_UPDATE", D88UPDATE_PATH)
+                             : programPath("D88_EXTRACT", D88EXTRACT_PATH),
+                      words, options);
+}
+
+std::vector<uint8_t> head(const std::vector<uint8_t>& bytes, size_t length) {
+    return std::vector<uint8_t>(bytes.begin(), bytes.begin() + static_cast<long>(length));
+}
+
+// Puts `bytes` (whole sectors, or fewer bytes: zeros after) into disk `disk` from (track, r)
+// on, as a put back writes them: each sector's status cleared.
+void putBack(DiskSetImage& set, int disk, int track, int r, std::vector<uint8_t> bytes) {
+    bytes.resize((bytes.size() + SECTOR_BYTES - 1) / SECTOR_BYTES * SECTOR_BYTES);
+    for (size_t at = 0; at < bytes.size(); at += SECTOR_BYTES) {
+        SectorPlan& sector = set.disks[static_cast<size_t>(disk)].tracks[track].sectors[r - 1];
+        sector.data.assign(bytes.begin() + static_cast<long>(at),
+                           bytes.begin() + static_cast<long>(at) + SECTOR_BYTES);
+        sector.status = 0;
+        track += r == LAST_SECTOR ? 1 : 0;
+        r = r == LAST_SECTOR ? FIRST_SECTOR : r + 1;
+    }
+}
+
+struct Update : ExtractFixture {
+    void TestBody() override {}
+    // Extracts `image` into work/dir with d88extract, as a user does first.
+    void extractInto(const std::vector<uint8_t>& image) {
+        root.write("image.d88", image);
+        run("d88extract", work, {"-q", "-d", "dir", imagePath});
+    }
+    void change(const std::string& name, const std::vector<uint8_t>& bytes) {
+        root.write("work/dir/" + name, bytes);
+    }
+};
+
+using UpdateLayouts = LayoutTest;
+
+} // namespace
+
+// Extracted and put back unchanged, the sample sets give their images byte for byte.
+TEST_P(UpdateLayouts, TheFilesExtractedGiveTheImageBack) {
+    for (const bool full : {false, true}) {
+        SCOPED_TRACE(full ? "full set" : "small set");
+        const SampleSet sample = full ? fullSampleSet(layout(), 4) : smallSampleSet(layout());
+        std::vector<DiskPlan> disks;
+        ASSERT_TRUE(buildSampleDisks(sample, disks));
+        Update f;
+        f.extractInto(buildImage(disks));
+        const RunResult result =
+            run("d88update", f.work, {"-o", "new.d88", "--from", "dir", f.imagePath});
+        EXPECT_EQ(result.status, 0) << result.err;
+        EXPECT_EQ(result.out, "");
+        EXPECT_EQ(result.err, consoleText("d88update: 0 files put back; " +
+                                          std::to_string(sample.files.size()) +
+                                          " unchanged; 'new.d88' holds the bytes given\n"));
+        EXPECT_TRUE(readFileBytes(f.work + "/new.d88") == buildImage(disks));
+    }
+}
+
+// Each row changes the folder that d88extract wrote and expects d88update's report, messages and
+// status, and the image built again with the new bytes put back, or no image at all.
+TEST_P(UpdateLayouts, ChangedFilesGoIntoTheirSectorsAndRefusalsWriteNothing) {
+    DiskSetImage set(4);
+    const auto entry = [&](int index, const char* name, int track, int sectors, int disk,
+                           int seed) {
+        set.setEntry(entryOffset(index), name, track, track == 40 ? 4 : 1, sectors, disk);
+        set.putFile(disk, track, track == 40 ? 4 : 1, patternBytes(sectors, seed));
+    };
+    entry(0, "A.BIN", 30, 3, 0, 1);
+    entry(1, "B.BIN", 32, 2, 1, 2);
+    entry(2, "SAME.BIN", 34, 1, 0, 3);
+    entry(3, "SAME.BIN", 36, 1, 0, 4);
+    entry(4, "HOLE.BIN", 40, 3, 0, 5);                // track 40 R = 4, 5, track 41 R = 1
+    set.disks[0].tracks[30].sectors[1].status = 0xB0; // read with a CRC error
+    set.disks[0].tracks[41].sectors.erase(set.disks[0].tracks[41].sectors.begin()); // missing
+    const std::string sameLine = "entry 2 'SAME.BIN' left as it is: the file of that name is "
+                                 "entry 3's\n";
+    const std::string nothing = "d88update: nothing written: 1 file cannot be put back\n";
+    const struct Row {
+        const char* name;
+        std::map<std::string, std::vector<uint8_t>> files; // put into the folder
+        int status;
+        std::string out, err;
+        std::function<void(DiskSetImage&)> expected; // null: no image
+    } rows[] = {
+        {"unchanged",
+         {},
+         0,
+         sameLine,
+         "d88update: 0 files put back; 4 unchanged; 'new.d88' holds the bytes given\n",
+         [](DiskSetImage&) {}},
+        {"one file, a read error cleared",
+         {{"A.BIN", patternBytes(3, 9)}},
+         0,
+         "A.BIN         DISK:01 TRK:1e SEC:01 SIZE:c00  3 sectors written, 3 changed, 1 status "
+         "cleared\n" +
+             sameLine,
+         "d88update: 1 file put back into 'new.d88'; 3 unchanged\n",
+         [](DiskSetImage& s) { putBack(s, 0, 30, 1, patternBytes(3, 9)); }},
+        {"shorter, its first sector as it was, and a file of no entry",
+         {{"B.BIN", head(patternBytes(2, 2), 1024)}, {"NOTES.TXT", {'x'}}},
+         0,
+         "B.BIN         DISK:02 TRK:20 SEC:01 SIZE:800  2 sectors written, 1 changed\n"
+         "  shorter than its entry: 1024 of 2048 bytes, zeros after\n" +
+             sameLine,
+         "d88update: left out of 'dir', as no entry is saved under its name: 'NOTES.TXT'\n"
+         "d88update: 1 file put back into 'new.d88'; 3 unchanged\n",
+         [](DiskSetImage& s) { putBack(s, 1, 32, 1, zeroTail(patternBytes(2, 2), 1024)); }},
+        {"longer",
+         {{"B.BIN", std::vector<uint8_t>(2049, 7)}},
+         1,
+         sameLine,
+         "d88update: 'B.BIN' needs 3 sectors; its entry holds 2\n" + nothing,
+         nullptr},
+        {"into a missing sector",
+         {{"HOLE.BIN", std::vector<uint8_t>(2049, 7)}},
+         1,
+         sameLine,
+         "d88update: 'HOLE.BIN' needs 3 sectors; the image holds 2 of its entry's 3, and a "
+         "missing sector cannot be made\n" +
+             nothing,
+         nullptr},
+        {"before a missing sector, zeros in it",
+         {{"HOLE.BIN", zeroTail(std::vector<uint8_t>(3072, 7), 2048)}},
+         0,
+         sameLine + "HOLE.BIN      DISK:01 TRK:28 SEC:04 SIZE:c00  2 sectors written, 2 changed\n",
+         "d88update: 1 file put back into 'new.d88'; 3 unchanged\n",
+         [](DiskSetImage& s) { putBack(s, 0, 40, 4, std::vector<uint8_t>(2048, 7)); }},
+        {"two entries of one name: the later one's",
+         {{"SAME.BIN", patternBytes(1, 8)}},
+         0,
+         sameLine + "SAME.BIN      DISK:01 TRK:24 SEC:01 SIZE:400  1 sector written, 1 changed\n",
+         "d88update: 1 file put back into 'new.d88'; 3 unchanged\n",
+         [](DiskSetImage& s) { putBack(s, 0, 36, 1, patternBytes(1, 8)); }},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        Update f;
+        f.extractInto(set.build());
+        for (const auto& [name, bytes] : row.files) {
+            f.change(name, bytes);
+        }
+        const RunResult result =
+            run("d88update", f.work,
+                {"-o", "new.d88", "--from", "dir", "--layout", layout().letter, f.imagePath});
+        EXPECT_EQ(result.status, row.status);
+        EXPECT_EQ(result.out, consoleText(row.out));
+        EXPECT_EQ(result.err, consoleText(row.err));
+        DiskSetImage expected = set;
+        if (row.expected) {
+            row.expected(expected);
+            EXPECT_TRUE(readFileBytes(f.work + "/new.d88") == expected.build());
+        } else {
+            EXPECT_FALSE(fileExists(f.work + "/new.d88"));
+        }
+        EXPECT_EQ(listDirectory(f.work).size(), row.expected ? 2u : 1u) << "nothing else";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(BothLayouts, UpdateLayouts, ::testing::Values(&LAYOUT_A, &LAYOUT_B),
+                         LayoutName());
+
+// From several disk files (given in another order, or in a zip), OUT is a folder that gets each
+// file given under its own name with its new bytes, unchanged disks too.
+TEST(Update, SeveralDiskFilesGiveAFolderOfNewDiskFiles) {
+    SampleSet sample = smallSampleSet(LAYOUT_A);
+    std::vector<DiskPlan> disks;
+    ASSERT_TRUE(buildSampleDisks(sample, disks));
+    sample.files[0].bytes = patternBytes(2, 7); // README.TXT, on Disk A
+    std::vector<DiskPlan> changed;
+    ASSERT_TRUE(buildSampleDisks(sample, changed));
+    const std::vector<std::string> names = {"c.d88", "a.d88", "d.d88", "b.d88"};
+    Update f;
+    std::vector<std::string> words = {"-o", "out", "--from", "dir"};
+    std::vector<ZipMember> members;
+    for (const std::string& name : names) {
+        const size_t disk = static_cast<size_t>(name[0] - 'a');
+        words.push_back(f.root.write(name, buildDisk(disks[disk])));
+        members.push_back({name, buildDisk(disks[disk])});
+    }
+    f.extractInto(buildImage(disks));
+    f.change("README.TXT", patternBytes(2, 7));
+    std::vector<std::vector<std::string>> runs = {words};
+    if (!usesLauncher()) { // the Windows build reads no zip
+        runs.push_back({"-o", "out", "--from", "dir", f.root.write("set.zip", zipBytes(members))});
+    }
+    for (const std::vector<std::string>& given : runs) {
+        const RunResult result = run("d88update", f.work, given);
+        EXPECT_EQ(result.status, 0) << result.err;
+        EXPECT_EQ(result.out, consoleText("README.TXT    DISK:01 TRK:02 SEC:01 SIZE:800  2 sectors "
+                                          "written, 2 changed\n"));
+        EXPECT_EQ(result.err, consoleText("d88update: 1 file put back into 'out'; 6 unchanged\n"));
+        EXPECT_EQ(listDirectory(f.work + "/out"),
+                  (std::vector<std::string>{"a.d88", "b.d88", "c.d88", "d.d88"}));
+        for (const std::string& name : names) {
+            EXPECT_TRUE(readFileBytes(f.work + "/out/" + name) ==
+                        buildDisk(changed[static_cast<size_t>(name[0] - 'a')]))
+                << name;
+        }
+    }
+}
+
+// OUT is never a file that the run reads, nor a link to one; what cannot be written (a read-only
+// folder, a size limit) leaves nothing behind, and an existing file is replaced only whole.
+TEST(Update, TheOutputIsNeverAFileReadAndIsWrittenWholeOrNotAtAll) {
+    std::vector<DiskPlan> disks;
+    ASSERT_TRUE(buildSampleDisks(smallSampleSet(LAYOUT_A), disks));
+    const std::vector<uint8_t> image = buildImage(disks);
+    Update f;
+    f.extractInto(image);
+    f.change("README.TXT", patternBytes(2, 7));
+    ASSERT_EQ(link(f.imagePath.c_str(), (f.work + "/hard.d88").c_str()), 0);
+    ASSERT_EQ(symlink(f.imagePath.c_str(), (f.work + "/soft.d88").c_str()), 0);
+    ASSERT_EQ(mkdir((f.work + "/ro").c_str(), 0555), 0);
+    const std::string given = f.imagePath;
+    const struct {
+        std::string out;
+        std::string err;
+        RunOptions options;
+    } rows[] = {
+        {given, "cannot write '" + given + "': it is '" + given + "', which is read", {}},
+        {"hard.d88", "cannot write 'hard.d88': it is '" + given + "', which is read", {}},
+        {"soft.d88", "cannot write 'soft.d88': it is '" + given + "', which is read", {}},
+        {"dir/README.TXT",
+         "cannot write 'dir/README.TXT': it is 'dir/README.TXT', which is read",
+         {}},
+        {"ro/new.d88", "cannot write 'ro/new.d88': " + systemMessage(EACCES),
+         [] {
+             RunOptions user;
+             user.asUnprivilegedUser = true;
+             return user;
+         }()},
+        {"new.d88", "cannot write 'new.d88': " + systemMessage(EFBIG),
+         [&] {
+             RunOptions limited;
+             limited.fileSizeLimit = static_cast<long long>(image.size() / 2);
+             return limited;
+         }()},
+    };
+    chmod(f.root.path().c_str(), 0755);
+    chmod(f.work.c_str(), 0777);
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.out);
+        if (usesLauncher() && (row.options.asUnprivilegedUser || row.out == "soft.d88")) {
+            continue; // wine's own files are this user's; its links are not Windows links
+        }
+        const std::vector<std::string> before = listDirectory(f.work);
+        const RunResult result =
+            run("d88update", f.work, {"-o", row.out, "--from", "dir", given}, row.options);
+        EXPECT_EQ(result.status, 1);
+        EXPECT_EQ(result.err, consoleText("d88update: " + row.err + "\n"));
+        EXPECT_EQ(listDirectory(f.work), before);
+        EXPECT_TRUE(listDirectory(f.work + "/ro").empty());
+    }
+    EXPECT_TRUE(readFileBytes(given) == image);
+    // Over a file that stands there: replaced whole, its permissions kept.
+    f.root.write("work/new.d88", {'o', 'l', 'd'});
+    chmod((f.work + "/new.d88").c_str(), 0640);
+    EXPECT_EQ(run("d88update", f.work, {"-q", "-o", "new.d88", "--from", "dir", given}).status, 0);
+    struct stat info {};
+    EXPECT_EQ(stat((f.work + "/new.d88").c_str(), &info), 0);
+    if (!usesLauncher()) { // Windows keeps attributes, not permission bits
+        EXPECT_EQ(info.st_mode & 0777, 0640u);
+    }
+    EXPECT_EQ(readFileBytes(f.work + "/new.d88").size(), image.size());
+}
+
+// A signal while the new files take their names leaves the files that stood there as they were
+// and nothing of the new ones; the program ends by that signal.
+TEST(Update, NoNewFileOutlivesASignal) {
+    if (usesLauncher()) {
+        GTEST_SKIP() << "Windows programs get no signals";
+    }
+    std::vector<DiskPlan> disks;
+    ASSERT_TRUE(buildSampleDisks(smallSampleSet(LAYOUT_A), disks));
+    Update f;
+    f.extractInto(buildImage(disks));
+    f.change("README.TXT", patternBytes(2, 7));
+    const std::vector<std::string> words = {
+        "-o",
+        "out",
+        "--from",
+        "dir",
+        f.root.write("a.d88", buildDisk(disks[0])),
+        f.root.write("rest.d88", buildImage({disks[1], disks[2], disks[3]}))};
+    ASSERT_EQ(mkdir((f.work + "/out").c_str(), 0700), 0);
+    f.root.write("work/out/a.d88", {'o', 'l', 'd'});
+    for (const int signalNumber : {SIGINT, SIGTERM, SIGHUP}) {
+        const RunResult result = runPaused(
+            f.root.file("pause"), [&] { return run("d88update", f.work, words); },
+            [signalNumber](pid_t pid) { kill(pid, signalNumber); });
+        EXPECT_EQ(result.status, 128 + signalNumber);
+        EXPECT_EQ(listDirectory(f.work + "/out"), std::vector<std::string>{"a.d88"});
+        EXPECT_EQ(readFileBytes(f.work + "/out/a.d88"), (std::vector<uint8_t>{'o', 'l', 'd'}));
+    }
+}
+
+// Copies of one disk are refused; the command line is d88extract's convention.
+TEST(Update, CopiesOfADiskAndCommandLineErrors) {
+    std::vector<DiskPlan> disks;
+    ASSERT_TRUE(buildSampleDisks(smallSampleSet(LAYOUT_A), disks));
+    Update f;
+    f.extractInto(buildImage(disks));
+    const std::string copy = f.root.write("b-copy.d88", buildDisk(disks[1]));
+    const struct {
+        std::vector<std::string> words;
+        int status;
+        std::string err;
+    } rows[] = {
+        {{"-o", "new.d88", "--from", "dir", f.imagePath, copy},
+         1,
+         "d88update: Disk B is given 2 times: give one copy of each disk\n"},
+        {{"--from", "dir", f.imagePath},
+         2,
+         "d88update: no output given: name the new image with -o OUT\n"
+         "Try 'd88update --help' for more information.\n"},
+        {{"-o", "new.d88", f.imagePath},
+         2,
+         "d88update: no folder given: name the changed files' folder with --from DIR\n"
+         "Try 'd88update --help' for more information.\n"},
+        {{"--fr=dir", f.imagePath, "--out", "new.d88", "--lay", "c"},
+         2,
+         "d88update: --layout needs a or b, got 'c'\n"
+         "Try 'd88update --help' for more information.\n"},
+    };
+    for (const auto& row : rows) {
+        const RunResult result = run("d88update", f.work, row.words);
+        EXPECT_EQ(result.status, row.status);
+        EXPECT_EQ(result.err, consoleText(row.err));
+        EXPECT_EQ(listDirectory(f.work), std::vector<std::string>{"dir"});
+    }
+    const RunResult help = run("d88update", f.work, {"--help"});
+    EXPECT_EQ(help.status, 0);
+    expectWithin80Columns(help.out);
+}
+
+// The whole document of a run that puts one file back, with the hashes before and after, of
+// the file written and of its disks (tests/data/update-one-file.json).
+TEST(Update, DocumentOfARunAsExpected) {
+    if (usesLauncher()) {
+        GTEST_SKIP() << "the data file holds the Linux program's document";
+    }
+    std::vector<DiskPlan> disks;
+    ASSERT_TRUE(buildSampleDisks(smallSampleSet(LAYOUT_B), disks));
+    Update f;
+    f.extractInto(buildImage(disks));
+    f.change("README.TXT", {'n', 'e', 'w'});
+    const RunResult inRoot = run("d88update", f.root.path(),
+                                 {"--json", "-o", "new.d88", "--from", "work/dir", "image.d88"});
+    EXPECT_EQ(inRoot.status, 0) << inRoot.err;
+    std::ifstream in(std::string(D88_TEST_DATA) + "/update-one-file.json");
+    const nlohmann::ordered_json expected = nlohmann::ordered_json::parse(in, nullptr, false);
+    const nlohmann::ordered_json got = nlohmann::ordered_json::parse(inRoot.out, nullptr, false);
+    EXPECT_EQ(got, expected) << nlohmann::ordered_json::diff(expected, got).dump();
+}
