@@ -1,6 +1,8 @@
 // d88info end to end: the listing of disks and tracks, --disk, and its errors.
+#include "support/DamagedImages.h"
 #include "support/DiskSetImage.h"
 #include "support/ExtractFixture.h"
+#include "support/TrackListing.h"
 #include "support/ZipBytes.h"
 
 #include "D88Format.h"
@@ -144,6 +146,193 @@ TEST_F(Info, TracksAreListedAsTheProgramsWalkThem) {
                              TOO_FEW + JOIN_HINT;
     ASSERT_NE(result.out.find(consoleText(head)), std::string::npos) << result.out.substr(0, 300);
     EXPECT_EQ(result.out.substr(result.out.size() - consoleText(tail).size()), consoleText(tail));
+}
+
+namespace {
+
+std::string hex2(unsigned value) {
+    char text[3];
+    snprintf(text, sizeof text, "%02x", value & 0xFF);
+    return text;
+}
+
+// A track's line in d88info's text, from the tests' own reading of the bytes.
+std::string trackLine(const ListedTrack& track) {
+    std::string line = "  track " +
+                       std::string(track.index < 10    ? "  "
+                                   : track.index < 100 ? " "
+                                                       : "") +
+                       std::to_string(track.index) + "  records " +
+                       std::to_string(track.records.size());
+    for (size_t i = 0; i < track.records.size() && i < 512; ++i) {
+        const ListedRecord& r = track.records[i];
+        line += " " + hex2(r.c) + "/" + hex2(r.h) + "/" + hex2(r.r) + "/" + hex2(r.n);
+        std::vector<std::string> marks;
+        if (r.status != 0) {
+            marks.push_back("status=" + hex2(r.status));
+        }
+        if (r.deleted == 0x10) {
+            marks.push_back("deleted");
+        }
+        if (r.density == 0x40) {
+            marks.push_back("single-density");
+        }
+        if (r.n >= 16 || r.length != 128 << r.n) {
+            marks.push_back("length=" + std::to_string(r.length));
+        }
+        for (size_t m = 0; m < marks.size(); ++m) {
+            line += (m == 0 ? "(" : ",") + marks[m] + (m + 1 == marks.size() ? ")" : "");
+        }
+    }
+    line += track.records.size() > 512 ? " (listing cut after 512 records)" : "";
+    line += track.end == ListedEnd::EndOfBytes ? " (walk ends at the end of the file)" : "";
+    line += track.end == ListedEnd::RecordLimit ? " (walk ends at the limit of 65535 records)" : "";
+    line += track.pastDiskEnd ? " (walk runs past the end of the disk)" : "";
+    return line;
+}
+
+// A track as d88info's document gives it, from the tests' own reading of the bytes.
+nlohmann::json trackJson(const ListedTrack& track) {
+    nlohmann::json records = nlohmann::json::array();
+    for (size_t i = 0; i < track.records.size() && i < 512; ++i) {
+        const ListedRecord& r = track.records[i];
+        records.push_back({{"c", r.c},
+                           {"h", r.h},
+                           {"r", r.r},
+                           {"n", r.n},
+                           {"status", r.status},
+                           {"deleted", r.deleted == 0x10},
+                           {"single_density", r.density == 0x40},
+                           {"length", r.length}});
+    }
+    const char* ends[] = {"track-count", "zero-count", "end-of-file", "record-limit"};
+    return {{"index", track.index},
+            {"record_count", track.records.size()},
+            {"records", records},
+            {"listing_cut", track.records.size() > 512},
+            {"end", ends[static_cast<int>(track.end)]},
+            {"past_disk_end", track.pastDiskEnd}};
+}
+
+// Every image whose listing is checked: the damaged images of both layouts, the sample sets,
+// and images whose walks end in every way.
+std::vector<std::pair<std::string, std::vector<uint8_t>>> listedImages() {
+    std::vector<std::pair<std::string, std::vector<uint8_t>>> images;
+    for (const DirectoryLayout* layout : {&LAYOUT_A, &LAYOUT_B}) {
+        for (DamagedCase& damaged : damagedCases(*layout)) {
+            images.emplace_back(layout->letter + std::string(": ") + damaged.name,
+                                std::move(damaged.image));
+        }
+        for (const bool full : {false, true}) {
+            std::vector<DiskPlan> disks;
+            EXPECT_TRUE(buildSampleDisks(full ? fullSampleSet(*layout, 5) : smallSampleSet(*layout),
+                                         disks));
+            images.emplace_back(layout->letter + std::string(full ? ": full" : ": small") +
+                                    " sample set",
+                                buildImage(disks));
+        }
+    }
+    DiskPlan walks; // a walk of every end, records with every mark, and a walk past the disk
+    for (int i = 0; i < 70000; ++i) { // no count equals its position: the walk's limit ends it
+        walks.tracks[0].sectors.push_back(makeSector(i % 80, 0, i % 256, 0, 0));
+        walks.tracks[0].sectors.back().sectorsInTrack = i == 65534 ? 65534 : 65535;
+    }
+    walks.tracks[1].sectors = {makeSector(0, 0, 1, 3, 1024), makeSector(0, 0, 2, 1, 256),
+                               makeSector(0, 0, 3, 7, 40), makeSector(0, 0, 4, 20, 0)};
+    walks.tracks[1].sectors[0].status = 0xB0;
+    walks.tracks[1].sectors[0].deleted = DELETED_DATA_MARK;
+    walks.tracks[1].sectors[1].density = SINGLE_DENSITY;
+    walks.tracks[1].sectors[2].status = STATUS_DELETED_DATA;
+    walks.tracks[2].sectors = {makeSector(1, 0, 1, 3, 100), makeSector(1, 0, 2, 3, 100)};
+    walks.tracks[2].sectors[1].sectorsInTrack = 0;
+    walks.tracks[3] = makeTrack(3, 600);
+    walks.tracks[4] = makeTrack(4, 3);
+    walks.tracks[4].sectors[0].sectorsInTrack = 1;
+    const uint32_t size = static_cast<uint32_t>(buildDisk(walks).size());
+    walks.trackOffsetOverride[5] = size;      // listed, and walked from the end of the file
+    walks.trackOffsetOverride[6] = size + 1;  // past the disk: not listed
+    walks.trackOffsetOverride[7] = size - 10; // a header cut by the end of the file
+    DiskPlan next = walks; // its track 5 is its last record, and the walk goes on into the next
+    next.trackOffsetOverride[5] = size - 1040;
+    next.trackOffsetOverride.erase(6);
+    next.trackOffsetOverride.erase(7);
+    images.emplace_back("walks of every end", buildImage({next, walks}));
+    return images;
+}
+
+} // namespace
+
+// d88info lists the tracks, as text and in its document, as the tests' own reading of the bytes
+// finds them (support/TrackListing.h): for every damaged image and the sample sets.
+TEST_F(Info, TrackListingsAgreeWithAnIndependentReader) {
+    const std::vector<std::pair<std::string, std::vector<uint8_t>>> images = listedImages();
+    std::vector<std::string> refused;
+    for (const auto& [name, bytes] : images) {
+        SCOPED_TRACE(name);
+        const std::string path = dir.write("listed.d88", bytes);
+        const std::vector<ListedDisk> disks = listTracks(bytes);
+        const RunResult text = run({"d88info", path});
+        const RunResult json = run({"d88info", "--json", path});
+        if (text.out.empty()) {
+            EXPECT_NE(text.status, 0) << "no listing, and no refusal";
+            EXPECT_EQ(json.out, "");
+            refused.push_back(name);
+            continue;
+        }
+        // The text: each disk's line starts with its offset and size and ends with its records
+        // stored with an error, and its track lines follow it.
+        std::vector<std::string> diskLines;
+        std::vector<std::vector<std::string>> trackLines;
+        size_t start = 0;
+        const std::string out = text.out;
+        while (start < out.size()) {
+            const size_t end = out.find('\n', start);
+            std::string line = out.substr(start, end - start);
+            if (!line.empty() && line.back() == '\r') {
+                line.pop_back();
+            }
+            if (line.rfind("disk ", 0) == 0 && line.find("  offset ") != std::string::npos) {
+                diskLines.push_back(line);
+                trackLines.emplace_back();
+            } else if (line.rfind("  track ", 0) == 0 && !trackLines.empty()) {
+                trackLines.back().push_back(line);
+            }
+            start = end == std::string::npos ? out.size() : end + 1;
+        }
+        ASSERT_EQ(diskLines.size(), disks.size());
+        const nlohmann::json document = nlohmann::json::parse(json.out, nullptr, false);
+        ASSERT_FALSE(document.is_discarded());
+        ASSERT_EQ(document["disks"].size(), disks.size());
+        for (size_t d = 0; d < disks.size(); ++d) {
+            const ListedDisk& disk = disks[d];
+            SCOPED_TRACE("disk " + std::to_string(d));
+            const std::string head = "disk " + std::to_string(d) + "  offset " +
+                                     std::to_string(disk.offset) + "  size " +
+                                     std::to_string(disk.size) + "  ";
+            EXPECT_EQ(diskLines[d].rfind(head, 0), 0u) << diskLines[d];
+            const std::string errors = "  read-errors " + std::to_string(disk.readErrors);
+            EXPECT_EQ(diskLines[d].size() >= errors.size() &&
+                          diskLines[d].compare(diskLines[d].size() - errors.size(), errors.size(),
+                                               errors) == 0,
+                      disk.readErrors > 0)
+                << diskLines[d];
+            std::vector<std::string> lines;
+            nlohmann::json tracks = nlohmann::json::array();
+            for (const ListedTrack& track : disk.tracks) {
+                lines.push_back(trackLine(track));
+                tracks.push_back(trackJson(track));
+            }
+            EXPECT_EQ(trackLines[d], lines);
+            const nlohmann::json& listedDisk = document["disks"][d];
+            EXPECT_EQ(listedDisk["offset"], disk.offset);
+            EXPECT_EQ(listedDisk["size"], disk.size);
+            EXPECT_EQ(listedDisk["read_errors"], disk.readErrors);
+            EXPECT_EQ(listedDisk["tracks"], tracks);
+        }
+    }
+    // Only the images whose first header is no disk's are refused.
+    EXPECT_EQ(refused, (std::vector<std::string>{"a: cut in the first header", "a: disk size 0",
+                                                 "b: cut in the first header", "b: disk size 0"}));
 }
 
 // The disk line says what a damaged header does to the file's reading: a size past the end of

@@ -1,6 +1,7 @@
 #!/bin/sh
 # Writes the expected JSON documents of tests/data/damaged/ anew with the programs of a build
-# folder (default: build), for review in the diff: the documents that DocumentTest compares.
+# folder (default: build), for review in the diff: the documents that DocumentTest compares, one
+# file per image and command for both layouts (what they do not share under "per_layout").
 #   tests/make-expected-documents.sh [BUILD]
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
