@@ -146,6 +146,12 @@ bool readSet(const std::vector<uint32_t>& pattern, size_t& at, Token& set) {
 
 std::vector<Token> tokensOf(const std::vector<uint32_t>& pattern) {
     std::vector<Token> tokens;
+    // A set is closed by a ']' after its first character: a '[' with none after it is itself,
+    // found without scanning, so that a run of them costs no more than its length.
+    size_t lastClose = 0;
+    for (size_t i = 0; i < pattern.size(); ++i) {
+        lastClose = pattern[i] == ']' ? i : lastClose;
+    }
     for (size_t at = 0; at < pattern.size();) {
         const uint32_t character = pattern[at++];
         Token set;
@@ -155,7 +161,7 @@ std::vector<Token> tokensOf(const std::vector<uint32_t>& pattern) {
             }
         } else if (character == '?') {
             tokens.push_back(Token{Token::Set, true, {}}); // the empty set, negated
-        } else if (character == '[' && readSet(pattern, at, set)) {
+        } else if (character == '[' && lastClose > at && readSet(pattern, at, set)) {
             tokens.push_back(set);
         } else if (character == '\\' && at < pattern.size()) {
             tokens.push_back(literal(pattern[at++]));
