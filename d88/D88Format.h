@@ -99,6 +99,11 @@ struct DiskHeader {
     uint32_t trackOffsets[MAX_TRACKS]; // from the disk's start; 0 when the track is absent
 };
 
+// The size field of the disk header at `p`: all that indexing the disks needs of it.
+inline uint32_t parseDiskSize(const uint8_t* p) {
+    return readU32(p + DISK_SIZE_OFFSET);
+}
+
 // The only place where a disk header's bytes are taken apart.
 inline DiskHeader parseDiskHeader(const uint8_t* p) {
     DiskHeader header;
@@ -107,7 +112,7 @@ inline DiskHeader parseDiskHeader(const uint8_t* p) {
     }
     header.writeProtect = p[WRITE_PROTECT_OFFSET];
     header.mediaType = p[MEDIA_TYPE_OFFSET];
-    header.diskSize = readU32(p + DISK_SIZE_OFFSET);
+    header.diskSize = parseDiskSize(p);
     for (int track = 0; track < MAX_TRACKS; ++track) {
         header.trackOffsets[track] = readU32(p + TRACK_TABLE_OFFSET + 4 * track);
     }

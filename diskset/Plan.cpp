@@ -2,6 +2,7 @@
 
 #include "FileChoice.h"
 
+#include <algorithm>
 #include <cstring>
 #include <map>
 #include <string>
@@ -185,8 +186,8 @@ PlannedEntry decideEntry(d88::D88Image& image, const DiskChoice& disks, const ui
         planned.outcome = entry.size == 0 ? EntryOutcome::Empty : EntryOutcome::Missing;
     } else if (refusesSavedName(entry.name, planned.saved, target.names, target.rules)) {
         planned.outcome = EntryOutcome::UnsafeName;
-    } else if (target.namesImage != nullptr &&
-               target.namesImage(planned.saved.name.c_str(), target.context)) {
+    } else if (std::find(target.imageNameKeys.begin(), target.imageNameKeys.end(),
+                         planned.saved.key) != target.imageNameKeys.end()) {
         planned.outcome = EntryOutcome::ImageItself;
     } else if (isUncreatable(entry.name)) {
         planned.outcome = EntryOutcome::Uncreatable;

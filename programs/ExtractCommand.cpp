@@ -352,8 +352,7 @@ int main(int argc, char** argv) {
         folder = hostCurrentFolder();
         folder.notMadeYet = true;
     }
-    const HostWrite write{&folder, &image};
-    const SaveTarget target = hostSaveTarget(names, write);
+    const SaveTarget target = hostSaveTarget(names, folder, given.identities);
     const DirectoryLayout* layout = chooseLayout(options, disks, target, status);
     if (layout == nullptr) {
         return status;

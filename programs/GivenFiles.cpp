@@ -185,6 +185,10 @@ bool openGivenFiles(const char* program, std::vector<const char*>& paths, GivenF
             printOpenFailure(paths[i], errno);
             return false;
         }
+        FileIdentity identity{};
+        if (hostFileIdentity(file.get(), identity)) {
+            given.identities.push_back(identity);
+        }
         if (!isZip(file.get())) {
             given.names.push_back(paths[i]);
             given.files.push_back(std::move(file));
@@ -213,9 +217,6 @@ bool openGivenFiles(const char* program, std::vector<const char*>& paths, GivenF
     if (!image.openStreams(streams.data(), static_cast<int>(streams.size()))) {
         printOpenFailure(paths[static_cast<size_t>(image.failedPart())], errno);
         return false;
-    }
-    for (const OwnedFile& zip : given.zips) {
-        image.alsoGiven(zip.get());
     }
     return true;
 }

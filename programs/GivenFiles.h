@@ -3,6 +3,7 @@
 // other members are left out and named; a zip that cannot be unpacked safely is refused.
 #pragma once
 
+#include "Host.h"
 #include "UnpackedZip.h"
 
 #include "D88Image.h"
@@ -16,6 +17,7 @@ struct GivenFiles {
     std::vector<std::string> names;
     std::vector<OwnedFile> files;
     std::vector<OwnedFile> zips; // the zips given, never written over though not read again
+    std::vector<FileIdentity> identities; // of every file given, zips included
 };
 
 // Opens the files `paths` into `given` and has `image` read them joined. On success `paths`

@@ -268,11 +268,11 @@ int main(int argc, char** argv) {
     const bool programs = options.paths.size() == 1 && options.sums == 0;
     const DiskChoice disks = programs ? programsDiskChoice(image) : identityDiskChoice(set);
     const HostFolder here = hostCurrentFolder();
-    const HostWrite write{&here, &image};
-    const SaveTarget target = hostSaveTarget(NameTarget::Host, write);
+    const SaveTarget target = hostSaveTarget(NameTarget::Host, here, given.identities);
     if (options.layout != nullptr) {
-        const SetPlan plan = planSet(image, disks, *options.layout,
-                                     hostSaveTarget(nameTargetFor(options.names), write), buffers);
+        SaveTarget named = target;
+        named.names = nameTargetFor(options.names);
+        const SetPlan plan = planSet(image, disks, *options.layout, named, buffers);
         if (options.sums != 0) {
             const bool all = printFileSums(image, plan, buffers, options.sums, stdout);
             if (!all) {

@@ -49,7 +49,7 @@ std::vector<std::string> keptPaths; // the mounted files that the image is read 
 std::vector<std::string> keptNames; // their names, as the page shows them
 
 SaveTarget zipTarget() {
-    return SaveTarget{NameTarget::Zip, BYTE_NAME_RULES, nullptr, nullptr};
+    return SaveTarget{NameTarget::Zip, BYTE_NAME_RULES, {}};
 }
 
 const DirectoryLayout* layoutByLetter(const char* letter) {
