@@ -7,6 +7,7 @@
 // must assemble from them the run's bytes and zeros after.
 #pragma once
 
+#include "Host.h"
 #include "Plan.h"
 
 #include "D88Image.h"
@@ -22,7 +23,7 @@
 // The given files as the fuzz target cut them: file k holds image bytes ends[k] to ends[k + 1].
 struct GivenFiles {
     std::vector<int64_t> ends;
-    std::vector<std::string> names; // in the current folder
+    std::vector<std::string> names; // as they stand in the folder written into
     int count() const { return static_cast<int>(names.size()); }
     int64_t length(int part) const { return ends[part + 1] - ends[part]; }
     // The file that holds image byte `position`, -1 past the end.
@@ -313,9 +314,19 @@ inline void checkPieces(const d88::D88Image& image, const GivenFiles& files,
     }
 }
 
+// The host's target for a folder that holds the given files under `names`, as hostSaveTarget
+// tells it: each of those names is the image itself.
+inline SaveTarget folderHolding(const std::vector<std::string>& names) {
+    SaveTarget target{NameTarget::Host, hostNameRules(), {}};
+    for (const std::string& name : names) {
+        target.imageNameKeys.push_back(hostNameRules().sameFileKey(name.c_str()));
+    }
+    return target;
+}
+
 // How a target names files: which saved names are the image's own files (the names of
-// `imageFiles`, in the current folder, for hostSaveTarget), and whether the host's rules may
-// refuse more names than those with a '/'.
+// `imageFiles`, for folderHolding), and whether the host's rules may refuse more names than
+// those with a '/'.
 struct TargetExpectation {
     const GivenFiles* imageFiles; // null: never the image (a zip)
     bool hostRules;

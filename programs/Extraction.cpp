@@ -35,11 +35,14 @@ FileResult writeEntry(d88::D88Image& image, const PlannedEntry& entry, size_t po
         return refused(Refusal::ImageChanged);
     }
     const size_t length = static_cast<size_t>(entry.entry.size);
-    if (watch != nullptr) {
+    if (watch != nullptr && watch->take != nullptr) {
         watch->take(position, buffers.work, length, watch->context);
     }
-    const ReplaceResult replaced = hostReplaceFile(
-        folder, entry.saved.name.c_str(), NameSource::DiskSet, buffers.work, length, existing);
+    const ReplaceResult replaced =
+        watch != nullptr && watch->keep != nullptr
+            ? watch->keep(entry.saved.name.c_str(), buffers.work, length, watch->context)
+            : hostReplaceFile(folder, entry.saved.name.c_str(), NameSource::DiskSet, buffers.work,
+                              length, existing);
     switch (replaced.outcome) {
     case ReplaceOutcome::Replaced:
         return FileResult{replaced.existed ? FileStatus::Replaced : FileStatus::Written,
