@@ -3,8 +3,8 @@
 // with the host's names (for a folder that holds the given files under their names, as
 // hostSaveTarget tells it) and with zip names; the disks found are checked against the reader,
 // the vote on the input's bytes and the bytes themselves (DiskSetCheck.h). Byte 15 of the input
-// (the last of the first disk's name, which no plan reads) chooses one way to give it, so that
-// each input costs a few plans:
+// (the last of the first disk's name, which no plan reads) chooses one way to give it, and byte
+// 14 the layout whose JSON document is checked, so that each input costs a few plans:
 // - as d88extract-a and d88extract-b read one file: their choice of disks, both layouts;
 // - by identity as one file, and cut into four files where bytes 16 to 21 say (the reader
 //   ignores them): the same disks and plans as one file, unless a file of the cut starts inside a
@@ -33,6 +33,11 @@
 namespace {
 
 constexpr int CUT_FILES = 4;
+// The layout whose plan's JSON document is checked (given with other dumps, where a document
+// says the most), chosen for each input by byte 14 (a byte of the first disk's name, which no
+// plan reads): building a document costs more than planning.
+constexpr size_t JSON_LAYOUT_BYTE = 14;
+size_t jsonLayout = 0;
 GivenFiles wholeFile;               // the input as one file, "image.d88"
 std::vector<std::string> partNames; // the names of the cut files
 std::vector<uint8_t>* joinedBytes;  // the bytes of several files joined
@@ -78,23 +83,30 @@ void checkZipPlan(const SetPlan& plan, const GivenFiles& files, const d88::D88Im
 }
 
 // Plans both layouts with `disks` at zip names, and at the host's names when `withHost`, and
-// checks each plan (the zip plan's JSON, with the disks `jsonSet`, when that is not null); then
+// checks each plan (the JSON of jsonLayout's zip plan, with the disks `jsonSet`, when that is not
+// null); then
 // the layout fit, which counts files from their first sectors alone. Returns the zip plans.
 std::vector<SetPlan> planAndCheck(d88::D88Image& image, const GivenFiles& files,
                                   const DiskChoice& disks, const ExpectedChoice& expected,
                                   bool withHost, const DiskSetFacts* jsonSet) {
     std::vector<SetPlan> zipPlans;
     for (const DirectoryLayout* layout : SET_LAYOUTS) {
+        zipPlans.push_back(planSet(image, disks, *layout, ZIP_TARGET, *buffers));
+        const TargetExpectation zipNames{nullptr, false};
         if (withHost) {
+            // The host's plan is read again; the zip plan is held against it.
             const SetPlan plan =
                 planSet(image, disks, *layout, folderHolding(files.names), *buffers);
             checkPlan(image, files, plan, expected, *layout, TargetExpectation{&files, true},
                       *buffers, *runBuffers);
+            checkPlanAgainst(plan, zipPlans.back(), zipNames);
+        } else {
+            checkPlan(image, files, zipPlans.back(), expected, *layout, zipNames, *buffers,
+                      *runBuffers);
         }
-        zipPlans.push_back(planSet(image, disks, *layout, ZIP_TARGET, *buffers));
-        checkPlan(image, files, zipPlans.back(), expected, *layout,
-                  TargetExpectation{nullptr, false}, *buffers, *runBuffers);
-        checkZipPlan(zipPlans.back(), files, image, jsonSet);
+        // The JSON document of one layout per input, which byte JSON_LAYOUT_BYTE chooses.
+        const bool json = layout == SET_LAYOUTS[jsonLayout];
+        checkZipPlan(zipPlans.back(), files, image, json ? jsonSet : nullptr);
     }
     int counted[2] = {0, 0};
     const LayoutFit fit = decideLayoutFit(image, disks, ZIP_TARGET, *buffers, counted, true);
@@ -182,7 +194,7 @@ void checkCut(const GivenSet& whole, const std::vector<int>& ids, const uint8_t*
     d88::D88Image& image = wholeSet->image;
     const GivenFiles parts = cutInput(data, size);
     GivenSet& cut = *cutSet;
-    planGivenFiles(cut, parts, data, true, true);
+    planGivenFiles(cut, parts, data, true, false);
     if (!cut.checked.cut) {
         if (cut.ids != ids) {
             abort();
@@ -273,6 +285,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     const std::vector<int> ids = readIdBytes(image);
     const Way way = static_cast<Way>((size > WAY_BYTE ? data[WAY_BYTE] : 0) % 4);
+    jsonLayout = (size > JSON_LAYOUT_BYTE ? data[JSON_LAYOUT_BYTE] : 0) % 2;
     if (way == Way::Programs) {
         // As the set's programs read one file.
         const ExpectedChoice programs = programsExpected(ids);
