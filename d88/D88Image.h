@@ -61,7 +61,7 @@ class D88Image {
     bool openSources(const ByteSource* sources, int count);
     void close();
     int diskCount() const { return diskCount_; }
-    // The length of the image when it was opened: all its files together.
+    // The length of the image when it was opened: all its parts together.
     int64_t fileSize() const { return fileSize_; }
     // The parts the image is read from, where each one's first byte lies in the image, and the
     // part that the last failed open could not open.
@@ -133,7 +133,7 @@ class D88Image {
     bool openPrepared(int count);
     bool trackStart(int track, int64_t& position) const;
     // Where the disk that starts at `start` and claims to end at `end` really ends: the start of
-    // the first later file inside it that begins with a D88 disk header, else `end`.
+    // the first later part inside it that begins with a D88 disk header, else `end`.
     int64_t nextDiskAt(int64_t start, int64_t end);
     // The result of the search for the sector at `at`, null when not found.
     const SectorSearch* findSector(const SectorAddress& at);
