@@ -1,23 +1,26 @@
 // The image's bytes as the reader sees them: fetched in aligned blocks into memory that the
 // reader owns, so that walking sector records and skipping sector data costs no system call. A
 // few blocks are kept and the least recently used one is replaced. The image may be several
-// files read as one, their bytes joined in order as `cat` joins them; a block may hold the end
-// of one file and the start of the next.
+// parts read as one, files or bytes in memory, their bytes joined in order as `cat` joins them;
+// a block may hold the end of one part and the start of the next. A block that lies within the
+// bytes in memory of one part is read where it lies, without a copy.
 #pragma once
 
+#include "ByteSource.h"
+
 #include <cstdint>
-#include <cstdio>
 
 namespace d88 {
 
 constexpr int BLOCK_BYTES = 65536;
 constexpr int CACHED_BLOCKS = 6;
-constexpr int MAX_IMAGE_PARTS = 64; // files joined into one image
+constexpr int MAX_IMAGE_PARTS = 64; // parts joined into one image
 
 struct BlockCache {
     int partCount;
-    FILE* files[MAX_IMAGE_PARTS];
-    int64_t partStarts[MAX_IMAGE_PARTS];      // where each file's first byte lies in the image
+    bool anyInMemory; // some part is bytes in memory, whose blocks may be read in place
+    ByteSource sources[MAX_IMAGE_PARTS];
+    int64_t partStarts[MAX_IMAGE_PARTS];      // where each part's first byte lies in the image
     int64_t streamPositions[MAX_IMAGE_PARTS]; // where each stream stands in its file, -1 unknown
     uint32_t useClock;
     int lastSlot;                      // the slot of the last hit, tried first
@@ -27,10 +30,11 @@ struct BlockCache {
     uint8_t bytes[CACHED_BLOCKS][BLOCK_BYTES];
 };
 
-// Forgets every block; later reads go to the `partCount` files `files`, the image position of
-// each one's first byte in `partStarts` (ascending, the first 0). Every file but the last is
-// read up to the next one's start only; the last is read as far as it goes.
-void resetBlockCache(BlockCache& cache, FILE* const* files, const int64_t* partStarts,
+// Forgets every block; later reads go to the `partCount` parts `sources`, the image position of
+// each one's first byte in `partStarts` (ascending, the first 0). Every part but the last is
+// read up to the next one's start only; the last is read as far as it goes (a file may have
+// grown since).
+void resetBlockCache(BlockCache& cache, const ByteSource* sources, const int64_t* partStarts,
                      int partCount);
 
 // Copies at most `length` bytes from image position `position` into `out`. Returns the number

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 
 namespace d88 {
 
@@ -99,6 +100,11 @@ struct DiskHeader {
     uint32_t trackOffsets[MAX_TRACKS]; // from the disk's start; 0 when the track is absent
 };
 
+// The size field of the disk header at `p`: all that indexing the disks needs of it.
+inline uint32_t parseDiskSize(const uint8_t* p) {
+    return readU32(p + DISK_SIZE_OFFSET);
+}
+
 // The only place where a disk header's bytes are taken apart.
 inline DiskHeader parseDiskHeader(const uint8_t* p) {
     DiskHeader header;
@@ -107,10 +113,16 @@ inline DiskHeader parseDiskHeader(const uint8_t* p) {
     }
     header.writeProtect = p[WRITE_PROTECT_OFFSET];
     header.mediaType = p[MEDIA_TYPE_OFFSET];
-    header.diskSize = readU32(p + DISK_SIZE_OFFSET);
+    header.diskSize = parseDiskSize(p);
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    // The table is stored as the host stores its numbers: copied whole.
+    static_assert(sizeof header.trackOffsets == 4 * MAX_TRACKS, "164 32-bit offsets");
+    memcpy(header.trackOffsets, p + TRACK_TABLE_OFFSET, sizeof header.trackOffsets);
+#else
     for (int track = 0; track < MAX_TRACKS; ++track) {
         header.trackOffsets[track] = readU32(p + TRACK_TABLE_OFFSET + 4 * track);
     }
+#endif
     return header;
 }
 

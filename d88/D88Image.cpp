@@ -8,14 +8,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <type_traits>
-#ifdef _WIN32
-#include <io.h>
-#include <string>
-#include <windows.h>
-#else
-#include <sys/stat.h>
-#include <unistd.h>
-#endif
 
 namespace d88 {
 
@@ -66,10 +58,10 @@ static_assert(std::is_trivially_default_constructible<ReaderMemory>::value,
 
 namespace {
 
-// Forgets everything read before; later reads go to `files`.
-void resetMemory(ReaderMemory& memory, FILE* const* files, const int64_t* partStarts,
+// Forgets everything read before; later reads go to `sources`.
+void resetMemory(ReaderMemory& memory, const ByteSource* sources, const int64_t* partStarts,
                  int partCount) {
-    resetBlockCache(memory.cache, files, partStarts, partCount);
+    resetBlockCache(memory.cache, sources, partStarts, partCount);
     for (bool& known : memory.headerKnown) {
         known = false;
     }
@@ -157,52 +149,68 @@ bool D88Image::openParts(const char* const* paths, int count) {
     if (!prepareOpen(count)) {
         return false;
     }
-    int64_t sizes[MAX_IMAGE_PARTS];
     for (int part = 0; part < count; ++part) {
-        files_[part] = openImageFile(paths[part], sizes[part]);
-        if (files_[part] == nullptr) {
+        int64_t size = 0;
+        FILE* file = openImageFile(paths[part], size);
+        if (file == nullptr) {
             const int error = errno;
             for (int opened = 0; opened < part; ++opened) {
-                fclose(files_[opened]);
+                fclose(sources_[opened].file);
             }
             failedPart_ = part;
             errno = error;
             return false;
         }
+        sources_[part] = fileSource(file);
     }
     ownsFiles_ = true;
-    indexDisks(sizes, count);
-    return true;
+    return openPrepared(count);
 }
 
 bool D88Image::openStreams(FILE* const* streams, int count) {
     if (!prepareOpen(count)) {
         return false;
     }
-    int64_t sizes[MAX_IMAGE_PARTS];
     for (int part = 0; part < count; ++part) {
-        files_[part] = streams[part];
-        sizes[part] = seekFile(streams[part], 0, SEEK_END) ? tellFile(streams[part]) : -1;
-        if (sizes[part] < 0) {
+        sources_[part] = fileSource(streams[part]);
+    }
+    ownsFiles_ = false;
+    return openPrepared(count);
+}
+
+bool D88Image::openSources(const ByteSource* sources, int count) {
+    if (!prepareOpen(count)) {
+        return false;
+    }
+    for (int part = 0; part < count; ++part) {
+        sources_[part] = sources[part];
+    }
+    ownsFiles_ = false;
+    return openPrepared(count);
+}
+
+bool D88Image::openPrepared(int count) {
+    int64_t size = 0;
+    for (int part = 0; part < count; ++part) {
+        partStarts_[part] = size;
+        ByteSource& source = sources_[part];
+        int64_t length = source.size;
+        if (source.file != nullptr) {
+            length = seekFile(source.file, 0, SEEK_END) ? tellFile(source.file) : -1;
+        }
+        if (length < 0) {
+            for (int opened = 0; opened < count && ownsFiles_; ++opened) {
+                fclose(sources_[opened].file);
+            }
             failedPart_ = part;
             errno = ESPIPE;
             return false;
         }
-    }
-    ownsFiles_ = false;
-    indexDisks(sizes, count);
-    return true;
-}
-
-void D88Image::indexDisks(const int64_t* sizes, int count) {
-    int64_t size = 0;
-    for (int part = 0; part < count; ++part) {
-        partStarts_[part] = size;
-        size += sizes[part];
+        size += length;
     }
     partCount_ = count;
     fileSize_ = size;
-    resetMemory(*memory_, files_, partStarts_, partCount_);
+    resetMemory(*memory_, sources_, partStarts_, partCount_);
 
     int64_t runningOffset = 0;
     diskCount_ = 0;
@@ -229,9 +237,9 @@ void D88Image::indexDisks(const int64_t* sizes, int count) {
             break;
         }
         const int64_t start = runningOffset;
-        runningOffset += parseDiskHeader(header).diskSize;
-        // Of several files, one that starts inside this disk with a disk header of its own
-        // starts the next disk: this one was cut short where its file ends.
+        runningOffset += parseDiskSize(header);
+        // Of several parts, one that starts inside this disk with a disk header of its own
+        // starts the next disk: this one was cut short where its part ends.
         const int64_t next = nextDiskAt(start, runningOffset);
         if (next < runningOffset) {
             diskLimits_[diskCount_] = static_cast<uint32_t>(next - start);
@@ -242,17 +250,17 @@ void D88Image::indexDisks(const int64_t* sizes, int count) {
             break;
         }
     }
-    // A selection reads its header from the file as it is then, not as it was indexed.
-    resetBlockCache(memory_->cache, files_, partStarts_, partCount_);
+    // A selection reads its header from the files as they are then, not as they were indexed.
+    resetBlockCache(memory_->cache, sources_, partStarts_, partCount_);
+    return true;
 }
 
 void D88Image::close() {
     for (int part = 0; part < partCount_ && ownsFiles_; ++part) {
-        fclose(files_[part]);
+        fclose(sources_[part].file);
     }
     partCount_ = 0;
     gapCount_ = 0;
-    alsoGivenCount_ = 0;
     diskCount_ = 0;
     fileSize_ = 0;
     mediaType_ = -1;
@@ -330,59 +338,6 @@ int D88Image::partAt(int64_t position) const {
 
 int64_t D88Image::readBytes(int64_t position, uint8_t* out, int64_t length) {
     return partCount_ == 0 ? 0 : copyFileBytes(memory_->cache, position, out, length);
-}
-
-namespace {
-
-// The identity of the file open as `stream`. False when the host cannot tell it.
-bool streamIdentity(FILE* stream, FileIdentity& identity) {
-#ifdef _WIN32
-    BY_HANDLE_FILE_INFORMATION info;
-    if (!GetFileInformationByHandle(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream))),
-                                    &info)) {
-        return false;
-    }
-    identity.volume = info.dwVolumeSerialNumber;
-    identity.file = (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
-#else
-    struct stat info;
-    if (fstat(fileno(stream), &info) != 0) {
-        return false;
-    }
-    identity.volume = static_cast<uint64_t>(info.st_dev);
-    identity.file = static_cast<uint64_t>(info.st_ino);
-#endif
-    return true;
-}
-
-} // namespace
-
-bool D88Image::partIdentity(int part, FileIdentity& identity) const {
-    return part >= 0 && part < partCount_ && streamIdentity(files_[part], identity);
-}
-
-bool D88Image::alsoGiven(FILE* stream) {
-    FileIdentity identity{};
-    if (alsoGivenCount_ >= MAX_IMAGE_PARTS || !streamIdentity(stream, identity)) {
-        return false;
-    }
-    alsoGiven_[alsoGivenCount_++] = identity;
-    return true;
-}
-
-bool D88Image::readsFile(const FileIdentity& identity) const {
-    for (int part = 0; part < partCount_; ++part) {
-        FileIdentity partFile{};
-        if (partIdentity(part, partFile) && partFile == identity) {
-            return true;
-        }
-    }
-    for (int given = 0; given < alsoGivenCount_; ++given) {
-        if (alsoGiven_[given] == identity) {
-            return true;
-        }
-    }
-    return false;
 }
 
 void D88Image::setSectorRange(int first, int last) {

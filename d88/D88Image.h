@@ -1,7 +1,8 @@
 // D88Image: reads a D88 image that may hold several disks one after another, from one file or
-// from several files read as one.
+// bytes in memory, or from several such parts read as one.
 #pragma once
 
+#include "ByteSource.h"
 #include "D88Format.h"
 #include "TrackWalk.h"
 
@@ -24,16 +25,6 @@ struct IndexGap {
     int64_t start;
     int64_t length;
 };
-
-// Tells files apart: every name of one file (links included) gives the same identity.
-struct FileIdentity {
-    uint64_t volume;
-    uint64_t file;
-};
-
-inline bool operator==(const FileIdentity& a, const FileIdentity& b) {
-    return a.volume == b.volume && a.file == b.file;
-}
 
 // What the reader keeps of the file between calls: blocks of its bytes, the disk headers
 // already read, the last track walk and the results of recent sector searches.
@@ -69,15 +60,20 @@ class D88Image {
     // open for binary reading and able to seek. Returns false when one cannot seek to its end;
     // failedPart() tells which.
     bool openStreams(FILE* const* streams, int count);
+    // Opens the `count` parts `sources` (1 to MAX_IMAGE_PARTS: files, bytes in memory, or both)
+    // as one image, as openParts opens files. The files and bytes stay the caller's: the bytes
+    // are read where they lie until the next open or close. Returns false when a file cannot
+    // seek to its end; failedPart() tells which.
+    bool openSources(const ByteSource* sources, int count);
     void close();
     int diskCount() const { return diskCount_; }
-    // The length of the image when it was opened: all its files together.
+    // The length of the image when it was opened: all its parts together.
     int64_t fileSize() const { return fileSize_; }
-    // The files the image is read from, where each one's first byte lies in the image, and the
-    // file that the last failed open could not open.
+    // The parts the image is read from, where each one's first byte lies in the image, and the
+    // part that the last failed open could not open.
     int partCount() const { return partCount_; }
     int64_t partStart(int part) const { return partStarts_[part]; }
-    // The file that holds image position `position`: the last one that starts at or before it.
+    // The part that holds image position `position`: the last one that starts at or before it.
     int partAt(int64_t position) const;
     // The image position of disk `index`'s header, -1 when no such disk is indexed.
     int64_t diskStart(int index) const;
@@ -119,16 +115,6 @@ class D88Image {
     // disk's bytes store, and its marks.
     SectorPlace recordPlace(const WalkedRecord& record) const;
 
-    // The identity of file `part` of the image. False when it is not open.
-    bool partIdentity(int part, FileIdentity& identity) const;
-    // True when `identity` is one of the image's files, so that a caller never writes over the
-    // image it is reading.
-    bool readsFile(const FileIdentity& identity) const;
-    // Counts the file open as `stream` among the image's files for readsFile, though no byte
-    // is read from it: a zip given, whose members the image reads from unpacked copies.
-    // Forgotten by the next open or close. False when its identity cannot be told.
-    bool alsoGiven(FILE* stream);
-
     // Finds sector (c, h, r, n) in `track` of the selected disk and copies at most `maxLength`
     // bytes of its data into `buffer`. Returns the number of bytes stored, 0 when not found.
     int readSector(int track, int c, int h, int r, int n, uint8_t* buffer, int maxLength);
@@ -156,16 +142,17 @@ class D88Image {
     const TrackWalk* walkTrack(int track);
 
   private:
-    // Makes the reader's memory and closes what was open; false (errno set) when `count` files
+    // Makes the reader's memory and closes what was open; false (errno set) when `count` parts
     // cannot be opened.
     bool prepareOpen(int count);
-    // Indexes the disks of the `count` files now in files_, of lengths `sizes`.
-    void indexDisks(const int64_t* sizes, int count);
+    // Finds the length of every part of sources_ and indexes the disks they hold; false (errno
+    // set) when a file's length cannot be told.
+    bool openPrepared(int count);
     bool trackStart(int track, int64_t& position) const;
     // `length` cut to the bytes the selected disk stores from `dataPosition` on.
     int storedLength(int64_t dataPosition, int64_t length) const;
     // Where the disk that starts at `start` and claims to end at `end` really ends: the start of
-    // the first later file inside it that begins with a D88 disk header, else `end`.
+    // the first later part inside it that begins with a D88 disk header, else `end`.
     int64_t nextDiskAt(int64_t start, int64_t end);
     // The result of the search for the sector at `at`, null when not found.
     const SectorSearch* findSector(const SectorAddress& at);
@@ -174,11 +161,9 @@ class D88Image {
     // missing or shorter. Returns the number of bytes counted. The one walk of both runs.
     template <typename Take> int walkRun(const SectorAddress& start, int total, Take take);
 
-    FILE* files_[MAX_IMAGE_PARTS] = {};
+    ByteSource sources_[MAX_IMAGE_PARTS] = {};
     int64_t partStarts_[MAX_IMAGE_PARTS] = {};
     int partCount_ = 0;
-    FileIdentity alsoGiven_[MAX_IMAGE_PARTS] = {};
-    int alsoGivenCount_ = 0;
     bool ownsFiles_ = true; // opened by openParts, closed by close()
     int failedPart_ = -1;
     int diskCount_ = 0;

@@ -2,6 +2,8 @@
 
 #include "SetFormat.h"
 
+#include <cstring>
+
 DirEntry parseDirEntry(const uint8_t* bytes) {
     DirEntry entry{};
     for (int i = 0; i < ENTRY_NAME_LENGTH && bytes[ENTRY_NAME_OFFSET + i] != ' '; ++i) {
@@ -15,10 +17,6 @@ DirEntry parseDirEntry(const uint8_t* bytes) {
 }
 
 bool isUnusedEntry(const uint8_t* bytes) {
-    for (int i = 0; i < DIR_ENTRY_SIZE; ++i) {
-        if (bytes[i] != 0) {
-            return false;
-        }
-    }
-    return true;
+    static const uint8_t unused[DIR_ENTRY_SIZE] = {};
+    return memcmp(bytes, unused, DIR_ENTRY_SIZE) == 0;
 }

@@ -191,8 +191,8 @@ PlannedEntry decideEntry(EntryWalk& walk, const uint8_t* bytes, int index) {
         planned.outcome = entry.size == 0 ? EntryOutcome::Empty : EntryOutcome::Missing;
     } else if (refusesSavedName(entry.name, planned.saved, target.names, target.rules)) {
         planned.outcome = EntryOutcome::UnsafeName;
-    } else if (target.namesImage != nullptr &&
-               target.namesImage(planned.saved.name.c_str(), target.context)) {
+    } else if (std::find(target.imageNameKeys.begin(), target.imageNameKeys.end(),
+                         planned.saved.key) != target.imageNameKeys.end()) {
         planned.outcome = EntryOutcome::ImageItself;
     } else if (isUncreatable(entry.name)) {
         planned.outcome = EntryOutcome::Uncreatable;

@@ -143,10 +143,10 @@ DiskChoice identityDiskChoice(const DiskSetFacts& facts);
 struct SaveTarget {
     NameTarget names;
     NameRules rules; // the host's, for NameTarget::Host
-    // True when the saved name, in the folder the files go to, is one of the image's files.
-    // Null: never (a zip, a folder still to be made).
-    bool (*namesImage)(const char* savedName, const void* context);
-    const void* context;
+    // The keys of the names in the folder the files go to under which a file of the image
+    // stands, through any link: an entry saved under one is the image itself. None for a zip
+    // or a folder still to be made.
+    std::vector<std::string> imageNameKeys;
 };
 
 // The walk's two buffers: the directory sectors as read, and one file's bytes at a time. A

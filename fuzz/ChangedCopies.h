@@ -52,11 +52,15 @@ inline std::vector<uint8_t> changedCopy(d88::D88Image& image, const uint8_t* dat
     std::vector<uint8_t> copy(data, data + size);
     std::vector<bool> changed(size, false);
     Generator pick{(seed ^ (0x9E3779B9u * static_cast<uint32_t>(dump))) | 1};
-    Generator shared{seed | 1}; // changes that every dump makes alike
+    Generator shared{seed | 1};  // changes that every dump makes alike
+    std::vector<int64_t> walked; // disks of size 0 share one start: their records are changed
     for (int disk = 0; disk < image.diskCount(); ++disk) {
-        if (!image.selectDisk(disk)) {
-            continue;
+        const int64_t start = image.diskStart(disk);
+        if (std::find(walked.begin(), walked.end(), start) != walked.end() ||
+            !image.selectDisk(disk)) {
+            continue; // every record of a disk walked before is changed already
         }
+        walked.push_back(start);
         for (int track = 0; track < d88::MAX_TRACKS; ++track) {
             const d88::TrackWalk* walk = image.walkTrack(track);
             for (int i = 0; walk != nullptr && i < walk->recordCount; ++i) {

@@ -7,6 +7,9 @@
 // must assemble from them the run's bytes and zeros after.
 #pragma once
 
+#include "MergeRule.h"
+
+#include "Host.h"
 #include "Plan.h"
 
 #include "D88Image.h"
@@ -22,7 +25,7 @@
 // The given files as the fuzz target cut them: file k holds image bytes ends[k] to ends[k + 1].
 struct GivenFiles {
     std::vector<int64_t> ends;
-    std::vector<std::string> names; // in the current folder
+    std::vector<std::string> names; // as they stand in the folder written into
     int count() const { return static_cast<int>(names.size()); }
     int64_t length(int part) const { return ends[part + 1] - ends[part]; }
     // The file that holds image byte `position`, -1 past the end.
@@ -114,21 +117,10 @@ inline Reread rereadRun(d88::D88Image& image, int track, int r, int total, RunBu
     return result;
 }
 
-// One copy's sector as read again.
-struct CopySector {
-    int disk;
-    int64_t position;
-    uint8_t status;
-    const uint8_t* bytes;
-};
-
 // The run of `total` bytes from (track, r) read from the disks `copies` in order, stepping as
-// rereadRun does, each sector taken as the copies say: from the first copy that holds it whole
-// without a read-error status (repaired when that is not the first copy; contested when a
-// later such copy holds other bytes); else, when some copies hold it whole, all with an error:
-// a read error, holding the first holder's bytes, or with three holders or more the value most
-// of them hold at each byte (on a tie the earliest holder's). The run ends at the first sector
-// that no copy holds whole. The bytes are kept in `buffers.merged`.
+// rereadRun does, each sector taken from the copies that hold it whole as MergeRule.h says. The
+// run ends at the first sector that no copy holds whole. The bytes are kept in
+// `buffers.merged`.
 inline Reread rereadCopies(d88::D88Image& image, const std::vector<int>& copies, int track, int r,
                            int total, RunBuffers& buffers) {
     Reread result;
@@ -156,58 +148,9 @@ inline Reread rereadCopies(d88::D88Image& image, const std::vector<int>& copies,
         if (holders.empty()) {
             break;
         }
-        SectorOrigin origin{
-            SectorTaken::AsStored, -1, -1, 0, static_cast<uint8_t>(holders.size()), false, false};
-        const CopySector* taken = nullptr;
-        for (const CopySector& holder : holders) {
-            if (d88::isReadErrorStatus(holder.status)) {
-                continue;
-            }
-            if (taken == nullptr) {
-                taken = &holder;
-                origin.taken =
-                    holder.disk == copies[0] ? SectorTaken::AsStored : SectorTaken::Repaired;
-            } else if (origin.differing < 0 &&
-                       memcmp(holder.bytes, taken->bytes, static_cast<size_t>(want)) != 0) {
-                origin.taken = SectorTaken::Contested;
-                origin.differing = static_cast<int16_t>(holder.disk);
-            }
-        }
-        uint8_t* out = buffers.merged.data() + result.got;
         int64_t position = -1;
-        if (taken != nullptr) {
-            memcpy(out, taken->bytes, static_cast<size_t>(want));
-            position = taken->position;
-            origin.disk = static_cast<int16_t>(taken->disk);
-        } else {
-            origin.readError = true;
-            origin.sameStatus = holders.size() == copies.size();
-            for (const CopySector& holder : holders) {
-                origin.sameStatus = origin.sameStatus && holder.status == holders[0].status;
-            }
-            if (holders.size() < 3) {
-                memcpy(out, holders[0].bytes, static_cast<size_t>(want));
-                position = holders[0].position;
-                origin.disk = static_cast<int16_t>(holders[0].disk);
-            } else {
-                origin.taken = SectorTaken::Voted;
-                origin.agree = static_cast<uint8_t>(holders.size());
-                for (int i = 0; i < want; ++i) {
-                    int counts[256] = {};
-                    int most = 0;
-                    for (const CopySector& holder : holders) {
-                        most = std::max(most, ++counts[holder.bytes[i]]);
-                    }
-                    for (const CopySector& holder : holders) {
-                        if (counts[holder.bytes[i]] == most) {
-                            out[i] = holder.bytes[i];
-                            break;
-                        }
-                    }
-                    origin.agree = std::min(origin.agree, static_cast<uint8_t>(most));
-                }
-            }
-        }
+        const SectorOrigin origin =
+            takeSector(holders, copies, want, buffers.merged.data() + result.got, position);
         if (origin.readError) {
             ++result.errors.errorSectors;
             result.errorSectors.push_back(result.errors.sectors);
@@ -313,9 +256,19 @@ inline void checkPieces(const d88::D88Image& image, const GivenFiles& files,
     }
 }
 
+// The host's target for a folder that holds the given files under `names`, as hostSaveTarget
+// tells it: each of those names is the image itself.
+inline SaveTarget folderHolding(const std::vector<std::string>& names) {
+    SaveTarget target{NameTarget::Host, hostNameRules(), {}};
+    for (const std::string& name : names) {
+        target.imageNameKeys.push_back(hostNameRules().sameFileKey(name.c_str()));
+    }
+    return target;
+}
+
 // How a target names files: which saved names are the image's own files (the names of
-// `imageFiles`, in the current folder, for hostSaveTarget), and whether the host's rules may
-// refuse more names than those with a '/'.
+// `imageFiles`, for folderHolding), and whether the host's rules may refuse more names than
+// those with a '/'.
 struct TargetExpectation {
     const GivenFiles* imageFiles; // null: never the image (a zip)
     bool hostRules;
@@ -323,6 +276,24 @@ struct TargetExpectation {
 
 inline bool isOneOf(const std::string& name, const std::vector<std::string>& names) {
     return std::find(names.begin(), names.end(), name) != names.end();
+}
+
+// The outcome of `planned`, whose bytesRead were read (more than 0): the name decides. A name
+// with a '/' is refused at every target; other names the host's own rule may refuse as well.
+inline EntryOutcome expectedOutcome(const PlannedEntry& planned, const TargetExpectation& target) {
+    const DirEntry& entry = planned.entry;
+    const char* name = entry.name;
+    if (strchr(name, '/') != nullptr ||
+        (target.hostRules && planned.outcome == EntryOutcome::UnsafeName)) {
+        return EntryOutcome::UnsafeName;
+    }
+    if (target.imageFiles != nullptr && isOneOf(name, target.imageFiles->names)) {
+        return EntryOutcome::ImageItself;
+    }
+    if (strcmp(name, "") == 0 || strcmp(name, ".") == 0 || strcmp(name, "..") == 0) {
+        return EntryOutcome::Uncreatable;
+    }
+    return planned.bytesRead < entry.size ? EntryOutcome::Incomplete : EntryOutcome::Whole;
 }
 
 // Checks one entry; `run` is its run read again (nothing when it has no disk or no size) from
@@ -373,19 +344,7 @@ inline void checkEntry(d88::D88Image& image, const GivenFiles& files, const Plan
     if (!read) {
         return;
     }
-    // The name decides only once something was read. A name with a '/' is refused at every
-    // target; other names the host's own rule may refuse as well.
-    const char* name = entry.name;
-    EntryOutcome expected = run.got < entry.size ? EntryOutcome::Incomplete : EntryOutcome::Whole;
-    if (strchr(name, '/') != nullptr ||
-        (target.hostRules && planned.outcome == EntryOutcome::UnsafeName)) {
-        expected = EntryOutcome::UnsafeName;
-    } else if (target.imageFiles != nullptr && isOneOf(name, target.imageFiles->names)) {
-        expected = EntryOutcome::ImageItself;
-    } else if (strcmp(name, "") == 0 || strcmp(name, ".") == 0 || strcmp(name, "..") == 0) {
-        expected = EntryOutcome::Uncreatable;
-    }
-    if (planned.outcome != expected) {
+    if (planned.outcome != expectedOutcome(planned, target)) {
         abort();
     }
 }
@@ -522,6 +481,51 @@ inline void checkPlan(d88::D88Image& image, const GivenFiles& files, const SetPl
     }
     if (listed != plan.entries.size()) {
         abort();
+    }
+    checkTotals(plan);
+}
+
+// Checks `plan`, made with `target` from the same disks and layout as `checked` (which checkPlan
+// has checked), as far as names change it: every entry reads the same sectors, from the same
+// pieces and copies, and only its outcome (as its name decides), saved name and replacements
+// may differ. Cheaper than checkPlan, which reads every run again.
+inline void checkPlanAgainst(const SetPlan& checked, const SetPlan& plan,
+                             const TargetExpectation& target) {
+    if (plan.layout != checked.layout || plan.enoughDisks != checked.enoughDisks ||
+        plan.directoryDisk != checked.directoryDisk ||
+        !sameErrors(plan.directoryErrors, checked.directoryErrors) ||
+        plan.entries.size() != checked.entries.size() ||
+        plan.missingDisks.size() != checked.missingDisks.size()) {
+        abort();
+    }
+    for (size_t i = 0; i < plan.entries.size(); ++i) {
+        const PlannedEntry& x = checked.entries[i];
+        const PlannedEntry& y = plan.entries[i];
+        const bool sameReads =
+            x.index == y.index && memcmp(x.bytes, y.bytes, DIR_ENTRY_SIZE) == 0 &&
+            x.disk == y.disk && x.bytesRead == y.bytesRead &&
+            sameErrors(x.readErrors, y.readErrors) && x.errorSectors == y.errorSectors &&
+            x.sources == y.sources && x.merged.inlineBytes == y.merged.inlineBytes &&
+            x.pieces.size() == y.pieces.size() &&
+            x.merged.origins.size() == y.merged.origins.size();
+        if (!sameReads) {
+            abort();
+        }
+        for (size_t k = 0; k < x.pieces.size(); ++k) {
+            if (x.pieces[k].part != y.pieces[k].part || x.pieces[k].offset != y.pieces[k].offset ||
+                x.pieces[k].length != y.pieces[k].length) {
+                abort();
+            }
+        }
+        for (size_t k = 0; k < x.merged.origins.size(); ++k) {
+            if (!sameOrigin(x.merged.origins[k], y.merged.origins[k])) {
+                abort();
+            }
+        }
+        const bool read = y.bytesRead > 0 && y.outcome != EntryOutcome::NoDisk;
+        if (read ? y.outcome != expectedOutcome(y, target) : y.outcome != x.outcome) {
+            abort();
+        }
     }
     checkTotals(plan);
 }

@@ -8,21 +8,25 @@
 // same input cut into three files (where bytes 16 and 17 say) and opened as one image must
 // answer every call with the same results and bytes, unless a file of the cut starts inside a
 // disk with bytes that pass the header check (the reader then starts a disk there, on purpose),
-// and partAt names the file that holds a position.
+// and partAt names the file that holds a position. The input is read where it lies in memory;
+// of the cut, the middle part is read as a stream (fmemopen), so that both kinds of part are
+// read, and no file is written.
 #include "ExpectedDisks.h"
-#include "FuzzFiles.h"
 
 #include "D88Image.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <vector>
 
 namespace {
 
-std::string imagePath;
-std::string partPaths[3];
+// Kept from one input to the next, as the programs keep their one image: a new image would take
+// its memory from the system anew for every input.
+d88::D88Image* wholeImage = nullptr;
+d88::D88Image* joinedImage = nullptr;
 std::vector<uint8_t>* trace; // every result and the bytes it stored, in call order
 
 // Calls `call` with a heap buffer of exactly `size` bytes, checks its result and adds it and
@@ -240,6 +244,8 @@ bool checkIndex(d88::D88Image& image, const ImageBytesView& bytes,
         cut = cut || disk.limit != 0;
         looked.push_back(disk.start);
     }
+    std::sort(looked.begin(), looked.end()); // disks of size 0 share one start
+    looked.erase(std::unique(looked.begin(), looked.end()), looked.end());
     for (const int64_t at : looked) {
         if (image.looksLikeDiskAt(at) != votesDisk(bytes, at)) {
             abort();
@@ -251,11 +257,8 @@ bool checkIndex(d88::D88Image& image, const ImageBytesView& bytes,
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    const std::string folder = makePrivateFolder();
-    imagePath = folder + "/image.d88";
-    for (int part = 0; part < 3; ++part) {
-        partPaths[part] = folder + "/part" + std::to_string(part) + ".d88";
-    }
+    wholeImage = new d88::D88Image;
+    joinedImage = new d88::D88Image;
     return 0;
 }
 
@@ -264,26 +267,35 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (size_t i = 0; i < sizeof script && i < size; ++i) {
         script[i] = data[i];
     }
-    writeWholeFile(imagePath, data, size);
-    d88::D88Image image;
-    if (!image.open(imagePath.c_str())) {
+    d88::D88Image& image = *wholeImage;
+    const d88::ByteSource input = d88::memorySource(data, size);
+    if (!image.openSources(&input, 1)) {
         abort();
     }
     const ImageBytesView bytes{data, static_cast<int64_t>(size)};
     const int64_t position = static_cast<int64_t>(size * (script[22] << 8 | script[23]) / 0xFFFF);
-    checkIndex(image, bytes, {0}, position); // one file: no disk is cut short
+    checkIndex(image, bytes, {0}, position); // one part: no disk is cut short
     const std::vector<uint8_t> whole = exerciseImage(image, script); // closes the image
 
-    // Cut where bytes 16 and 17 say (a file may be empty).
+    // Cut where bytes 16 and 17 say (a part may be empty): the middle part a stream.
     const size_t first = size * script[16] / 255;
     const size_t ends[4] = {0, first, first + (size - first) * script[17] / 255, size};
-    const char* paths[3];
+    d88::ByteSource parts[3];
     for (int part = 0; part < 3; ++part) {
-        writeWholeFile(partPaths[part], data + ends[part], ends[part + 1] - ends[part]);
-        paths[part] = partPaths[part].c_str();
+        parts[part] = d88::memorySource(data + ends[part], ends[part + 1] - ends[part]);
     }
-    d88::D88Image joined;
-    if (!joined.openParts(paths, 3) || joined.fileSize() != static_cast<int64_t>(size)) {
+    const size_t middle = ends[2] - ends[1];
+    std::unique_ptr<FILE, int (*)(FILE*)> stream(
+        middle > 0 ? fmemopen(const_cast<uint8_t*>(data + ends[1]), middle, "rb") : nullptr,
+        fclose);
+    if (middle > 0 && !stream) {
+        abort();
+    }
+    if (stream) {
+        parts[1] = d88::fileSource(stream.get());
+    }
+    d88::D88Image& joined = *joinedImage;
+    if (!joined.openSources(parts, 3) || joined.fileSize() != static_cast<int64_t>(size)) {
         abort();
     }
     const bool resynced = checkIndex(

@@ -1,17 +1,18 @@
-// Fuzzes the extraction: the input is an image file. As d88extract-a and d88extract-b do, the
-// disks are found by programsDiskChoice, the directory planned by planSet and the plan's files
-// written by extractPlan, into a private folder; as d88extract does, by identity, from the input
-// and one or two other dumps of its disks (ChangedCopies.h, as bytes 22 to 25 say) given
-// after it, into the folder that holds those files, one of them named as the set's first file.
-// After each input nothing may exist beside the folders, and each holds exactly the files that
-// the plan writes (and the given files): each under its saved name, written new or in place of
-// an earlier entry's file as the plan says, with the bytes of its run read again (from every
-// copy, sector by sector, as PlanCheck.h reads it) and zeros up to its size. The given files
-// are never written: their bytes and modification times stay. The report has one line per file
-// the plan promises, and one more for each file with sectors taken from a later copy, contested
-// or voted; the result is true exactly when the programs exit 0.
+// Fuzzes the extraction: the input is an image. As byte 15 (a byte of the first disk's name,
+// which no plan reads) chooses: as d88extract-a and d88extract-b do, the disks are found by
+// programsDiskChoice, the directory planned by planSet and the plan's files written by
+// extractPlan, into an empty folder; or as d88extract does, by identity, from the input and one
+// or two other dumps of its disks (ChangedCopies.h, as bytes 22 to 25 say) given after it, into
+// the folder that holds those files, one of them named as the set's first file. Everything is
+// read from memory, and extractPlan hands each file to a folder kept in memory instead of the
+// host (WriteWatch::keep), which refuses a name that would reach outside the folder and any
+// given file's name: the given files are never written. After each run the folder holds exactly
+// the files that the plan writes: each under its saved name, written new or in place of an
+// earlier entry's file as the plan says, with the bytes of its run read again (from every copy,
+// sector by sector, as PlanCheck.h reads it) and zeros up to its size. The report has one line
+// per file the plan promises, and one more for each file with sectors taken from a later copy,
+// contested or voted; the result is true exactly when the programs exit 0.
 #include "ChangedCopies.h"
-#include "FuzzFiles.h"
 #include "PlanCheck.h"
 
 #include "DiskSet.h"
@@ -20,67 +21,60 @@
 #include "Plan.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
-#include <dirent.h>
 #include <map>
 #include <string>
-#include <sys/stat.h>
 #include <vector>
 
 namespace {
 
-std::string rootPath;
-std::string imagePath;
-std::string setPath; // the folder of the given files read by identity, and of their files
 FILE* devNull = nullptr;
-WalkBuffers* buffers = nullptr;       // as large as the programs' own
-RunBuffers* runBuffers = nullptr;     // a file's run read again
-std::vector<uint8_t>* writtenContent; // a file as it stands in the folder
+WalkBuffers* buffers = nullptr;   // as large as the programs' own
+RunBuffers* runBuffers = nullptr; // a file's run read again
+// Kept from one input to the next, as the programs keep their one image: a new image would take
+// its memory from the system anew for every input.
+d88::D88Image* inputImage = nullptr;
+d88::D88Image* setImage = nullptr;
 
-std::vector<std::string> entriesOf(const std::string& path) {
-    std::vector<std::string> names;
-    DIR* dir = opendir(path.c_str());
-    if (dir == nullptr) {
-        abort();
+// A folder in memory: the files written into it, and the given files that stand in it.
+struct MemoryFolder {
+    std::map<std::string, std::vector<uint8_t>> files;
+    std::vector<std::string> given;
+};
+
+// Takes a file into the folder as hostReplaceFile writes it: a new name is written, a file of an
+// earlier entry replaced. "", "." and ".." are no file, as on the host. A name that reaches
+// outside the folder, or one of a given file, is a fault.
+ReplaceResult keepFile(const char* name, const uint8_t* bytes, size_t length, void* context) {
+    MemoryFolder& folder = *static_cast<MemoryFolder*>(context);
+    const std::string saved = name;
+    if (saved.empty() || saved == "." || saved == "..") {
+        return ReplaceResult{ReplaceOutcome::CannotCreate, saved.empty() ? ENOENT : EISDIR, false};
     }
-    while (const dirent* entry = readdir(dir)) {
-        const std::string name = entry->d_name;
-        if (name != "." && name != "..") {
-            names.push_back(name);
-        }
+    if (saved.find('/') != std::string::npos ||
+        std::find(folder.given.begin(), folder.given.end(), saved) != folder.given.end()) {
+        abort(); // written outside the folder, or over a given file
     }
-    closedir(dir);
-    return names;
+    const bool existed = folder.files.count(saved) != 0;
+    folder.files[saved].assign(bytes, bytes + length);
+    return ReplaceResult{ReplaceOutcome::Replaced, 0, existed};
 }
 
-// Reads the file `path` into writtenContent; returns its size.
-size_t readWrittenFile(const std::string& path) {
-    FILE* file = fopen(path.c_str(), "rb");
-    if (file == nullptr) {
-        abort();
-    }
-    const size_t size = fread(writtenContent->data(), 1, writtenContent->size(), file);
-    if (ferror(file) || fgetc(file) != EOF) {
-        abort(); // larger than any file of the set
-    }
-    fclose(file);
-    return size;
-}
-
-// The file of `entry`, in `folder` ("" for the current one), holds the run of its disk's
-// `copies` read again, and zeros up to its size.
+// The file of `entry` as kept in `folder` holds the run of its disk's `copies` read again, and
+// zeros up to its size.
 void checkFileBytes(d88::D88Image& image, const PlannedEntry& entry, const std::vector<int>& copies,
-                    const std::string& folder) {
+                    const std::vector<uint8_t>& kept) {
     const DirEntry& fields = entry.entry;
-    if (readWrittenFile(folder + entry.saved.name) != static_cast<size_t>(fields.size) ||
-        copies.empty() || copies[0] != entry.disk) {
+    if (kept.size() != static_cast<size_t>(fields.size) || copies.empty() ||
+        copies[0] != entry.disk) {
         abort();
     }
     const Reread run =
         rereadFrom(image, copies, fields.track, fields.sector, fields.size, *runBuffers);
     if (run.got != entry.bytesRead ||
-        memcmp(run.bytes, writtenContent->data(), static_cast<size_t>(run.got)) != 0 ||
-        memcmp(writtenContent->data() + run.got, runBuffers->zeros.data(),
+        memcmp(run.bytes, kept.data(), static_cast<size_t>(run.got)) != 0 ||
+        memcmp(kept.data() + run.got, runBuffers->zeros.data(),
                static_cast<size_t>(fields.size - run.got)) != 0) {
         abort();
     }
@@ -96,13 +90,11 @@ bool anyMerged(const MergedRun& merged) {
         [](const SectorOrigin& origin) { return origin.taken != SectorTaken::AsStored; });
 }
 
-// Writes `plan`'s files into `folder` ("" and `here` for the current one), as extractPlan does
-// for the programs, and checks the report, the result and the folder: it holds exactly the
-// files that stand after the run and `given`, which the run never writes. `copiesFor` gives
-// the disks each file is read from.
-void extractAndCheckPlan(d88::D88Image& image, const SetPlan& plan, const HostFolder& here,
-                         const std::string& folder, const std::vector<std::vector<int>>& copiesFor,
-                         const DiskFiles& files, const std::vector<std::string>& given) {
+// Has extractPlan write `plan`'s files into `folder` (empty but for the given files), and checks
+// the report, the result and the folder: it holds exactly the files that stand after the run.
+// `copiesFor` gives the disks each file is read from.
+void extractAndCheckPlan(d88::D88Image& image, const SetPlan& plan, MemoryFolder& folder,
+                         const std::vector<std::vector<int>>& copiesFor, const DiskFiles& files) {
     char* report = nullptr;
     size_t reportSize = 0;
     FILE* reportStream = open_memstream(&report, &reportSize);
@@ -110,8 +102,9 @@ void extractAndCheckPlan(d88::D88Image& image, const SetPlan& plan, const HostFo
         abort();
     }
     std::vector<FileResult> results;
-    const bool allWritten =
-        extractPlan(image, plan, here, *buffers, reportStream, devNull, results, files);
+    const WriteWatch watch{nullptr, &folder, keepFile};
+    const bool allWritten = extractPlan(image, plan, hostCurrentFolder(), *buffers, reportStream,
+                                        devNull, results, files, Existing::Replace, &watch);
     fclose(reportStream);
     int lines = 0;
     for (size_t i = 0; i < reportSize; ++i) {
@@ -147,75 +140,47 @@ void extractAndCheckPlan(d88::D88Image& image, const SetPlan& plan, const HostFo
                                          entry.readErrors.errorSectors == 0 && entry.replaces < 0 &&
                                          !anyContested(entry.merged)));
     }
-    if (allWritten != clean) {
-        abort(); // the programs' exit status
+    if (allWritten != clean || folder.files.size() != standing.size()) {
+        abort(); // the programs' exit status, or a file that the plan does not write
     }
-    const std::vector<std::string> names = entriesOf(folder.empty() ? "." : folder);
-    if (names.size() != standing.size() + given.size()) {
-        abort();
-    }
-    for (const std::string& name : names) {
-        const auto found = standing.find(name);
-        if (found != standing.end()) {
-            const std::vector<int>& copies =
-                copiesFor[static_cast<size_t>(found->second->entry.diskNumber + 1)];
-            checkFileBytes(image, *found->second, copies, folder);
-        } else if (std::find(given.begin(), given.end(), name) == given.end()) {
-            abort(); // a file that the plan does not write
+    for (const auto& kept : folder.files) {
+        const auto found = standing.find(kept.first);
+        if (found == standing.end()) {
+            abort();
         }
+        const std::vector<int>& copies =
+            copiesFor[static_cast<size_t>(found->second->entry.diskNumber + 1)];
+        checkFileBytes(image, *found->second, copies, kept.second);
     }
 }
 
-// What d88extract-a and d88extract-b do after opening the image, checked against the plan.
+// What d88extract-a and d88extract-b do after opening the image, into an empty folder.
 void extractAndCheck(d88::D88Image& image, const DirectoryLayout& layout) {
     const DiskChoice disks = programsDiskChoice(image);
     if (!disks.enoughDisks) {
         return;
     }
-    const HostFolder here = hostCurrentFolder();
-    const HostWrite write{&here, &image};
-    const SetPlan plan =
-        planSet(image, disks, layout, hostSaveTarget(NameTarget::Host, write), *buffers);
-    extractAndCheckPlan(image, plan, here, "", disks.copiesFor, DiskFiles(), {});
+    MemoryFolder folder;
+    const SetPlan plan = planSet(image, disks, layout, folderHolding({}), *buffers);
+    extractAndCheckPlan(image, plan, folder, disks.copiesFor, DiskFiles());
 }
 
-// A given file as written, and when.
+// A given file: its name in the folder and its bytes.
 struct GivenFile {
     std::string name;
-    std::vector<uint8_t> bytes;
-    struct stat before;
+    d88::ByteSource bytes;
 };
-
-// The given file is as it was written: the same bytes, not modified since.
-void checkUnchanged(const GivenFile& file) {
-    struct stat after;
-    std::vector<uint8_t> now(file.bytes.size() + 1);
-    FILE* stream = fopen((setPath + file.name).c_str(), "rb");
-    const size_t got = stream != nullptr ? fread(now.data(), 1, now.size(), stream) : 0;
-    if (stream == nullptr || fclose(stream) != 0 ||
-        stat((setPath + file.name).c_str(), &after) != 0 || got != file.bytes.size() ||
-        memcmp(now.data(), file.bytes.data(), got) != 0 ||
-        after.st_mtim.tv_sec != file.before.st_mtim.tv_sec ||
-        after.st_mtim.tv_nsec != file.before.st_mtim.tv_nsec ||
-        after.st_ino != file.before.st_ino) {
-        abort(); // an input file written
-    }
-}
 
 // What d88extract does with the given files, read by identity, writing into their folder.
 void extractSetAndCheck(const std::vector<GivenFile>& given, const DirectoryLayout& layout) {
-    std::vector<std::string> paths;
-    std::vector<std::string> names;
+    std::vector<d88::ByteSource> sources;
+    MemoryFolder folder;
     for (const GivenFile& file : given) {
-        paths.push_back(setPath + file.name);
-        names.push_back(file.name);
+        sources.push_back(file.bytes);
+        folder.given.push_back(file.name);
     }
-    std::vector<const char*> pathPointers;
-    for (const std::string& path : paths) {
-        pathPointers.push_back(path.c_str());
-    }
-    d88::D88Image image;
-    if (!image.openParts(pathPointers.data(), static_cast<int>(pathPointers.size()))) {
+    d88::D88Image& image = *setImage;
+    if (!image.openSources(sources.data(), static_cast<int>(sources.size()))) {
         abort();
     }
     const DiskSetFacts set = decideDiskSet(image);
@@ -223,62 +188,19 @@ void extractSetAndCheck(const std::vector<GivenFile>& given, const DirectoryLayo
     if (!disks.enoughDisks) {
         return;
     }
-    HostFolder folder;
-    int error = 0;
-    if (!hostOpenFolder(setPath.c_str(), false, folder, error)) {
-        abort();
-    }
-    const HostWrite write{&folder, &image};
-    const SetPlan plan =
-        planSet(image, disks, layout, hostSaveTarget(NameTarget::Host, write), *buffers);
+    const SetPlan plan = planSet(image, disks, layout, folderHolding(folder.given), *buffers);
     DiskFiles files;
     for (const FoundDisk& disk : set.disks) {
-        files.push_back(names[static_cast<size_t>(disk.part)]);
+        files.push_back(folder.given[static_cast<size_t>(disk.part)]);
     }
-    extractAndCheckPlan(image, plan, folder, setPath, disks.copiesFor, files, names);
-    hostCloseFolder(folder);
-    for (const GivenFile& file : given) {
-        checkUnchanged(file);
-    }
-    // The files written go, for the next layout; the given files stay.
-    for (const std::string& name : entriesOf(setPath)) {
-        if (std::find(names.begin(), names.end(), name) == names.end() &&
-            remove((setPath + name).c_str()) != 0) {
-            abort();
-        }
-    }
-}
-
-// Nothing beside the extraction folders; empties them for the next input.
-void checkBesideAndClean() {
-    for (const std::string& name : entriesOf(rootPath)) {
-        if (name != "image.d88" && name != "out" && name != "set") {
-            abort(); // written outside the extraction folders
-        }
-    }
-    for (const std::string& name : entriesOf(".")) {
-        if (remove(name.c_str()) != 0) {
-            abort();
-        }
-    }
-    for (const std::string& name : entriesOf(setPath)) {
-        if (remove((setPath + name).c_str()) != 0) {
-            abort();
-        }
-    }
+    extractAndCheckPlan(image, plan, folder, disks.copiesFor, files);
 }
 
 // The name of the first file that the set in the input would write, when it can name a given
 // file: so that the run meets a file of its own input under a name it writes.
-std::string firstFileName(const std::string& fallback) {
-    d88::D88Image image;
-    if (!image.open(imagePath.c_str())) {
-        abort();
-    }
+std::string firstFileName(d88::D88Image& image, const std::string& fallback) {
     const DiskChoice disks = identityDiskChoice(decideDiskSet(image));
-    const HostFolder here = hostCurrentFolder(); // empty: no name is the image's there
-    const HostWrite write{&here, &image};
-    const SaveTarget target = hostSaveTarget(NameTarget::Host, write);
+    const SaveTarget target = folderHolding({}); // an empty folder: no name is the image's
     for (const DirectoryLayout* layout : SET_LAYOUTS) {
         const SetPlan plan = planSet(image, disks, *layout, target, *buffers);
         for (const PlannedEntry& entry : plan.entries) {
@@ -295,58 +217,51 @@ std::string firstFileName(const std::string& fallback) {
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    rootPath = makePrivateFolder();
-    imagePath = rootPath + "/image.d88";
-    const std::string out = rootPath + "/out";
-    setPath = rootPath + "/set/";
     devNull = fopen("/dev/null", "w");
-    if (devNull == nullptr || mkdirFolder(out) != 0 || mkdirFolder(setPath) != 0 ||
-        chdir(out.c_str()) != 0) {
+    if (devNull == nullptr) {
         abort();
     }
     buffers = new WalkBuffers;
     runBuffers = new RunBuffers;
-    writtenContent = new std::vector<uint8_t>(MAX_FILE_BYTES + 1);
+    inputImage = new d88::D88Image;
+    setImage = new d88::D88Image;
     return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    writeWholeFile(imagePath, data, size);
-    for (const DirectoryLayout* layout : SET_LAYOUTS) {
-        d88::D88Image image;
-        if (!image.open(imagePath.c_str())) {
-            abort();
+    d88::D88Image& image = *inputImage;
+    const d88::ByteSource input = d88::memorySource(data, size);
+    // Byte 15 (the last of the first disk's name, which no plan reads) chooses the programs'
+    // extraction or d88extract's for each input, so that each input costs a few plans.
+    const bool programs = (size > 15 ? data[15] : 0) % 2 == 0;
+    if (programs) {
+        for (const DirectoryLayout* layout : SET_LAYOUTS) {
+            if (!image.openSources(&input, 1)) {
+                abort();
+            }
+            extractAndCheck(image, *layout);
         }
-        extractAndCheck(image, *layout);
-        checkBesideAndClean();
+        return 0;
     }
 
     // The input and its other dumps, by identity.
-    const DumpChoice choice = dumpChoice(data, size);
-    std::vector<GivenFile> given{
-        GivenFile{"image.d88", std::vector<uint8_t>(data, data + size), {}}};
-    {
-        d88::D88Image image;
-        if (!image.open(imagePath.c_str())) {
-            abort();
-        }
-        for (int dump = 1; dump <= choice.dumps; ++dump) {
-            const std::string name = "dump" + std::to_string(dump) + ".d88";
-            given.push_back(GivenFile{dump == 1 ? firstFileName(name) : name,
-                                      changedCopy(image, data, size, choice.seed, dump),
-                                      {}});
-        }
+    if (!image.openSources(&input, 1)) {
+        abort();
     }
-    for (GivenFile& file : given) {
-        const std::string path = setPath + file.name;
-        writeWholeFile(path, file.bytes.data(), file.bytes.size());
-        if (stat(path.c_str(), &file.before) != 0) {
-            abort();
-        }
+    const DumpChoice choice = dumpChoice(data, size);
+    std::vector<GivenFile> given{GivenFile{"image.d88", input}};
+    std::vector<std::vector<uint8_t>> dumps;
+    for (int dump = 1; dump <= choice.dumps; ++dump) {
+        dumps.push_back(changedCopy(image, data, size, choice.seed, dump));
+    }
+    for (int dump = 1; dump <= choice.dumps; ++dump) {
+        const std::string name = "dump" + std::to_string(dump) + ".d88";
+        const std::vector<uint8_t>& bytes = dumps[static_cast<size_t>(dump - 1)];
+        given.push_back(GivenFile{dump == 1 ? firstFileName(image, name) : name,
+                                  d88::memorySource(bytes.data(), bytes.size())});
     }
     for (const DirectoryLayout* layout : SET_LAYOUTS) {
         extractSetAndCheck(given, *layout);
     }
-    checkBesideAndClean();
     return 0;
 }

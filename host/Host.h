@@ -7,12 +7,11 @@
 #include "Plan.h"
 #include "SavedName.h"
 
-#include "D88Image.h"
-
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 // The first call of every program's main. Makes `argv` the command line as the user typed it
 // (on Windows read as UTF-16 and passed on as UTF-8, so that no path goes through the system's
@@ -54,18 +53,30 @@ void hostCloseFolder(HostFolder& folder);
 // value) saying why: a folder without write permission, a read-only file system.
 bool hostFolderWritable(const HostFolder& folder, int& error);
 
-// True when the directory entry name `name` in `folder` is a file of the image being read,
-// through any link.
-bool hostNamesImage(const HostFolder& folder, const d88::D88Image& image, const char* name);
-
-// Files of `image` written into `folder`.
-struct HostWrite {
-    const HostFolder* folder;
-    const d88::D88Image* image;
+// Tells files apart: every name of one file (links included) gives the same identity.
+struct FileIdentity {
+    uint64_t volume;
+    uint64_t file;
 };
-// Where the plan's files land when they are written by this host: names for `names` (checked by
-// the host's rules), and the image's own files refused in `write`'s folder.
-SaveTarget hostSaveTarget(NameTarget names, const HostWrite& write);
+
+inline bool operator==(const FileIdentity& a, const FileIdentity& b) {
+    return a.volume == b.volume && a.file == b.file;
+}
+
+// The identity of the file open as `stream`. False when the host cannot tell it.
+bool hostFileIdentity(FILE* stream, FileIdentity& identity);
+
+// The names in `folder` under which one of `files` stands, through any link (a hard link, a
+// symbolic link, on Windows a short name too), as keys of hostNameRules().sameFileKey: the
+// folder is listed once. None in a folder still to be made, nor when it cannot be listed.
+std::vector<std::string> hostNamesOfFiles(const HostFolder& folder,
+                                          const std::vector<FileIdentity>& files);
+
+// Where the plan's files land when they are written into `folder` by this host: names for
+// `names` (checked by the host's rules), and the names under which one of `givenFiles` stands
+// there refused as the image itself. A value: it holds nothing of `folder` or `givenFiles`.
+SaveTarget hostSaveTarget(NameTarget names, const HostFolder& folder,
+                          const std::vector<FileIdentity>& givenFiles);
 
 enum class ReplaceOutcome {
     Replaced,       // `path` now holds the new bytes, whole

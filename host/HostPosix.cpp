@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <langinfo.h>
 #include <locale.h>
@@ -400,28 +401,64 @@ const NameRules& hostNameRules() {
     return rules;
 }
 
-bool hostNamesImage(const HostFolder& folder, const d88::D88Image& image, const char* name) {
-    if (folder.notMadeYet) {
-        return false;
-    }
-    struct stat info;
-    // The name first: most names are free, and then the image need not be asked.
-    return fstatat(folder.descriptor, name, &info, 0) == 0 &&
-           image.readsFile(d88::FileIdentity{static_cast<uint64_t>(info.st_dev),
-                                             static_cast<uint64_t>(info.st_ino)});
-}
-
 namespace {
 
-bool namesImageIn(const char* name, const void* context) {
-    const HostWrite& write = *static_cast<const HostWrite*>(context);
-    return hostNamesImage(*write.folder, *write.image, name);
+FileIdentity identityOf(const struct stat& info) {
+    return FileIdentity{static_cast<uint64_t>(info.st_dev), static_cast<uint64_t>(info.st_ino)};
+}
+
+bool isOneOf(const FileIdentity& identity, const std::vector<FileIdentity>& files) {
+    for (const FileIdentity& file : files) {
+        if (file == identity) {
+            return true;
+        }
+    }
+    return false;
 }
 
 } // namespace
 
-SaveTarget hostSaveTarget(NameTarget names, const HostWrite& write) {
-    return SaveTarget{names, hostNameRules(), namesImageIn, &write};
+bool hostFileIdentity(FILE* stream, FileIdentity& identity) {
+    struct stat info;
+    if (fstat(fileno(stream), &info) != 0) {
+        return false;
+    }
+    identity = identityOf(info);
+    return true;
+}
+
+std::vector<std::string> hostNamesOfFiles(const HostFolder& folder,
+                                          const std::vector<FileIdentity>& files) {
+    std::vector<std::string> names;
+    if (folder.notMadeYet || files.empty()) {
+        return names;
+    }
+    const int descriptor = openat(folder.descriptor, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    DIR* listing = descriptor >= 0 ? fdopendir(descriptor) : nullptr;
+    if (listing == nullptr) {
+        if (descriptor >= 0) {
+            close(descriptor);
+        }
+        return names;
+    }
+    while (const dirent* entry = readdir(listing)) {
+        if (entry->d_type == DT_DIR) {
+            continue; // a folder is never a file given ("." and ".." among them)
+        }
+        struct stat info;
+        // Through a symbolic link to the file it names.
+        if (fstatat(dirfd(listing), entry->d_name, &info, 0) == 0 &&
+            isOneOf(identityOf(info), files)) {
+            names.push_back(hostNameRules().sameFileKey(entry->d_name));
+        }
+    }
+    closedir(listing);
+    return names;
+}
+
+SaveTarget hostSaveTarget(NameTarget names, const HostFolder& folder,
+                          const std::vector<FileIdentity>& givenFiles) {
+    return SaveTarget{names, hostNameRules(), hostNamesOfFiles(folder, givenFiles)};
 }
 
 HostFolder hostCurrentFolder() {

@@ -203,12 +203,9 @@ bool refusesName(const char* name) {
     return isUnsafeWindowsName(reinterpret_cast<const char16_t*>(wide.c_str()));
 }
 
-std::string sameFileKey(const char* name) {
-    std::wstring wide;
-    if (!wideName(name, NameSource::DiskSet, wide)) {
-        return name; // refused as unsafe: it is never written
-    }
-    // Windows compares names in an upper case that does not depend on the user's language.
+// The key of the Unicode name `wide`: Windows compares names in an upper case that does not
+// depend on the user's language.
+std::string wideKey(const std::wstring& wide) {
     std::wstring upper(wide.size(), L'\0');
     if (!wide.empty() && LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, wide.c_str(),
                                        static_cast<int>(wide.size()), &upper[0],
@@ -223,6 +220,14 @@ std::string sameFileKey(const char* name) {
     return key;
 }
 
+std::string sameFileKey(const char* name) {
+    std::wstring wide;
+    if (!wideName(name, NameSource::DiskSet, wide)) {
+        return name; // refused as unsafe: it is never written
+    }
+    return wideKey(wide);
+}
+
 } // namespace
 
 const NameRules& hostNameRules() {
@@ -230,38 +235,76 @@ const NameRules& hostNameRules() {
     return rules;
 }
 
-bool hostNamesImage(const HostFolder& folder, const d88::D88Image& image, const char* name) {
-    std::wstring wide;
-    if (folder.notMadeYet || !wideName(name, NameSource::DiskSet, wide)) {
-        return false;
-    }
-    wide.insert(0, folder.prefix);
+namespace {
+
+FileIdentity identityOf(const BY_HANDLE_FILE_INFORMATION& info) {
+    return FileIdentity{info.dwVolumeSerialNumber,
+                        (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow};
+}
+
+// True when the file that `path` names (through a reparse point) is one of `files`.
+bool isOneOf(const std::wstring& path, const std::vector<FileIdentity>& files) {
     const HANDLE other =
-        CreateFileW(wide.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+        CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                     nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (other == INVALID_HANDLE_VALUE) {
         return false;
     }
     BY_HANDLE_FILE_INFORMATION info;
-    const bool same = GetFileInformationByHandle(other, &info) &&
-                      image.readsFile(d88::FileIdentity{
-                          info.dwVolumeSerialNumber,
-                          (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow});
+    bool found = false;
+    if (GetFileInformationByHandle(other, &info)) {
+        for (const FileIdentity& file : files) {
+            found = found || file == identityOf(info);
+        }
+    }
     CloseHandle(other);
-    return same;
-}
-
-namespace {
-
-bool namesImageIn(const char* name, const void* context) {
-    const HostWrite& write = *static_cast<const HostWrite*>(context);
-    return hostNamesImage(*write.folder, *write.image, name);
+    return found;
 }
 
 } // namespace
 
-SaveTarget hostSaveTarget(NameTarget names, const HostWrite& write) {
-    return SaveTarget{names, hostNameRules(), namesImageIn, &write};
+bool hostFileIdentity(FILE* stream, FileIdentity& identity) {
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!GetFileInformationByHandle(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream))),
+                                    &info)) {
+        return false;
+    }
+    identity = identityOf(info);
+    return true;
+}
+
+std::vector<std::string> hostNamesOfFiles(const HostFolder& folder,
+                                          const std::vector<FileIdentity>& files) {
+    std::vector<std::string> keys;
+    if (folder.notMadeYet || files.empty()) {
+        return keys;
+    }
+    WIN32_FIND_DATAW found;
+    const HANDLE search = FindFirstFileExW((folder.prefix + L"*").c_str(), FindExInfoStandard,
+                                           &found, FindExSearchNameMatch, nullptr, 0);
+    if (search == INVALID_HANDLE_VALUE) {
+        return keys;
+    }
+    do {
+        const DWORD attributes = found.dwFileAttributes;
+        if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
+            (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
+            continue; // a folder is never a file given ("." and ".." among them)
+        }
+        if (isOneOf(folder.prefix + found.cFileName, files)) {
+            keys.push_back(wideKey(found.cFileName));
+            if (found.cAlternateFileName[0] != L'\0') {
+                keys.push_back(wideKey(found.cAlternateFileName)); // its 8.3 short name
+            }
+        }
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+    return keys;
+}
+
+SaveTarget hostSaveTarget(NameTarget names, const HostFolder& folder,
+                          const std::vector<FileIdentity>& givenFiles) {
+    return SaveTarget{names, hostNameRules(), hostNamesOfFiles(folder, givenFiles)};
 }
 
 void hostStartProgram(int& argc, char**& argv) {

@@ -180,6 +180,7 @@ int parseOptions(int argc, char** argv, Options& options) {
 // What the run reads and works with, made once in main.
 struct Run {
     const Options& options;
+    const GivenFiles& given;
     d88::D88Image& image;
     WalkBuffers& buffers;
     DiskSetFacts set;
@@ -361,7 +362,7 @@ bool findFolder(const Options& options, HostFolder& folder) {
 // The set's files from the image open in `run`. Returns the exit status.
 int extractSet(Run& run) {
     const Options& options = run.options;
-    run.set = decideDiskSet(run.image, readIdSectors(run.image));
+    run.set = decideDiskSet(run.image, readIdSectors(run.image), run.given.sameFiles);
     for (const char* path : options.images) {
         run.files.push_back(shownPath(path, stderr));
     }
@@ -378,8 +379,8 @@ int extractSet(Run& run) {
     if (!findFolder(options, folder)) {
         return 1;
     }
-    const HostWrite write{&folder, &run.image};
-    const SaveTarget target = hostSaveTarget(nameTargetFor(options.names), write);
+    const SaveTarget target =
+        hostSaveTarget(nameTargetFor(options.names), folder, run.given.identities);
     const DirectoryRead directory = readDirectory(run.image, disks, run.buffers);
     const PlanSource source{run.image, disks, directory, target, run.buffers};
     LayoutPlans plans{};
@@ -431,6 +432,6 @@ int main(int argc, char** argv) {
         return 1;
     }
     const std::unique_ptr<WalkBuffers> buffers(new WalkBuffers);
-    Run run{options, image, *buffers, {}, {}, {}};
+    Run run{options, given, image, *buffers, {}, {}, {}};
     return extractSet(run);
 }

@@ -5,7 +5,10 @@
 #include "Messages.h"
 #include "Plan.h"
 
+#include "ImageFile.h"
+
 #include <cstdio>
+#include <vector>
 
 namespace {
 
@@ -22,9 +25,16 @@ int runExtractTool(d88::D88Image& image, const DirectoryLayout& layout, int argc
         hostPrintfLocal(stderr, MSG_USAGE, typedName ? argv[0] : layout.programName);
         return 1;
     }
-    if (!image.open(argv[1])) {
+    // The file stays open until the program ends, as the image reads it.
+    int64_t size = 0;
+    FILE* file = d88::openImageFile(argv[1], size);
+    if (file == nullptr || !image.openStreams(&file, 1)) {
         hostPrintf(stderr, "%s", MSG_CANNOT_OPEN_IMAGE);
         return 1;
+    }
+    std::vector<FileIdentity> imageFile(1);
+    if (!hostFileIdentity(file, imageFile[0])) {
+        imageFile.clear();
     }
     if (!holdsEnoughDisks(image.diskCount())) {
         hostPrintf(stderr, "%s", MSG_TOO_FEW_DISKS);
@@ -32,10 +42,9 @@ int runExtractTool(d88::D88Image& image, const DirectoryLayout& layout, int argc
     }
     const DiskChoice disks = programsDiskChoice(image.diskCount(), readIdSectors(image));
     const HostFolder here = hostCurrentFolder();
-    const HostWrite write{&here, &image};
     const DirectoryRead directory = readDirectory(image, disks, buffers);
-    const SetPlan plan =
-        planSet(image, disks, directory, layout, hostSaveTarget(NameTarget::Host, write), buffers);
+    const SetPlan plan = planSet(image, disks, directory, layout,
+                                 hostSaveTarget(NameTarget::Host, here, imageFile), buffers);
     std::vector<FileResult> results;
     const bool allWritten =
         extractPlan(image, plan, here, buffers, RunText{stdout, stderr, false, nullptr},

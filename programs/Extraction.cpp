@@ -38,12 +38,15 @@ FileResult writeEntry(d88::D88Image& image, const PlannedEntry& entry, size_t po
         return refused(Refusal::ImageChanged);
     }
     const size_t length = static_cast<size_t>(entry.entry.size);
-    if (manner.watch != nullptr) {
+    if (manner.watch != nullptr && manner.watch->take != nullptr) {
         manner.watch->take(position, buffers.work, length, manner.watch->context);
     }
     const ReplaceResult replaced =
-        hostReplaceFile(folder, entry.saved.name.c_str(), NameSource::DiskSet, buffers.work, length,
-                        manner.existing);
+        manner.watch != nullptr && manner.watch->keep != nullptr
+            ? manner.watch->keep(entry.saved.name.c_str(), buffers.work, length,
+                                 manner.watch->context)
+            : hostReplaceFile(folder, entry.saved.name.c_str(), NameSource::DiskSet, buffers.work,
+                              length, manner.existing);
     switch (replaced.outcome) {
     case ReplaceOutcome::Replaced:
         return FileResult{replaced.existed ? FileStatus::Replaced : FileStatus::Written,

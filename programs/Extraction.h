@@ -12,11 +12,15 @@
 #include <cstdio>
 #include <vector>
 
-// What is done with each file's bytes beside writing them: `take` is handed the bytes of the
-// entry at `position` in the plan just before they are written.
+// What is done with each file's bytes beside writing them: `take` (when set) is handed the bytes
+// of the entry at `position` in the plan just before they are written. With `keep` set, the
+// file is handed to it under its saved name instead of being written into the folder, and what
+// it returns is what became of the file (the walk's fuzz target keeps the files in memory).
 struct WriteWatch {
     void (*take)(size_t position, const uint8_t* bytes, size_t length, void* context);
     void* context;
+    ReplaceResult (*keep)(const char* name, const uint8_t* bytes, size_t length,
+                          void* context) = nullptr;
 };
 
 // How files are written: what becomes of a file that stands under a saved name (replaced, as

@@ -91,6 +91,7 @@ bool keepDiskMembers(const char* program, const char* path, UnpackedZip& zip, Gi
         UnpackedMember& member = *members[static_cast<size_t>(kept)];
         given.names.push_back(std::string(path) + "/" + member.name);
         given.files.push_back(std::move(member.file));
+        given.sameFiles.push_back(-1); // a member is a file of its own
     }
     // A member left out that starts as a zip is a zip inside the zip; one that goes on with a
     // disk that an earlier member starts is kept, whatever its first bytes.
@@ -132,7 +133,22 @@ bool openGivenFiles(const char* program, std::vector<const char*>& paths, GivenF
             printFileOpenFailure(program, paths[i], errno);
             return false;
         }
+        FileIdentity identity{};
+        const bool known = hostFileIdentity(file.get(), identity);
+        if (known) {
+            given.identities.push_back(identity);
+        }
         if (!isZip(file.get(), checker)) {
+            // The same file given again, through this name or another, is read once.
+            int same = -1;
+            for (size_t part = 0; part < given.files.size() && known && same < 0; ++part) {
+                FileIdentity earlier{};
+                if (given.sameFiles[part] < 0 && hostFileIdentity(given.files[part].get(), earlier) &&
+                    earlier == identity) {
+                    same = static_cast<int>(part);
+                }
+            }
+            given.sameFiles.push_back(same);
             given.names.push_back(paths[i]);
             given.files.push_back(std::move(file));
             continue;
@@ -163,9 +179,6 @@ bool openGivenFiles(const char* program, std::vector<const char*>& paths, GivenF
     if (!image.openStreams(streams.data(), static_cast<int>(streams.size()))) {
         printFileOpenFailure(program, paths[static_cast<size_t>(image.failedPart())], errno);
         return false;
-    }
-    for (const OwnedFile& zip : given.zips) {
-        image.alsoGiven(zip.get());
     }
     return true;
 }

@@ -3,6 +3,8 @@
 // other members are left out and named; a zip that cannot be unpacked safely is refused.
 #pragma once
 
+#include "DiskSet.h"
+#include "Host.h"
 #include "UnpackedZip.h"
 
 #include "D88Image.h"
@@ -16,6 +18,8 @@ struct GivenFiles {
     std::vector<std::string> names;
     std::vector<OwnedFile> files;
     std::vector<OwnedFile> zips; // the zips given, never written over though not read again
+    std::vector<FileIdentity> identities; // of every file given, zips included
+    SameFiles sameFiles; // for each file read, the earlier one that is the same file, or -1
 };
 
 // Opens the files `paths` into `given` and has `image` read them joined. On success `paths`

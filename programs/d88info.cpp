@@ -144,6 +144,7 @@ bool sayDigestProblem() {
 // What the run reads and works with, made once in main.
 struct Run {
     const Options& options;
+    const GivenFiles& given;
     d88::D88Image& image;
     WalkBuffers& buffers;
     std::vector<IdRead> ids;
@@ -241,7 +242,7 @@ int showImage(const Run& run, const PlanSource& source, bool programs) {
 int listImage(Run& run) {
     const Options& options = run.options;
     run.ids = readIdSectors(run.image);
-    run.set = decideDiskSet(run.image, run.ids);
+    run.set = decideDiskSet(run.image, run.ids, run.given.sameFiles);
     for (const char* path : options.paths) {
         run.files.push_back(shownPath(path, stderr));
     }
@@ -259,9 +260,9 @@ int listImage(Run& run) {
     const DiskChoice disks =
         programs ? programsDiskChoice(run.image.diskCount(), run.ids) : identityDiskChoice(run.set);
     const HostFolder here = hostCurrentFolder();
-    const HostWrite write{&here, &run.image};
-    const SaveTarget target = hostSaveTarget(
-        options.layout != nullptr ? nameTargetFor(options.names) : NameTarget::Host, write);
+    const SaveTarget target =
+        hostSaveTarget(options.layout != nullptr ? nameTargetFor(options.names) : NameTarget::Host,
+                       here, run.given.identities);
     const DirectoryRead directory = readDirectory(run.image, disks, run.buffers);
     const PlanSource source{run.image, disks, directory, target, run.buffers};
     if (options.layout != nullptr) {
@@ -286,6 +287,6 @@ int main(int argc, char** argv) {
         return 1;
     }
     const std::unique_ptr<WalkBuffers> buffers(new WalkBuffers);
-    Run run{options, image, *buffers, {}, {}, {}};
+    Run run{options, given, image, *buffers, {}, {}, {}};
     return listImage(run);
 }

@@ -501,7 +501,7 @@ int main(int argc, char** argv) {
             read.add(given.zips[zip++].get(), path);
         }
     }
-    const DiskSetFacts facts = decideDiskSet(image, readIdSectors(image));
+    const DiskSetFacts facts = decideDiskSet(image, readIdSectors(image), given.sameFiles);
     bool damaged = false;
     status = checkDiskSet(options, facts, damaged);
     if (status >= 0) {
@@ -514,7 +514,7 @@ int main(int argc, char** argv) {
     if (!hostNamesAreUnicode()) {
         targets.push_back(targets[0] == NameTarget::Host ? NameTarget::Utf8 : NameTarget::Host);
     }
-    const SaveTarget target{targets[0], hostNameRules(), nullptr, nullptr};
+    const SaveTarget target{targets[0], hostNameRules(), {}};
     const DirectoryRead directory = readDirectory(image, disks, buffers);
     const PlanSource source{image, disks, directory, target, buffers};
     LayoutPlans plans{};

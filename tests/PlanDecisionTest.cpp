@@ -132,10 +132,6 @@ DiskPlan givenDisk(const std::vector<DiskPlan>& disks, const std::string& spec) 
     return disk;
 }
 
-bool isSelf(const char* name, const void*) {
-    return strcmp(name, "SELF.D88") == 0;
-}
-
 const char* outcomeName(EntryOutcome outcome) {
     switch (outcome) {
     case EntryOutcome::NotChosen:
@@ -302,7 +298,9 @@ Planned planOf(const DirectoryLayout& layout, const std::vector<int>& kinds,
     const DiskChoice choice =
         programs ? programsDiskChoice(opened.diskCount(), ids) : identityDiskChoice(facts);
     const DirectoryRead directory = readDirectory(opened, choice, *planned.buffers);
-    const SaveTarget target{NameTarget::Host, BYTE_NAME_RULES, isSelf, nullptr};
+    // A file of the image stands in the folder as SELF.D88.
+    const SaveTarget target{NameTarget::Host, BYTE_NAME_RULES,
+                            {BYTE_NAME_RULES.sameFileKey("SELF.D88")}};
     planned.plan = planSet(opened, choice, directory, layout, target, *planned.buffers);
     return planned;
 }

@@ -1,4 +1,5 @@
 // Opening an image, indexing its disks and selecting one.
+#include "support/DamagedImages.h"
 #include "support/TempDir.h"
 
 #include "D88Image.h"
@@ -6,8 +7,10 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <memory>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -25,6 +28,85 @@ DiskPlan diskWithTrack(const std::string& name, int sectors = 5) {
 
 void writeAt(int fd, off_t offset, const std::vector<uint8_t>& bytes) {
     ASSERT_EQ(pwrite(fd, bytes.data(), bytes.size(), offset), static_cast<ssize_t>(bytes.size()));
+}
+
+// How the parts of an image are given to the reader.
+enum class Parts { Files, Memory, Mixed }; // Mixed: the even parts in memory, the odd ones files
+
+// Opens `image` as `pieces` joined, given as `parts` says; the files are written into `dir`
+// and kept open in `streams`.
+bool openPieces(D88Image& image, const std::vector<std::vector<uint8_t>>& pieces, Parts parts,
+                const TempDir& dir, std::vector<std::unique_ptr<FILE, int (*)(FILE*)>>& streams) {
+    std::vector<std::string> paths;
+    std::vector<const char*> words;
+    std::vector<ByteSource> sources;
+    for (size_t i = 0; i < pieces.size(); ++i) {
+        paths.push_back(dir.write("part" + std::to_string(i), pieces[i]));
+    }
+    for (size_t i = 0; i < pieces.size(); ++i) {
+        words.push_back(paths[i].c_str());
+        if (parts == Parts::Memory || (parts == Parts::Mixed && i % 2 == 0)) {
+            sources.push_back(memorySource(pieces[i].data(), pieces[i].size()));
+        } else {
+            streams.emplace_back(fopen(paths[i].c_str(), "rb"), fclose);
+            sources.push_back(fileSource(streams.back().get()));
+        }
+    }
+    const int count = static_cast<int>(pieces.size());
+    return parts == Parts::Files ? image.openParts(words.data(), count)
+                                 : image.openSources(sources.data(), count);
+}
+
+// Everything the reader answers of an open image, in order: its parts and disks, the header
+// check at each, every byte, and of each disk every track's walk, each record's sector read by
+// its ID and a run of five sectors from the track's first.
+std::vector<uint8_t> answers(D88Image& image) {
+    std::vector<uint8_t> trace;
+    const auto put = [&](int64_t value) {
+        const uint8_t* bytes = reinterpret_cast<const uint8_t*>(&value);
+        trace.insert(trace.end(), bytes, bytes + sizeof value);
+    };
+    const auto putBytes = [&](const std::vector<uint8_t>& bytes, int64_t length) {
+        put(length);
+        trace.insert(trace.end(), bytes.begin(), bytes.begin() + length);
+    };
+    put(image.partCount());
+    put(image.diskCount());
+    for (int part = 0; part < image.partCount(); ++part) {
+        put(image.partStart(part));
+        put(image.looksLikeDiskAt(image.partStart(part)));
+    }
+    std::vector<uint8_t> bytes(static_cast<size_t>(image.fileSize()) + 1);
+    putBytes(bytes, image.readBytes(0, bytes.data(), static_cast<int64_t>(bytes.size())));
+    std::vector<uint8_t> sector(1 << 16);
+    for (int disk = 0; disk < image.diskCount(); ++disk) {
+        put(image.diskStart(disk));
+        put(image.diskLimit(disk));
+        put(image.looksLikeDiskAt(image.diskStart(disk)));
+        put(image.selectDisk(disk));
+        put(image.diskSize());
+        put(image.diskBytesEnd());
+        put(image.mediaType());
+        image.setSectorRange(1, 5);
+        for (int track = 0; track < MAX_TRACKS; ++track) {
+            const TrackWalk* walk = image.walkTrack(track);
+            const std::vector<WalkedRecord> records =
+                walk == nullptr
+                    ? std::vector<WalkedRecord>()
+                    : std::vector<WalkedRecord>(walk->records, walk->records + walk->recordCount);
+            put(walk == nullptr ? -1 : static_cast<int64_t>(walk->end));
+            for (const WalkedRecord& record : records) {
+                const SectorId id = record.id;
+                put(id.c << 24 | id.h << 16 | id.r << 8 | id.n);
+                put(record.headerPosition);
+                putBytes(sector, image.readSector(track, id.c, id.h, id.r, id.n, sector.data(),
+                                                  static_cast<int>(sector.size())));
+            }
+            putBytes(sector,
+                     image.readRun(track, track / 2, track % 2, 1, 3, sector.data(), 5 * 1024));
+        }
+    }
+    return trace;
 }
 
 } // namespace
@@ -227,52 +309,78 @@ TEST(OpenParts, ReadsSplitFilesAsTheJoinedFile) {
     for (std::vector<size_t> cuts : cutsTable) {
         std::sort(cuts.begin(), cuts.end());
         cuts.push_back(joined.size());
-        std::vector<std::string> paths;
+        std::vector<std::vector<uint8_t>> pieces;
         size_t from = 0;
         for (size_t to : cuts) {
-            paths.push_back(
-                dir.write("part" + std::to_string(paths.size()),
-                          std::vector<uint8_t>(joined.begin() + from, joined.begin() + to)));
+            pieces.emplace_back(joined.begin() + from, joined.begin() + to);
             from = to;
         }
-        std::vector<const char*> words;
-        for (const std::string& path : paths) {
-            words.push_back(path.c_str());
-        }
-        D88Image image;
-        ASSERT_TRUE(image.openParts(words.data(), static_cast<int>(words.size())));
-        EXPECT_EQ(image.partCount(), static_cast<int>(words.size()));
-        EXPECT_EQ(image.fileSize(), static_cast<int64_t>(joined.size()));
-        ASSERT_EQ(image.diskCount(), 4) << "cut at " << cuts[0];
-        for (int i = 0; i < 4; ++i) {
-            ASSERT_TRUE(image.selectDisk(i));
-            EXPECT_EQ(image.diskName(), "DISK" + std::to_string(i));
-            image.setSectorRange(1, 5);
-            std::vector<uint8_t> run(5 * 1024);
-            ASSERT_EQ(image.readRun(3, 1, 1, 1, 3, run.data(), 5 * 1024), 5 * 1024);
-            EXPECT_EQ(run[0], 16 * i + 1);
-            EXPECT_EQ(run[5 * 1024 - 1], 16 * i + 5);
+        for (const Parts parts : {Parts::Files, Parts::Memory, Parts::Mixed}) {
+            SCOPED_TRACE("cut at " + std::to_string(cuts[0]) + ", parts given as " +
+                         std::to_string(static_cast<int>(parts)));
+            D88Image image;
+            std::vector<std::unique_ptr<FILE, int (*)(FILE*)>> streams;
+            ASSERT_TRUE(openPieces(image, pieces, parts, dir, streams));
+            EXPECT_EQ(image.partCount(), static_cast<int>(pieces.size()));
+            EXPECT_EQ(image.fileSize(), static_cast<int64_t>(joined.size()));
+            ASSERT_EQ(image.diskCount(), 4);
+            for (int i = 0; i < 4; ++i) {
+                ASSERT_TRUE(image.selectDisk(i));
+                EXPECT_EQ(image.diskName(), "DISK" + std::to_string(i));
+                image.setSectorRange(1, 5);
+                std::vector<uint8_t> run(5 * 1024);
+                ASSERT_EQ(image.readRun(3, 1, 1, 1, 3, run.data(), 5 * 1024), 5 * 1024);
+                EXPECT_EQ(run[0], 16 * i + 1);
+                EXPECT_EQ(run[5 * 1024 - 1], 16 * i + 5);
+            }
         }
     }
 }
 
-// Any file of the image counts as the image, and one file that cannot be opened opens none.
-TEST(OpenParts, EveryFileIsTheImageAndAMissingOneFailsTheOpen) {
+// Every damaged image of both layouts answers alike, every call and every byte, from its file,
+// from bytes in memory and cut into parts of both kinds (where no part starts a disk of its own).
+TEST(OpenSources, DamagedImagesAnswerAlikeFromFilesAndMemory) {
+    TempDir dir;
+    for (const DirectoryLayout* layout : SET_LAYOUTS) {
+        for (const DamagedCase& damaged : damagedCases(*layout)) {
+            SCOPED_TRACE(damaged.name);
+            const std::vector<uint8_t>& bytes = damaged.image;
+            D88Image fromFile;
+            ASSERT_TRUE(fromFile.open(dir.write("image.d88", bytes).c_str()));
+            const std::vector<uint8_t> expected = answers(fromFile);
+            D88Image fromMemory;
+            const ByteSource whole = memorySource(bytes.data(), bytes.size());
+            ASSERT_TRUE(fromMemory.openSources(&whole, 1));
+            EXPECT_TRUE(answers(fromMemory) == expected);
+            // Cut inside a record and inside a block, given as files and as memory both ways.
+            const size_t cut = std::min<size_t>(bytes.size(), DISK_HEADER_SIZE + 100);
+            const size_t second = std::min<size_t>(bytes.size(), BLOCK_BYTES + 7);
+            const std::vector<std::vector<uint8_t>> pieces = {
+                {bytes.begin(), bytes.begin() + cut},
+                {bytes.begin() + cut, bytes.begin() + std::max(cut, second)},
+                {bytes.begin() + std::max(cut, second), bytes.end()}};
+            std::vector<std::vector<uint8_t>> cutAnswers;
+            for (const Parts parts : {Parts::Files, Parts::Memory, Parts::Mixed}) {
+                D88Image image;
+                std::vector<std::unique_ptr<FILE, int (*)(FILE*)>> streams;
+                ASSERT_TRUE(openPieces(image, pieces, parts, dir, streams));
+                cutAnswers.push_back(answers(image));
+            }
+            EXPECT_TRUE(cutAnswers[1] == cutAnswers[0]);
+            EXPECT_TRUE(cutAnswers[2] == cutAnswers[0]);
+        }
+    }
+}
+
+// One file that cannot be opened opens none.
+TEST(OpenParts, AMissingFileOrAFolderFailsTheOpen) {
     TempDir dir;
     const std::string a = dir.write("a.d88", buildDisk(diskWithTrack("A")));
     const std::string b = dir.write("b.d88", buildDisk(diskWithTrack("B")));
-    const std::string other = dir.write("other.d88", buildDisk(diskWithTrack("O")));
-    const auto identity = [](const std::string& path) {
-        struct stat info {};
-        stat(path.c_str(), &info);
-        return FileIdentity{static_cast<uint64_t>(info.st_dev), static_cast<uint64_t>(info.st_ino)};
-    };
     D88Image image;
     const char* both[] = {a.c_str(), b.c_str()};
     ASSERT_TRUE(image.openParts(both, 2));
-    EXPECT_TRUE(image.readsFile(identity(a)));
-    EXPECT_TRUE(image.readsFile(identity(b)));
-    EXPECT_FALSE(image.readsFile(identity(other)));
+    EXPECT_EQ(image.diskCount(), 2);
 
     const std::string missing = dir.file("missing.d88");
     const char* withMissing[] = {a.c_str(), missing.c_str(), b.c_str()};
@@ -281,7 +389,6 @@ TEST(OpenParts, EveryFileIsTheImageAndAMissingOneFailsTheOpen) {
     EXPECT_EQ(image.failedPart(), 1);
     EXPECT_EQ(image.partCount(), 0);
     EXPECT_FALSE(image.selectDisk(0));
-    EXPECT_FALSE(image.readsFile(identity(a)));
     const char* withFolder[] = {a.c_str(), dir.path().c_str()};
     EXPECT_FALSE(image.openParts(withFolder, 2));
     EXPECT_EQ(errno, EISDIR);

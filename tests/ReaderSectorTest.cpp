@@ -145,27 +145,36 @@ TEST_F(SectorTest, DataCutByTheEndOfTheFileCountsOnlyStoredBytes) {
     const std::vector<uint8_t> whole = buildDisk(disk);
     const std::string next = dir.write("next.d88", whole);
     std::vector<uint8_t> bytes = whole;
-    bytes.resize(bytes.size() - 1024 + 300);
-    for (const bool nextFile : {false, true}) {
+    // The parts as files, or as bytes in memory.
+    const auto openCut = [&](bool inMemory, bool nextPart) {
         const std::string cut = dir.write("cut.d88", bytes);
         const char* parts[] = {cut.c_str(), next.c_str()};
-        ASSERT_TRUE(image.openParts(parts, nextFile ? 2 : 1));
-        ASSERT_EQ(image.diskLimit(0), nextFile ? bytes.size() : 0);
-        ASSERT_TRUE(image.selectDisk(0));
-        EXPECT_EQ(image.readSector(0, 0, 0, 5, 3, buffer.data(), 4096), 300);
-        EXPECT_EQ(buffer[299], 5);
-        EXPECT_EQ(image.readSector(0, 0, 0, 5, 3, buffer.data(), 200), 200);
+        const ByteSource sources[] = {memorySource(bytes.data(), bytes.size()),
+                                      memorySource(whole.data(), whole.size())};
+        const int count = nextPart ? 2 : 1;
+        return inMemory ? image.openSources(sources, count) : image.openParts(parts, count);
+    };
+    bytes.resize(bytes.size() - 1024 + 300);
+    for (const bool inMemory : {false, true}) {
+        for (const bool nextPart : {false, true}) {
+            ASSERT_TRUE(openCut(inMemory, nextPart));
+            ASSERT_EQ(image.diskLimit(0), nextPart ? bytes.size() : 0);
+            ASSERT_TRUE(image.selectDisk(0));
+            EXPECT_EQ(image.readSector(0, 0, 0, 5, 3, buffer.data(), 4096), 300);
+            EXPECT_EQ(buffer[299], 5);
+            EXPECT_EQ(image.readSector(0, 0, 0, 5, 3, buffer.data(), 200), 200);
+        }
     }
 
     bytes.resize(bytes.size() - 300 - 8); // now the last header itself is cut
-    for (const bool nextFile : {false, true}) {
-        const std::string cut = dir.write("cut2.d88", bytes);
-        const char* parts[] = {cut.c_str(), next.c_str()};
-        ASSERT_TRUE(image.openParts(parts, nextFile ? 2 : 1));
-        ASSERT_TRUE(image.selectDisk(0));
-        EXPECT_EQ(image.readSector(0, 0, 0, 5, 3, buffer.data(), 4096), 0);
-        EXPECT_EQ(image.readSector(0, 0, 0, 4, 3, buffer.data(), 4096), 1024);
-        EXPECT_EQ(image.walkTrack(0)->recordCount, 4);
+    for (const bool inMemory : {false, true}) {
+        for (const bool nextPart : {false, true}) {
+            ASSERT_TRUE(openCut(inMemory, nextPart));
+            ASSERT_TRUE(image.selectDisk(0));
+            EXPECT_EQ(image.readSector(0, 0, 0, 5, 3, buffer.data(), 4096), 0);
+            EXPECT_EQ(image.readSector(0, 0, 0, 4, 3, buffer.data(), 4096), 1024);
+            EXPECT_EQ(image.walkTrack(0)->recordCount, 4);
+        }
     }
 }
 

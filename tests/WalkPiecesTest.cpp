@@ -5,9 +5,13 @@
 #include "SavedName.h"
 #include "support/TempDir.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <gtest/gtest.h>
 #include <string>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -140,4 +144,45 @@ TEST(HostFolder, FilesAreWrittenThroughAnOpenedFolder) {
     EXPECT_EQ(listDirectory(nested), std::vector<std::string>{"X.BIN"});
     EXPECT_FALSE(hostOpenFolder((nested + "/X.BIN").c_str(), true, folder, error));
     EXPECT_EQ(error, ENOTDIR);
+}
+
+// The names under which the files given stand in a folder, through a hard or a symbolic link,
+// are the image itself there; other files, folders and dangling links are not, and a folder
+// still to be made holds none.
+TEST(HostFolder, NamesOfTheGivenFilesThroughAnyLink) {
+    TempDir dir;
+    const std::string a = dir.write("a.d88", {1});
+    const std::string b = dir.write("b.d88", {2});
+    dir.write("other.d88", {3});
+    ASSERT_EQ(link(a.c_str(), dir.file("HARD.D88").c_str()), 0);
+    ASSERT_EQ(symlink(b.c_str(), dir.file("SOFT.D88").c_str()), 0);
+    ASSERT_EQ(symlink(dir.file("gone").c_str(), dir.file("DANGLING").c_str()), 0);
+    ASSERT_EQ(mkdir(dir.file("sub").c_str(), 0700), 0);
+    ASSERT_EQ(link(a.c_str(), dir.file("sub/INSIDE.D88").c_str()), 0);
+    std::vector<FileIdentity> given;
+    for (const std::string& path : {a, b}) {
+        FILE* file = fopen(path.c_str(), "rb");
+        ASSERT_NE(file, nullptr);
+        FileIdentity identity{};
+        EXPECT_TRUE(hostFileIdentity(file, identity));
+        given.push_back(identity);
+        fclose(file);
+    }
+    HostFolder folder = hostCurrentFolder();
+    int error = 0;
+    ASSERT_TRUE(hostOpenFolder(dir.path().c_str(), false, folder, error)) << error;
+    std::vector<std::string> names = hostNamesOfFiles(folder, given);
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"HARD.D88", "SOFT.D88", "a.d88", "b.d88"}));
+    std::vector<std::string> keys = hostSaveTarget(NameTarget::Host, folder, given).imageNameKeys;
+    std::sort(keys.begin(), keys.end());
+    EXPECT_EQ(keys, names);
+    std::vector<std::string> ofB = hostNamesOfFiles(folder, {given[1]});
+    std::sort(ofB.begin(), ofB.end());
+    EXPECT_EQ(ofB, (std::vector<std::string>{"SOFT.D88", "b.d88"}));
+    folder.notMadeYet = true;
+    EXPECT_TRUE(hostNamesOfFiles(folder, given).empty());
+    folder.notMadeYet = false;
+    EXPECT_TRUE(hostNamesOfFiles(folder, {}).empty());
+    hostCloseFolder(folder);
 }

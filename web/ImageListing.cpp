@@ -63,7 +63,7 @@ struct PageSession {
 };
 
 SaveTarget zipTarget() {
-    return SaveTarget{NameTarget::Zip, BYTE_NAME_RULES, nullptr, nullptr};
+    return SaveTarget{NameTarget::Zip, BYTE_NAME_RULES, {}};
 }
 
 const DirectoryLayout* layoutByLetter(const char* letter) {
