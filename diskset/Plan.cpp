@@ -369,13 +369,15 @@ SetPlan planSet(d88::D88Image& image, const DiskChoice& disks, const DirectoryRe
     EntryWalk walk{image, disks, target, plan.entries, {}};
     for (int i = 0; i < layout.entryCount; ++i) {
         const bool read = entryRead(directory, layout, i);
-        if (!read) {
-            plan.unreadable.push_back(i);
-        }
         const uint8_t* bytes = entryBytes(buffers, layout, i);
         // By identity an entry that was not read whole is not guessed at; the set's programs
-        // take whatever the buffer holds. An unused slot of the table lists nothing.
-        if ((!read && !disks.programs) || isUnusedEntry(bytes)) {
+        // take whatever the buffer holds, so an entry read in part is listed as they take it.
+        // An unused slot of the table lists nothing.
+        const bool listed = (read || disks.programs) && !isUnusedEntry(bytes);
+        if (!read && !listed) {
+            plan.unreadable.push_back(i);
+        }
+        if (!listed) {
             continue;
         }
         plan.entries.push_back(decideEntry(walk, bytes, i));

@@ -143,8 +143,8 @@ bool openGivenFiles(const char* program, std::vector<const char*>& paths, GivenF
             int same = -1;
             for (size_t part = 0; part < given.files.size() && known && same < 0; ++part) {
                 FileIdentity earlier{};
-                if (given.sameFiles[part] < 0 && hostFileIdentity(given.files[part].get(), earlier) &&
-                    earlier == identity) {
+                if (given.sameFiles[part] < 0 &&
+                    hostFileIdentity(given.files[part].get(), earlier) && earlier == identity) {
                     same = static_cast<int>(part);
                 }
             }

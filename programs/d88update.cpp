@@ -15,6 +15,7 @@
 #include "NoteText.h"
 #include "PlanJson.h"
 #include "SetNotes.h"
+#include "SetText.h"
 #include "ShownName.h"
 #include "UpdateEntries.h"
 #include "UpdateJson.h"
@@ -539,6 +540,18 @@ int main(int argc, char** argv) {
     UpdateSet set = readUpdateSet(image, disks, plans.plans[layoutIndex(*layout)], targets,
                                   hostNameRules(), choice);
     bool complete = !damaged;
+    // What d88extract says of the set it reads: the disks that entries need and no file holds,
+    // the directory's sectors not read whole (their entries cannot be put back).
+    const SetPlan& planned = plans.plans[layoutIndex(*layout)];
+    ShownFiles shown;
+    for (const char* path : options.images) {
+        shown.push_back(shownPath(path, stderr));
+    }
+    const std::string prefix = std::string(PROGRAM) + ": ";
+    printMissingDisks(planned, prefix.c_str(), stderr);
+    printDirectoryNotes(planned, facts, shown, prefix.c_str(), stderr);
+    complete = complete && planned.missingDisks.empty() &&
+               decideDirectoryNotes(planned.directory, planned.layout).empty();
     for (const std::string& pattern : options.patterns) {
         const FileChoice one = chooseFiles({pattern}, patternText);
         if (std::none_of(set.entries.begin(), set.entries.end(), [&](const UpdateEntry& entry) {

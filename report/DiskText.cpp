@@ -42,8 +42,8 @@ void printSizeNotes(const DiskFacts& disk, FILE* out) {
         hostPrintf(out, "  (%lld bytes after the %dth disk are not read)",
                    static_cast<long long>(disk.unreadAfter), d88::MAX_DISKS);
     } else if (disk.leftoverAfter > 0) {
-        hostPrintf(out, "  (%lld bytes after the last disk, too few for a disk header)",
-                   static_cast<long long>(disk.leftoverAfter));
+        hostPrintf(out, "  (%lld byte%s after the last disk, too few for a disk header)",
+                   static_cast<long long>(disk.leftoverAfter), disk.leftoverAfter == 1 ? "" : "s");
     }
 }
 

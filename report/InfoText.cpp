@@ -58,7 +58,8 @@ void printDiskSetText(const DiskSetFacts& set, const std::vector<SetNote>& notes
         }
     }
     for (const SetNote& note : notes) {
-        if (note.kind != NoteKind::Refusal && note.subject != NoteSubject::Copies) {
+        if (note.subject == NoteSubject::NoDiskA ||
+            (note.kind != NoteKind::Refusal && note.subject != NoteSubject::Copies)) {
             hostPrintfLocal(out, "  %s\n", setNoteText(note, set, files).c_str());
         }
     }
@@ -82,6 +83,14 @@ void printDiskSetText(const DiskSetFacts& set, const std::vector<SetNote>& notes
 void printSetText(const std::vector<const char*>& paths, int diskCount, const SetPlan& plan,
                   const DiskSetFacts& set, const ShownFiles& files, FILE* out) {
     printSetHead(paths, diskCount, *plan.layout, out);
+    if (!plan.enoughDisks && !plan.directory.asPrograms) {
+        hostPrintf(out, "%s\n",
+                   setNoteText(SetNote{NoteKind::Refusal, NoteSubject::NoDiskA, -1, -1, -1,
+                                       NO_SET_NUMBER, 0},
+                               set, files)
+                       .c_str());
+        return;
+    }
     if (!plan.enoughDisks) {
         hostPrintf(out, "%s stops here with its too-few-disks message: it needs Disk A to Disk D\n",
                    plan.layout->programName);

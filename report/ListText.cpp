@@ -95,6 +95,24 @@ std::string notFilesText(const SetPlan& plan, const SetCounts& counts) {
     return text;
 }
 
+// " (1 incomplete, 2 with read errors, 1 contested)": what is wrong with the files to write,
+// or nothing.
+std::string doubtText(const SetCounts& counts) {
+    std::string text;
+    const struct {
+        int count;
+        const char* words;
+    } parts[] = {{counts.incomplete, "incomplete"},
+                 {counts.withReadErrors, "with read errors"},
+                 {counts.contested, "contested"}};
+    for (const auto& part : parts) {
+        if (part.count > 0) {
+            text += (text.empty() ? " (" : ", ") + std::to_string(part.count) + " " + part.words;
+        }
+    }
+    return text.empty() ? text : text + ")";
+}
+
 } // namespace
 
 void printFileList(const SetPlan& plan, const std::vector<std::string>* crcs, FILE* out) {
@@ -146,6 +164,7 @@ void printFileList(const SetPlan& plan, const std::vector<std::string>* crcs, FI
     totalRule[0] = rules[0];
     printRow(columns, widths, totalRule, "----", out);
     const std::string total = std::to_string(counts.files) +
-                              (counts.files == 1 ? " file" : " files") + notFilesText(plan, counts);
+                              (counts.files == 1 ? " file" : " files") + doubtText(counts) +
+                              notFilesText(plan, counts);
     printRow(columns, widths, totals, total.c_str(), out);
 }

@@ -1057,8 +1057,8 @@ TEST(Command, ListChooseKeepAndSayWhatWasDone) {
                 "     3072  A     60694da6  -              CYLJUMP.BIN\n"
                 "    61440  D     9421ef56  2,5            LARGE.BIN\n"
                 "---------                                 ----\n"
-                "    68608                                 3 files; 4 entries passed over "
-                "(4 not-chosen)\n",
+                "    68608                                 3 files (1 with read errors); 4 "
+                "entries passed over (4 not-chosen)\n",
          "",
          {}},
         {"-i chooses by shell patterns over the saved names",
