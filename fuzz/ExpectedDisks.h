@@ -2,7 +2,8 @@
 // vote on a disk header (media and write-protect bytes known, a size that covers the header,
 // most present tracks inside the disk, the lowest of them stored, and one of the lowest four
 // starting with a record of that track's cylinder), and, of several files, a file that starts
-// inside a disk with bytes that pass the vote starting the next disk there.
+// inside a disk with bytes that pass the vote starting the next disk there, and bytes after a
+// file's last disk that start no disk passed over up to the next file.
 #pragma once
 
 #include "D88Format.h"
@@ -72,15 +73,48 @@ struct IndexedDisk {
     int64_t limit;
 };
 
-// The disks of `image`, whose files start at `partStarts` (the first at 0): one after another
-// from the start, each at the previous one's start plus its size, while a whole header is left,
-// up to 64 disks and no further once a start passes 2^31 - 1.
-inline std::vector<IndexedDisk> expectedDisks(const ImageBytesView& image,
-                                              const std::vector<int64_t>& partStarts) {
+// Bytes that the index passes over: after a file's last disk, up to the next file's start.
+struct PassedOver {
+    int64_t start;
+    int64_t length;
+};
+
+struct ExpectedIndex {
     std::vector<IndexedDisk> disks;
+    std::vector<PassedOver> gaps;
+};
+
+// The disks of `image`, whose files start at `partStarts` (the first at 0): one after another
+// from the start, each at the previous one's start plus its size, up to 64 disks and no further
+// once a start passes 2^31 - 1. A disk that would start inside a file that is not the last, at
+// a place that is not that file's start, with too few bytes of that file left for a header or
+// bytes that fail the vote, starts at the next file's start instead: the bytes before it are
+// passed over. The index ends where too few bytes are left for a header.
+inline ExpectedIndex expectedDisks(const ImageBytesView& image,
+                                   const std::vector<int64_t>& partStarts) {
+    ExpectedIndex index;
     int64_t at = 0;
-    while (disks.size() < static_cast<size_t>(d88::MAX_DISKS) &&
-           at + d88::DISK_HEADER_SIZE <= image.size) {
+    while (index.disks.size() < static_cast<size_t>(d88::MAX_DISKS)) {
+        // The file that holds `at`, and the start of the one after it (none: -1).
+        int64_t holderStart = 0;
+        int64_t nextStart = -1;
+        for (size_t part = 0; part < partStarts.size(); ++part) {
+            if (partStarts[part] <= at) {
+                holderStart = partStarts[part];
+                nextStart = part + 1 < partStarts.size() ? partStarts[part + 1] : -1;
+            }
+        }
+        if (nextStart >= 0 && at > holderStart &&
+            (nextStart - at < d88::DISK_HEADER_SIZE || !votesDisk(image, at))) {
+            index.gaps.push_back(PassedOver{at, nextStart - at});
+            at = nextStart;
+            if (at > 0x7FFFFFFF) {
+                break;
+            }
+        }
+        if (at + d88::DISK_HEADER_SIZE > image.size) {
+            break;
+        }
         int64_t end = at + d88::readU32(image.data + at + d88::DISK_SIZE_OFFSET);
         IndexedDisk disk{at, 0};
         for (size_t part = 1; part < partStarts.size(); ++part) {
@@ -91,11 +125,11 @@ inline std::vector<IndexedDisk> expectedDisks(const ImageBytesView& image,
                 break;
             }
         }
-        disks.push_back(disk);
+        index.disks.push_back(disk);
         at = end;
         if (at > 0x7FFFFFFF) {
             break;
         }
     }
-    return disks;
+    return index;
 }

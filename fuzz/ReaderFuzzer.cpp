@@ -7,10 +7,11 @@
 // that bytes 22 and 23 choose, are those that the input's bytes give (ExpectedDisks.h). The
 // same input cut into three files (where bytes 16 and 17 say) and opened as one image must
 // answer every call with the same results and bytes, unless a file of the cut starts inside a
-// disk with bytes that pass the header check (the reader then starts a disk there, on purpose),
-// and partAt names the file that holds a position. The input is read where it lies in memory;
-// of the cut, the middle part is read as a stream (fmemopen), so that both kinds of part are
-// read, and no file is written.
+// disk with bytes that pass the header check (the reader then starts a disk there, on purpose)
+// or a file's bytes after its last disk start no disk (the reader passes over them, and the next
+// disk starts with the next file), and partAt names the file that holds a position. The input is
+// read where it lies in memory; of the cut, the middle part is read as a stream (fmemopen), so that
+// both kinds of part are read, and no file is written.
 #include "ExpectedDisks.h"
 
 #include "D88Image.h"
@@ -224,24 +225,33 @@ std::vector<uint8_t> exerciseImage(d88::D88Image& image, const uint8_t* script) 
     return calls;
 }
 
-// The disks that `image` indexes are `expected`, and its header check at the disks, at the
-// files' starts and at `position` is the vote on the input's bytes. Returns true when a disk
-// was cut short where a later file starts a disk of its own.
+// The disks that `image` indexes, and the bytes it passes over between files, are those the
+// input's bytes give, and its header check at the disks, at the files' starts and at
+// `position` is the vote on the input's bytes. Returns true when the files are indexed
+// otherwise than one file would be: a disk was cut short where a later file starts a disk of
+// its own, or bytes after a file's last disk were passed over.
 bool checkIndex(d88::D88Image& image, const ImageBytesView& bytes,
                 const std::vector<int64_t>& partStarts, int64_t position) {
-    const std::vector<IndexedDisk> expected = expectedDisks(bytes, partStarts);
-    if (image.diskCount() != static_cast<int>(expected.size())) {
+    const ExpectedIndex expected = expectedDisks(bytes, partStarts);
+    if (image.diskCount() != static_cast<int>(expected.disks.size()) ||
+        image.gapCount() != static_cast<int>(expected.gaps.size())) {
         abort();
     }
-    bool cut = false;
+    for (int i = 0; i < image.gapCount(); ++i) {
+        const PassedOver& gap = expected.gaps[static_cast<size_t>(i)];
+        if (image.gap(i).start != gap.start || image.gap(i).length != gap.length) {
+            abort();
+        }
+    }
+    bool resynced = !expected.gaps.empty();
     std::vector<int64_t> looked = partStarts;
     looked.push_back(position);
     for (int k = 0; k < image.diskCount(); ++k) {
-        const IndexedDisk& disk = expected[static_cast<size_t>(k)];
+        const IndexedDisk& disk = expected.disks[static_cast<size_t>(k)];
         if (image.diskStart(k) != disk.start || image.diskLimit(k) != disk.limit) {
             abort();
         }
-        cut = cut || disk.limit != 0;
+        resynced = resynced || disk.limit != 0;
         looked.push_back(disk.start);
     }
     std::sort(looked.begin(), looked.end()); // disks of size 0 share one start
@@ -251,7 +261,7 @@ bool checkIndex(d88::D88Image& image, const ImageBytesView& bytes,
             abort();
         }
     }
-    return cut;
+    return resynced;
 }
 
 } // namespace
@@ -274,7 +284,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     const ImageBytesView bytes{data, static_cast<int64_t>(size)};
     const int64_t position = static_cast<int64_t>(size * (script[22] << 8 | script[23]) / 0xFFFF);
-    checkIndex(image, bytes, {0}, position); // one part: no disk is cut short
+    if (checkIndex(image, bytes, {0}, position)) {
+        abort(); // one part: no disk is cut short, no byte passed over
+    }
     const std::vector<uint8_t> whole = exerciseImage(image, script); // closes the image
 
     // Cut where bytes 16 and 17 say (a part may be empty): the middle part a stream.
@@ -312,7 +324,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             }
         }
     }
-    // A disk cut short where a file of the cut starts a disk is read differently on purpose.
+    // A disk cut short where a file of the cut starts a disk, and bytes passed over after a
+    // file's last disk, are read differently on purpose.
     if (exerciseImage(joined, script) != whole && !resynced) {
         abort();
     }
