@@ -1,6 +1,14 @@
-// The merge rule that plans are checked against: how one sector is taken from the copies of a
-// disk that hold it whole. It stands apart from the reading again (PlanCheck.h), so that another
-// rule can take its place.
+// The merge rule that plans are checked against, written again apart from diskset/: how one
+// sector is taken from the copies of a disk that hold it whole. It stands apart from the reading
+// again (PlanCheck.h), so that another rule can take its place.
+//
+// Copies that hold the sector whole without a read-error status outrank the others. They are
+// grouped by their bytes; the largest group is taken (of groups that tie, the one whose first
+// copy was given first, and the tie is flagged). The sector is contested when there are two
+// groups or more, repaired when some copy lacks it or holds it with a read-error status, else
+// as stored. When every copy that holds it does so with a read-error status, it is a read error:
+// as stored when they all hold the same bytes, else voted byte by byte (at each byte the value
+// that most of them hold; of values that tie, the earliest holder's, and the tie is flagged).
 #pragma once
 
 #include "Plan.h"
@@ -20,65 +28,129 @@ struct CopySector {
     const uint8_t* bytes;
 };
 
+// How the rule takes a sector. Which copy the bytes come from (`disk`, `position`) and which
+// copy differs (`differing`) depend on the order given; the rest does not, unless `tie`.
+struct TakenSector {
+    SectorTaken taken;
+    bool readError;
+    bool sameStatus; // with readError: every copy holds it, with one status
+    int holders;     // copies that hold it whole
+    int agree;       // contested: the copies in the group taken; voted: the fewest copies that
+                     // agree on any byte
+    int among;       // contested: the copies without a read-error status; voted: the holders
+    bool tie;
+    int disk;         // the first copy of those whose bytes are taken, -1 when voted
+    int differing;    // contested: the first copy given without a read-error status that holds
+                      // other bytes; -1 otherwise
+    int64_t position; // where the bytes taken lie, -1 when voted
+};
+
 // Takes the sector of `want` bytes from `holders` (the copies that hold it whole, in the order
-// of `copies`; never empty) into `out`: from the first holder without a read-error status
-// (repaired when that is not the first copy; contested when a later such holder has other
-// bytes); else, all of them with an error, a read error holding the first holder's bytes, or
-// with three holders or more the value that most of them hold at each byte (on a tie the
-// earliest holder's). Returns how it was taken; `position` receives where the bytes taken lie,
-// -1 when voted.
-inline SectorOrigin takeSector(const std::vector<CopySector>& holders,
-                               const std::vector<int>& copies, int want, uint8_t* out,
-                               int64_t& position) {
-    SectorOrigin origin{
-        SectorTaken::AsStored, -1, -1, 0, static_cast<uint8_t>(holders.size()), false, false};
-    const CopySector* taken = nullptr;
+// the `copies` copies were given; never empty) into `out`.
+inline TakenSector takeSector(const std::vector<CopySector>& holders, size_t copies, int want,
+                              uint8_t* out) {
+    const size_t length = static_cast<size_t>(want);
+    TakenSector result{SectorTaken::AsStored,
+                       false,
+                       false,
+                       static_cast<int>(holders.size()),
+                       0,
+                       0,
+                       false,
+                       -1,
+                       -1,
+                       -1};
+    std::vector<const CopySector*> clean;
     for (const CopySector& holder : holders) {
-        if (d88::isReadErrorStatus(holder.status)) {
-            continue;
-        }
-        if (taken == nullptr) {
-            taken = &holder;
-            origin.taken = holder.disk == copies[0] ? SectorTaken::AsStored : SectorTaken::Repaired;
-        } else if (origin.differing < 0 &&
-                   memcmp(holder.bytes, taken->bytes, static_cast<size_t>(want)) != 0) {
-            origin.taken = SectorTaken::Contested;
-            origin.differing = static_cast<int16_t>(holder.disk);
+        if (!d88::isReadErrorStatus(holder.status)) {
+            clean.push_back(&holder);
         }
     }
-    position = -1;
-    if (taken != nullptr) {
-        memcpy(out, taken->bytes, static_cast<size_t>(want));
-        position = taken->position;
-        origin.disk = static_cast<int16_t>(taken->disk);
-        return origin;
-    }
-    origin.readError = true;
-    origin.sameStatus = holders.size() == copies.size();
-    for (const CopySector& holder : holders) {
-        origin.sameStatus = origin.sameStatus && holder.status == holders[0].status;
-    }
-    if (holders.size() < 3) {
-        memcpy(out, holders[0].bytes, static_cast<size_t>(want));
-        position = holders[0].position;
-        origin.disk = static_cast<int16_t>(holders[0].disk);
-        return origin;
-    }
-    origin.taken = SectorTaken::Voted;
-    origin.agree = static_cast<uint8_t>(holders.size());
-    for (int i = 0; i < want; ++i) {
-        int counts[256] = {};
-        int most = 0;
-        for (const CopySector& holder : holders) {
-            most = std::max(most, ++counts[holder.bytes[i]]);
-        }
-        for (const CopySector& holder : holders) {
-            if (counts[holder.bytes[i]] == most) {
-                out[i] = holder.bytes[i];
-                break;
+    if (!clean.empty()) {
+        // Groups of equal bytes, in the order of their first copies.
+        std::vector<std::vector<const CopySector*>> groups;
+        for (const CopySector* copy : clean) {
+            auto group = std::find_if(groups.begin(), groups.end(), [&](const auto& g) {
+                return memcmp(g[0]->bytes, copy->bytes, length) == 0;
+            });
+            if (group == groups.end()) {
+                groups.push_back({copy});
+            } else {
+                group->push_back(copy);
             }
         }
-        origin.agree = std::min(origin.agree, static_cast<uint8_t>(most));
+        size_t best = 0;
+        for (size_t g = 1; g < groups.size(); ++g) {
+            best = groups[g].size() > groups[best].size() ? g : best;
+        }
+        for (size_t g = 0; g < groups.size(); ++g) {
+            result.tie = result.tie || (g != best && groups[g].size() == groups[best].size());
+        }
+        const CopySector& taken = *groups[best][0];
+        result.taken = groups.size() > 1       ? SectorTaken::Contested
+                       : clean.size() < copies ? SectorTaken::Repaired
+                                               : SectorTaken::AsStored;
+        result.disk = taken.disk;
+        result.position = taken.position;
+        result.agree = static_cast<int>(groups[best].size());
+        result.among = static_cast<int>(clean.size());
+        for (const CopySector* copy : clean) {
+            if (result.differing < 0 && memcmp(copy->bytes, taken.bytes, length) != 0) {
+                result.differing = copy->disk;
+            }
+        }
+        memcpy(out, taken.bytes, length);
+        return result;
     }
-    return origin;
+    result.readError = true;
+    result.sameStatus = holders.size() == copies;
+    bool alike = true;
+    for (const CopySector& holder : holders) {
+        result.sameStatus = result.sameStatus && holder.status == holders[0].status;
+        alike = alike && memcmp(holder.bytes, holders[0].bytes, length) == 0;
+    }
+    if (alike) {
+        result.disk = holders[0].disk;
+        result.position = holders[0].position;
+        memcpy(out, holders[0].bytes, length);
+        return result;
+    }
+    result.taken = SectorTaken::Voted;
+    result.among = static_cast<int>(holders.size());
+    result.agree = result.among;
+    for (size_t i = 0; i < length; ++i) {
+        // The holders that hold each holder's value; the first of the most held wins.
+        int most = 0;
+        size_t winner = 0;
+        bool tied = false;
+        for (size_t h = 0; h < holders.size(); ++h) {
+            int count = 0;
+            for (const CopySector& other : holders) {
+                count += other.bytes[i] == holders[h].bytes[i] ? 1 : 0;
+            }
+            if (count > most) {
+                most = count;
+                winner = h;
+                tied = false;
+            } else if (count == most && holders[h].bytes[i] != holders[winner].bytes[i]) {
+                tied = true;
+            }
+        }
+        out[i] = holders[winner].bytes[i];
+        result.tie = result.tie || tied;
+        result.agree = std::min(result.agree, most);
+    }
+    return result;
+}
+
+// True when `origin`, as the plan took a sector, is what the rule says: the fields that the
+// plan's origin gives for the way it was taken (SectorOrigin).
+inline bool sameAsRule(const SectorOrigin& origin, const TakenSector& rule) {
+    const bool voted = rule.taken == SectorTaken::Voted;
+    const bool counted = voted || rule.taken == SectorTaken::Contested;
+    return origin.taken == rule.taken && origin.readError == rule.readError &&
+           origin.holders == rule.holders && origin.tie == rule.tie && origin.disk == rule.disk &&
+           (!rule.readError || origin.sameStatus == rule.sameStatus) &&
+           (!counted || (origin.agree == rule.agree && origin.among == rule.among)) &&
+           (rule.taken != SectorTaken::Contested || origin.differing == rule.differing);
 }
