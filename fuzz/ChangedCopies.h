@@ -1,6 +1,6 @@
 // Other dumps of the input's disks, as another reading of the same floppies would give them:
 // the input's bytes with some sector records changed. Bytes 22 to 25 of the input (unused
-// bytes of the first disk's header, which the reader ignores) say how many dumps, and seed
+// bytes of the first disk's header, which the reader ignores) say how many dumps (1 to 3), and seed
 // their changes. Every record that a track walk of an
 // indexed disk finds is, as a small generator seeded from the input picks: given a read-error
 // status, cleared of its status, given other data bytes (some the same in every dump, some
@@ -32,7 +32,7 @@ constexpr uint8_t ERROR_STATUSES[] = {0xA0, 0xB0, 0xE0, 0xF0, 0x20};
 
 } // namespace changed_copies
 
-// How many other dumps (1 or 2: bit 0 of byte 25) and the seed of their changes.
+// How many other dumps (1 to 3: byte 25 modulo 3, plus 1) and the seed of their changes.
 struct DumpChoice {
     int dumps;
     uint32_t seed;
@@ -40,8 +40,8 @@ struct DumpChoice {
 
 inline DumpChoice dumpChoice(const uint8_t* data, size_t size) {
     const auto byteAt = [&](size_t i) { return static_cast<uint32_t>(i < size ? data[i] : 0); };
-    return DumpChoice{1 + static_cast<int>(byteAt(25) & 1),
-                      byteAt(22) | byteAt(23) << 8 | byteAt(24) << 16 | (byteAt(25) >> 1) << 24};
+    return DumpChoice{1 + static_cast<int>(byteAt(25) % 3),
+                      byteAt(22) | byteAt(23) << 8 | byteAt(24) << 16 | (byteAt(25) / 3) << 24};
 }
 
 // The input `data` (opened as `image`) with its records changed as `seed` and `dump` (1, 2, ...:

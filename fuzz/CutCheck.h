@@ -8,6 +8,7 @@
 
 #include "DiskSet.h"
 #include "Plan.h"
+#include "SetCounts.h"
 
 #include "D88Image.h"
 
@@ -25,8 +26,10 @@ inline void checkSameDisks(const DiskSetFacts& a, const DiskSetFacts& b) {
     for (size_t k = 0; k < a.disks.size(); ++k) {
         const FoundDisk& x = a.disks[k];
         const FoundDisk& y = b.disks[k];
-        if (x.index != y.index || x.start != y.start || x.end != y.end || x.setId != y.setId ||
-            x.pastEnd != y.pastEnd || x.cutBy != -1 || y.cutBy != -1 || x.media != y.media ||
+        if (x.index != y.index || x.start != y.start || x.end != y.end || x.id.byte != y.id.byte ||
+            x.id.state != y.id.state || x.id.status != y.id.status || x.setNumber != y.setNumber ||
+            x.byPlace != y.byPlace || x.lastTrack != y.lastTrack || x.pastEnd != y.pastEnd ||
+            x.cutBy != -1 || y.cutBy != -1 || x.repeatOf != y.repeatOf || x.media != y.media ||
             x.writeProtect != y.writeProtect) {
             abort();
         }
@@ -34,7 +37,7 @@ inline void checkSameDisks(const DiskSetFacts& a, const DiskSetFacts& b) {
     for (size_t i = 0; i < a.numbers.size(); ++i) {
         const SetNumber& x = a.numbers[i];
         const SetNumber& y = b.numbers[i];
-        if (x.id != y.id || x.disks != y.disks || x.differ != y.differ) {
+        if (x.id != y.id || x.disks != y.disks || x.groups != y.groups) {
             abort();
         }
     }
@@ -48,8 +51,8 @@ inline bool sameOrigins(const MergedRun& a, const MergedRun& b) {
         const SectorOrigin& x = a.origins[i];
         const SectorOrigin& y = b.origins[i];
         if (x.taken != y.taken || x.disk != y.disk || x.differing != y.differing ||
-            x.agree != y.agree || x.holders != y.holders || x.readError != y.readError ||
-            x.sameStatus != y.sameStatus) {
+            x.agree != y.agree || x.among != y.among || x.holders != y.holders ||
+            x.readError != y.readError || x.sameStatus != y.sameStatus || x.tie != y.tie) {
             return false;
         }
     }
@@ -68,21 +71,36 @@ inline bool samePieces(const std::vector<Piece>& a, const std::vector<Piece>& b)
     return true;
 }
 
+inline bool sameDirectory(const DirectoryRead& a, const DirectoryRead& b) {
+    if (a.disk != b.disk || a.asPrograms != b.asPrograms || a.errors.sectors != b.errors.sectors ||
+        a.errors.errorSectors != b.errors.errorSectors || !sameOrigins(a.merge, b.merge)) {
+        return false;
+    }
+    for (int s = 0; s < DIRECTORY_SECTORS; ++s) {
+        const DirectorySector& x = a.sectors[s];
+        const DirectorySector& y = b.sectors[s];
+        if (x.bytes != y.bytes || x.found != y.found ||
+            !sameOrigins(MergedRun{{x.origin}, {}}, MergedRun{{y.origin}, {}})) {
+            return false;
+        }
+    }
+    return true;
+}
+
 // `a` planned from `imageA`, `b` from `imageB`, with the same target. `scratch` holds a file.
 // With `exactly`, each entry's pieces and sources are the same too (the same files first).
 inline void checkSamePlan(d88::D88Image& imageA, const SetPlan& a, d88::D88Image& imageB,
                           const SetPlan& b, WalkBuffers& buffers, std::vector<uint8_t>& scratch,
                           bool exactly) {
+    const SetCounts x = countSet(a);
+    const SetCounts y = countSet(b);
     if (a.layout != b.layout || a.enoughDisks != b.enoughDisks ||
-        a.directoryDisk != b.directoryDisk ||
-        a.directoryErrors.sectors != b.directoryErrors.sectors ||
-        a.directoryErrors.errorSectors != b.directoryErrors.errorSectors ||
-        a.entries.size() != b.entries.size() || a.missingDisks.size() != b.missingDisks.size() ||
-        a.summary.files != b.summary.files || a.summary.bytes != b.summary.bytes ||
-        a.summary.passedOver != b.summary.passedOver ||
-        a.summary.withReadErrors != b.summary.withReadErrors ||
-        a.summary.repaired != b.summary.repaired || a.summary.contested != b.summary.contested ||
-        a.summary.voted != b.summary.voted || !sameOrigins(a.directoryMerge, b.directoryMerge)) {
+        a.directoryDisk != b.directoryDisk || !sameDirectory(a.directory, b.directory) ||
+        a.unreadable != b.unreadable || a.entries.size() != b.entries.size() ||
+        a.missingDisks.size() != b.missingDisks.size() || x.files != y.files ||
+        x.bytes != y.bytes || x.notWritten != y.notWritten || x.passedOver != y.passedOver ||
+        x.incomplete != y.incomplete || x.withReadErrors != y.withReadErrors ||
+        x.repaired != y.repaired || x.contested != y.contested || x.voted != y.voted) {
         abort();
     }
     for (size_t i = 0; i < a.missingDisks.size(); ++i) {
@@ -98,10 +116,10 @@ inline void checkSamePlan(d88::D88Image& imageA, const SetPlan& a, d88::D88Image
             x.outcome != y.outcome || x.disk != y.disk || x.bytesRead != y.bytesRead ||
             x.readErrors.sectors != y.readErrors.sectors ||
             x.readErrors.errorSectors != y.readErrors.errorSectors ||
-            x.errorSectors != y.errorSectors || x.saved.name != y.saved.name ||
-            x.saved.key != y.saved.key || x.replaces != y.replaces ||
-            x.replacedBy != y.replacedBy || !sameOrigins(x.merged, y.merged) ||
-            x.sources.size() != y.sources.size() ||
+            x.errorSectors != y.errorSectors || x.firstSectorFound != y.firstSectorFound ||
+            x.saved.name != y.saved.name || x.saved.key != y.saved.key ||
+            x.replaces != y.replaces || x.replacedBy != y.replacedBy ||
+            !sameOrigins(x.merged, y.merged) || x.sources.size() != y.sources.size() ||
             (exactly && (x.sources != y.sources || !samePieces(x.pieces, y.pieces)))) {
             abort();
         }

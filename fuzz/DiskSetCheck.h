@@ -1,6 +1,8 @@
 // Checks the disks that decideDiskSet finds in the given files, and where the disk choices of
-// the programs and of identity send each ID byte, against the reader, the vote on the input's
-// bytes (ExpectedDisks.h) and the input's own bytes.
+// the programs and of identity send each set number, against the reader, the vote on the
+// input's bytes (ExpectedDisks.h) and the input's own bytes: each disk's ID sector as it reads,
+// the set number it is taken as (its clean ID byte, else the one its place gives), the files
+// given again, and the copies of each set number grouped by their sectors.
 #pragma once
 
 #include "ExpectedDisks.h"
@@ -17,93 +19,219 @@
 #include <cstring>
 #include <vector>
 
-// Every disk's ID byte as the reader gives it: the first byte of its ID sector, which a short
-// sector still stores; -1 when the sector cannot be read.
-inline std::vector<int> readIdBytes(d88::D88Image& image) {
-    std::vector<int> ids;
+// Every indexed disk's ID sector as the reader reads it: its first byte when it stores any,
+// whole and clean, cut short (fewer than 1024 bytes stored), with a read-error status, or
+// missing (no byte stored). Checked against readIdSectors, which it returns.
+inline std::vector<IdRead> checkIdSectors(d88::D88Image& image) {
+    std::vector<IdRead> ids;
     uint8_t sector[SECTOR_BYTES];
     for (int k = 0; k < image.diskCount(); ++k) {
-        const bool read = image.selectDisk(k) &&
-                          image.readSector(ID_TRACK, ID_TRACK >> 1, ID_TRACK & 1, ID_SECTOR,
-                                           SECTOR_SIZE_CODE, sector, SECTOR_BYTES) > 0;
-        ids.push_back(read ? sector[0] : -1);
+        IdRead id{-1, IdSector::Missing, 0};
+        if (image.selectDisk(k)) {
+            image.setSectorRange(FIRST_SECTOR, LAST_SECTOR);
+            const int stored = image.readSector(ID_TRACK, ID_TRACK >> 1, ID_TRACK & 1, ID_SECTOR,
+                                                SECTOR_SIZE_CODE, sector, SECTOR_BYTES);
+            d88::SectorPlace place;
+            image.locateSector(setSectorAddress(ID_TRACK, ID_SECTOR), SECTOR_BYTES, place);
+            if (stored > 0) {
+                id.byte = sector[0];
+                id.status = place.marks.status;
+                id.state = stored < SECTOR_BYTES                        ? IdSector::Cut
+                           : d88::isReadErrorStatus(place.marks.status) ? IdSector::ReadError
+                                                                        : IdSector::Clean;
+            }
+        }
+        ids.push_back(id);
+    }
+    const std::vector<IdRead> read = readIdSectors(image);
+    if (read.size() != ids.size()) {
+        abort();
+    }
+    for (size_t k = 0; k < ids.size(); ++k) {
+        if (read[k].byte != ids[k].byte || read[k].state != ids[k].state ||
+            read[k].status != ids[k].status) {
+            abort();
+        }
     }
     return ids;
 }
 
 // As d88extract-a and d88extract-b find disks: nothing below four disks, the directory on disk
-// 0, each ID byte on the first disk in file order that carries it, never on a second copy.
-inline ExpectedChoice programsExpected(const std::vector<int>& ids) {
+// 0, each set number on the first disk in file order whose ID byte (as stored, whatever its
+// status) is that number.
+inline ExpectedChoice programsExpected(const std::vector<IdRead>& ids) {
     const int count = static_cast<int>(ids.size());
     ExpectedChoice choice{
-        count >= MIN_SET_DISKS, {0}, std::vector<std::vector<int>>(MAX_SET_ID + 1)};
+        count >= MIN_SET_DISKS, true, {0}, std::vector<std::vector<int>>(MAX_SET_NUMBER + 1)};
     for (int k = 0; choice.enoughDisks && k < count; ++k) {
-        const int id = ids[static_cast<size_t>(k)];
-        if (id >= 1 && choice.copiesFor[static_cast<size_t>(id)].empty()) {
+        const int id = ids[static_cast<size_t>(k)].byte;
+        if (id >= 1 && id <= MAX_SET_NUMBER && choice.copiesFor[static_cast<size_t>(id)].empty()) {
             choice.copiesFor[static_cast<size_t>(id)].push_back(k);
         }
     }
     return choice;
 }
 
-// By identity, among the disks found: each set number on its first disk and then on every later
-// disk whose bytes differ from the first's (`sameBytes`), in file order; the directory on the
-// copies of Disk A, else on the first disk.
-template <typename SameBytes>
-ExpectedChoice identityExpected(const std::vector<int>& ids, int found, SameBytes sameBytes) {
-    ExpectedChoice choice{found > 0, {}, std::vector<std::vector<int>>(MAX_SET_ID + 1)};
-    for (int k = 0; k < found; ++k) {
-        const int id = ids[static_cast<size_t>(k)];
-        if (!isSetNumber(id)) {
-            continue;
-        }
-        std::vector<int>& copies = choice.copiesFor[static_cast<size_t>(id)];
-        if (copies.empty() || !sameBytes(copies[0], k)) {
-            copies.push_back(k);
-        }
-    }
-    if (!choice.copiesFor[DISK_A_ID].empty()) {
-        choice.directoryCopies = choice.copiesFor[DISK_A_ID];
-    } else if (found > 0) {
-        choice.directoryCopies = {0};
-    }
-    return choice;
-}
+// The records of every track of disk `disk` as the walk finds them, each ID once (the first
+// record of it, as a search finds it): track, ID, where its data lies, its stored length and
+// status.
+struct SectorOfDisk {
+    int track;
+    d88::SectorId id;
+    int64_t position;
+    int length;
+    uint8_t status;
+};
 
-inline void checkChoice(const DiskChoice& choice, const ExpectedChoice& expected) {
-    if (choice.enoughDisks != expected.enoughDisks ||
-        (expected.enoughDisks && choice.directoryCopies != expected.directoryCopies) ||
-        choice.copiesFor != expected.copiesFor) {
+inline std::vector<SectorOfDisk> sectorsOfDisk(d88::D88Image& image, int disk) {
+    std::vector<SectorOfDisk> sectors;
+    if (!image.selectDisk(disk)) {
         abort();
     }
+    for (int track = 0; track < d88::MAX_TRACKS; ++track) {
+        const d88::TrackWalk* walk = image.walkTrack(track);
+        std::vector<d88::SectorId> ids;
+        for (int i = 0; walk != nullptr && i < walk->recordCount; ++i) {
+            ids.push_back(walk->records[i].id);
+        }
+        const size_t first = sectors.size();
+        for (const d88::SectorId& id : ids) {
+            const bool seen = std::any_of(sectors.begin() + static_cast<std::ptrdiff_t>(first),
+                                          sectors.end(), [&](const SectorOfDisk& s) {
+                                              return s.id.c == id.c && s.id.h == id.h &&
+                                                     s.id.r == id.r && s.id.n == id.n;
+                                          });
+            if (seen) {
+                continue;
+            }
+            d88::SectorPlace place;
+            image.locateSector(d88::SectorAddress{track, id.c, id.h, id.r, id.n}, 1 << 16, place);
+            if (place.position < 0) {
+                abort(); // a walked record that a search does not find
+            }
+            sectors.push_back(
+                SectorOfDisk{track, id, place.position, place.length, place.marks.status});
+        }
+    }
+    std::sort(sectors.begin(), sectors.end(), [](const SectorOfDisk& a, const SectorOfDisk& b) {
+        return std::make_tuple(a.track, a.id.c, a.id.h, a.id.r, a.id.n) <
+               std::make_tuple(b.track, b.id.c, b.id.h, b.id.r, b.id.n);
+    });
+    return sectors;
+}
+
+// True when disks `a` and `b` hold every sector alike: the same IDs on every track, each with
+// the same status and the same stored bytes.
+inline bool sameSectorsAgain(d88::D88Image& image, const std::vector<SectorOfDisk>& a,
+                             const std::vector<SectorOfDisk>& b, std::vector<uint8_t>& scratch) {
+    if (a.size() != b.size()) {
+        return false;
+    }
+    for (size_t i = 0; i < a.size(); ++i) {
+        const SectorOfDisk& x = a[i];
+        const SectorOfDisk& y = b[i];
+        if (x.track != y.track || x.id.c != y.id.c || x.id.h != y.id.h || x.id.r != y.id.r ||
+            x.id.n != y.id.n || x.status != y.status || x.length != y.length) {
+            return false;
+        }
+        if (x.length == 0) {
+            continue;
+        }
+        scratch.resize(2 * static_cast<size_t>(x.length));
+        if (image.readBytes(x.position, scratch.data(), x.length) != x.length ||
+            image.readBytes(y.position, scratch.data() + x.length, y.length) != y.length ||
+            memcmp(scratch.data(), scratch.data() + x.length, static_cast<size_t>(x.length)) != 0) {
+            return false;
+        }
+    }
+    return true;
 }
 
 // What checkDiskSet found: how many disks pass the vote, and the choice by identity among them.
 struct CheckedSet {
     int found;
     ExpectedChoice identity;
-    bool cut; // a disk was cut short where a later file starts a disk of its own
+    bool resynced; // a disk was cut short where a later file starts a disk of its own, or bytes
+                   // after a file's last disk were passed over
 };
 
-// Checks `facts`, decided from `image` (the bytes `data` as the files `files`), with `ids` the
-// reader's ID bytes.
+// The set number of each disk (by place in the found disks) and whether its place gave it: the
+// ID byte of a clean ID sector; for a disk whose ID sector cannot be read, k + 1 when the disks
+// before it (repeats left out) carry 1 to k (the first disk: when the next one carries 2 with a
+// clean ID sector) and no disk carries k + 1 with a clean ID sector. A repeat is what the disk
+// it repeats is.
+inline void expectedNumbers(const std::vector<IdRead>& ids, const std::vector<int>& repeatOf,
+                            std::vector<int>& numbers, std::vector<bool>& byPlace) {
+    const size_t found = repeatOf.size();
+    numbers.assign(found, NO_SET_NUMBER);
+    byPlace.assign(found, false);
+    std::vector<bool> carried(MAX_SET_NUMBER + 2, false);
+    for (size_t k = 0; k < found; ++k) {
+        const IdRead& id = ids[k];
+        if (repeatOf[k] < 0 && id.state == IdSector::Clean && isSetNumber(id.byte)) {
+            numbers[k] = id.byte;
+            carried[static_cast<size_t>(id.byte)] = true;
+        }
+    }
+    std::vector<size_t> before; // the disks before, repeats left out
+    for (size_t k = 0; k < found; ++k) {
+        if (repeatOf[k] >= 0) {
+            continue;
+        }
+        if (ids[k].state != IdSector::Clean) {
+            bool inOrder = true;
+            for (size_t i = 0; i < before.size(); ++i) {
+                inOrder = inOrder && numbers[before[i]] == static_cast<int>(i) + 1;
+            }
+            const int k1 = static_cast<int>(before.size()) + 1;
+            bool placed = inOrder && !before.empty();
+            if (before.empty()) {
+                for (size_t next = k + 1; next < found; ++next) {
+                    if (repeatOf[next] < 0) {
+                        placed = ids[next].state == IdSector::Clean && ids[next].byte == 2;
+                        break;
+                    }
+                }
+            }
+            if (placed && isSetNumber(k1) && !carried[static_cast<size_t>(k1)]) {
+                numbers[k] = k1;
+                byPlace[k] = true;
+            }
+        }
+        before.push_back(k);
+    }
+    for (size_t k = 0; k < found; ++k) {
+        if (repeatOf[k] >= 0) {
+            numbers[k] = numbers[static_cast<size_t>(repeatOf[k])];
+            byPlace[k] = byPlace[static_cast<size_t>(repeatOf[k])];
+        }
+    }
+}
+
+// Checks `facts`, decided from `image` (the bytes `data` as the files `files`, of which
+// `sameFiles` says which are given again), with `ids` the ID sectors as checkIdSectors read
+// them.
 inline CheckedSet checkDiskSet(d88::D88Image& image, const GivenFiles& files, const uint8_t* data,
-                               const std::vector<int>& ids, const DiskSetFacts& facts) {
+                               const std::vector<IdRead>& ids, const SameFiles& sameFiles,
+                               const DiskSetFacts& facts) {
     const int64_t size = files.ends.back();
     const ImageBytesView bytes{data, size};
-    // The disks indexed, one after another, each cut short where a later file starts a disk.
+    // The disks indexed, one after another, each cut short where a later file starts a disk,
+    // and the bytes passed over after a file's last disk.
     const std::vector<int64_t> partStarts(files.ends.begin(), files.ends.end() - 1);
-    const std::vector<IndexedDisk> indexed = expectedDisks(bytes, partStarts);
-    if (image.diskCount() != static_cast<int>(indexed.size())) {
+    const ExpectedIndex index = expectedDisks(bytes, partStarts);
+    const std::vector<IndexedDisk>& indexed = index.disks;
+    if (image.diskCount() != static_cast<int>(indexed.size()) ||
+        image.gapCount() != static_cast<int>(index.gaps.size())) {
         abort();
     }
-    bool cut = false;
+    bool resynced = !index.gaps.empty();
     for (int k = 0; k < image.diskCount(); ++k) {
         const IndexedDisk& disk = indexed[static_cast<size_t>(k)];
         if (image.diskStart(k) != disk.start || image.diskLimit(k) != disk.limit) {
             abort();
         }
-        cut = cut || disk.limit != 0;
+        resynced = resynced || disk.limit != 0;
     }
     // The disks found: those indexed up to the first whose header fails the vote.
     int found = 0;
@@ -118,21 +246,84 @@ inline CheckedSet checkDiskSet(d88::D88Image& image, const GivenFiles& files, co
         facts.notDiskPart != (notDiskAt < 0 ? -1 : files.holding(notDiskAt))) {
         abort();
     }
+    // Bytes passed over before the disks end are stray bytes of the file that holds them.
+    std::vector<PassedOver> stray;
+    for (const PassedOver& gap : index.gaps) {
+        if (notDiskAt < 0 || gap.start < notDiskAt) {
+            stray.push_back(gap);
+        }
+    }
+    if (facts.stray.size() != stray.size()) {
+        abort();
+    }
+    for (size_t i = 0; i < stray.size(); ++i) {
+        if (facts.stray[i].start != stray[i].start || facts.stray[i].length != stray[i].length ||
+            facts.stray[i].part != files.holding(stray[i].start)) {
+            abort();
+        }
+    }
+    // The files given again, and the disk that each disk of such a file repeats: the one at the
+    // same place of the earlier name.
+    std::vector<int> repeated;
+    for (int part = 0; part < files.count(); ++part) {
+        if (static_cast<size_t>(part) < sameFiles.size() &&
+            sameFiles[static_cast<size_t>(part)] >= 0) {
+            repeated.push_back(part);
+        }
+    }
+    std::vector<int> repeatOf(static_cast<size_t>(found), -1);
+    for (int k = 0; k < found; ++k) {
+        const int64_t start = indexed[static_cast<size_t>(k)].start;
+        const int part = files.holding(start);
+        const int same = static_cast<size_t>(part) < sameFiles.size()
+                             ? sameFiles[static_cast<size_t>(part)]
+                             : -1;
+        for (int earlier = 0; same >= 0 && earlier < k; ++earlier) {
+            if (indexed[static_cast<size_t>(earlier)].start ==
+                start - files.ends[static_cast<size_t>(part)] +
+                    files.ends[static_cast<size_t>(same)]) {
+                repeatOf[static_cast<size_t>(k)] = earlier;
+            }
+        }
+    }
+    std::vector<int> numbers;
+    std::vector<bool> byPlace;
+    expectedNumbers(ids, repeatOf, numbers, byPlace);
     // Where each disk's bytes end as read: where it was cut short, else where its size says.
     std::vector<int64_t> readEnds;
     for (int k = 0; k < found; ++k) {
-        const FoundDisk& disk = facts.disks[static_cast<size_t>(k)];
-        const IndexedDisk& place = indexed[static_cast<size_t>(k)];
-        const int64_t start = place.start;
-        const int64_t end = start + d88::readU32(data + start + d88::DISK_SIZE_OFFSET);
-        readEnds.push_back(place.limit != 0 ? start + place.limit : end);
+        const size_t place = static_cast<size_t>(k);
+        const FoundDisk& disk = facts.disks[place];
+        const int64_t start = indexed[place].start;
+        const uint8_t* header = data + start;
+        const uint32_t diskSize = d88::readU32(header + d88::DISK_SIZE_OFFSET);
+        const int64_t end = start + diskSize;
+        const int64_t limit = indexed[place].limit;
+        readEnds.push_back(limit != 0 ? start + limit : end);
+        const int cutBy = limit != 0 ? files.holding(start + limit) : -1;
+        // Cut short or past the files: the present track inside the disk with the highest
+        // offset that starts before its bytes end (of equal offsets, the last).
+        int lastTrack = -1;
+        if (end > size || cutBy >= 0) {
+            const int64_t bytesEnd = std::min(readEnds.back(), size);
+            uint32_t highest = 0;
+            for (int track = 0; track < d88::MAX_TRACKS; ++track) {
+                const uint32_t offset = d88::readU32(header + d88::TRACK_TABLE_OFFSET + 4 * track);
+                if (offset != 0 && offset <= diskSize && start + offset < bytesEnd &&
+                    offset >= highest) {
+                    highest = offset;
+                    lastTrack = track;
+                }
+            }
+        }
+        const IdRead& id = ids[place];
         if (disk.index != k || disk.start != start || disk.part != files.holding(start) ||
-            disk.end != end || disk.pastEnd != (end > size) ||
-            disk.cutBy != (place.limit != 0 ? files.holding(start + place.limit) : -1) ||
-            disk.setId != ids[static_cast<size_t>(k)] ||
-            disk.media != data[start + d88::MEDIA_TYPE_OFFSET] ||
-            disk.writeProtect !=
-                (data[start + d88::WRITE_PROTECT_OFFSET] == d88::WRITE_PROTECTED)) {
+            disk.end != end || disk.pastEnd != (end > size) || disk.cutBy != cutBy ||
+            disk.lastTrack != lastTrack || disk.id.byte != id.byte || disk.id.state != id.state ||
+            disk.id.status != id.status || disk.repeatOf != repeatOf[place] ||
+            disk.setNumber != numbers[place] || disk.byPlace != byPlace[place] ||
+            disk.media != header[d88::MEDIA_TYPE_OFFSET] ||
+            disk.writeProtect != (header[d88::WRITE_PROTECT_OFFSET] == d88::WRITE_PROTECTED)) {
             abort();
         }
     }
@@ -153,7 +344,8 @@ inline CheckedSet checkDiskSet(d88::D88Image& image, const GivenFiles& files, co
                  : size - disksEnd < d88::DISK_HEADER_SIZE ? UnreadReason::TooShort
                                                            : UnreadReason::NotDisk;
     }
-    if (facts.unreadFrom != unreadFrom || facts.unreadReason != reason) {
+    if (facts.unreadFrom != unreadFrom || facts.unreadReason != reason ||
+        facts.unreadPart != (unreadFrom < 0 ? -1 : files.holding(unreadFrom))) {
         abort();
     }
 
@@ -169,8 +361,8 @@ inline CheckedSet checkDiskSet(d88::D88Image& image, const GivenFiles& files, co
         bool holds = false;
         for (int k = 0; k < found && begin < end; ++k) {
             const int64_t start = indexed[static_cast<size_t>(k)].start;
-            const int64_t diskEnd =
-                std::max(readEnds[static_cast<size_t>(k)], start + d88::DISK_HEADER_SIZE);
+            const int64_t diskEnd = std::max(std::min(readEnds[static_cast<size_t>(k)], size),
+                                             start + d88::DISK_HEADER_SIZE);
             holds = holds || (std::max(start, begin) < std::min(diskEnd, end));
         }
         if (holds) {
@@ -179,57 +371,72 @@ inline CheckedSet checkDiskSet(d88::D88Image& image, const GivenFiles& files, co
         const bool past = reason == UnreadReason::ReaderLimit && begin >= unreadFrom && begin < end;
         (past ? unread : withoutDisk).push_back(part);
     }
-    if (facts.partsWithoutDisk != withoutDisk || facts.partsUnread != unread) {
+    if (facts.partsWithoutDisk != withoutDisk || facts.partsUnread != unread ||
+        facts.partsRepeated != repeated) {
         abort();
     }
 
-    // Every set number carried, ascending, with all its disks in order; `differ` lists those
-    // whose size or bytes as read are not the first copy's. The other disks carry no set number.
-    const auto sameBytes = [&](int a, int b) {
-        const FoundDisk& x = facts.disks[static_cast<size_t>(a)];
-        const FoundDisk& y = facts.disks[static_cast<size_t>(b)];
-        const int64_t xEnd = std::min(readEnds[static_cast<size_t>(a)], size);
-        const int64_t yEnd = std::min(readEnds[static_cast<size_t>(b)], size);
-        return x.end - x.start == y.end - y.start && xEnd - x.start == yEnd - y.start &&
-               memcmp(data + x.start, data + y.start, static_cast<size_t>(xEnd - x.start)) == 0;
+    // Every set number carried, ascending, with its disks in order (repeats left out), grouped
+    // by their sectors: each group the disks alike with its first, the groups in the order of
+    // their first disks. The other disks carry no set number.
+    std::vector<std::vector<SectorOfDisk>> sectors(static_cast<size_t>(found));
+    std::vector<bool> listed(static_cast<size_t>(found), false);
+    std::vector<uint8_t> scratch;
+    const auto sectorsOf = [&](int k) -> const std::vector<SectorOfDisk>& {
+        if (!listed[static_cast<size_t>(k)]) {
+            sectors[static_cast<size_t>(k)] = sectorsOfDisk(image, k);
+            listed[static_cast<size_t>(k)] = true;
+        }
+        return sectors[static_cast<size_t>(k)];
     };
-    std::vector<int> otherIds;
-    size_t numbers = 0;
+    ExpectedChoice identity{false, false, {}, std::vector<std::vector<int>>(MAX_SET_NUMBER + 1)};
+    size_t checkedNumbers = 0;
     for (int id = 1; id <= MAX_SET_NUMBER; ++id) {
         std::vector<int> disks;
-        std::vector<int> differ;
+        std::vector<std::vector<int>> groups;
         for (int k = 0; k < found; ++k) {
-            if (ids[static_cast<size_t>(k)] != id) {
+            if (numbers[static_cast<size_t>(k)] != id || repeatOf[static_cast<size_t>(k)] >= 0) {
                 continue;
             }
-            if (!disks.empty() && !sameBytes(disks[0], k)) {
-                differ.push_back(k);
-            }
             disks.push_back(k);
+            auto group = std::find_if(groups.begin(), groups.end(), [&](const std::vector<int>& g) {
+                return sameSectorsAgain(image, sectorsOf(g[0]), sectorsOf(k), scratch);
+            });
+            if (group == groups.end()) {
+                groups.push_back({k});
+            } else {
+                group->push_back(k);
+            }
         }
         if (disks.empty()) {
             continue;
         }
         const SetNumber* number = findSetNumber(facts, id);
-        if (numbers >= facts.numbers.size() || &facts.numbers[numbers] != number ||
-            number->disks != disks || number->differ != differ) {
+        if (checkedNumbers >= facts.numbers.size() || &facts.numbers[checkedNumbers] != number ||
+            number->disks != disks || number->groups != groups) {
             abort();
         }
-        ++numbers;
+        ++checkedNumbers;
+        identity.copiesFor[static_cast<size_t>(id)] =
+            groups.size() > 1 ? disks : std::vector<int>{disks[0]};
     }
+    std::vector<int> otherIds;
     for (int k = 0; k < found; ++k) {
-        if (!isSetNumber(ids[static_cast<size_t>(k)])) {
+        if (repeatOf[static_cast<size_t>(k)] < 0 &&
+            numbers[static_cast<size_t>(k)] == NO_SET_NUMBER) {
             otherIds.push_back(k);
         }
     }
-    if (numbers != facts.numbers.size() || facts.otherIds != otherIds) {
+    if (checkedNumbers != facts.numbers.size() || facts.otherIds != otherIds) {
         abort();
     }
-    // The directory's disk: the first with ID byte 01, else the first disk.
-    const ExpectedChoice identity = identityExpected(ids, found, sameBytes);
-    if (facts.directoryDisk !=
-        (identity.directoryCopies.empty() ? -1 : identity.directoryCopies[0])) {
+    // The directory's disk: the first disk taken as Disk A; by identity the directory is read
+    // from the copies of Disk A, and nothing is read without one.
+    identity.directoryCopies = identity.copiesFor[DISK_A_ID];
+    identity.enoughDisks = !identity.directoryCopies.empty();
+    const std::vector<int>& diskA = identity.directoryCopies;
+    if (facts.directoryDisk != (diskA.empty() ? -1 : diskA[0])) {
         abort();
     }
-    return CheckedSet{found, identity, cut};
+    return CheckedSet{found, identity, resynced};
 }

@@ -1,7 +1,8 @@
 // Writes the fuzz seed corpus: the sample disk set in both layouts (compact: only the tracks
 // that hold data), the same disks in another order and with Disk A given again (once with the
 // same bytes, once with other bytes), with sectors of files and of the directory stored with a
-// read-error status (two other dumps chosen, so that three copies may vote), with more disks
+// read-error status (two or three other dumps chosen, so that three or four copies may vote),
+// with more disks
 // than the reader indexes (cut so that the last file lies past them), with a disk cut short
 // where a file starts the next one, and every image of the damaged-image catalogue that is
 // small enough.
@@ -66,6 +67,10 @@ int main(int argc, char** argv) {
         std::vector<uint8_t> errors = d88::buildImage(withErrors);
         errors[25] = 1;
         write("errors-" + tag, errors);
+        // Three other dumps (four copies), given by identity (byte 15, a byte of the name).
+        errors[25] = 2;
+        errors[15] = '3';
+        write("errors3-" + tag, errors);
         // 64 disks and one more: the sample, then disks without tracks. Bytes 16 to 21 cut the
         // last file after the 64th disk.
         std::vector<d88::DiskPlan> many = disks;
