@@ -10,8 +10,10 @@
 // the files that the plan writes: each under its saved name, written new or in place of an
 // earlier entry's file as the plan says, with the bytes of its run read again (from every copy,
 // sector by sector, as PlanCheck.h reads it) and zeros up to its size. The report has one line
-// per file the plan promises, and one more for each file with sectors taken from a later copy,
-// contested or voted; the result is true exactly when the programs exit 0.
+// per file the plan promises, and one more for each file with sectors repaired, contested or
+// voted; the result is true exactly when the directory was read without read errors and every
+// file tried is written whole, without read errors, uncontested, replacing none (by identity, a
+// file none of whose sectors can be read counts as tried).
 #include "ChangedCopies.h"
 #include "PlanCheck.h"
 
@@ -19,6 +21,8 @@
 #include "Extraction.h"
 #include "Host.h"
 #include "Plan.h"
+#include "RunText.h"
+#include "SetCounts.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -92,9 +96,9 @@ bool anyMerged(const MergedRun& merged) {
 
 // Has extractPlan write `plan`'s files into `folder` (empty but for the given files), and checks
 // the report, the result and the folder: it holds exactly the files that stand after the run.
-// `copiesFor` gives the disks each file is read from.
+// `copiesFor` gives the disks each file is read from; `files` names the disks, by identity.
 void extractAndCheckPlan(d88::D88Image& image, const SetPlan& plan, MemoryFolder& folder,
-                         const std::vector<std::vector<int>>& copiesFor, const DiskFiles& files) {
+                         const std::vector<std::vector<int>>& copiesFor, const DiskFiles* files) {
     char* report = nullptr;
     size_t reportSize = 0;
     FILE* reportStream = open_memstream(&report, &reportSize);
@@ -103,8 +107,10 @@ void extractAndCheckPlan(d88::D88Image& image, const SetPlan& plan, MemoryFolder
     }
     std::vector<FileResult> results;
     const WriteWatch watch{nullptr, &folder, keepFile};
-    const bool allWritten = extractPlan(image, plan, hostCurrentFolder(), *buffers, reportStream,
-                                        devNull, results, files, Existing::Replace, &watch);
+    const bool byIdentity = files != nullptr;
+    const bool allWritten = extractPlan(image, plan, hostCurrentFolder(), *buffers,
+                                        RunText{reportStream, devNull, byIdentity, files},
+                                        WriteManner{Existing::Replace, &watch}, results);
     fclose(reportStream);
     int lines = 0;
     for (size_t i = 0; i < reportSize; ++i) {
@@ -115,13 +121,16 @@ void extractAndCheckPlan(d88::D88Image& image, const SetPlan& plan, MemoryFolder
     for (const PlannedEntry& entry : plan.entries) {
         mergeLines += isWritten(entry.outcome) && anyMerged(entry.merged) ? 1 : 0;
     }
-    if (lines != plan.summary.files + mergeLines || results.size() != plan.entries.size()) {
+    if (lines != countSet(plan).files + mergeLines || results.size() != plan.entries.size()) {
         abort(); // the plan and the extraction have drifted apart
     }
 
     // Into a folder without any file of the set every file the plan writes is written, new
     // unless it replaces an earlier entry's; the last one under a name is what stands there.
-    bool clean = plan.directoryErrors.errorSectors == 0 && !anyContested(plan.directoryMerge);
+    // The run succeeds when the directory was read without read errors and every file it tries
+    // to write is written whole, without read errors, uncontested and replacing none; by
+    // identity a file none of whose sectors can be read fails it too.
+    bool clean = plan.directory.errors.errorSectors == 0;
     std::map<std::string, const PlannedEntry*> standing;
     for (size_t i = 0; i < plan.entries.size(); ++i) {
         const PlannedEntry& entry = plan.entries[i];
@@ -135,10 +144,13 @@ void extractAndCheckPlan(d88::D88Image& image, const SetPlan& plan, MemoryFolder
             }
             standing[entry.saved.name] = &entry;
         }
-        const bool passedOver = result.status == FileStatus::PassedOver;
-        clean = clean && (passedOver || (entry.outcome == EntryOutcome::Whole &&
-                                         entry.readErrors.errorSectors == 0 && entry.replaces < 0 &&
-                                         !anyContested(entry.merged)));
+        const EntryOutcome outcome = entry.outcome;
+        const bool notTried = outcome == EntryOutcome::NotChosen ||
+                              outcome == EntryOutcome::Empty || outcome == EntryOutcome::NoDisk ||
+                              (outcome == EntryOutcome::Missing && !byIdentity);
+        clean = clean && (notTried || (entry.outcome == EntryOutcome::Whole &&
+                                       entry.readErrors.errorSectors == 0 && entry.replaces < 0 &&
+                                       !anyContested(entry.merged)));
     }
     if (allWritten != clean || folder.files.size() != standing.size()) {
         abort(); // the programs' exit status, or a file that the plan does not write
@@ -156,13 +168,14 @@ void extractAndCheckPlan(d88::D88Image& image, const SetPlan& plan, MemoryFolder
 
 // What d88extract-a and d88extract-b do after opening the image, into an empty folder.
 void extractAndCheck(d88::D88Image& image, const DirectoryLayout& layout) {
-    const DiskChoice disks = programsDiskChoice(image);
+    const DiskChoice disks = programsDiskChoice(image.diskCount(), readIdSectors(image));
     if (!disks.enoughDisks) {
         return;
     }
     MemoryFolder folder;
-    const SetPlan plan = planSet(image, disks, layout, folderHolding({}), *buffers);
-    extractAndCheckPlan(image, plan, folder, disks.copiesFor, DiskFiles());
+    const DirectoryRead directory = readDirectory(image, disks, *buffers);
+    const SetPlan plan = planSet(image, disks, directory, layout, folderHolding({}), *buffers);
+    extractAndCheckPlan(image, plan, folder, disks.copiesFor, nullptr);
 }
 
 // A given file: its name in the folder and its bytes.
@@ -183,26 +196,29 @@ void extractSetAndCheck(const std::vector<GivenFile>& given, const DirectoryLayo
     if (!image.openSources(sources.data(), static_cast<int>(sources.size()))) {
         abort();
     }
-    const DiskSetFacts set = decideDiskSet(image);
+    const DiskSetFacts set = decideDiskSet(image, readIdSectors(image));
     const DiskChoice disks = identityDiskChoice(set);
     if (!disks.enoughDisks) {
         return;
     }
-    const SetPlan plan = planSet(image, disks, layout, folderHolding(folder.given), *buffers);
+    const DirectoryRead directory = readDirectory(image, disks, *buffers);
+    const SetPlan plan =
+        planSet(image, disks, directory, layout, folderHolding(folder.given), *buffers);
     DiskFiles files;
     for (const FoundDisk& disk : set.disks) {
         files.push_back(folder.given[static_cast<size_t>(disk.part)]);
     }
-    extractAndCheckPlan(image, plan, folder, disks.copiesFor, files);
+    extractAndCheckPlan(image, plan, folder, disks.copiesFor, &files);
 }
 
 // The name of the first file that the set in the input would write, when it can name a given
 // file: so that the run meets a file of its own input under a name it writes.
 std::string firstFileName(d88::D88Image& image, const std::string& fallback) {
-    const DiskChoice disks = identityDiskChoice(decideDiskSet(image));
+    const DiskChoice disks = identityDiskChoice(decideDiskSet(image, readIdSectors(image)));
     const SaveTarget target = folderHolding({}); // an empty folder: no name is the image's
+    const DirectoryRead directory = readDirectory(image, disks, *buffers);
     for (const DirectoryLayout* layout : SET_LAYOUTS) {
-        const SetPlan plan = planSet(image, disks, *layout, target, *buffers);
+        const SetPlan plan = planSet(image, disks, directory, *layout, target, *buffers);
         for (const PlannedEntry& entry : plan.entries) {
             const std::string& name = entry.saved.name;
             if (isWritten(entry.outcome) && name != "image.d88" && name.find("dump") != 0 &&
