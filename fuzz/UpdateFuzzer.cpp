@@ -1,8 +1,9 @@
-// Fuzzes putting files back: the input is an image. For both layouts, with the disks found by
-// identity, every entry that a file can stand for gets new bytes made from its own (as they
-// are, one byte changed, cut short, made longer, emptied or replaced, as a generator seeded by
-// the input says), decided, and, unless a file is refused, written into a new file, read back
-// and checked (ImageWrite.h), and named. Then, checked apart from that code:
+// Fuzzes putting files back, writing no file: the input is an image, read from memory. For both
+// layouts, with the disks found by identity, every entry that a file can stand for gets new
+// bytes made from its own (as they are, one byte changed, cut short, made longer, emptied or
+// replaced, as a generator seeded by the input says), decided, and, unless a file is refused,
+// the new image made in memory (readUpdatedBytes), read back and checked as d88update checks
+// it (UpdateCheck.h). Then, checked apart from that code:
 // - a file is refused as too long exactly when it is longer than its entry, and for missing
 //   sectors exactly when it is changed and has bytes other than zero past those its sectors
 //   hold;
@@ -12,15 +13,15 @@
 //   gives its new bytes, zeros after, as far as its sectors go;
 // - the check fails only where a sector put back lies over a record header, which changes the
 //   walk of the tracks.
-#include "FuzzFiles.h"
-
+// The host's writing of the new image (ImageWrite.h) is tested by the end-to-end tests.
 #include "DiskSet.h"
 #include "Host.h"
-#include "ImageWrite.h"
 #include "Plan.h"
 #include "UpdateCheck.h"
 #include "UpdateEntries.h"
 #include "UpdatePlan.h"
+
+#include "D88Image.h"
 
 #include <cstring>
 #include <string>
@@ -32,6 +33,11 @@ WalkBuffers* buffers = nullptr;
 std::vector<uint8_t>* scratch = nullptr; // MAX_FILE_BYTES each
 std::vector<uint8_t>* after = nullptr;
 std::vector<uint8_t>* expected = nullptr;
+std::vector<uint8_t>* output = nullptr; // the new image
+// Kept from one input to the next, as the programs keep their one image.
+d88::D88Image* inputImage = nullptr;
+d88::D88Image* outputImage = nullptr;
+const SaveTarget HOST_TARGET{NameTarget::Host, hostNameRules(), {}};
 
 // A small generator, so that an input always makes the same new files.
 struct Generator {
@@ -41,20 +47,6 @@ struct Generator {
         return static_cast<uint32_t>(state >> 33);
     }
 };
-
-std::vector<uint8_t> readAll(const char* path) {
-    std::vector<uint8_t> bytes;
-    FILE* file = fopen(path, "rb");
-    if (file == nullptr) {
-        abort();
-    }
-    uint8_t chunk[65536];
-    for (size_t got; (got = fread(chunk, 1, sizeof chunk, file)) > 0;) {
-        bytes.insert(bytes.end(), chunk, chunk + got);
-    }
-    fclose(file);
-    return bytes;
-}
 
 // The entry's new bytes, made from its bytes now: such as d88update puts back, or, when
 // `refusable`, now and then too long or reaching into sectors that the image does not hold.
@@ -134,15 +126,52 @@ bool overWalkedHeaders(d88::D88Image& image, const std::vector<ByteChange>& chan
     return false;
 }
 
-// The new image against the input, byte by byte, and extracted again by the plan.
-void checkWritten(const std::vector<uint8_t>& input, const UpdateSet& set, const UpdatePlan& plan,
-                  const std::vector<std::vector<uint8_t>>& contents,
-                  const DirectoryLayout& layout) {
-    const std::vector<uint8_t> output = readAll("out.d88");
-    if (output.size() != input.size()) {
+// The new image, made in memory from the input and the new files, read back as d88update reads
+// it back: the same entries on the same disks, in the same places, each holding what the plan
+// puts there. False when it does not read back so.
+bool readsBack(d88::D88Image& image, const UpdateSet& set, const UpdatePlan& plan,
+               const std::vector<ByteChange>& changes, const NewFiles& streams) {
+    NewBytes source = newBytesOf(changes, plan, streams);
+    output->resize(static_cast<size_t>(image.fileSize()));
+    if (readUpdatedBytes(image, source, 0, output->data(), image.fileSize()) != image.fileSize()) {
+        abort(); // the input gave fewer bytes than when it was read
+    }
+    d88::D88Image& back = *outputImage;
+    const d88::ByteSource bytes = d88::memorySource(output->data(), output->size());
+    if (!back.openSources(&bytes, 1)) {
         abort();
     }
-    std::vector<uint8_t> allowed(input.size(), 0); // 1: data put back, 2: a status cleared
+    std::vector<UpdateEntry> entries = readEntriesBack(
+        back, identityDiskChoice(decideDiskSet(back, readIdSectors(back))), *set.layout, *buffers);
+    if (!sameEntries(set, entries)) {
+        return false;
+    }
+    const std::vector<int64_t> putSectors = putSectorPositions(set, plan);
+    NewBytes again = newBytesOf(changes, plan, streams);
+    for (size_t i = 0; i < set.entries.size(); ++i) {
+        UpdateEntry& entry = entries[i];
+        locateEntrySectors(back, entry);
+        if (!samePlaces(set.entries[i], entry, putSectors)) {
+            return false;
+        }
+        readEntryBytes(back, entry, after->data());
+        expectedEntryBytes(image, set, i, again, expected->data());
+        if (memcmp(after->data(), expected->data(), static_cast<size_t>(entry.entry.size)) != 0) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// The new image against the input, byte by byte, and extracted again by the plan.
+void checkWritten(const uint8_t* input, size_t size, const UpdateSet& set, const UpdatePlan& plan,
+                  const std::vector<std::vector<uint8_t>>& contents,
+                  const DirectoryLayout& layout) {
+    const std::vector<uint8_t>& written = *output;
+    if (written.size() != size) {
+        abort();
+    }
+    std::vector<uint8_t> allowed(size, 0); // 1: data put back, 2: a status cleared
     for (size_t i = 0; i < set.entries.size(); ++i) {
         if (plan.files[i].outcome != UpdateOutcome::PutBack) {
             continue;
@@ -152,36 +181,34 @@ void checkWritten(const std::vector<uint8_t>& input, const UpdateSet& set, const
             for (int b = 0; b < sector.length; ++b) {
                 const size_t at = k * SECTOR_BYTES + static_cast<size_t>(b);
                 const uint8_t want = at < contents[i].size() ? contents[i][at] : 0;
-                if (output[static_cast<size_t>(sector.position) + static_cast<size_t>(b)] != want) {
+                if (written[static_cast<size_t>(sector.position) + static_cast<size_t>(b)] !=
+                    want) {
                     abort();
                 }
                 allowed[static_cast<size_t>(sector.position) + static_cast<size_t>(b)] = 1;
             }
             const size_t status = static_cast<size_t>(statusPosition(sector.position));
-            if (output[status] != d88::STATUS_NORMAL) {
+            if (written[status] != d88::STATUS_NORMAL) {
                 abort();
             }
             allowed[status] = 2;
         }
     }
-    for (size_t at = 0; at < input.size(); ++at) {
-        if (output[at] != input[at] && allowed[at] == 0) {
+    for (size_t at = 0; at < size; ++at) {
+        if (written[at] != input[at] && allowed[at] == 0) {
             abort();
         }
     }
-    d88::D88Image written;
-    if (!written.open("out.d88")) {
-        abort();
-    }
-    const SaveTarget target{NameTarget::Host, hostNameRules(), nullptr, nullptr};
-    const SetPlan again =
-        planSet(written, identityDiskChoice(decideDiskSet(written)), layout, target, *buffers);
+    d88::D88Image& back = *outputImage;
+    const DiskChoice disks = identityDiskChoice(decideDiskSet(back, readIdSectors(back)));
+    const DirectoryRead directory = readDirectory(back, disks, *buffers);
+    const SetPlan again = planSet(back, disks, directory, layout, HOST_TARGET, *buffers);
     for (size_t i = 0; i < set.entries.size() && i < again.entries.size(); ++i) {
         if (plan.files[i].outcome != UpdateOutcome::PutBack ||
             !isWritten(again.entries[i].outcome)) {
             continue;
         }
-        const int got = readPlannedFile(written, again.entries[i], *buffers);
+        const int got = readPlannedFile(back, again.entries[i], *buffers);
         for (int at = 0; at < got; ++at) {
             const size_t b = static_cast<size_t>(at);
             if (buffers->work[b] != (b < contents[i].size() ? contents[i][b] : 0)) {
@@ -192,21 +219,20 @@ void checkWritten(const std::vector<uint8_t>& input, const UpdateSet& set, const
 }
 
 // Puts new files back into the set of `layout` and checks what is written.
-void updateLayout(d88::D88Image& image, const std::vector<uint8_t>& input, const DiskChoice& disks,
-                  const DirectoryLayout& layout, Generator& random) {
-    const FileChoice everything{{}, PatternText::Bytes};
+void updateLayout(d88::D88Image& image, const uint8_t* input, size_t size, const DiskChoice& disks,
+                  const DirectoryRead& directory, const DirectoryLayout& layout,
+                  Generator& random) {
+    const FileChoice everything{};
     const std::vector<NameTarget> targets = {NameTarget::Host};
-    UpdateSet set =
-        readUpdateSet(image, disks, layout, targets, hostNameRules(), everything, *buffers);
-    for (UpdateEntry& entry : set.entries) {
-        locateEntrySectors(image, entry);
-    }
+    const SetPlan planned = planSet(image, disks, directory, layout, HOST_TARGET, *buffers);
+    UpdateSet set = readUpdateSet(image, disks, planned, targets, hostNameRules(), everything);
     std::vector<std::vector<uint8_t>> contents(set.entries.size());
     const bool refusable = random.next() % 4 == 0; // else most sets are refused somewhere
     std::vector<FileUpdate> files;
     NewFiles streams(set.entries.size(), nullptr);
     for (size_t i = 0; i < set.entries.size(); ++i) {
-        const UpdateEntry& entry = set.entries[i];
+        UpdateEntry& entry = set.entries[i];
+        locateEntrySectors(image, entry);
         FolderFile file{FolderFileState::None, -1, 0, 0};
         if (!entry.names[0].name.empty() && entry.owner < 0) {
             contents[i] = newBytesFor(image, entry, refusable, random);
@@ -228,26 +254,10 @@ void updateLayout(d88::D88Image& image, const std::vector<uint8_t>& input, const
         }
     }
     const UpdatePlan plan = finishUpdatePlan(set, std::move(files));
-    std::vector<KnownBytes> known(set.entries.size(), KnownBytes{false, 0});
     const std::vector<ByteChange> changes = updateChanges(set, plan);
-    remove("out.d88");
     if (plan.summary.refused == 0) {
-        const UpdateWrite write{image, set, plan, changes, streams, known};
-        PendingOutput pending;
-        WriteResult result =
-            writeUpdatedFiles(write, hostCurrentFolder(), {"out.d88"}, false, pending);
-        d88::D88Image readBack;
-        if (result.problem == WriteProblem::None) {
-            const ReadBack how{after->data(), expected->data()};
-            result = checkUpdatedFiles(write, how, readBack, pending, nullptr);
-        }
-        readBack.close();
-        if (result.problem == WriteProblem::None) {
-            ReplaceResult failed{};
-            if (nameUpdatedFiles(pending, failed) != 1) {
-                abort();
-            }
-            checkWritten(input, set, plan, contents, layout);
+        if (readsBack(image, set, plan, changes, streams)) {
+            checkWritten(input, size, set, plan, contents, layout);
         } else if (!overWalkedHeaders(image, changes)) {
             abort();
         }
@@ -262,24 +272,23 @@ void updateLayout(d88::D88Image& image, const std::vector<uint8_t>& input, const
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    if (chdir(makePrivateFolder().c_str()) != 0) {
-        abort();
-    }
     buffers = new WalkBuffers;
     scratch = new std::vector<uint8_t>(MAX_FILE_BYTES);
     after = new std::vector<uint8_t>(MAX_FILE_BYTES);
     expected = new std::vector<uint8_t>(MAX_FILE_BYTES);
+    output = new std::vector<uint8_t>;
+    inputImage = new d88::D88Image;
+    outputImage = new d88::D88Image;
     return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    writeWholeFile("image.d88", data, size);
-    const std::vector<uint8_t> input(data, data + size);
-    d88::D88Image image;
-    if (!image.open("image.d88")) {
+    d88::D88Image& image = *inputImage;
+    const d88::ByteSource input = d88::memorySource(data, size);
+    if (!image.openSources(&input, 1)) {
         abort();
     }
-    const DiskSetFacts facts = decideDiskSet(image);
+    const DiskSetFacts facts = decideDiskSet(image, readIdSectors(image));
     if (!disksGivenTwice(facts).empty()) {
         return 0; // refused before anything is decided
     }
@@ -288,9 +297,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         random.state = random.state * 31 + data[i];
     }
     const DiskChoice disks = identityDiskChoice(facts);
+    const DirectoryRead directory = readDirectory(image, disks, *buffers);
+    // Reading the new image back reads its directory into the same buffer.
+    uint8_t read[DIRECTORY_BYTES];
+    memcpy(read, buffers->directory, sizeof read);
     for (const DirectoryLayout* layout : SET_LAYOUTS) {
-        updateLayout(image, input, disks, *layout, random);
+        memcpy(buffers->directory, read, sizeof read);
+        updateLayout(image, data, size, disks, directory, *layout, random);
     }
-    remove("out.d88");
     return 0;
 }
