@@ -45,12 +45,13 @@ inline DumpChoice dumpChoice(const uint8_t* data, size_t size) {
 }
 
 // The input `data` (opened as `image`) with its records changed as `seed` and `dump` (1, 2, ...:
-// which dump this is) pick.
-inline std::vector<uint8_t> changedCopy(d88::D88Image& image, const uint8_t* data, size_t size,
-                                        uint32_t seed, int dump) {
+// which dump this is) pick, into `copy`. `changed` is the caller's too: buffers kept from one
+// input to the next cost no new memory.
+inline void changedCopy(d88::D88Image& image, const uint8_t* data, size_t size, uint32_t seed,
+                        int dump, std::vector<uint8_t>& copy, std::vector<bool>& changed) {
     using namespace changed_copies;
-    std::vector<uint8_t> copy(data, data + size);
-    std::vector<bool> changed(size, false);
+    copy.assign(data, data + size);
+    changed.assign(size, false);
     Generator pick{(seed ^ (0x9E3779B9u * static_cast<uint32_t>(dump))) | 1};
     Generator shared{seed | 1};  // changes that every dump makes alike
     std::vector<int64_t> walked; // disks of size 0 share one start: their records are changed
@@ -107,5 +108,4 @@ inline std::vector<uint8_t> changedCopy(d88::D88Image& image, const uint8_t* dat
             }
         }
     }
-    return copy;
 }

@@ -74,7 +74,7 @@ inline ExpectedChoice programsExpected(const std::vector<IdRead>& ids) {
 
 // The records of every track of disk `disk` as the walk finds them, each ID once (the first
 // record of it, as a search finds it): track, ID, where its data lies, its stored length and
-// status.
+// status; into `sectors`, by track and ID. `ids` is the caller's scratch.
 struct SectorOfDisk {
     int track;
     d88::SectorId id;
@@ -83,14 +83,15 @@ struct SectorOfDisk {
     uint8_t status;
 };
 
-inline std::vector<SectorOfDisk> sectorsOfDisk(d88::D88Image& image, int disk) {
-    std::vector<SectorOfDisk> sectors;
+inline void sectorsOfDisk(d88::D88Image& image, int disk, std::vector<SectorOfDisk>& sectors,
+                          std::vector<d88::SectorId>& ids) {
+    sectors.clear();
     if (!image.selectDisk(disk)) {
         abort();
     }
     for (int track = 0; track < d88::MAX_TRACKS; ++track) {
         const d88::TrackWalk* walk = image.walkTrack(track);
-        std::vector<d88::SectorId> ids;
+        ids.clear(); // a search may walk again, over the walk's records
         for (int i = 0; walk != nullptr && i < walk->recordCount; ++i) {
             ids.push_back(walk->records[i].id);
         }
@@ -112,12 +113,12 @@ inline std::vector<SectorOfDisk> sectorsOfDisk(d88::D88Image& image, int disk) {
             sectors.push_back(
                 SectorOfDisk{track, id, place.position, place.length, place.marks.status});
         }
+        std::sort(sectors.begin() + static_cast<std::ptrdiff_t>(first), sectors.end(),
+                  [](const SectorOfDisk& a, const SectorOfDisk& b) {
+                      return std::make_tuple(a.id.c, a.id.h, a.id.r, a.id.n) <
+                             std::make_tuple(b.id.c, b.id.h, b.id.r, b.id.n);
+                  });
     }
-    std::sort(sectors.begin(), sectors.end(), [](const SectorOfDisk& a, const SectorOfDisk& b) {
-        return std::make_tuple(a.track, a.id.c, a.id.h, a.id.r, a.id.n) <
-               std::make_tuple(b.track, b.id.c, b.id.h, b.id.r, b.id.n);
-    });
-    return sectors;
 }
 
 // True when disks `a` and `b` hold every sector alike: the same IDs on every track, each with
@@ -382,9 +383,10 @@ inline CheckedSet checkDiskSet(d88::D88Image& image, const GivenFiles& files, co
     std::vector<std::vector<SectorOfDisk>> sectors(static_cast<size_t>(found));
     std::vector<bool> listed(static_cast<size_t>(found), false);
     std::vector<uint8_t> scratch;
+    std::vector<d88::SectorId> walkedIds;
     const auto sectorsOf = [&](int k) -> const std::vector<SectorOfDisk>& {
         if (!listed[static_cast<size_t>(k)]) {
-            sectors[static_cast<size_t>(k)] = sectorsOfDisk(image, k);
+            sectorsOfDisk(image, k, sectors[static_cast<size_t>(k)], walkedIds);
             listed[static_cast<size_t>(k)] = true;
         }
         return sectors[static_cast<size_t>(k)];

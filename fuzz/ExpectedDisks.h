@@ -33,24 +33,25 @@ inline bool votesDisk(const ImageBytesView& image, int64_t start) {
         return false;
     }
     int present = 0;
-    std::vector<std::pair<int64_t, int>> inside; // offset, track
+    std::pair<int64_t, int> inside[d88::MAX_TRACKS]; // offset, track
+    size_t insideCount = 0;
     for (int track = 0; track < d88::MAX_TRACKS; ++track) {
         const int64_t offset = d88::readU32(header + d88::TRACK_TABLE_OFFSET + 4 * track);
         if (offset != 0) {
             ++present;
             if (offset >= d88::DISK_HEADER_SIZE && offset <= diskSize) {
-                inside.emplace_back(offset, track);
+                inside[insideCount++] = {offset, track};
             }
         }
     }
     if (present == 0) {
         return start + diskSize <= image.size; // no tracks: the whole disk must be there
     }
-    std::sort(inside.begin(), inside.end());
-    if (2 * static_cast<int>(inside.size()) <= present || start + inside[0].first >= image.size) {
+    std::sort(inside, inside + insideCount);
+    if (2 * static_cast<int>(insideCount) <= present || start + inside[0].first >= image.size) {
         return false;
     }
-    for (size_t i = 0; i < inside.size() && i < 4; ++i) {
+    for (size_t i = 0; i < insideCount && i < 4; ++i) {
         const int64_t at = start + inside[i].first;
         if (at + d88::SECTOR_RECORD_HEADER_SIZE > image.size) {
             continue;

@@ -60,44 +60,49 @@ inline TakenSector takeSector(const std::vector<CopySector>& holders, size_t cop
                        -1,
                        -1,
                        -1};
-    std::vector<const CopySector*> clean;
+    // The copies without a read-error status, grouped by equal bytes (each group by its first
+    // copy, in the order of the first copies); no memory taken, as a sector is taken often.
+    const CopySector* clean[d88::MAX_DISKS];
+    size_t groupOf[d88::MAX_DISKS];
+    size_t groupFirst[d88::MAX_DISKS];
+    size_t groupSize[d88::MAX_DISKS];
+    size_t cleanCount = 0;
+    size_t groups = 0;
     for (const CopySector& holder : holders) {
-        if (!d88::isReadErrorStatus(holder.status)) {
-            clean.push_back(&holder);
+        if (d88::isReadErrorStatus(holder.status) || cleanCount == d88::MAX_DISKS) {
+            continue;
         }
+        size_t group = 0;
+        while (group < groups &&
+               memcmp(clean[groupFirst[group]]->bytes, holder.bytes, length) != 0) {
+            ++group;
+        }
+        if (group == groups) {
+            groupFirst[groups] = cleanCount;
+            groupSize[groups++] = 0;
+        }
+        ++groupSize[group];
+        groupOf[cleanCount] = group;
+        clean[cleanCount++] = &holder;
     }
-    if (!clean.empty()) {
-        // Groups of equal bytes, in the order of their first copies.
-        std::vector<std::vector<const CopySector*>> groups;
-        for (const CopySector* copy : clean) {
-            auto group = std::find_if(groups.begin(), groups.end(), [&](const auto& g) {
-                return memcmp(g[0]->bytes, copy->bytes, length) == 0;
-            });
-            if (group == groups.end()) {
-                groups.push_back({copy});
-            } else {
-                group->push_back(copy);
-            }
-        }
+    if (cleanCount > 0) {
         size_t best = 0;
-        for (size_t g = 1; g < groups.size(); ++g) {
-            best = groups[g].size() > groups[best].size() ? g : best;
+        for (size_t g = 1; g < groups; ++g) {
+            best = groupSize[g] > groupSize[best] ? g : best;
         }
-        for (size_t g = 0; g < groups.size(); ++g) {
-            result.tie = result.tie || (g != best && groups[g].size() == groups[best].size());
+        for (size_t g = 0; g < groups; ++g) {
+            result.tie = result.tie || (g != best && groupSize[g] == groupSize[best]);
         }
-        const CopySector& taken = *groups[best][0];
-        result.taken = groups.size() > 1       ? SectorTaken::Contested
-                       : clean.size() < copies ? SectorTaken::Repaired
-                                               : SectorTaken::AsStored;
+        const CopySector& taken = *clean[groupFirst[best]];
+        result.taken = groups > 1            ? SectorTaken::Contested
+                       : cleanCount < copies ? SectorTaken::Repaired
+                                             : SectorTaken::AsStored;
         result.disk = taken.disk;
         result.position = taken.position;
-        result.agree = static_cast<int>(groups[best].size());
-        result.among = static_cast<int>(clean.size());
-        for (const CopySector* copy : clean) {
-            if (result.differing < 0 && memcmp(copy->bytes, taken.bytes, length) != 0) {
-                result.differing = copy->disk;
-            }
+        result.agree = static_cast<int>(groupSize[best]);
+        result.among = static_cast<int>(cleanCount);
+        for (size_t k = 0; k < cleanCount && result.differing < 0; ++k) {
+            result.differing = groupOf[k] != best ? clean[k]->disk : -1;
         }
         memcpy(out, taken.bytes, length);
         return result;

@@ -10,6 +10,7 @@
 // the directory (decideDirectoryNotes) and whether the set is whole (planIsWhole) must follow.
 #pragma once
 
+#include "KnownFaults.h"
 #include "MergeRule.h"
 
 #include "Host.h"
@@ -149,7 +150,7 @@ inline Reread rereadRun(d88::D88Image& image, int track, int r, int total, RunBu
 // bytes that one copy stores (the first such).
 inline bool readCopies(d88::D88Image& image, const std::vector<int>& copies, int t, int s, int want,
                        RunBuffers& buffers, std::vector<CopySector>& holders,
-                       d88::SectorPlace* longest = nullptr) {
+                       d88::SectorPlace* longest = nullptr, bool* emptyRecord = nullptr) {
     if (buffers.copies.size() < copies.size()) {
         buffers.copies.resize(copies.size(), std::vector<uint8_t>(SECTOR_BYTES));
     }
@@ -167,6 +168,9 @@ inline bool readCopies(d88::D88Image& image, const std::vector<int>& copies, int
             abort();
         }
         found = found || read > 0;
+        if (emptyRecord != nullptr && place.position >= 0 && read == 0) {
+            *emptyRecord = true;
+        }
         if (read == want) {
             holders.push_back(CopySector{copies[k], place.position, place.marks.status,
                                          buffers.copies[k].data()});
@@ -352,6 +356,11 @@ struct ExpectedDirectory {
     bool asPrograms = false;
     int bytes[DIRECTORY_SECTORS] = {};
     bool found[DIRECTORY_SECTORS] = {};
+    // A copy holds a record of the sector without a byte of data. Known fault (KnownFaults.h,
+    // fuzz/faults/empty-directory-record): the directory read by identity takes such a sector
+    // as found and cut short (0 bytes), where the programs' reading of the directory and an
+    // entry's first sector take it as missing.
+    bool emptyRecord[DIRECTORY_SECTORS] = {};
     TakenSector taken[DIRECTORY_SECTORS] = {};
     bool fromCopies = false;
     RunErrors errors;
@@ -410,7 +419,7 @@ inline void rereadDirectory(d88::D88Image& image, const ExpectedChoice& expected
         uint8_t* out = read.data + s * SECTOR_BYTES;
         d88::SectorPlace longest{-1, 0, {0, 0, 0}};
         read.found[s] = readCopies(image, copies, DIRECTORY_TRACK, DIRECTORY_SECTOR + s,
-                                   SECTOR_BYTES, buffers, holders, &longest);
+                                   SECTOR_BYTES, buffers, holders, &longest, &read.emptyRecord[s]);
         if (!holders.empty()) {
             read.taken[s] = takeSector(holders, copies.size(), SECTOR_BYTES, out);
             read.bytes[s] = SECTOR_BYTES;
@@ -445,7 +454,10 @@ inline void checkDirectory(const DirectoryRead& read, const uint8_t* buffer,
         const DirectorySector& sector = read.sectors[s];
         const TakenSector& taken = expected.taken[s];
         const bool whole = expected.bytes[s] == SECTOR_BYTES;
-        if (sector.bytes != expected.bytes[s] || sector.found != expected.found[s] ||
+        const bool emptyFound = toleratesKnownFaults() && !expected.asPrograms &&
+                                !expected.found[s] && expected.emptyRecord[s] && sector.found;
+        if (sector.bytes != expected.bytes[s] ||
+            (sector.found != expected.found[s] && !emptyFound) ||
             (whole && sector.origin.readError != taken.readError)) {
             abort();
         }
@@ -530,15 +542,19 @@ inline std::vector<DirectoryNote> expectedNotes(const ExpectedDirectory& read,
 }
 
 inline void checkNotes(const std::vector<DirectoryNote>& notes,
-                       const std::vector<DirectoryNote>& expected) {
+                       const std::vector<DirectoryNote>& expected, const ExpectedDirectory& read) {
     if (notes.size() != expected.size()) {
         abort();
     }
     for (size_t i = 0; i < notes.size(); ++i) {
         const DirectoryNote& x = notes[i];
         const DirectoryNote& y = expected[i];
-        if (x.sector != y.sector || x.problem != y.problem || x.firstEntry != y.firstEntry ||
-            x.lastEntry != y.lastEntry || (x.problem == SectorProblem::Cut && x.bytes != y.bytes)) {
+        const bool emptyFound = toleratesKnownFaults() && x.problem == SectorProblem::Cut &&
+                                x.bytes == 0 && y.problem == SectorProblem::Missing &&
+                                !read.asPrograms && read.emptyRecord[y.sector - 1];
+        if (x.sector != y.sector || (x.problem != y.problem && !emptyFound) ||
+            x.firstEntry != y.firstEntry || x.lastEntry != y.lastEntry ||
+            (x.problem == SectorProblem::Cut && x.bytes != y.bytes)) {
             abort();
         }
     }
@@ -700,9 +716,14 @@ inline void checkTotals(const SetPlan& plan, bool directoryWhole) {
 struct PlanCheckState {
     ExpectedDirectory directory;
     // Runs already read again, by set number, track, sector and size: an entry that names the
-    // same run as an earlier one (of either layout) is checked against the same reading.
-    std::map<std::tuple<int, int, int, int>, Reread> runs;
-    std::vector<std::vector<uint8_t>> runBytes; // the bytes of the runs kept
+    // same run as an earlier one (of either layout) is checked against the same reading. Their
+    // bytes are kept in `runBytes`, from `offset`.
+    struct KeptRun {
+        Reread run;
+        size_t offset;
+    };
+    std::map<std::tuple<int, int, int, int>, KeptRun> runs;
+    std::vector<uint8_t>* runBytes; // the caller's, kept from one input to the next
 };
 
 // Reads the directory again for the plans made from `expected`'s disks (readDirectory having
@@ -713,7 +734,7 @@ inline void startPlanCheck(d88::D88Image& image, const DirectoryRead& read,
     rereadDirectory(image, expected, runBuffers, state.directory);
     checkDirectory(read, buffers.directory, state.directory);
     state.runs.clear();
-    state.runBytes.clear();
+    state.runBytes->clear();
 }
 
 // Checks `plan`, made by planSet from the directory that startPlanCheck checked, against the
@@ -770,12 +791,13 @@ inline void checkPlan(d88::D88Image& image, const GivenFiles& files, const SetPl
             const auto key = std::make_tuple(id, track, r, size);
             const auto kept = state.runs.find(key);
             if (kept != state.runs.end()) {
-                run = kept->second;
+                run = kept->second.run;
+                run.bytes = state.runBytes->data() + kept->second.offset;
             } else {
                 run = rereadFrom(image, copies, track, r, size, runBuffers);
-                state.runBytes.emplace_back(run.bytes, run.bytes + run.got);
-                run.bytes = state.runBytes.back().data();
-                state.runs.emplace(key, run);
+                const size_t offset = state.runBytes->size();
+                state.runBytes->insert(state.runBytes->end(), run.bytes, run.bytes + run.got);
+                state.runs.emplace(key, PlanCheckState::KeptRun{run, offset});
             }
         }
         checkEntry(image, files, planned, bytes, copies, run, target, buffers, runBuffers);
@@ -784,57 +806,6 @@ inline void checkPlan(d88::D88Image& image, const GivenFiles& files, const SetPl
         abort();
     }
     const std::vector<DirectoryNote> notes = expectedNotes(directory, layout);
-    checkNotes(decideDirectoryNotes(plan.directory, &layout), notes);
+    checkNotes(decideDirectoryNotes(plan.directory, &layout), notes, directory);
     checkTotals(plan, notes.empty());
-}
-
-inline bool sameOrigin(const SectorOrigin& a, const SectorOrigin& b) {
-    return a.taken == b.taken && a.disk == b.disk && a.differing == b.differing &&
-           a.agree == b.agree && a.among == b.among && a.holders == b.holders &&
-           a.readError == b.readError && a.sameStatus == b.sameStatus && a.tie == b.tie;
-}
-
-// Checks `plan`, made with `target` from the same directory and layout as `checked` (which
-// checkPlan has checked), as far as names change it: every entry reads the same sectors, from
-// the same pieces and copies, and only its outcome (as its name decides), saved name and
-// replacements may differ. Cheaper than checkPlan, which reads every run again.
-inline void checkPlanAgainst(const SetPlan& checked, const SetPlan& plan,
-                             const TargetExpectation& target) {
-    if (plan.layout != checked.layout || plan.enoughDisks != checked.enoughDisks ||
-        plan.directoryDisk != checked.directoryDisk ||
-        !sameErrors(plan.directory.errors, checked.directory.errors) ||
-        plan.entries.size() != checked.entries.size() || plan.unreadable != checked.unreadable ||
-        plan.missingDisks.size() != checked.missingDisks.size()) {
-        abort();
-    }
-    for (size_t i = 0; i < plan.entries.size(); ++i) {
-        const PlannedEntry& x = checked.entries[i];
-        const PlannedEntry& y = plan.entries[i];
-        const bool sameReads =
-            x.index == y.index && memcmp(x.bytes, y.bytes, DIR_ENTRY_SIZE) == 0 &&
-            x.disk == y.disk && x.bytesRead == y.bytesRead &&
-            x.firstSectorFound == y.firstSectorFound && sameErrors(x.readErrors, y.readErrors) &&
-            x.errorSectors == y.errorSectors && x.sources == y.sources &&
-            x.merged.inlineBytes == y.merged.inlineBytes && x.pieces.size() == y.pieces.size() &&
-            x.merged.origins.size() == y.merged.origins.size();
-        if (!sameReads) {
-            abort();
-        }
-        for (size_t k = 0; k < x.pieces.size(); ++k) {
-            if (x.pieces[k].part != y.pieces[k].part || x.pieces[k].offset != y.pieces[k].offset ||
-                x.pieces[k].length != y.pieces[k].length) {
-                abort();
-            }
-        }
-        for (size_t k = 0; k < x.merged.origins.size(); ++k) {
-            if (!sameOrigin(x.merged.origins[k], y.merged.origins[k])) {
-                abort();
-            }
-        }
-        const bool read = y.bytesRead > 0 && y.outcome != EntryOutcome::NoDisk;
-        if (read ? y.outcome != expectedOutcome(y, target) : y.outcome != x.outcome) {
-            abort();
-        }
-    }
-    checkTotals(plan, decideDirectoryNotes(plan.directory, plan.layout).empty());
 }

@@ -1,11 +1,13 @@
 // Fuzzes the set plan, writing no file: the input is an image, read from memory. Every plan is
-// checked against the disks found again and the runs read again (PlanCheck.h), with the host's
+// checked against the disks found again and the runs read again (PlanCheck.h), at the host's
 // names (for a folder that holds the given files under their names, as hostSaveTarget tells
-// it) and with zip names; the disks found are checked against the reader, the vote on the
-// input's bytes and the bytes themselves (DiskSetCheck.h). Byte 15 of the input (the last of
-// the first disk's name, which no plan reads) chooses one way to give it, and byte 14 the
-// layout whose JSON document is checked, so that each input costs a few plans:
-// - as d88extract-a and d88extract-b read one file: their choice of disks, both layouts;
+// it) or at zip names; the disks found are checked against the reader, the vote on the input's
+// bytes and the bytes themselves (DiskSetCheck.h). Byte 15 of the input (the last of the first
+// disk's name, which no plan reads) chooses one way to give it, and bit 0 of byte 14 the layout
+// planned at the host's names, where a way plans at them (the other layout is planned at zip
+// names), so that each input costs a few plans:
+// - as d88extract-a and d88extract-b read one file: their choice of disks, both layouts (one at
+//   the host's names);
 // - by identity as one file, and cut into four files where bytes 16 to 21 say (the reader
 //   ignores them): the same disks and plans as one file, unless a file of the cut starts inside a
 //   disk with bytes that pass the header check, where the reader starts a disk on purpose, or
@@ -14,8 +16,12 @@
 //   file): exactly the plans of one file, unless the second file's bytes complete a header that
 //   failed the check at the end of the first;
 // - by identity with one to three other dumps of its disks after it (ChangedCopies.h, as bytes
-//   22 to 25 say): each sector read from every copy, as PlanCheck.h checks; then the same dumps
-//   in another order, which byte 16 chooses (OrderCheck.h): the same files, ties aside.
+//   22 to 25 say), one layout at the host's names: each sector read from every copy, as
+//   PlanCheck.h checks; one input in sixteen the JSON document of the other layout; then the
+//   copies of every disk in the order of the dumps in another order, which byte 16 chooses,
+//   planned in the layout at the host's names (OrderCheck.h): the same files, ties aside.
+// Only the images and byte buffers are kept from one input to the next: every other value is
+// made and freed within an input, so that libFuzzer finds no input that keeps memory.
 #include "ChangedCopies.h"
 #include "CutCheck.h"
 #include "DiskSetCheck.h"
@@ -35,23 +41,39 @@
 namespace {
 
 constexpr int CUT_FILES = 4;
-// The layout whose plan's JSON document is checked (given with other dumps, where a document
-// says the most), chosen for each input by byte 14 (a byte of the first disk's name, which no
-// plan reads): building a document costs more than planning.
-constexpr size_t JSON_LAYOUT_BYTE = 14;
+// Byte 14 (a byte of the first disk's name, which no plan reads): bit 0 the layout planned at
+// the host's names (the other is planned at zip names) and, given with other dumps, the layout
+// planned in the other order.
+constexpr size_t LAYOUT_BYTE = 14;
 // The other order of the dumps, by byte 16 (the first disk's name; with dumps, no cut reads it).
 constexpr size_t ORDER_BYTE = 16;
-size_t jsonLayout = 0;
+size_t hostLayout = 0;
+// Given with other dumps (where a document says the most), the JSON document of the layout
+// planned at zip names is checked for one input in sixteen, by a hash of its first bytes and its
+// size: it costs more than
+// planning, and a bit of the input would let the fuzzer's choice of inputs ask for it more often.
+bool withJson = false;
 GivenFiles wholeFile;               // the input as one file, "image.d88"
 std::vector<std::string> partNames; // the names of the cut files
-std::vector<uint8_t>* joinedBytes;  // the bytes of several files joined
-std::vector<uint8_t>* otherBytes;   // the same files in another order
 const std::vector<std::string> dumpNames = {"dump1.d88", "dump2.d88", "dump3.d88"};
-WalkBuffers* buffers = nullptr;          // as large as the programs' own
-WalkBuffers* otherBuffers = nullptr;     // the directory of a plan kept beside another
-RunBuffers* runBuffers = nullptr;        // runs read again
-PlanCheckState* checkState = nullptr;    // the directory and runs read again
-std::vector<uint8_t>* scratch = nullptr; // one file's bytes
+
+// Kept from one input to the next, so that an input takes no memory of its own that it keeps:
+// the images (a new one takes its memory from the system anew) and buffers of bytes.
+struct Kept {
+    d88::D88Image wholeImage;
+    d88::D88Image cutImage;
+    d88::D88Image doubledImage;
+    d88::D88Image mergedImage;
+    WalkBuffers buffers;      // as large as the programs' own
+    WalkBuffers otherBuffers; // the directory of a plan kept beside another
+    RunBuffers runBuffers;    // runs read again
+    std::vector<uint8_t> runBytes;
+    std::vector<uint8_t> joinedBytes; // the bytes of several files joined
+    std::vector<uint8_t> dumps[3];
+    std::vector<bool> changed;
+    std::vector<uint8_t> scratch = std::vector<uint8_t>(WORK_BUFFER_BYTES); // one file's bytes
+};
+Kept* kept = nullptr;
 
 const SaveTarget ZIP_TARGET{NameTarget::Zip, BYTE_NAME_RULES, {}};
 
@@ -89,65 +111,63 @@ void checkZipPlan(const SetPlan& plan, const GivenFiles& files, const d88::D88Im
     }
 }
 
-// What the plans of one reading of the directory are checked with.
+// What is checked of the disks and plans of the files given.
 struct PlanChecks {
-    bool host;                   // the host's plans too, against which the zip plans are held
-    bool check;                  // every plan read again (else only planned)
-    const DiskSetFacts* jsonSet; // the JSON of jsonLayout's zip plan, with these disks
+    bool disks; // the disks found, against the input's bytes
+    bool plans; // every plan read again (else only planned)
+    bool host;  // hostLayout planned at the host's names (else at zip names, as the other)
+    const DiskSetFacts* jsonSet; // with `withJson`: the JSON of the zip plan, with these disks
 };
 
-// Reads the directory with `disks` into `into` and plans both layouts at zip names, and at the
-// host's names when asked, and checks each plan as `checks` says; then the layout fit, which
-// counts the files that each plan writes. Returns the zip plans.
+// The target that layout `i` is planned at.
+SaveTarget targetOf(size_t i, const PlanChecks& checks, const GivenFiles& files) {
+    return checks.host && i == hostLayout ? folderHolding(files.names) : ZIP_TARGET;
+}
+
+// Reads the directory with `disks` into `into` and plans both layouts, hostLayout at the host's
+// names when asked and the other at zip names, and checks each plan as `checks` says; then the
+// layout fit, which counts the files that each plan writes. Returns the plans.
 std::vector<SetPlan> planAndCheck(d88::D88Image& image, const GivenFiles& files,
                                   const DiskChoice& disks, const ExpectedChoice& expected,
                                   const PlanChecks& checks, WalkBuffers& into) {
     const DirectoryRead directory = readDirectory(image, disks, into);
-    if (checks.check) {
-        startPlanCheck(image, directory, expected, into, *runBuffers, *checkState);
+    PlanCheckState state{{}, {}, &kept->runBytes};
+    RunBuffers& runBuffers = kept->runBuffers;
+    if (checks.plans) {
+        startPlanCheck(image, directory, expected, into, runBuffers, state);
     }
-    std::vector<SetPlan> zipPlans;
-    for (const DirectoryLayout* layout : SET_LAYOUTS) {
-        zipPlans.push_back(planSet(image, disks, directory, *layout, ZIP_TARGET, into));
-        const TargetExpectation zipNames{nullptr, false};
-        if (!checks.check) {
+    LayoutPlans plans{};
+    for (size_t i = 0; i < 2; ++i) {
+        const DirectoryLayout& layout = *SET_LAYOUTS[i];
+        const bool host = checks.host && i == hostLayout;
+        plans.plans[i] = planSet(image, disks, directory, layout, targetOf(i, checks, files), into);
+        plans.planned[i] = true;
+        if (!checks.plans) {
             continue;
         }
-        if (checks.host) {
-            // The host's plan is read again; the zip plan is held against it.
-            const SetPlan plan =
-                planSet(image, disks, directory, *layout, folderHolding(files.names), into);
-            checkPlan(image, files, plan, expected, *layout, TargetExpectation{&files, true}, into,
-                      *runBuffers, *checkState);
-            checkPlanAgainst(plan, zipPlans.back(), zipNames);
-        } else {
-            checkPlan(image, files, zipPlans.back(), expected, *layout, zipNames, into, *runBuffers,
-                      *checkState);
+        const SetPlan& plan = plans.plans[i];
+        checkPlan(image, files, plan, expected, layout,
+                  host ? TargetExpectation{&files, true} : TargetExpectation{nullptr, false}, into,
+                  runBuffers, state);
+        if (!host) {
+            checkZipPlan(plan, files, image, withJson ? checks.jsonSet : nullptr);
         }
-        // The JSON document of one layout per input, which byte JSON_LAYOUT_BYTE chooses.
-        const bool json = layout == SET_LAYOUTS[jsonLayout];
-        checkZipPlan(zipPlans.back(), files, image, json ? checks.jsonSet : nullptr);
     }
-    if (checks.check) {
+    if (checks.plans) {
         // The layout fit counts the files that the plans write.
-        LayoutPlans plans{};
-        for (int i = 0; i < 2; ++i) {
-            plans.plans[i] = zipPlans[static_cast<size_t>(i)];
-            plans.planned[i] = true;
-        }
         int counted[2] = {0, 0};
         const PlanSource source{image, disks, directory, ZIP_TARGET, into};
         const LayoutFit fit = decideLayoutFit(source, plans, counted);
-        int files[2] = {0, 0};
+        int written[2] = {0, 0};
         for (int i = 0; i < 2; ++i) {
-            for (const PlannedEntry& entry : zipPlans[static_cast<size_t>(i)].entries) {
-                files[i] += isWritten(entry.outcome) ? 1 : 0;
+            for (const PlannedEntry& entry : plans.plans[i].entries) {
+                written[i] += isWritten(entry.outcome) ? 1 : 0;
             }
-            files[i] = disks.enoughDisks ? files[i] : 0;
+            written[i] = disks.enoughDisks ? written[i] : 0;
         }
-        const bool a = files[0] > 0;
-        const bool b = files[1] > 0;
-        if (counted[0] != files[0] || counted[1] != files[1] ||
+        const bool a = written[0] > 0;
+        const bool b = written[1] > 0;
+        if (counted[0] != written[0] || counted[1] != written[1] ||
             fit != (a && b ? LayoutFit::Both
                     : a    ? LayoutFit::A
                     : b    ? LayoutFit::B
@@ -155,24 +175,25 @@ std::vector<SetPlan> planAndCheck(d88::D88Image& image, const GivenFiles& files,
             abort();
         }
     }
+    std::vector<SetPlan> zipPlans;
+    for (SetPlan& plan : plans.plans) {
+        zipPlans.push_back(std::move(plan));
+    }
     return zipPlans;
 }
 
-// Opens `files`, whose bytes joined are `bytes`, as one image read from memory, decides its
-// disks and checks them, and plans and checks both layouts by identity.
+// The files given, read as one image from memory: its disks as decided and checked, and the
+// zip plans of both layouts by identity.
 struct GivenSet {
-    d88::D88Image image; // kept from one input to the next: a new one takes its memory anew
+    d88::D88Image& image;
     std::vector<IdRead> ids;
     DiskSetFacts facts;
     CheckedSet checked;
     std::vector<SetPlan> plans;
 };
-GivenSet* wholeSet = nullptr; // the input as one file
-GivenSet* cutSet = nullptr;
-GivenSet* doubledSet = nullptr;
-GivenSet* mergedSet = nullptr;  // with other dumps
-GivenSet* orderedSet = nullptr; // the same dumps in another order
 
+// Opens `files`, whose bytes joined are `bytes`, as `set`'s image, decides its disks (and checks
+// them, when asked) and plans both layouts by identity.
 void planGivenFiles(GivenSet& set, const GivenFiles& files, const uint8_t* bytes,
                     const SameFiles& sameFiles, const PlanChecks& checks, WalkBuffers& into) {
     std::vector<d88::ByteSource> sources;
@@ -184,11 +205,18 @@ void planGivenFiles(GivenSet& set, const GivenFiles& files, const uint8_t* bytes
         set.image.fileSize() != files.ends.back()) {
         abort();
     }
-    set.ids = checkIdSectors(set.image);
-    set.facts = decideDiskSet(set.image, set.ids, sameFiles);
-    set.checked = checkDiskSet(set.image, files, bytes, set.ids, sameFiles, set.facts);
+    if (checks.disks) {
+        set.ids = checkIdSectors(set.image);
+        set.facts = decideDiskSet(set.image, set.ids, sameFiles);
+        set.checked = checkDiskSet(set.image, files, bytes, set.ids, sameFiles, set.facts);
+    } else {
+        set.ids = readIdSectors(set.image);
+        set.facts = decideDiskSet(set.image, set.ids, sameFiles);
+    }
     const DiskChoice choice = identityDiskChoice(set.facts);
-    checkChoice(choice, set.checked.identity);
+    if (checks.disks) {
+        checkChoice(choice, set.checked.identity);
+    }
     set.plans = planAndCheck(set.image, files, choice, set.checked.identity, checks, into);
 }
 
@@ -217,18 +245,20 @@ GivenFiles cutInput(const uint8_t* data, size_t size) {
 enum class Way { Programs, Cut, Twice, Dumps };
 constexpr size_t WAY_BYTE = 15;
 
-const PlanChecks CHECK_ALL{true, true, nullptr};
+const PlanChecks CHECK_ALL{true, true, true, nullptr};
+const PlanChecks CHECK_ZIP{true, true, false, nullptr};
+const PlanChecks CHECK_DISKS{true, false, false, nullptr};
 
 // By identity, cut into files joined in the order given: the disks and plans of one file.
 void checkCut(const GivenSet& whole, const uint8_t* data, size_t size) {
     const GivenFiles parts = cutInput(data, size);
-    GivenSet& cut = *cutSet;
-    planGivenFiles(cut, parts, data, SameFiles(), CHECK_ALL, *buffers);
+    GivenSet cut{kept->cutImage, {}, {}, {}, {}};
+    planGivenFiles(cut, parts, data, SameFiles(), CHECK_ZIP, kept->buffers);
     if (!cut.checked.resynced) {
         checkSameDisks(whole.facts, cut.facts);
         for (size_t i = 0; i < whole.plans.size(); ++i) {
-            checkSamePlan(wholeSet->image, whole.plans[i], cut.image, cut.plans[i], *buffers,
-                          *scratch, false);
+            checkSamePlan(whole.image, whole.plans[i], cut.image, cut.plans[i], kept->buffers,
+                          kept->scratch, false);
         }
     }
 }
@@ -238,11 +268,11 @@ void checkCut(const GivenSet& whole, const uint8_t* data, size_t size) {
 void checkTwice(const GivenSet& whole, const uint8_t* data, size_t size) {
     const GivenFiles twice{{0, static_cast<int64_t>(size), 2 * static_cast<int64_t>(size)},
                            {wholeFile.names[0], wholeFile.names[0]}};
-    joinedBytes->assign(data, data + size);
-    joinedBytes->insert(joinedBytes->end(), data, data + size);
-    GivenSet& doubled = *doubledSet;
-    planGivenFiles(doubled, twice, joinedBytes->data(), SameFiles{-1, 0},
-                   PlanChecks{false, true, nullptr}, *buffers);
+    std::vector<uint8_t>& joined = kept->joinedBytes;
+    joined.assign(data, data + size);
+    joined.insert(joined.end(), data, data + size);
+    GivenSet doubled{kept->doubledImage, {}, {}, {}, {}};
+    planGivenFiles(doubled, twice, joined.data(), SameFiles{-1, 0}, CHECK_DISKS, kept->buffers);
     std::vector<int64_t> single;
     std::vector<int64_t> first;
     for (const FoundDisk& disk : whole.facts.disks) {
@@ -258,21 +288,10 @@ void checkTwice(const GivenSet& whole, const uint8_t* data, size_t size) {
     if (first == single) {
         checkChoice(identityDiskChoice(doubled.facts), whole.checked.identity);
         for (size_t i = 0; i < whole.plans.size(); ++i) {
-            checkSamePlan(wholeSet->image, whole.plans[i], doubled.image, doubled.plans[i],
-                          *buffers, *scratch, true);
+            checkSamePlan(whole.image, whole.plans[i], doubled.image, doubled.plans[i],
+                          kept->buffers, kept->scratch, true);
         }
     }
-}
-
-// The keys of `set`'s disks, given as dumps of `size` bytes each in `order`.
-OrderedSet orderedKeys(const GivenSet& set, const std::vector<int>& order, size_t size) {
-    OrderedSet keyed{&set.facts, {}};
-    for (const FoundDisk& disk : set.facts.disks) {
-        const int64_t place = disk.start / static_cast<int64_t>(size);
-        keyed.keys.push_back(DiskKey{order[static_cast<size_t>(place)],
-                                     disk.start - place * static_cast<int64_t>(size)});
-    }
-    return keyed;
 }
 
 // Other dumps of the input's disks (opened as `image`) given after it; then the same dumps in
@@ -280,54 +299,37 @@ OrderedSet orderedKeys(const GivenSet& set, const std::vector<int>& order, size_
 void checkDumps(d88::D88Image& image, const uint8_t* data, size_t size) {
     const DumpChoice choice = dumpChoice(data, size);
     GivenFiles given{{0, static_cast<int64_t>(size)}, {wholeFile.names[0]}};
-    std::vector<std::vector<uint8_t>> dumps{std::vector<uint8_t>(data, data + size)};
-    joinedBytes->assign(data, data + size);
+    std::vector<uint8_t>& joined = kept->joinedBytes;
+    joined.assign(data, data + size);
     for (int dump = 1; dump <= choice.dumps; ++dump) {
-        dumps.push_back(changedCopy(image, data, size, choice.seed, dump));
+        std::vector<uint8_t>& copy = kept->dumps[dump - 1];
+        changedCopy(image, data, size, choice.seed, dump, copy, kept->changed);
         given.names.push_back(dumpNames[static_cast<size_t>(dump - 1)]);
         given.ends.push_back(given.ends.back() + static_cast<int64_t>(size));
-        joinedBytes->insert(joinedBytes->end(), dumps.back().begin(), dumps.back().end());
+        joined.insert(joined.end(), copy.begin(), copy.end());
     }
-    GivenSet& merged = *mergedSet;
-    planGivenFiles(merged, given, joinedBytes->data(), SameFiles(),
-                   PlanChecks{true, true, &merged.facts}, *buffers);
-    if (size == 0) {
-        return;
-    }
-    // Another order of the dumps, never the one given.
+    GivenSet merged{kept->mergedImage, {}, {}, {}, {}};
+    planGivenFiles(merged, given, joined.data(), SameFiles(),
+                   PlanChecks{true, true, true, &merged.facts}, kept->buffers);
+    // The same dumps in another order, never the one given: each set number's copies in the
+    // order of the files that hold them, planned in hostLayout.
     const int count = choice.dumps + 1;
     int orders = 1;
     for (int k = 2; k <= count; ++k) {
         orders *= k;
     }
-    const std::vector<int> order = nthOrder(count, 1 + data[ORDER_BYTE % size] % (orders - 1));
-    GivenFiles reordered{{0}, {}};
-    otherBytes->clear();
-    for (int dump : order) {
-        const std::vector<uint8_t>& bytes = dumps[static_cast<size_t>(dump)];
-        otherBytes->insert(otherBytes->end(), bytes.begin(), bytes.end());
-        reordered.ends.push_back(reordered.ends.back() + static_cast<int64_t>(size));
-        reordered.names.push_back(given.names[static_cast<size_t>(dump)]);
-    }
-    GivenSet& other = *orderedSet;
-    planGivenFiles(other, reordered, otherBytes->data(), SameFiles(),
-                   PlanChecks{false, true, nullptr}, *otherBuffers);
-    std::vector<int> givenOrder;
-    for (int k = 0; k < count; ++k) {
-        givenOrder.push_back(k);
-    }
-    const OrderedSet a = orderedKeys(merged, givenOrder, size);
-    const OrderedSet b = orderedKeys(other, order, size);
-    if (!sameCopies(a, b, DISK_A_ID)) {
-        return; // Disk A is given in other copies: another directory
-    }
-    if (!checkSameDirectory(merged.plans[0].directory, buffers->directory, other.plans[0].directory,
-                            otherBuffers->directory)) {
-        return; // a directory sector ties: the entries may differ
-    }
-    for (size_t i = 0; i < merged.plans.size(); ++i) {
-        checkSameFiles(merged.image, merged.plans[i], a, other.image, other.plans[i], b, *buffers,
-                       *scratch);
+    const std::vector<int> order =
+        nthOrder(count, 1 + (size > ORDER_BYTE ? data[ORDER_BYTE] : 0) % (orders - 1));
+    const DiskChoice disks = identityDiskChoice(merged.facts);
+    const DiskChoice reordered = reorderCopies(disks, merged.facts, order);
+    const DirectoryRead directory = readDirectory(merged.image, reordered, kept->otherBuffers);
+    const SetPlan planB = planSet(merged.image, reordered, directory, *SET_LAYOUTS[hostLayout],
+                                  folderHolding(given.names), kept->otherBuffers);
+    const SetPlan& planA = merged.plans[hostLayout];
+    if (checkSameDirectory(planA.directory, kept->buffers.directory, planB.directory,
+                           kept->otherBuffers.directory)) {
+        // No directory sector ties: the same entries.
+        checkSameFiles(merged.image, planA, planB, kept->buffers, kept->scratch);
     }
 }
 
@@ -338,38 +340,34 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     for (int part = 0; part < CUT_FILES; ++part) {
         partNames.push_back("part" + std::to_string(part) + ".d88");
     }
-    buffers = new WalkBuffers;
-    otherBuffers = new WalkBuffers;
-    runBuffers = new RunBuffers;
-    checkState = new PlanCheckState;
-    joinedBytes = new std::vector<uint8_t>;
-    otherBytes = new std::vector<uint8_t>;
-    scratch = new std::vector<uint8_t>(WORK_BUFFER_BYTES);
-    wholeSet = new GivenSet;
-    cutSet = new GivenSet;
-    doubledSet = new GivenSet;
-    mergedSet = new GivenSet;
-    orderedSet = new GivenSet;
+    kept = new Kept;
     return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     wholeFile.ends = {0, static_cast<int64_t>(size)};
-    GivenSet& whole = *wholeSet;
+    GivenSet whole{kept->wholeImage, {}, {}, {}, {}};
     d88::D88Image& image = whole.image;
     const d88::ByteSource input = d88::memorySource(data, size);
     if (!image.openSources(&input, 1)) {
         abort();
     }
     const Way way = static_cast<Way>((size > WAY_BYTE ? data[WAY_BYTE] : 0) % 4);
-    jsonLayout = (size > JSON_LAYOUT_BYTE ? data[JSON_LAYOUT_BYTE] : 0) % 2;
+    const int layoutByte = size > LAYOUT_BYTE ? data[LAYOUT_BYTE] : 0;
+    hostLayout = static_cast<size_t>(layoutByte & 1);
+    uint32_t hash = 2166136261u;                    // FNV-1a
+    for (size_t i = 0; i < size && i < 1024; ++i) { // the headers, where most changes land
+        hash = (hash ^ data[i]) * 16777619u;
+    }
+    hash = (hash ^ static_cast<uint32_t>(size)) * 16777619u;
+    withJson = hash % 16 == 0;
     if (way == Way::Programs) {
         // As the set's programs read one file.
         const std::vector<IdRead> ids = checkIdSectors(image);
         const ExpectedChoice programs = programsExpected(ids);
         const DiskChoice programsChoice = programsDiskChoice(image.diskCount(), ids);
         checkChoice(programsChoice, programs);
-        planAndCheck(image, wholeFile, programsChoice, programs, CHECK_ALL, *buffers);
+        planAndCheck(image, wholeFile, programsChoice, programs, CHECK_ALL, kept->buffers);
         return 0;
     }
     if (way == Way::Dumps) {
@@ -377,8 +375,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         return 0;
     }
 
-    // By identity, as one file.
-    planGivenFiles(whole, wholeFile, data, SameFiles(), PlanChecks{false, true, nullptr}, *buffers);
+    // By identity, as one file: its plans checked, unless they are held against the cut's,
+    // which are checked.
+    planGivenFiles(whole, wholeFile, data, SameFiles(), way == Way::Cut ? CHECK_DISKS : CHECK_ZIP,
+                   kept->buffers);
     if (whole.checked.resynced) {
         abort(); // one file: no disk is cut short, no byte passed over
     }

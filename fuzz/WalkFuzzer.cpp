@@ -40,6 +40,8 @@ RunBuffers* runBuffers = nullptr; // a file's run read again
 // its memory from the system anew for every input.
 d88::D88Image* inputImage = nullptr;
 d88::D88Image* setImage = nullptr;
+std::vector<std::vector<uint8_t>>* dumps = nullptr; // the other dumps' bytes
+std::vector<bool>* changed = nullptr;
 
 // A folder in memory: the files written into it, and the given files that stand in it.
 struct MemoryFolder {
@@ -241,6 +243,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     runBuffers = new RunBuffers;
     inputImage = new d88::D88Image;
     setImage = new d88::D88Image;
+    dumps = new std::vector<std::vector<uint8_t>>(3);
+    changed = new std::vector<bool>;
     return 0;
 }
 
@@ -266,13 +270,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     const DumpChoice choice = dumpChoice(data, size);
     std::vector<GivenFile> given{GivenFile{"image.d88", input}};
-    std::vector<std::vector<uint8_t>> dumps;
     for (int dump = 1; dump <= choice.dumps; ++dump) {
-        dumps.push_back(changedCopy(image, data, size, choice.seed, dump));
+        changedCopy(image, data, size, choice.seed, dump, (*dumps)[static_cast<size_t>(dump - 1)],
+                    *changed);
     }
     for (int dump = 1; dump <= choice.dumps; ++dump) {
         const std::string name = "dump" + std::to_string(dump) + ".d88";
-        const std::vector<uint8_t>& bytes = dumps[static_cast<size_t>(dump - 1)];
+        const std::vector<uint8_t>& bytes = (*dumps)[static_cast<size_t>(dump - 1)];
         given.push_back(GivenFile{dump == 1 ? firstFileName(image, name) : name,
                                   d88::memorySource(bytes.data(), bytes.size())});
     }
