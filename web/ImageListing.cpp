@@ -57,9 +57,18 @@ struct PageSession {
     DiskChoice disks;
     DirectoryRead directory;
     LayoutPlans plans;
-    std::vector<std::string> paths;      // the mounted files that the image is read from, in order
-    ShownFiles names;                    // their names, as the page shows them
-    std::vector<std::string> givenPaths; // every mounted file given, in order
+    std::vector<std::string> paths; // the mounted files that the image is read from, in order
+    ShownFiles names;               // their names, as the page shows them
+    std::vector<FILE*> given;       // every mounted file given, open while the session lasts
+    PageSession() = default;
+    PageSession(const PageSession&) = delete;
+    PageSession& operator=(const PageSession&) = delete;
+    ~PageSession() {
+        image.close();
+        for (FILE* file : given) {
+            fclose(file);
+        }
+    }
 };
 
 SaveTarget zipTarget() {
@@ -165,25 +174,6 @@ json notesJson(const std::vector<SetNote>& notes, const DiskSetFacts& set,
     return list;
 }
 
-// Opens `session.image` as the given files that `kept` names, joined in that order.
-struct KeptOpener {
-    PageSession& session;
-    const json& given;
-    static bool open(const std::vector<int>& kept, void* context) {
-        KeptOpener& opener = *static_cast<KeptOpener*>(context);
-        PageSession& session = opener.session;
-        session.paths.clear();
-        session.names.clear();
-        for (int part : kept) {
-            session.paths.push_back(session.givenPaths[static_cast<size_t>(part)]);
-            const json& name = opener.given[static_cast<size_t>(part)];
-            session.names.push_back(name.is_string() ? name.get<std::string>() : std::string("?"));
-        }
-        const std::vector<const char*> paths = pathList(session.paths);
-        return session.image.openParts(paths.data(), static_cast<int>(paths.size()));
-    }
-};
-
 // The listing of the files kept: the image's document, and unless the notes refuse them the
 // layout that d88extract reads without --layout, with d88info's layout line.
 void listImage(PageSession& session, json& listing) {
@@ -274,13 +264,23 @@ EMSCRIPTEN_KEEPALIVE PageSession* d88web_open(int count, const char* names) {
         return nullptr;
     }
     std::unique_ptr<PageSession> session(new PageSession());
+    std::vector<d88::ByteSource> sources;
     for (int part = 0; part < count; ++part) {
-        session->givenPaths.push_back("/input/" + std::to_string(part));
+        FILE* file = fopen(("/input/" + std::to_string(part)).c_str(), "rb");
+        if (file == nullptr) {
+            return nullptr;
+        }
+        session->given.push_back(file);
+        sources.push_back(d88::fileSource(file));
     }
-    KeptOpener opener{*session, given};
     JoinedFiles joined;
-    if (!decideJoinedFiles(session->image, count, KeptOpener::open, &opener, joined)) {
+    if (!decideJoinedFiles(session->image, sources, joined)) {
         return nullptr;
+    }
+    for (int part : joined.kept) {
+        session->paths.push_back("/input/" + std::to_string(part));
+        const json& name = given[static_cast<size_t>(part)];
+        session->names.push_back(name.is_string() ? name.get<std::string>() : std::string("?"));
     }
     session->set = joined.set;
     json listing{{"files", joined.kept}, {"left_out", joined.leftOut},
