@@ -425,7 +425,11 @@ EMSCRIPTEN_KEEPALIVE void d88web_zip_name(PageSession* session, const char* give
     d88::DiskHeader header{};
     const bool named = session != nullptr && session->set.directoryDisk >= 0 &&
                        session->image.diskHeader(session->set.directoryDisk, header);
-    sendDocument(json{{"zip_name", setZipName(picked, named ? header.name : nullptr)}});
+    const std::string zipName = setZipName(picked, named ? header.name : nullptr);
+    if (session != nullptr) {
+        session->zipName = zipName;
+    }
+    sendDocument(json{{"zip_name", zipName}});
 }
 
 } // extern "C"

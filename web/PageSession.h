@@ -1,6 +1,6 @@
 // What the page's C++ keeps between the worker's calls, and how it hands its documents to the
-// worker: the session that d88web_open makes (ImageListing.cpp), and the imports of
-// listing-imports.js.
+// worker: the session that d88web_open makes (ImageListing.cpp) and that putting changed files
+// back (ImageUpdate.cpp) reads, and the imports of listing-imports.js.
 #pragma once
 
 #include "DiskSet.h"
@@ -30,7 +30,16 @@ void d88web_pieces(const double* numbers, int count);
 // The inline bytes of the set sent next: the sectors voted from several copies, which no given
 // file holds as such, of every entry one after another.
 void d88web_inline(const uint8_t* bytes, int length);
+// The next `length` bytes of new file `part` of a putting back, in order.
+void d88web_output(int part, const uint8_t* bytes, int length);
 }
+
+// Putting changed files back into a new image of the session's set (ImageUpdate.cpp): made by
+// d88web_update_plan, dropped by d88web_update_close or with the session.
+struct PageUpdate;
+struct PageUpdateFree {
+    void operator()(PageUpdate* update) const;
+};
 
 // What one pick of files is read as, from d88web_open to d88web_close: the page holds its handle.
 struct PageSession {
@@ -44,6 +53,8 @@ struct PageSession {
     std::vector<std::string> paths;      // the mounted files that the image is read from, in order
     ShownFiles names;                    // their names, as the page shows them
     std::vector<std::string> givenPaths; // every mounted file given, in order
+    std::string zipName;                 // "Download all"'s zip, without ".zip" (d88web_zip_name)
+    std::unique_ptr<PageUpdate, PageUpdateFree> update;
 };
 
 inline void sendDocument(const nlohmann::ordered_json& document) {
