@@ -435,9 +435,9 @@
     clearUpdate();
     $('#update').dataset.state = 'working';
     $('#update-summary').textContent = 'Putting the files back…';
+    const files = Array.from(fileList, (file) => ({ name: file.name, blob: file }));
     worker.postMessage({ type: 'update', image: listing.image, layout: listing.layout,
-                         update: ++updateId,
-                         files: Array.from(fileList, (file) => ({ name: file.name, blob: file })) });
+                         update: ++updateId, files });
   }
 
   // What the C++ decided of the changed files, in d88update's words: each file's entry and
