@@ -977,7 +977,8 @@ test('changed files put back into a new image as d88update puts them back', asyn
   fs.writeFileSync(path.join(folder, 'README.TXT'), readme);
   fs.writeFileSync(path.join(folder, 'notes.txt'), 'Not a file of the set.\n');
   const changed = await assertPutsBackAsNative(page, [image], folder, 'update-a.d88');
-  assert.match(changed.lines[0], /^README\.TXT +DISK:01 TRK:02 SEC:01 SIZE:800  2 sectors written, 1 changed$/);
+  assert.equal(changed.lines[0],
+               'README.TXT    DISK:01 TRK:02 SEC:01 SIZE:800  2 sectors written, 1 changed');
   assert.deepEqual(changed.outcomes.filter(([name]) => /README|notes/.test(name)),
                    [['README.TXT', 'put-back'], ['notes.txt', 'left-out']]);
   // A file longer than its entry: refused, and nothing is offered.
@@ -992,7 +993,7 @@ test('changed files put back into a new image as d88update puts them back', asyn
   await pick(page, disks);
   const several = await assertPutsBackAsNative(page, disks, folder, 'SAMPLE DISK 1-updated.zip');
   assert.equal(several.native.out.size, 4);
-  assert.match(several.lines.join('\n'), /shorter than its entry: 5000 of 61440 bytes, zeros after/);
+  assert.ok(several.lines.includes('  shorter than its entry: 5000 of 61440 bytes, zeros after'));
   // Two copies of Disk B: refused before any file is decided, as d88update refuses them.
   const twice = [...disks, writeFile('B-again.d88', fs.readFileSync(disks[1]))];
   await pick(page, twice);
@@ -1008,5 +1009,43 @@ test('changed files put back into a new image as d88update puts them back', asyn
   assert.deepEqual(await page.$$eval('#update-messages li', (items) => items.map((item) =>
     item.textContent)), ["Two of the files dropped are named 'README.TXT': drop one of them."]);
   assert.ok(await page.isDisabled('[data-action="download-update"]'));
+  await closePage(page);
+});
+
+test('changed files put back into a damaged set, over a shared name and from a zip, as ' +
+     'd88update puts them back', async () => {
+  // Entry 7 is README.TXT again, over entry 0's sectors, the second of them stored with a data
+  // CRC error; LARGE.BIN's run ends before its third track.
+  const bytes = fs.readFileSync(path.join(work, 'sample-a.d88'));
+  writeEntry(bytes, 434 + 16 * 7, 'README.TXT', 2, 1, 2, 0);
+  bytes[record(0, 2, 1) + 8] = 0xb0;
+  bytes[record(3, 0x2a, 0) + 2] = 9;
+  const image = writeFile('update-damaged.d88', bytes);
+  const folder = extractedFolder(image, 'a');
+  const readme = fs.readFileSync(path.join(folder, 'README.TXT'));
+  fs.writeFileSync(path.join(folder, 'README.TXT'), readme.fill(0x2a, 1500, 1600));
+  const page = await openPage();
+  await pick(page, [image]);
+  const shared = await assertPutsBackAsNative(page, [image], folder, 'update-damaged.d88');
+  assert.deepEqual(shared.lines.slice(0, 3), [
+    "entry 0 'README.TXT' left as it is: the file of that name is entry 7's",
+    'README.TXT    DISK:01 TRK:02 SEC:01 SIZE:800  2 sectors written, 1 changed, 1 status ' +
+    'cleared', "  entry 0 'README.TXT' shares its sectors and changes with it"]);
+  // Bytes other than zero where the image holds no sector: refused.
+  fs.writeFileSync(path.join(folder, 'LARGE.BIN'), Buffer.alloc(61440, 0x41));
+  const missing = await assertPutsBackAsNative(page, [image], folder, 'update-damaged.d88');
+  assert.ok(missing.messages.includes("'LARGE.BIN' needs 60 sectors; the image holds 10 of its " +
+                                      "entry's 60, and a missing sector cannot be made."),
+            `${missing.messages}`);
+  // The set's four disks in a zip: the zip's new disks, named as the zip's members.
+  const sample = path.join(work, 'sample-a.d88');
+  const disks = zipFile('update-disks.zip', splitDisks(sample, ['A.d88', 'B.d88', 'C.d88',
+                                                                'D.d88'])
+    .map((disk) => [`set/${path.basename(disk)}`, fs.readFileSync(disk)]));
+  const changed = extractedFolder(sample, 'a');
+  fs.writeFileSync(path.join(changed, 'ABC.DAT'), 'ABC');
+  await pick(page, [disks]);
+  const zipped = await assertPutsBackAsNative(page, [disks], changed, 'update-disks-updated.zip');
+  assert.deepEqual([...zipped.native.out.keys()].sort(), ['A.d88', 'B.d88', 'C.d88', 'D.d88']);
   await closePage(page);
 });
