@@ -1,14 +1,15 @@
 // The page's way into the plan. The worker mounts the files it was given (read in slices, never
 // copied whole) as /input/0, /input/1, ... and calls these functions; what is decided reaches
-// its script as JSON documents through the import below (listing-imports.js). The page decides
-// nothing itself: which files it leaves out, what it refuses, what it says of the files, which
-// layout it lists, every entry's outcome, name and pieces, and where a sector read from several
-// copies came from, come from here, in the words of d88extract.
+// its script as JSON documents through the imports of PageSession.h (listing-imports.js). The page
+// decides nothing itself: which files it leaves out, what it refuses, what it says of the files,
+// which layout it lists, every entry's outcome, name and pieces, and where a sector read from
+// several copies came from, come from here, in the words of d88extract.
 #include "DiskSet.h"
 #include "ImageFacts.h"
 #include "LayoutText.h"
 #include "MemberOrder.h"
 #include "NoteText.h"
+#include "PageSession.h"
 #include "Plan.h"
 #include "PlanJson.h"
 #include "RunText.h"
@@ -31,104 +32,12 @@
 #include <utility>
 #include <vector>
 
-extern "C" {
-// A JSON document of `length` bytes of UTF-8: the listing of the files, or a layout's set.
-void d88web_document(const char* json, int length);
-// The pieces of every entry of the set sent next, `count` numbers: for each entry in order the
-// number of its pieces, then file, offset and length of each. Numbers in an array cost far less
-// than tens of thousands of JSON objects; the worker puts them back into the document. A piece
-// of file -1 is `length` bytes of the inline bytes, from `offset`.
-void d88web_pieces(const double* numbers, int count);
-// The inline bytes of the set sent next: the sectors voted from several copies, which no given
-// file holds as such, of every entry one after another.
-void d88web_inline(const uint8_t* bytes, int length);
-}
-
 namespace {
 
 using json = nlohmann::ordered_json;
 
-// What one pick of files is read as, from d88web_open to d88web_close: the page holds its handle.
-struct PageSession {
-    d88::D88Image image;
-    WalkBuffers buffers;
-    std::vector<IdRead> ids;
-    DiskSetFacts set;
-    DiskChoice disks;
-    DirectoryRead directory;
-    LayoutPlans plans;
-    std::vector<std::string> paths; // the mounted files that the image is read from, in order
-    ShownFiles names;               // their names, as the page shows them
-    std::vector<FILE*> given;       // every mounted file given, open while the session lasts
-    PageSession() = default;
-    PageSession(const PageSession&) = delete;
-    PageSession& operator=(const PageSession&) = delete;
-    ~PageSession() {
-        image.close();
-        for (FILE* file : given) {
-            fclose(file);
-        }
-    }
-};
-
 SaveTarget zipTarget() {
     return SaveTarget{NameTarget::Zip, BYTE_NAME_RULES, {}};
-}
-
-const DirectoryLayout* layoutByLetter(const char* letter) {
-    for (const DirectoryLayout* layout : SET_LAYOUTS) {
-        if (strcmp(layout->letter, letter) == 0) {
-            return layout;
-        }
-    }
-    return nullptr;
-}
-
-std::vector<const char*> pathList(const std::vector<std::string>& paths) {
-    std::vector<const char*> list;
-    for (const std::string& path : paths) {
-        list.push_back(path.c_str());
-    }
-    return list;
-}
-
-void sendDocument(const json& document) {
-    const std::string text = dumpJson(document);
-    d88web_document(text.data(), static_cast<int>(text.size()));
-}
-
-// What `print` writes, without its last line feed.
-template <typename Print> std::string printed(Print print) {
-    char* buffer = nullptr;
-    size_t length = 0;
-    FILE* text = open_memstream(&buffer, &length);
-    if (text == nullptr) {
-        return std::string();
-    }
-    print(text);
-    fclose(text);
-    std::string result(buffer, length);
-    free(buffer);
-    if (!result.empty() && result.back() == '\n') {
-        result.pop_back();
-    }
-    return result;
-}
-
-// The lines of `text`, without their line feeds.
-json textLines(const std::string& text) {
-    json lines = json::array();
-    for (size_t start = 0; start < text.size();) {
-        const size_t end = std::min(text.find('\n', start), text.size());
-        lines.push_back(text.substr(start, end - start));
-        start = end + 1;
-    }
-    return lines;
-}
-
-// The lines that `print` writes, without their line feeds.
-template <typename Print> json printedLines(Print print) {
-    return textLines(printed(print));
 }
 
 // The layout that d88extract reads, as the page is told it: the one `listed`, or null where
@@ -507,7 +416,11 @@ EMSCRIPTEN_KEEPALIVE void d88web_zip_name(PageSession* session, const char* give
     d88::DiskHeader header{};
     const bool named = session != nullptr && session->set.directoryDisk >= 0 &&
                        session->image.diskHeader(session->set.directoryDisk, header);
-    sendDocument(json{{"zip_name", setZipName(picked, named ? header.name : nullptr)}});
+    const std::string zipName = setZipName(picked, named ? header.name : nullptr);
+    if (session != nullptr) {
+        session->zipName = zipName;
+    }
+    sendDocument(json{{"zip_name", zipName}});
 }
 
 } // extern "C"
