@@ -230,6 +230,29 @@ void readAsPrograms(d88::D88Image& image, DirectoryRead& read, WalkBuffers& buff
     }
 }
 
+// A directory sector that no copy holds whole: the most bytes that a copy stores of it, and of
+// copies storing as many, the lowest bytes, so that the order of the copies does not matter. A
+// record without a byte of data is no sector, as the programs read it.
+void readLongestPart(d88::D88Image& image, const std::vector<int>& copies,
+                     const d88::SectorAddress& at, DirectorySector& sector, uint8_t* out) {
+    uint8_t part[SECTOR_BYTES];
+    sector.bytes = 0;
+    for (int disk : copies) {
+        d88::SectorPlace place;
+        image.selectDisk(disk);
+        const int stored = image.locateSector(at, SECTOR_BYTES, place);
+        sector.found = sector.found || stored > 0;
+        if (stored == 0 || stored < sector.bytes ||
+            image.readBytes(place.position, part, stored) != stored) {
+            continue;
+        }
+        if (stored > sector.bytes || memcmp(part, out, static_cast<size_t>(stored)) < 0) {
+            memcpy(out, part, static_cast<size_t>(stored));
+            sector.bytes = stored;
+        }
+    }
+}
+
 // The directory read sector by sector from every copy of Disk A: each sector as the copies
 // together give it, or the longest part of it that a copy stores when none holds it whole.
 void readByCopies(d88::D88Image& image, const std::vector<int>& copies, DirectoryRead& read,
@@ -251,17 +274,7 @@ void readByCopies(d88::D88Image& image, const std::vector<int>& copies, Director
             ++read.errors.sectors;
             read.errors.errorSectors += pick.readError ? 1 : 0;
         } else {
-            d88::SectorPlace longest{-1, 0, {0, 0, 0}};
-            for (int disk : copies) {
-                d88::SectorPlace place;
-                image.selectDisk(disk);
-                if (image.locateSector(at, SECTOR_BYTES, place) > longest.length) {
-                    longest = place;
-                }
-                sector.found = sector.found || place.position >= 0;
-            }
-            sector.bytes = longest.length;
-            image.readBytes(longest.position, out, longest.length);
+            readLongestPart(image, copies, at, sector, out);
         }
         if (copies.size() > 1) {
             read.merge.origins.push_back(sector.origin);

@@ -30,14 +30,18 @@ int locateSectors(d88::D88Image& image, int disk, int track, int sector, int tot
     return got;
 }
 
-// The spans of the sectors' records: header and data.
-std::vector<ByteSpan> recordSpans(const std::vector<StoredSector>& sectors) {
-    std::vector<ByteSpan> spans;
-    for (const StoredSector& sector : sectors) {
-        spans.push_back(ByteSpan{sector.position - d88::SECTOR_RECORD_HEADER_SIZE,
-                                 sector.position + sector.length});
+// The span of the record of sector (track, sector) of disk `disk`, header and the data that it
+// stores, whole or in part; empty when the disk holds no byte of it.
+ByteSpan recordSpan(d88::D88Image& image, int disk, int track, int sector) {
+    d88::SectorPlace place;
+    if (!image.selectDisk(disk)) {
+        return ByteSpan{0, 0};
     }
-    return spans;
+    image.setSectorRange(FIRST_SECTOR, LAST_SECTOR);
+    const int stored = image.locateSector(setSectorAddress(track, sector), SECTOR_BYTES, place);
+    return stored > 0
+               ? ByteSpan{place.position - d88::SECTOR_RECORD_HEADER_SIZE, place.position + stored}
+               : ByteSpan{0, 0};
 }
 
 // The disk that carries the entry's number, as the walk finds it; -1 when none does.
@@ -58,15 +62,17 @@ UpdateSet readUpdateSet(d88::D88Image& image, const DiskChoice& disks, SetPlan p
     if (!plan.enoughDisks || disks.directoryCopies.empty()) {
         return set;
     }
-    std::vector<StoredSector> directory;
-    locateSectors(image, disks.directoryCopies[0], DIRECTORY_TRACK, DIRECTORY_SECTOR,
-                  DIRECTORY_BYTES, directory);
-    set.directory = recordSpans(directory);
+    // Each directory sector on its own: the plan reads entries from any that is stored, whole
+    // or in part, even after one that is missing.
+    for (int s = 0; s < DIRECTORY_SECTORS; ++s) {
+        const ByteSpan span =
+            recordSpan(image, disks.directoryCopies[0], DIRECTORY_TRACK, DIRECTORY_SECTOR + s);
+        if (span.end > span.start) {
+            set.directory.push_back(span);
+        }
+    }
     for (int disk = 0; disk < image.diskCount(); ++disk) {
-        std::vector<StoredSector> id;
-        locateSectors(image, disk, ID_TRACK, ID_SECTOR, SECTOR_BYTES, id);
-        const std::vector<ByteSpan> spans = recordSpans(id);
-        set.idSectors.push_back(spans.empty() ? ByteSpan{0, 0} : spans[0]);
+        set.idSectors.push_back(recordSpan(image, disk, ID_TRACK, ID_SECTOR));
     }
     std::map<std::string, size_t> owners; // a name's key -> the entry whose file stands there
     for (const PlannedEntry& planned : plan.entries) {

@@ -13,6 +13,26 @@ struct ChangedSpan {
     size_t entry;
 };
 
+// Whether the bytes from `begin` to `end` are all zero: the first is, and each equals the next
+// (one memcmp, which runs a block at a time).
+bool allZero(const uint8_t* begin, const uint8_t* end) {
+    return begin >= end ||
+           (*begin == 0 && memcmp(begin, begin + 1, static_cast<size_t>(end - begin - 1)) == 0);
+}
+
+// The length of `bytes` without the zeros that end it: blocks of zeros first, then the bytes of
+// the last block that is not all zero.
+size_t withoutZeroTail(const uint8_t* bytes, size_t length) {
+    constexpr size_t BLOCK = 256;
+    while (length >= BLOCK && allZero(bytes + length - BLOCK, bytes + length)) {
+        length -= BLOCK;
+    }
+    while (length > 0 && bytes[length - 1] == 0) {
+        --length;
+    }
+    return length;
+}
+
 bool overlaps(const ByteSpan& a, const ByteSpan& b) {
     return a.start < b.end && b.start < a.end;
 }
@@ -124,18 +144,14 @@ FileUpdate decideFileUpdate(d88::D88Image& image, const UpdateEntry& entry, cons
     }
     const size_t length = static_cast<size_t>(file.length);
     readEntryBytes(image, entry, current);
-    const bool sameBytes =
-        (length == 0 || memcmp(bytes, current, length) == 0) &&
-        std::all_of(current + length, current + size, [](uint8_t byte) { return byte == 0; });
+    const bool sameBytes = (length == 0 || memcmp(bytes, current, length) == 0) &&
+                           allZero(current + length, current + size);
     if (sameBytes) {
         update.outcome = UpdateOutcome::Unchanged;
         return update;
     }
     // Past the sectors that the image holds a read gives zeros: only zeros may stand there.
-    size_t used = length;
-    while (used > 0 && bytes[used - 1] == 0) {
-        --used;
-    }
+    const size_t used = withoutZeroTail(bytes, length);
     if (used > static_cast<size_t>(entry.bytesHeld)) {
         update.sectorsNeeded = static_cast<int>((used + SECTOR_BYTES - 1) / SECTOR_BYTES);
         update.outcome = UpdateOutcome::MissingSectors;
@@ -148,7 +164,7 @@ FileUpdate decideFileUpdate(d88::D88Image& image, const UpdateEntry& entry, cons
         const size_t fromFile = std::min(end, std::max(start, length));
         const bool changed =
             (fromFile > start && memcmp(bytes + start, current + start, fromFile - start) != 0) ||
-            !std::all_of(current + fromFile, current + end, [](uint8_t byte) { return byte == 0; });
+            !allZero(current + fromFile, current + end);
         update.sectorsChanged += changed ? 1 : 0;
         update.statusesCleared += entry.sectors[i].status != d88::STATUS_NORMAL ? 1 : 0;
     }

@@ -6,7 +6,6 @@
 // sector is taken from, and which copy is named as differing, may change with the order.
 #pragma once
 
-#include "KnownFaults.h"
 #include "PlanCheck.h"
 
 #include "DiskSet.h"
@@ -52,11 +51,6 @@ inline bool sameMarks(const SectorOrigin& x, const SectorOrigin& y) {
 
 // The directory read in both orders: the same sectors, marks and bytes, but where a sector
 // ties. Returns true when no sector ties (the entries can be compared).
-//
-// Known fault (KnownFaults.h, fuzz/faults/short-directory-sector): a directory sector that no
-// copy holds whole is read from the first copy given of those that store the most of it, and
-// its bytes (and the entries that lie in them) depend on the order of the copies, without a tie
-// said. Where such bytes differ, the entries are not compared.
 inline bool checkSameDirectory(const DirectoryRead& a, const uint8_t* bytesA,
                                const DirectoryRead& b, const uint8_t* bytesB) {
     if (a.asPrograms != b.asPrograms || (a.disk < 0) != (b.disk < 0) ||
@@ -75,10 +69,7 @@ inline bool checkSameDirectory(const DirectoryRead& a, const uint8_t* bytesA,
         tie = tie || tied;
         if (!tied && memcmp(bytesA + s * SECTOR_BYTES, bytesB + s * SECTOR_BYTES,
                             static_cast<size_t>(x.bytes)) != 0) {
-            if (x.bytes == SECTOR_BYTES || !toleratesKnownFaults()) {
-                abort(); // the directory's bytes depend on the order
-            }
-            tie = true; // the known fault
+            abort(); // the directory's bytes depend on the order
         }
     }
     return !tie;

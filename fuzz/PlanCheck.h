@@ -10,7 +10,6 @@
 // the directory (decideDirectoryNotes) and whether the set is whole (planIsWhole) must follow.
 #pragma once
 
-#include "KnownFaults.h"
 #include "MergeRule.h"
 
 #include "Host.h"
@@ -144,13 +143,24 @@ inline Reread rereadRun(d88::D88Image& image, int track, int r, int total, RunBu
     return result;
 }
 
+// Whether the bytes stored at `a` sort below those of `b` (of the same length).
+inline bool lowerBytes(d88::D88Image& image, const d88::SectorPlace& a, const d88::SectorPlace& b) {
+    uint8_t x[SECTOR_BYTES];
+    uint8_t y[SECTOR_BYTES];
+    if (image.readBytes(a.position, x, a.length) != a.length ||
+        image.readBytes(b.position, y, b.length) != b.length) {
+        abort();
+    }
+    return memcmp(x, y, static_cast<size_t>(a.length)) < 0;
+}
+
 // One sector at (t, s) read from each of `copies`: the copies that hold `want` bytes of it whole
 // into `holders` (their bytes in buffers.copies). Returns true when some copy holds a record of
 // it with a byte of data at least (a record without data is no sector); `longest` receives the most
-// bytes that one copy stores (the first such).
+// bytes that one copy stores (of copies storing as many, the lowest bytes).
 inline bool readCopies(d88::D88Image& image, const std::vector<int>& copies, int t, int s, int want,
                        RunBuffers& buffers, std::vector<CopySector>& holders,
-                       d88::SectorPlace* longest = nullptr, bool* emptyRecord = nullptr) {
+                       d88::SectorPlace* longest = nullptr) {
     if (buffers.copies.size() < copies.size()) {
         buffers.copies.resize(copies.size(), std::vector<uint8_t>(SECTOR_BYTES));
     }
@@ -168,14 +178,13 @@ inline bool readCopies(d88::D88Image& image, const std::vector<int>& copies, int
             abort();
         }
         found = found || read > 0;
-        if (emptyRecord != nullptr && place.position >= 0 && read == 0) {
-            *emptyRecord = true;
-        }
         if (read == want) {
             holders.push_back(CopySector{copies[k], place.position, place.marks.status,
                                          buffers.copies[k].data()});
         }
-        if (longest != nullptr && read > longest->length) {
+        if (longest != nullptr && read > 0 &&
+            (read > longest->length ||
+             (read == longest->length && lowerBytes(image, place, *longest)))) {
             *longest = place;
         }
     }
@@ -356,11 +365,6 @@ struct ExpectedDirectory {
     bool asPrograms = false;
     int bytes[DIRECTORY_SECTORS] = {};
     bool found[DIRECTORY_SECTORS] = {};
-    // A copy holds a record of the sector without a byte of data. Known fault (KnownFaults.h,
-    // fuzz/faults/empty-directory-record): the directory read by identity takes such a sector
-    // as found and cut short (0 bytes), where the programs' reading of the directory and an
-    // entry's first sector take it as missing.
-    bool emptyRecord[DIRECTORY_SECTORS] = {};
     TakenSector taken[DIRECTORY_SECTORS] = {};
     bool fromCopies = false;
     RunErrors errors;
@@ -419,7 +423,7 @@ inline void rereadDirectory(d88::D88Image& image, const ExpectedChoice& expected
         uint8_t* out = read.data + s * SECTOR_BYTES;
         d88::SectorPlace longest{-1, 0, {0, 0, 0}};
         read.found[s] = readCopies(image, copies, DIRECTORY_TRACK, DIRECTORY_SECTOR + s,
-                                   SECTOR_BYTES, buffers, holders, &longest, &read.emptyRecord[s]);
+                                   SECTOR_BYTES, buffers, holders, &longest);
         if (!holders.empty()) {
             read.taken[s] = takeSector(holders, copies.size(), SECTOR_BYTES, out);
             read.bytes[s] = SECTOR_BYTES;
@@ -454,10 +458,7 @@ inline void checkDirectory(const DirectoryRead& read, const uint8_t* buffer,
         const DirectorySector& sector = read.sectors[s];
         const TakenSector& taken = expected.taken[s];
         const bool whole = expected.bytes[s] == SECTOR_BYTES;
-        const bool emptyFound = toleratesKnownFaults() && !expected.asPrograms &&
-                                !expected.found[s] && expected.emptyRecord[s] && sector.found;
-        if (sector.bytes != expected.bytes[s] ||
-            (sector.found != expected.found[s] && !emptyFound) ||
+        if (sector.bytes != expected.bytes[s] || sector.found != expected.found[s] ||
             (whole && sector.origin.readError != taken.readError)) {
             abort();
         }
@@ -542,19 +543,15 @@ inline std::vector<DirectoryNote> expectedNotes(const ExpectedDirectory& read,
 }
 
 inline void checkNotes(const std::vector<DirectoryNote>& notes,
-                       const std::vector<DirectoryNote>& expected, const ExpectedDirectory& read) {
+                       const std::vector<DirectoryNote>& expected) {
     if (notes.size() != expected.size()) {
         abort();
     }
     for (size_t i = 0; i < notes.size(); ++i) {
         const DirectoryNote& x = notes[i];
         const DirectoryNote& y = expected[i];
-        const bool emptyFound = toleratesKnownFaults() && x.problem == SectorProblem::Cut &&
-                                x.bytes == 0 && y.problem == SectorProblem::Missing &&
-                                !read.asPrograms && read.emptyRecord[y.sector - 1];
-        if (x.sector != y.sector || (x.problem != y.problem && !emptyFound) ||
-            x.firstEntry != y.firstEntry || x.lastEntry != y.lastEntry ||
-            (x.problem == SectorProblem::Cut && x.bytes != y.bytes)) {
+        if (x.sector != y.sector || x.problem != y.problem || x.firstEntry != y.firstEntry ||
+            x.lastEntry != y.lastEntry || (x.problem == SectorProblem::Cut && x.bytes != y.bytes)) {
             abort();
         }
     }
@@ -806,6 +803,6 @@ inline void checkPlan(d88::D88Image& image, const GivenFiles& files, const SetPl
         abort();
     }
     const std::vector<DirectoryNote> notes = expectedNotes(directory, layout);
-    checkNotes(decideDirectoryNotes(plan.directory, &layout), notes, directory);
+    checkNotes(decideDirectoryNotes(plan.directory, &layout), notes);
     checkTotals(plan, notes.empty());
 }

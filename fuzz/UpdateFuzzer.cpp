@@ -23,6 +23,7 @@
 
 #include "D88Image.h"
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -33,7 +34,9 @@ WalkBuffers* buffers = nullptr;
 std::vector<uint8_t>* scratch = nullptr; // MAX_FILE_BYTES each
 std::vector<uint8_t>* after = nullptr;
 std::vector<uint8_t>* expected = nullptr;
-std::vector<uint8_t>* output = nullptr; // the new image
+std::vector<uint8_t>* output = nullptr;                   // the new image
+std::vector<uint8_t>* expectedImage = nullptr;            // what it must hold
+std::vector<std::vector<uint8_t>>* newContents = nullptr; // per entry, its new file
 // Kept from one input to the next, as the programs keep their one image.
 d88::D88Image* inputImage = nullptr;
 d88::D88Image* outputImage = nullptr;
@@ -50,10 +53,14 @@ struct Generator {
 
 // The entry's new bytes, made from its bytes now: such as d88update puts back, or, when
 // `refusable`, now and then too long or reaching into sectors that the image does not hold.
-std::vector<uint8_t> newBytesFor(d88::D88Image& image, const UpdateEntry& entry, bool refusable,
-                                 Generator& random) {
-    readEntryBytes(image, entry, scratch->data());
-    std::vector<uint8_t> bytes(scratch->begin(), scratch->begin() + entry.entry.size);
+// `bytes` keeps its storage from one input to the next.
+void newBytesFor(d88::D88Image& image, const UpdateEntry& entry, bool refusable, Generator& random,
+                 std::vector<uint8_t>& bytes) {
+    // Read whole sectors: the last may reach past the entry's size (and a byte at least, so
+    // that the buffer is never null).
+    bytes.resize(entry.sectors.size() * SECTOR_BYTES + static_cast<size_t>(entry.entry.size) + 1);
+    readEntryBytes(image, entry, bytes.data());
+    bytes.resize(static_cast<size_t>(entry.entry.size));
     const uint32_t held = static_cast<uint32_t>(entry.bytesHeld);
     uint32_t kind = random.next() % 16;
     if (!refusable && (kind == 8 || kind == 10)) {
@@ -91,16 +98,24 @@ std::vector<uint8_t> newBytesFor(d88::D88Image& image, const UpdateEntry& entry,
             bytes[at] = static_cast<uint8_t>(random.next());
         }
     }
-    return bytes;
 }
 
-// Where the last byte other than zero ends.
-int64_t usedLength(const std::vector<uint8_t>& bytes) {
-    size_t used = bytes.size();
-    while (used > 0 && bytes[used - 1] == 0) {
-        --used;
+// Whether `length` bytes at `bytes` are all zero (compared a block at a time: memcmp runs at
+// full speed under the sanitizer, a loop over the bytes does not).
+bool allZero(const uint8_t* bytes, size_t length) {
+    static const uint8_t ZEROS[4096] = {};
+    for (size_t at = 0; at < length; at += sizeof ZEROS) {
+        if (memcmp(bytes + at, ZEROS, std::min(sizeof ZEROS, length - at)) != 0) {
+            return false;
+        }
     }
-    return static_cast<int64_t>(used);
+    return true;
+}
+
+// Whether a byte other than zero lies past the first `held` bytes.
+bool usedPast(const std::vector<uint8_t>& bytes, int64_t held) {
+    const size_t from = std::min(bytes.size(), static_cast<size_t>(std::max<int64_t>(held, 0)));
+    return !allZero(bytes.data() + from, bytes.size() - from);
 }
 
 // True when a sector put back lies over a record header of a present track: its bytes change
@@ -163,7 +178,19 @@ bool readsBack(d88::D88Image& image, const UpdateSet& set, const UpdatePlan& pla
     return true;
 }
 
-// The new image against the input, byte by byte, and extracted again by the plan.
+// The bytes that sector `k` of a file put back holds: its part of `content`, zeros after.
+void sectorBytes(const std::vector<uint8_t>& content, size_t k, int length, uint8_t* out) {
+    const size_t first = k * SECTOR_BYTES;
+    const size_t from = std::min(content.size(), first);
+    const size_t copied = std::min(content.size() - from, static_cast<size_t>(length));
+    if (copied > 0) {
+        memcpy(out, content.data() + from, copied);
+    }
+    memset(out + copied, 0, static_cast<size_t>(length) - copied);
+}
+
+// The new image against the input, byte by byte (the input with each sector put back holding
+// its file's bytes and a status of 00, nothing else changed), and extracted again by the plan.
 void checkWritten(const uint8_t* input, size_t size, const UpdateSet& set, const UpdatePlan& plan,
                   const std::vector<std::vector<uint8_t>>& contents,
                   const DirectoryLayout& layout) {
@@ -171,33 +198,28 @@ void checkWritten(const uint8_t* input, size_t size, const UpdateSet& set, const
     if (written.size() != size) {
         abort();
     }
-    std::vector<uint8_t> allowed(size, 0); // 1: data put back, 2: a status cleared
+    std::vector<uint8_t>& image = *expectedImage;
+    image.assign(input, input + size);
+    uint8_t want[SECTOR_BYTES];
     for (size_t i = 0; i < set.entries.size(); ++i) {
         if (plan.files[i].outcome != UpdateOutcome::PutBack) {
             continue;
         }
         for (size_t k = 0; k < set.entries[i].sectors.size(); ++k) {
             const StoredSector& sector = set.entries[i].sectors[k];
-            for (int b = 0; b < sector.length; ++b) {
-                const size_t at = k * SECTOR_BYTES + static_cast<size_t>(b);
-                const uint8_t want = at < contents[i].size() ? contents[i][at] : 0;
-                if (written[static_cast<size_t>(sector.position) + static_cast<size_t>(b)] !=
-                    want) {
-                    abort();
-                }
-                allowed[static_cast<size_t>(sector.position) + static_cast<size_t>(b)] = 1;
-            }
-            const size_t status = static_cast<size_t>(statusPosition(sector.position));
-            if (written[status] != d88::STATUS_NORMAL) {
+            const size_t at = static_cast<size_t>(sector.position);
+            const size_t length = static_cast<size_t>(sector.length);
+            sectorBytes(contents[i], k, sector.length, want);
+            // Checked here too: two files put back into one sector must agree on it.
+            if (memcmp(written.data() + at, want, length) != 0) {
                 abort();
             }
-            allowed[status] = 2;
+            memcpy(image.data() + at, want, length);
+            image[static_cast<size_t>(statusPosition(sector.position))] = d88::STATUS_NORMAL;
         }
     }
-    for (size_t at = 0; at < size; ++at) {
-        if (written[at] != input[at] && allowed[at] == 0) {
-            abort();
-        }
+    if (size > 0 && memcmp(written.data(), image.data(), size) != 0) {
+        abort();
     }
     d88::D88Image& back = *outputImage;
     const DiskChoice disks = identityDiskChoice(decideDiskSet(back, readIdSectors(back)));
@@ -208,12 +230,11 @@ void checkWritten(const uint8_t* input, size_t size, const UpdateSet& set, const
             !isWritten(again.entries[i].outcome)) {
             continue;
         }
-        const int got = readPlannedFile(back, again.entries[i], *buffers);
-        for (int at = 0; at < got; ++at) {
-            const size_t b = static_cast<size_t>(at);
-            if (buffers->work[b] != (b < contents[i].size() ? contents[i][b] : 0)) {
-                abort();
-            }
+        const size_t got = static_cast<size_t>(readPlannedFile(back, again.entries[i], *buffers));
+        const size_t given = std::min(got, contents[i].size());
+        if ((given > 0 && memcmp(buffers->work, contents[i].data(), given) != 0) ||
+            !allZero(buffers->work + given, got - given)) {
+            abort();
         }
     }
 }
@@ -226,7 +247,13 @@ void updateLayout(d88::D88Image& image, const uint8_t* input, size_t size, const
     const std::vector<NameTarget> targets = {NameTarget::Host};
     const SetPlan planned = planSet(image, disks, directory, layout, HOST_TARGET, *buffers);
     UpdateSet set = readUpdateSet(image, disks, planned, targets, hostNameRules(), everything);
-    std::vector<std::vector<uint8_t>> contents(set.entries.size());
+    std::vector<std::vector<uint8_t>>& contents = *newContents;
+    if (contents.size() < set.entries.size()) {
+        contents.resize(set.entries.size());
+    }
+    for (std::vector<uint8_t>& content : contents) {
+        content.clear();
+    }
     const bool refusable = random.next() % 4 == 0; // else most sets are refused somewhere
     std::vector<FileUpdate> files;
     NewFiles streams(set.entries.size(), nullptr);
@@ -235,7 +262,7 @@ void updateLayout(d88::D88Image& image, const uint8_t* input, size_t size, const
         locateEntrySectors(image, entry);
         FolderFile file{FolderFileState::None, -1, 0, 0};
         if (!entry.names[0].name.empty() && entry.owner < 0) {
-            contents[i] = newBytesFor(image, entry, refusable, random);
+            newBytesFor(image, entry, refusable, random, contents[i]);
             file =
                 FolderFile{FolderFileState::Found, 0, static_cast<int64_t>(contents[i].size()), 0};
             if (!contents[i].empty()) {
@@ -248,8 +275,8 @@ void updateLayout(d88::D88Image& image, const uint8_t* input, size_t size, const
         const bool found = file.state == FolderFileState::Found;
         if ((outcome == UpdateOutcome::TooLong) != (found && length > entry.entry.size) ||
             (outcome == UpdateOutcome::MissingSectors) !=
-                (found && length <= entry.entry.size && usedLength(contents[i]) > entry.bytesHeld &&
-                 outcome != UpdateOutcome::Unchanged)) {
+                (found && length <= entry.entry.size && outcome != UpdateOutcome::Unchanged &&
+                 usedPast(contents[i], entry.bytesHeld))) {
             abort();
         }
     }
@@ -277,6 +304,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     after = new std::vector<uint8_t>(MAX_FILE_BYTES);
     expected = new std::vector<uint8_t>(MAX_FILE_BYTES);
     output = new std::vector<uint8_t>;
+    expectedImage = new std::vector<uint8_t>;
+    newContents = new std::vector<std::vector<uint8_t>>;
     inputImage = new d88::D88Image;
     outputImage = new d88::D88Image;
     return 0;

@@ -190,6 +190,26 @@ TEST_P(UpdateLayouts, ChangedFilesGoIntoTheirSectorsAndRefusalsWriteNothing) {
     }
 }
 
+// A file whose sector is one of the directory's is refused even where the directory sector
+// before it is missing (the entries after it are read all the same).
+TEST_P(UpdateLayouts, AFileOverTheDirectoryIsRefused) {
+    DiskSetImage set(4);
+    set.setEntry(entryOffset(0), "DIR.BIN", DIRECTORY_TRACK, DIRECTORY_SECTOR + 1, 1, 0);
+    std::vector<SectorPlan>& directory = set.disks[0].tracks[DIRECTORY_TRACK].sectors;
+    directory.erase(directory.begin() + (DIRECTORY_SECTOR - 1));
+    Update f;
+    f.extractInto(set.build());
+    f.change("DIR.BIN", std::vector<uint8_t>(SECTOR_BYTES, 7));
+    const RunResult result =
+        run("d88update", f.work,
+            {"-q", "-o", "new.d88", "--from", "dir", "--layout", layout().letter, f.imagePath});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_NE(result.err.find("'DIR.BIN' shares sectors with the set's directory\n"),
+              std::string::npos)
+        << result.err;
+    EXPECT_FALSE(fileExists(f.work + "/new.d88"));
+}
+
 INSTANTIATE_TEST_SUITE_P(BothLayouts, UpdateLayouts, ::testing::Values(&LAYOUT_A, &LAYOUT_B),
                          LayoutName());
 
