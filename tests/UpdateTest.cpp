@@ -191,10 +191,10 @@ TEST_P(UpdateLayouts, ChangedFilesGoIntoTheirSectorsAndRefusalsWriteNothing) {
 }
 
 // A file whose sector is one of the directory's is refused even where the directory sector
-// before it is missing (the entries after it are read all the same).
+// before it is missing (the entries after it, entry 40 among them, are read all the same).
 TEST_P(UpdateLayouts, AFileOverTheDirectoryIsRefused) {
     DiskSetImage set(4);
-    set.setEntry(entryOffset(0), "DIR.BIN", DIRECTORY_TRACK, DIRECTORY_SECTOR + 1, 1, 0);
+    set.setEntry(entryOffset(40), "DIR.BIN", DIRECTORY_TRACK, DIRECTORY_SECTOR + 1, 1, 0);
     std::vector<SectorPlan>& directory = set.disks[0].tracks[DIRECTORY_TRACK].sectors;
     directory.erase(directory.begin() + (DIRECTORY_SECTOR - 1));
     Update f;
