@@ -52,11 +52,20 @@ bool samePlaces(const UpdateEntry& planned, const UpdateEntry& written,
 
 void expectedEntryBytes(d88::D88Image& input, const UpdateSet& set, size_t position,
                         NewBytes& source, uint8_t* expected) {
+    // Only the bytes that no sector gives are zeroed, as readEntryBytes does.
     const UpdateEntry& entry = set.entries[position];
-    memset(expected, 0, static_cast<size_t>(entry.entry.size));
-    uint8_t* at = expected;
+    const size_t size = static_cast<size_t>(entry.entry.size);
+    size_t filled = 0;
+    size_t at = 0;
     for (const StoredSector& sector : entry.sectors) {
-        readUpdatedBytes(input, source, sector.position, at, sector.length);
+        if (filled < at) {
+            memset(expected + filled, 0, at - filled);
+        }
+        filled = at + static_cast<size_t>(readUpdatedBytes(input, source, sector.position,
+                                                           expected + at, sector.length));
         at += SECTOR_BYTES;
+    }
+    if (filled < size) {
+        memset(expected + filled, 0, size - filled);
     }
 }

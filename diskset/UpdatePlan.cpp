@@ -13,6 +13,13 @@ struct ChangedSpan {
     size_t entry;
 };
 
+// Zeroes out[from, to), when it holds any byte.
+void zeroBetween(uint8_t* out, size_t from, size_t to) {
+    if (from < to) {
+        memset(out + from, 0, to - from);
+    }
+}
+
 bool overlaps(const ByteSpan& a, const ByteSpan& b) {
     return a.start < b.end && b.start < a.end;
 }
@@ -82,12 +89,18 @@ std::vector<SetNumber> disksGivenTwice(const DiskSetFacts& facts) {
 }
 
 void readEntryBytes(d88::D88Image& image, const UpdateEntry& entry, uint8_t* out) {
-    memset(out, 0, static_cast<size_t>(entry.entry.size));
-    uint8_t* at = out;
+    // Only the bytes that no sector gives are zeroed (a run's sectors are at most SECTOR_BYTES
+    // long, the last cut to the entry's size).
+    const size_t size = static_cast<size_t>(entry.entry.size);
+    size_t filled = 0;
+    size_t at = 0;
     for (const StoredSector& sector : entry.sectors) {
-        image.readBytes(sector.position, at, sector.length);
+        zeroBetween(out, filled, at);
+        filled =
+            at + static_cast<size_t>(image.readBytes(sector.position, out + at, sector.length));
         at += SECTOR_BYTES;
     }
+    zeroBetween(out, filled, size);
 }
 
 FileUpdate decideFileUpdate(d88::D88Image& image, const UpdateEntry& entry, const FolderFile& file,
@@ -257,28 +270,28 @@ namespace {
 // Reads `count` bytes of entry `entry`'s new file from byte `offset` into `out`, zeros past its
 // end or where it gives fewer.
 void readNewBytes(NewBytes& source, size_t entry, int64_t offset, uint8_t* out, size_t count) {
-    memset(out, 0, count);
     const int64_t length = source.plan->files[entry].file.length;
     FILE* file = source.files[entry];
-    if (offset >= length || file == nullptr) {
-        return;
-    }
-    std::vector<uint8_t>& held = source.held[entry];
-    if (held.empty() && (source.heldBytes == 0 || source.heldBytes + length <= MAX_HELD_BYTES)) {
-        held.assign(static_cast<size_t>(length), 0);
-        source.heldBytes += length;
-        if (d88::seekFile(file, 0, SEEK_SET)) {
-            const size_t got = fread(held.data(), 1, held.size(), file);
-            memset(held.data() + got, 0, held.size() - got);
+    size_t copied = 0;
+    if (offset < length && file != nullptr) {
+        std::vector<uint8_t>& held = source.held[entry];
+        if (held.empty() &&
+            (source.heldBytes == 0 || source.heldBytes + length <= MAX_HELD_BYTES)) {
+            held.resize(static_cast<size_t>(length));
+            source.heldBytes += length;
+            const size_t got =
+                d88::seekFile(file, 0, SEEK_SET) ? fread(held.data(), 1, held.size(), file) : 0;
+            zeroBetween(held.data(), got, held.size());
+        }
+        const size_t want = static_cast<size_t>(std::min<int64_t>(length - offset, count));
+        if (!held.empty()) {
+            memcpy(out, held.data() + offset, want);
+            copied = want;
+        } else if (d88::seekFile(file, offset, SEEK_SET)) {
+            copied = fread(out, 1, want, file);
         }
     }
-    const size_t want = static_cast<size_t>(std::min<int64_t>(length - offset, count));
-    if (!held.empty()) {
-        memcpy(out, held.data() + offset, want);
-    } else if (d88::seekFile(file, offset, SEEK_SET)) {
-        const size_t got = fread(out, 1, want, file);
-        memset(out + got, 0, want - got);
-    }
+    zeroBetween(out, copied, count);
 }
 
 // Forgets the entry's bytes once its last change is made.

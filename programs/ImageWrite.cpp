@@ -1,5 +1,6 @@
 #include "ImageWrite.h"
 
+#include "DigestCrc.h"
 #include "DiskSet.h"
 
 #include <algorithm>
@@ -8,35 +9,44 @@
 
 namespace {
 
-// The bytes copied at a time: as much as the reader's block.
+// The bytes copied at a time from an image read from its files: as much as the reader's block.
 constexpr int64_t CHUNK_BYTES = 65536;
 
 WriteResult problem(WriteProblem kind) {
     return WriteResult{kind, 0, ReplaceResult{ReplaceOutcome::Replaced, 0, false}, 0};
 }
 
+// The bytes of part `part`, from `start` up to `end`.
+struct PartBytes {
+    int64_t start;
+    int64_t end;
+};
+
+PartBytes partBytes(d88::D88Image& image, int part) {
+    const int64_t end = part + 1 < image.partCount() ? image.partStart(part + 1) : image.fileSize();
+    return PartBytes{image.partStart(part), end};
+}
+
 // Writes given file `part`'s bytes with the changes into `file`, digesting them into `digests`
 // when that is not null.
 WriteResult writePart(const UpdateWrite& write, NewBytes& source, int part, PendingFile* file,
                       Digests* digests) {
-    d88::D88Image& image = write.image;
-    const int64_t start = image.partStart(part);
-    const int64_t end = part + 1 < image.partCount() ? image.partStart(part + 1) : image.fileSize();
+    const PartBytes bytes = partBytes(write.image, part);
     DigestStream stream{};
     const bool digesting = digests != nullptr && startDigests(stream, DIGEST_ALL);
-    uint8_t chunk[CHUNK_BYTES];
+    const std::unique_ptr<uint8_t[]> chunk(new uint8_t[CHUNK_BYTES]);
     WriteResult result = problem(WriteProblem::None);
-    for (int64_t at = start; at < end && result.problem == WriteProblem::None;) {
-        const int64_t want = end - at < CHUNK_BYTES ? end - at : CHUNK_BYTES;
-        const int64_t got = readUpdatedBytes(image, source, at, chunk, want);
+    for (int64_t at = bytes.start; at < bytes.end && result.problem == WriteProblem::None;) {
+        const int64_t want = std::min(bytes.end - at, CHUNK_BYTES);
+        const int64_t got = readUpdatedBytes(write.image, source, at, chunk.get(), want);
         int error = 0;
         if (got < want) {
             result = problem(WriteProblem::ImageChanged);
-        } else if (!hostWriteFile(file, chunk, static_cast<size_t>(got), error)) {
+        } else if (!hostWriteFile(file, chunk.get(), static_cast<size_t>(got), error)) {
             result = problem(WriteProblem::CannotWrite);
             result.replace = ReplaceResult{ReplaceOutcome::CannotWrite, error, false};
         } else if (digesting) {
-            addToDigests(stream, chunk, static_cast<size_t>(got));
+            addToDigests(stream, chunk.get(), static_cast<size_t>(got));
         }
         at += got;
     }
@@ -49,6 +59,17 @@ WriteResult writePart(const UpdateWrite& write, NewBytes& source, int part, Pend
 }
 
 } // namespace
+
+void completeUpdate(const UpdateWrite& write, std::vector<KnownBytes>& known, uint8_t* scratch) {
+    NewBytes source = newBytesOf(write.changes, write.plan, write.files);
+    for (size_t i = 0; i < write.set.entries.size(); ++i) {
+        if (!known[i].known) {
+            expectedEntryBytes(write.image, write.set, i, source, scratch);
+            const size_t size = static_cast<size_t>(write.set.entries[i].entry.size);
+            known[i] = KnownBytes{true, addToCrc32(0, scratch, size)};
+        }
+    }
+}
 
 WriteResult writeUpdatedFiles(const UpdateWrite& write, const HostFolder& folder,
                               const std::vector<std::string>& paths, bool digest,
@@ -75,8 +96,8 @@ WriteResult writeUpdatedFiles(const UpdateWrite& write, const HostFolder& folder
     return problem(WriteProblem::None);
 }
 
-WriteResult checkUpdatedFiles(const UpdateWrite& write, const ReadBack& how, d88::D88Image& image,
-                              PendingOutput& output, std::vector<FileDigests>* after) {
+WriteResult checkUpdatedFiles(const UpdateWrite& write, const CheckWith& with, d88::D88Image& image,
+                              PendingOutput& output) {
     std::vector<FILE*> streams;
     for (PendingFile* file : output.files) {
         streams.push_back(hostReadBack(file));
@@ -96,7 +117,6 @@ WriteResult checkUpdatedFiles(const UpdateWrite& write, const ReadBack& how, d88
         }
     }
     const std::vector<int64_t> putSectors = putSectorPositions(write.set, write.plan);
-    NewBytes source = newBytesOf(write.changes, write.plan, write.files);
     for (size_t i = 0; i < write.set.entries.size() && result.problem == WriteProblem::None; ++i) {
         // Each entry located and read at once, while the reader holds its tracks.
         UpdateEntry& entry = back[i];
@@ -106,26 +126,17 @@ WriteResult checkUpdatedFiles(const UpdateWrite& write, const ReadBack& how, d88
             break;
         }
         const size_t size = static_cast<size_t>(entry.entry.size);
-        readEntryBytes(image, entry, how.after);
-        bool same = false;
-        if (write.known[i].known) {
-            Digests digests{};
-            same = digestBytes(how.after, size, DIGEST_CRC32, digests) &&
-                   digests.crc32 == write.known[i].crc32;
-        } else {
-            expectedEntryBytes(write.image, write.set, i, source, how.expected);
-            same = memcmp(how.after, how.expected, size) == 0;
-        }
-        if (!same) {
+        readEntryBytes(image, entry, with.after);
+        if (!with.known[i].known || addToCrc32(0, with.after, size) != with.known[i].crc32) {
             result = problem(WriteProblem::OtherBytes);
             result.entry = i;
             break;
         }
         const UpdateOutcome outcome = write.plan.files[i].outcome;
-        if (after != nullptr &&
+        if (with.digests != nullptr &&
             (outcome == UpdateOutcome::PutBack || outcome == UpdateOutcome::Unchanged)) {
-            FileDigests& digests = (*after)[i];
-            digests.taken = digestBytes(how.after, size, DIGEST_ALL, digests.digests);
+            FileDigests& taken = (*with.digests)[i];
+            taken.taken = digestBytes(with.after, size, DIGEST_ALL, taken.digests);
         }
     }
     if (result.problem != WriteProblem::None) {

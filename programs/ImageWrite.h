@@ -1,7 +1,8 @@
 // Writes the image that an update plan makes: each given file's bytes, with the plan's changes,
 // into a new file of its own that is read back with the same reader before it takes its name.
-// It decides nothing of its own: the bytes come from readUpdatedBytes, the check from
-// UpdateCheck.h.
+// The bytes are made a chunk at a time and the new files are read through the reader's blocks,
+// so that memory does not grow with the image. It decides nothing of its own: the bytes come
+// from readUpdatedBytes, the check from UpdateCheck.h.
 #pragma once
 
 #include "FileHashes.h"
@@ -16,9 +17,9 @@
 #include <string>
 #include <vector>
 
-// What an entry's file must hold read back, when the run knows it already: the CRC-32 of the
-// bytes it put there (a file put back, with zeros after) or compared (a file unchanged). The
-// others are compared byte for byte with their bytes made again from the image and the files.
+// What an entry's file must hold read back, when the run knows it: the CRC-32 of the bytes it
+// put there (a file put back, with zeros after) or compared (a file unchanged) or, once
+// completeUpdate has run, of every other entry's bytes with the changes made.
 struct KnownBytes {
     bool known;
     uint32_t crc32;
@@ -31,14 +32,11 @@ struct UpdateWrite {
     const UpdatePlan& plan;
     const std::vector<ByteChange>& changes;
     const NewFiles& files;
-    const std::vector<KnownBytes>& known; // by entry
 };
 
-// The caller's buffers for reading the set back.
-struct ReadBack {
-    uint8_t* after;    // MAX_FILE_BYTES: an entry's file as read back
-    uint8_t* expected; // MAX_FILE_BYTES: what it should hold
-};
+// Tells what every entry that `known` does not know yet must hold read back: its bytes in the
+// files given with the changes made, made in `scratch` (MAX_FILE_BYTES).
+void completeUpdate(const UpdateWrite& write, std::vector<KnownBytes>& known, uint8_t* scratch);
 
 enum class WriteProblem {
     None,
@@ -69,11 +67,20 @@ WriteResult writeUpdatedFiles(const UpdateWrite& write, const HostFolder& folder
                               const std::vector<std::string>& paths, bool digest,
                               PendingOutput& output);
 
-// Reads the new files back into `image` (left open on success) and checks every entry against
-// the plan. With `after`, the digests of the file of each entry put back or unchanged, as read
-// back, are stored there, by position. On a problem the new files are dropped.
-WriteResult checkUpdatedFiles(const UpdateWrite& write, const ReadBack& how, d88::D88Image& image,
-                              PendingOutput& output, std::vector<FileDigests>* after);
+// How the new files are checked: what each entry must hold (every one known, by completeUpdate),
+// a buffer of MAX_FILE_BYTES for an entry's bytes read back and, when not null, the digests of
+// the file of each entry put back or unchanged as read back, by position.
+struct CheckWith {
+    const std::vector<KnownBytes>& known;
+    uint8_t* after;
+    std::vector<FileDigests>* digests;
+};
+
+// Reads the new files back with `image` (left open on success) and checks every entry against
+// the plan. `image` may be write.image, which then no longer reads the files given. On a problem
+// the new files are dropped.
+WriteResult checkUpdatedFiles(const UpdateWrite& write, const CheckWith& with, d88::D88Image& image,
+                              PendingOutput& output);
 
 // Names the new files in order; the first that cannot take its name stops it, and the rest are
 // dropped. Returns the files named; `failed` says why the next was not.
