@@ -6,15 +6,18 @@
 
 namespace d88 {
 
-namespace {
-
-// The part that holds image position `position`: the last one starting at or before it.
-int partAt(const BlockCache& cache, int64_t position) {
+int partHolding(const int64_t* partStarts, int partCount, int64_t position) {
     int part = 0;
-    while (part + 1 < cache.partCount && cache.partStarts[part + 1] <= position) {
+    while (part + 1 < partCount && partStarts[part + 1] <= position) {
         ++part;
     }
     return part;
+}
+
+namespace {
+
+int partAt(const BlockCache& cache, int64_t position) {
+    return partHolding(cache.partStarts, cache.partCount, position);
 }
 
 // Copies up to `wanted` bytes of part `part`, from `inPart` on, into `out`. Returns the number

@@ -30,6 +30,10 @@ struct BlockCache {
     uint8_t bytes[CACHED_BLOCKS][BLOCK_BYTES];
 };
 
+// The part that holds image position `position` among `partCount` parts starting at
+// `partStarts` (ascending): the last one starting at or before it.
+int partHolding(const int64_t* partStarts, int partCount, int64_t position);
+
 // Forgets every block; later reads go to the `partCount` parts `sources`, the image position of
 // each one's first byte in `partStarts` (ascending, the first 0). Every part but the last is
 // read up to the next one's start only; the last is read as far as it goes (a file may have

@@ -329,11 +329,7 @@ IndexGap D88Image::gap(int i) const {
 }
 
 int D88Image::partAt(int64_t position) const {
-    int part = 0;
-    while (part + 1 < partCount_ && partStarts_[part + 1] <= position) {
-        ++part;
-    }
-    return part;
+    return partHolding(partStarts_, partCount_, position);
 }
 
 int64_t D88Image::readBytes(int64_t position, uint8_t* out, int64_t length) {

@@ -305,16 +305,19 @@ DiskSetFacts decideDiskSet(d88::D88Image& image, const std::vector<IdRead>& ids,
     return facts;
 }
 
-bool decideJoinedFiles(d88::D88Image& image, int count,
-                       bool (*open)(const std::vector<int>& kept, void* context), void* context,
+bool decideJoinedFiles(d88::D88Image& image, const std::vector<d88::ByteSource>& files,
                        JoinedFiles& joined) {
     joined = JoinedFiles{};
-    for (int file = 0; file < count; ++file) {
-        joined.kept.push_back(file);
+    for (size_t file = 0; file < files.size(); ++file) {
+        joined.kept.push_back(static_cast<int>(file));
     }
     bool first = true;
     while (!joined.kept.empty()) {
-        if (!open(joined.kept, context)) {
+        std::vector<d88::ByteSource> kept;
+        for (int file : joined.kept) {
+            kept.push_back(files[static_cast<size_t>(file)]);
+        }
+        if (!image.openSources(kept.data(), static_cast<int>(kept.size()))) {
             return false;
         }
         joined.set = decideDiskSet(image, readIdSectors(image));

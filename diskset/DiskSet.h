@@ -4,6 +4,7 @@
 // for every face (d88extract, d88info, the page).
 #pragma once
 
+#include "ByteSource.h"
 #include "D88Image.h"
 #include "SetFormat.h"
 
@@ -124,11 +125,10 @@ struct JoinedFiles {
     DiskSetFacts set;         // the set of the files kept (when there are any)
 };
 
-// Decides the files of a group of `count` with `open`, which opens `image` as the files of the
-// group that `kept` names, joined in that order. False when `open` fails. When files are kept,
-// `image` is left open as them.
-bool decideJoinedFiles(d88::D88Image& image, int count,
-                       bool (*open)(const std::vector<int>& kept, void* context), void* context,
+// Decides which of `files` (a group, in its order) to join, opening `image` as the files kept
+// each time it looks again. False when they cannot be opened. When files are kept, `image` is
+// left open as them; the files and bytes stay the caller's.
+bool decideJoinedFiles(d88::D88Image& image, const std::vector<d88::ByteSource>& files,
                        JoinedFiles& joined);
 
 // The set number `id` as a person names it: "Disk A" to "Disk Z", "disk 27" and on; and its

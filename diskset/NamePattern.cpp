@@ -146,11 +146,17 @@ bool readSet(const std::vector<uint32_t>& pattern, size_t& at, Token& set) {
 
 std::vector<Token> tokensOf(const std::vector<uint32_t>& pattern) {
     std::vector<Token> tokens;
-    // A set is closed by a ']' after its first character: a '[' with none after it is itself,
-    // found without scanning, so that a run of them costs no more than its length.
+    // A set is closed by a ']' after its first character that no '\\' takes as itself (a
+    // pattern pairs each '\\' with the character after it wherever a set starts): a '[' with no
+    // such ']' after it is itself, found without scanning, so that a run of them costs no more
+    // than its length.
     size_t lastClose = 0;
     for (size_t i = 0; i < pattern.size(); ++i) {
-        lastClose = pattern[i] == ']' ? i : lastClose;
+        if (pattern[i] == '\\') {
+            ++i;
+        } else if (pattern[i] == ']') {
+            lastClose = i;
+        }
     }
     for (size_t at = 0; at < pattern.size();) {
         const uint32_t character = pattern[at++];

@@ -50,20 +50,6 @@ void printRefusal(const char* program, const char* path, const UnpackedZip& zip)
     hostPrintfLocal(stderr, "%s: %s\n", program, text.c_str());
 }
 
-// Opens `checker` as the members of a zip that `kept` names, joined in that order.
-struct MemberOpener {
-    d88::D88Image& checker;
-    const std::vector<FILE*>& streams;
-    static bool open(const std::vector<int>& kept, void* context) {
-        MemberOpener& opener = *static_cast<MemberOpener*>(context);
-        std::vector<FILE*> chosen;
-        for (int member : kept) {
-            chosen.push_back(opener.streams[static_cast<size_t>(member)]);
-        }
-        return opener.checker.openStreams(chosen.data(), static_cast<int>(chosen.size()));
-    }
-};
-
 // Adds to `given` the members of `zip` that hold D88 disks, decided as the page decides the
 // files it is given (a member that goes on with a disk that an earlier one starts is kept),
 // and names the others. False after a message when none does.
@@ -72,15 +58,13 @@ bool keepDiskMembers(const char* program, const char* path, UnpackedZip& zip, Gi
     std::vector<std::string> noDisk = zip.notFiles;
     std::vector<std::string> zipsInside;
     std::vector<UnpackedMember*> members;
-    std::vector<FILE*> streams;
+    std::vector<d88::ByteSource> sources;
     for (UnpackedMember& member : zip.members) {
         members.push_back(&member);
-        streams.push_back(member.file.get());
+        sources.push_back(d88::fileSource(member.file.get()));
     }
     JoinedFiles joined;
-    MemberOpener opener{checker, streams};
-    if (!members.empty() && !decideJoinedFiles(checker, static_cast<int>(members.size()),
-                                               MemberOpener::open, &opener, joined)) {
+    if (!members.empty() && !decideJoinedFiles(checker, sources, joined)) {
         joined = JoinedFiles{};
         for (size_t i = 0; i < members.size(); ++i) {
             joined.leftOut.push_back(static_cast<int>(i)); // unreadable: none holds a disk

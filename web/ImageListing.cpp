@@ -1,14 +1,15 @@
 // The page's way into the plan. The worker mounts the files it was given (read in slices, never
 // copied whole) as /input/0, /input/1, ... and calls these functions; what is decided reaches
-// its script as JSON documents through the import below (listing-imports.js). The page decides
-// nothing itself: which files it leaves out, what it refuses, what it says of the files, which
-// layout it lists, every entry's outcome, name and pieces, and where a sector read from several
-// copies came from, come from here, in the words of d88extract.
+// its script as JSON documents through the imports of PageSession.h (listing-imports.js). The page
+// decides nothing itself: which files it leaves out, what it refuses, what it says of the files,
+// which layout it lists, every entry's outcome, name and pieces, and where a sector read from
+// several copies came from, come from here, in the words of d88extract.
 #include "DiskSet.h"
 #include "ImageFacts.h"
 #include "LayoutText.h"
 #include "MemberOrder.h"
 #include "NoteText.h"
+#include "PageSession.h"
 #include "Plan.h"
 #include "PlanJson.h"
 #include "RunText.h"
@@ -31,95 +32,12 @@
 #include <utility>
 #include <vector>
 
-extern "C" {
-// A JSON document of `length` bytes of UTF-8: the listing of the files, or a layout's set.
-void d88web_document(const char* json, int length);
-// The pieces of every entry of the set sent next, `count` numbers: for each entry in order the
-// number of its pieces, then file, offset and length of each. Numbers in an array cost far less
-// than tens of thousands of JSON objects; the worker puts them back into the document. A piece
-// of file -1 is `length` bytes of the inline bytes, from `offset`.
-void d88web_pieces(const double* numbers, int count);
-// The inline bytes of the set sent next: the sectors voted from several copies, which no given
-// file holds as such, of every entry one after another.
-void d88web_inline(const uint8_t* bytes, int length);
-}
-
 namespace {
 
 using json = nlohmann::ordered_json;
 
-// What one pick of files is read as, from d88web_open to d88web_close: the page holds its handle.
-struct PageSession {
-    d88::D88Image image;
-    WalkBuffers buffers;
-    std::vector<IdRead> ids;
-    DiskSetFacts set;
-    DiskChoice disks;
-    DirectoryRead directory;
-    LayoutPlans plans;
-    std::vector<std::string> paths;      // the mounted files that the image is read from, in order
-    ShownFiles names;                    // their names, as the page shows them
-    std::vector<std::string> givenPaths; // every mounted file given, in order
-};
-
 SaveTarget zipTarget() {
     return SaveTarget{NameTarget::Zip, BYTE_NAME_RULES, {}};
-}
-
-const DirectoryLayout* layoutByLetter(const char* letter) {
-    for (const DirectoryLayout* layout : SET_LAYOUTS) {
-        if (strcmp(layout->letter, letter) == 0) {
-            return layout;
-        }
-    }
-    return nullptr;
-}
-
-std::vector<const char*> pathList(const std::vector<std::string>& paths) {
-    std::vector<const char*> list;
-    for (const std::string& path : paths) {
-        list.push_back(path.c_str());
-    }
-    return list;
-}
-
-void sendDocument(const json& document) {
-    const std::string text = dumpJson(document);
-    d88web_document(text.data(), static_cast<int>(text.size()));
-}
-
-// What `print` writes, without its last line feed.
-template <typename Print> std::string printed(Print print) {
-    char* buffer = nullptr;
-    size_t length = 0;
-    FILE* text = open_memstream(&buffer, &length);
-    if (text == nullptr) {
-        return std::string();
-    }
-    print(text);
-    fclose(text);
-    std::string result(buffer, length);
-    free(buffer);
-    if (!result.empty() && result.back() == '\n') {
-        result.pop_back();
-    }
-    return result;
-}
-
-// The lines of `text`, without their line feeds.
-json textLines(const std::string& text) {
-    json lines = json::array();
-    for (size_t start = 0; start < text.size();) {
-        const size_t end = std::min(text.find('\n', start), text.size());
-        lines.push_back(text.substr(start, end - start));
-        start = end + 1;
-    }
-    return lines;
-}
-
-// The lines that `print` writes, without their line feeds.
-template <typename Print> json printedLines(Print print) {
-    return textLines(printed(print));
 }
 
 // The layout that d88extract reads, as the page is told it: the one `listed`, or null where
@@ -164,25 +82,6 @@ json notesJson(const std::vector<SetNote>& notes, const DiskSetFacts& set,
     }
     return list;
 }
-
-// Opens `session.image` as the given files that `kept` names, joined in that order.
-struct KeptOpener {
-    PageSession& session;
-    const json& given;
-    static bool open(const std::vector<int>& kept, void* context) {
-        KeptOpener& opener = *static_cast<KeptOpener*>(context);
-        PageSession& session = opener.session;
-        session.paths.clear();
-        session.names.clear();
-        for (int part : kept) {
-            session.paths.push_back(session.givenPaths[static_cast<size_t>(part)]);
-            const json& name = opener.given[static_cast<size_t>(part)];
-            session.names.push_back(name.is_string() ? name.get<std::string>() : std::string("?"));
-        }
-        const std::vector<const char*> paths = pathList(session.paths);
-        return session.image.openParts(paths.data(), static_cast<int>(paths.size()));
-    }
-};
 
 // The listing of the files kept: the image's document, and unless the notes refuse them the
 // layout that d88extract reads without --layout, with d88info's layout line.
@@ -274,13 +173,23 @@ EMSCRIPTEN_KEEPALIVE PageSession* d88web_open(int count, const char* names) {
         return nullptr;
     }
     std::unique_ptr<PageSession> session(new PageSession());
+    std::vector<d88::ByteSource> sources;
     for (int part = 0; part < count; ++part) {
-        session->givenPaths.push_back("/input/" + std::to_string(part));
+        FILE* file = fopen(("/input/" + std::to_string(part)).c_str(), "rb");
+        if (file == nullptr) {
+            return nullptr;
+        }
+        session->given.push_back(file);
+        sources.push_back(d88::fileSource(file));
     }
-    KeptOpener opener{*session, given};
     JoinedFiles joined;
-    if (!decideJoinedFiles(session->image, count, KeptOpener::open, &opener, joined)) {
+    if (!decideJoinedFiles(session->image, sources, joined)) {
         return nullptr;
+    }
+    for (int part : joined.kept) {
+        session->paths.push_back("/input/" + std::to_string(part));
+        const json& name = given[static_cast<size_t>(part)];
+        session->names.push_back(name.is_string() ? name.get<std::string>() : std::string("?"));
     }
     session->set = joined.set;
     json listing{{"files", joined.kept}, {"left_out", joined.leftOut},
@@ -507,7 +416,11 @@ EMSCRIPTEN_KEEPALIVE void d88web_zip_name(PageSession* session, const char* give
     d88::DiskHeader header{};
     const bool named = session != nullptr && session->set.directoryDisk >= 0 &&
                        session->image.diskHeader(session->set.directoryDisk, header);
-    sendDocument(json{{"zip_name", setZipName(picked, named ? header.name : nullptr)}});
+    const std::string zipName = setZipName(picked, named ? header.name : nullptr);
+    if (session != nullptr) {
+        session->zipName = zipName;
+    }
+    sendDocument(json{{"zip_name", zipName}});
 }
 
 } // extern "C"

@@ -1,9 +1,11 @@
 // The page: takes the image files (or zips of them), has the worker plan them with the project's
 // C++ and prints that plan: the files left out, the disks known by their ID bytes, the layout
 // that d88extract reads and the directory as d88extract -n lists it, with a link for every file
-// that the extraction writes, its hashes, and a zip of them all. Which files are read, what is
-// refused, what is said of them, which layout is listed, what is written under which name, what
-// replaces what and which sectors came from which copy is the plan's, in the C++'s words, never
+// that the extraction writes, its hashes, and a zip of them all; then takes the changed files
+// dropped beside the image and shows what d88update would put back, and the new image once the
+// C++ has made and checked it. Which files are read, what is refused, what is said of them,
+// which layout is listed, what is written under which name, what replaces what, which sectors
+// came from which copy and what becomes of a changed file is the C++'s, in its words, never
 // decided here.
 'use strict';
 (function () {
@@ -60,6 +62,8 @@
   let saved = []; // the entries whose files "Download all" saves, as the C++ decides them
   let zipName = 'd88extract'; // the name of that zip, without .zip, as the C++ decides it
   let listedText = ''; // what #progress said when the listing was shown
+  let updateId = 0; // the last putting back asked for: answers to earlier ones are ignored
+  let newImage = null; // { file, name }: the new image, once the C++ has checked it
 
   function cell(row, content, className) {
     const td = row.insertCell();
@@ -89,6 +93,21 @@
     }));
   }
 
+  // Nothing of a putting back is shown or offered until the C++ has decided it anew.
+  function clearUpdate() {
+    newImage = null;
+    $('#update').dataset.state = '';
+    $('#update-rows').replaceChildren();
+    $('#update-table').hidden = true;
+    $('#update-lines').textContent = '';
+    $('#update-lines').hidden = true;
+    $('#update-messages').replaceChildren();
+    $('#update-summary').textContent = '';
+    const button = $('[data-action="download-update"]');
+    button.disabled = true;
+    button.textContent = 'Download the new image';
+  }
+
   // Between a change of layout and its listing nothing of the listing before is shown or saved.
   function clearEntries() {
     objectUrls.forEach((url) => URL.revokeObjectURL(url));
@@ -103,6 +122,8 @@
     $('#summary').textContent = '';
     $('[data-action="download-all"]').disabled = true;
     $('[data-action="download-sums"]').disabled = true;
+    clearUpdate();
+    $('#update').hidden = true;
   }
 
   function clearListing() {
@@ -347,6 +368,7 @@
       layoutQuestion = false;
     }
     $('#set').hidden = false;
+    $('#update').hidden = false;
     const seconds = ((performance.now() - startedAt) / 1000).toFixed(2);
     listedText = `Listed in ${seconds} s; hashing the files…`;
     $('#progress').textContent = listedText;
@@ -405,6 +427,45 @@
     $('#set').hidden = false;
   }
 
+  // Has the worker put `fileList`, the changed files, back into the listed image.
+  function putBack(fileList) {
+    if (!listing || fileList.length === 0) {
+      return;
+    }
+    clearUpdate();
+    $('#update').dataset.state = 'working';
+    $('#update-summary').textContent = 'Putting the files back…';
+    const files = Array.from(fileList, (file) => ({ name: file.name, blob: file }));
+    worker.postMessage({ type: 'update', image: listing.image, layout: listing.layout,
+                         update: ++updateId, files });
+  }
+
+  // What the C++ decided of the changed files, in d88update's words: each file's entry and
+  // outcome, the report lines, the messages, and the summary with the new image once checked.
+  function showUpdate({ plan, check, file }) {
+    clearUpdate();
+    const rows = $('#update-rows');
+    for (const changed of plan.files) {
+      const row = rows.insertRow();
+      row.dataset.updateOutcome = changed.outcome;
+      cell(row, changed.name, 'name');
+      cell(row, changed.entry === null ? '—' : String(changed.entry), 'number');
+      cell(row, changed.outcome, 'outcome');
+    }
+    $('#update-table').hidden = plan.files.length === 0;
+    $('#update-lines').textContent = plan.lines.join('\n');
+    $('#update-lines').hidden = plan.lines.length === 0;
+    say('#update-messages', [...plan.messages, ...(check ? check.messages : [])].map(sentence));
+    $('#update-summary').textContent = check && check.checked ? sentence(check.summary) : '';
+    if (file) {
+      newImage = { file, name: plan.output.name };
+      const button = $('[data-action="download-update"]');
+      button.disabled = false;
+      button.textContent = `Download ${plan.output.name}`;
+    }
+    $('#update').dataset.state = 'done';
+  }
+
   function save(blob, name) {
     const link = document.createElement('a');
     link.href = URL.createObjectURL(blob);
@@ -421,6 +482,10 @@
     }
     if (message.type === 'failure') {
       $('#progress').textContent = '';
+      if ($('#update').dataset.state === 'working') {
+        $('#update-summary').textContent = '';
+        $('#update').dataset.state = 'failed';
+      }
       $('#alert').textContent = `The page failed: ${message.message}`;
     } else if (message.type === 'listing') {
       if (message.refused) {
@@ -438,6 +503,9 @@
           showEntries(message);
         }
       }
+    } else if (message.type === 'update' && listing && message.layout === listing.layout &&
+               message.update === updateId) {
+      showUpdate(message);
     } else if (message.type === 'zip' && listing && message.layout === listing.layout) {
       save(message.zip, zipName + '.zip');
     } else if (message.type === 'hashes' && listing && message.layout === listing.layout) {
@@ -461,6 +529,12 @@
     }
   });
 
+  $('[data-action="download-update"]').addEventListener('click', () => {
+    if (newImage) {
+      save(newImage.file, newImage.name);
+    }
+  });
+
   $('[data-action="download-all"]').addEventListener('click', () => {
     if (!listing) {
       return;
@@ -473,20 +547,23 @@
     parts = Array.from(fileList, (file) => ({ name: file.name, blob: file }));
     openParts(true);
   }
-  const input = $('input[type=file]');
-  input.addEventListener('change', () => {
-    takeFiles(input.files);
-    input.value = ''; // so that picking the same files again reads them again
-  });
-  const drop = $('#pick');
-  drop.addEventListener('dragover', (event) => {
-    event.preventDefault();
-    drop.classList.add('over');
-  });
-  drop.addEventListener('dragleave', () => drop.classList.remove('over'));
-  drop.addEventListener('drop', (event) => {
-    event.preventDefault();
-    drop.classList.remove('over');
-    takeFiles(event.dataTransfer.files);
-  });
+  // The image files on #pick, the changed files on #changed-drop: picked or dropped.
+  for (const [zone, take] of [['#pick', takeFiles], ['#changed-drop', putBack]]) {
+    const input = $(`${zone} input[type=file]`);
+    input.addEventListener('change', () => {
+      take(input.files);
+      input.value = ''; // so that picking the same files again reads them again
+    });
+    const drop = $(zone);
+    drop.addEventListener('dragover', (event) => {
+      event.preventDefault();
+      drop.classList.add('over');
+    });
+    drop.addEventListener('dragleave', () => drop.classList.remove('over'));
+    drop.addEventListener('drop', (event) => {
+      event.preventDefault();
+      drop.classList.remove('over');
+      take(event.dataTransfer.files);
+    });
+  }
 })();

@@ -1,16 +1,19 @@
 // The page's worker: unpacks zips as the C++ zip policy decides, has the project's C++
 // (compiled to WebAssembly) read the files as one image and plan the set, and makes the zip of
-// its files, so that the page stays
-// responsive while it works. The files are never read whole: the C++ reads them in slices
-// through the module's WORKERFS, and every file of the zip is made of the bytes of the given
-// files that the plan's pieces name. It hashes each file that the page saves, from those same
-// bytes. The page builds it from this text and the module's. Every answer names the image and
-// the layout that it belongs to, as the request did, so that the page can tell answers to an
+// its files, so that the page stays responsive while it works. The files are never read whole:
+// the C++ reads them in slices through the module's WORKERFS, and every file of the zip is made
+// of the bytes of the given files that the plan's pieces name. It hashes each file that the
+// page saves, from those same bytes, and hands the changed files dropped beside the image to
+// the C++, which puts them back into new files that it reads back before the page offers them.
+// The page builds it from this text and the module's. Every answer names the image and the
+// layout that it belongs to, as the request did, so that the page can tell answers to an
 // earlier request apart.
 /* global createListingModule, LISTING_WASM_BASE64, fflate, zip */
 'use strict';
 
 const INPUT_FOLDER = '/input'; // the files to join, mounted as /input/0, /input/1, ...
+const CHANGED_FOLDER = '/changed'; // the changed files dropped beside them
+const OUTPUT_FOLDER = '/output'; // the new files of a putting back, read back
 const MAX_FILES = 64; // the reader joins at most 64 files into one image
 
 const reader = new FileReaderSync();
@@ -65,17 +68,19 @@ function decodeBase64(text) {
 let received = null;
 let receivedPieces = null;
 let receivedInline = null;
+let receivedOutput = null; // the new files of a putting back, by part: { blobs, chunks, pending }
 const ready = createListingModule({
   wasmBinary: fflate.inflateSync(decodeBase64(LISTING_WASM_BASE64)),
   listing: {
     document(document) { received = document; },
     pieces(numbers) { receivedPieces = numbers; },
     inline(bytes) { receivedInline = bytes; },
+    output(part, bytes) { receiveOutput(part, bytes); },
   },
   print() {},
   printErr() {},
 }).then((module) => {
-  module.FS.mkdir(INPUT_FOLDER);
+  [INPUT_FOLDER, CHANGED_FOLDER, OUTPUT_FOLDER].forEach((folder) => module.FS.mkdir(folder));
   // The files mounted with WORKERFS are read through the windows.
   module.FS.filesystems.WORKERFS.stream_ops.read = (stream, buffer, offset, length, position) =>
     readBlob(stream.node.contents, buffer, offset, length, position);
@@ -95,18 +100,23 @@ function call(module, name, returns, types, args) {
   return { result, document: received };
 }
 
-// Calls `name` with `text`, which may be megabytes of JSON (a zip's directory): in the module's
-// heap, where ccall would put a string on its small stack.
-function callWithText(module, name, text) {
+// Calls `use` with a pointer to `text`, which may be megabytes of JSON (a zip's directory, the
+// names of thousands of files): in the module's heap, where ccall would put a string on its
+// small stack.
+function withText(module, text, use) {
   const length = module.lengthBytesUTF8(text) + 1;
   const pointer = module._malloc(length);
   module.stringToUTF8(text, pointer, length);
   try {
-    return call(module, name, null, ['number'], [pointer]).document;
+    return use(pointer);
   } finally {
     module._free(pointer);
   }
 }
+
+// Calls `name` with `text` as its one argument; returns the document it sent.
+const callWithText = (module, name, text) => withText(module, text, (pointer) =>
+  call(module, name, null, ['number'], [pointer]).document);
 
 // ---- zips, read through zip.js as the C++ zip policy decides ----
 
@@ -442,6 +452,100 @@ function makeZip(module, image, layout) {
   return new Blob(chunks, { type: 'application/zip' });
 }
 
+// ---- putting changed files back, as d88update decides ----
+
+// Mounts `blobs` as FOLDER/0, FOLDER/1, ... in place of what was mounted there.
+const mountedFolders = new Set();
+function mountFiles(module, folder, blobs) {
+  unmountFiles(module, folder);
+  module.FS.mount(module.FS.filesystems.WORKERFS,
+                  { blobs: blobs.map((blob, i) => ({ name: String(i), data: blob })) }, folder);
+  mountedFolders.add(folder);
+}
+
+function unmountFiles(module, folder) {
+  if (mountedFolders.delete(folder)) {
+    module.FS.unmount(folder);
+  }
+}
+
+// Keeps what the C++ sends of a new file in Blobs of about 64 MiB, so that little of it stays
+// in the worker's heap.
+function receiveOutput(part, bytes) {
+  const file = receivedOutput[part] || (receivedOutput[part] = { blobs: [], chunks: [],
+                                                                 pending: 0 });
+  file.chunks.push(bytes);
+  file.pending += bytes.length;
+  if (file.pending >= 64 * 1024 * 1024) {
+    file.blobs.push(new Blob(file.chunks));
+    file.chunks = [];
+    file.pending = 0;
+  }
+}
+
+// A zip of the new files, each under its name, as the page's other zip marks its members.
+function zipOfNewFiles(names, files) {
+  const chunks = [];
+  const archive = new fflate.Zip((error, chunk) => {
+    if (error) {
+      throw error;
+    }
+    chunks.push(chunk);
+  });
+  names.forEach((name, i) => {
+    const member = new fflate.ZipDeflate(name, { level: 6 });
+    member.os = 3;
+    member.attrs = (0o100644 << 16) >>> 0;
+    archive.add(member);
+    for (let at = 0; at < files[i].size; at += WINDOW_BYTES) {
+      member.push(readSlice(files[i], at, at + WINDOW_BYTES), false);
+    }
+    member.push(new Uint8Array(0), true);
+  });
+  archive.end();
+  return new Blob(chunks, { type: 'application/zip' });
+}
+
+// The changed files `request.files` put back into the open image in `request.layout`: what the
+// C++ decides and says (`plan`), and unless it refuses, the new files that it makes, read back
+// and checked by it (`check`); `file`, the download, only once they are checked.
+function putBack(module, request) {
+  const session = current.session;
+  module.ccall('d88web_update_close', null, ['number'], [session]); // closes the files dropped
+  mountFiles(module, CHANGED_FOLDER, request.files.map((file) => file.blob));
+  const plan = withText(module, JSON.stringify(request.files.map((file) => file.name)),
+                        (names) => call(module, 'd88web_update_plan', 'boolean',
+                                        ['number', 'string', 'number'],
+                                        [session, request.layout, names]).document);
+  if (!plan) {
+    throw new Error('the changed files cannot be put back into this image');
+  }
+  if (!plan.writes) {
+    return { plan };
+  }
+  receivedOutput = [];
+  const { result: made, document: stopped } = call(module, 'd88web_update_write', 'boolean',
+                                                   ['number'], [session]);
+  const files = plan.output.files.map((name, part) => {
+    const file = receivedOutput[part] || { blobs: [], chunks: [] };
+    return new Blob([...file.blobs, new Blob(file.chunks)]);
+  });
+  receivedOutput = null;
+  if (!made) {
+    return { plan, check: stopped || { checked: false, messages: ['the new image was not made'] } };
+  }
+  mountFiles(module, OUTPUT_FOLDER, files);
+  const { document: check } = call(module, 'd88web_update_check', 'boolean', ['number', 'number'],
+                                   [session, files.length]);
+  unmountFiles(module, OUTPUT_FOLDER);
+  windows = windows.filter((window) => !files.includes(window.blob));
+  const result = { plan, check };
+  if (check && check.checked) {
+    result.file = files.length === 1 ? files[0] : zipOfNewFiles(plan.output.files, files);
+  }
+  return result;
+}
+
 // ---- hashes ----
 
 const hex = (buffer) => Array.from(new Uint8Array(buffer),
@@ -528,6 +632,9 @@ async function answer(request) {
                                                        request.index) }, about));
     } else if (request.type === 'hashes') {
       await startHashing(module, request.image, request.layout);
+    } else if (request.type === 'update') {
+      self.postMessage(Object.assign({ type: 'update', update: request.update }, about,
+                                     putBack(module, request)));
     } else if (request.type === 'zip') {
       self.postMessage(Object.assign({ type: 'zip',
                                        zip: makeZip(module, request.image, request.layout) },

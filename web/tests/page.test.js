@@ -875,3 +875,177 @@ test('several dumps of the set: the sectors taken from each copy marked and said
   assert.equal(check.stdout.toString().match(/: OK$/gm).length, zip.size);
   await closePage(page);
 });
+
+// ---- Putting changed files back: the page against d88update ----
+
+// The files that d88extract writes from `image` in `letter`, under their UTF-8 names: the folder
+// that the changed files are taken from.
+function extractedFolder(image, letter) {
+  const folder = fs.mkdtempSync(path.join(work, 'changed-'));
+  run('d88extract', ['-d', folder, '--layout', letter, '--names', 'utf-8', image]);
+  return folder;
+}
+
+// What d88update does with `images` and the files of `changed`, run in a folder of its own so
+// that it names what the page names: the files as 'changed files', the output as `output`.
+// { status, stdout, stderr (lines, without "d88update: "), out: the new image's bytes, or the
+// new folder's files by name, or null }.
+function nativeUpdate(images, changed, output, letter) {
+  const cwd = fs.mkdtempSync(path.join(work, 'update-'));
+  fs.cpSync(changed, path.join(cwd, 'changed files'), { recursive: true });
+  fs.mkdirSync(path.join(cwd, 'given'));
+  const given = images.map((image) => {
+    fs.copyFileSync(image, path.join(cwd, 'given', path.basename(image)));
+    return `given/${path.basename(image)}`;
+  });
+  const result = spawnSync(path.join(build, 'programs', 'd88update'),
+                           ['-o', output, '--from', 'changed files', '--layout', letter, ...given],
+                           { cwd, env: Object.assign({}, process.env, { LC_ALL: 'C.UTF-8' }) });
+  const lines = (bytes) => bytes.toString().split('\n').filter(Boolean)
+    .map((line) => line.replace(/^d88update: /, ''));
+  const out = path.join(cwd, output);
+  return { status: result.status, stdout: lines(result.stdout), stderr: lines(result.stderr),
+           out: !fs.existsSync(out) ? null : fs.statSync(out).isFile() ? fs.readFileSync(out)
+             : new Map(fs.readdirSync(out).map((name) => [name, fs.readFileSync(path.join(out,
+                                                                                        name))])) };
+}
+
+// Drops the files of `changed` on the page (its image listed) and returns what it shows.
+async function putBackOnPage(page, changed) {
+  await page.evaluate(() => { document.querySelector('#update').dataset.state = ''; });
+  await page.setInputFiles('input[name=changed]', fs.readdirSync(changed).map((name) =>
+    path.join(changed, name)));
+  await page.waitForSelector('#update[data-state=done]', { timeout: 30000 });
+  return {
+    lines: (await page.textContent('#update-lines')).split('\n').filter(Boolean),
+    messages: await page.$$eval('#update-messages li', (items) =>
+      items.map((item) => item.textContent)),
+    summary: await page.textContent('#update-summary'),
+    outcomes: await page.$$eval('tr[data-update-outcome]', (rows) =>
+      rows.map((row) => [row.cells[0].textContent, row.dataset.updateOutcome])),
+    offered: !await page.isDisabled('[data-action="download-update"]'),
+  };
+}
+
+// The page says what d88update says of the same files, and offers the new image byte for byte
+// as d88update writes it (one image, or a zip of the new disk files), or nothing when it
+// writes nothing. Returns what the page showed.
+async function assertPutsBackAsNative(page, images, changed, output, letter = 'a') {
+  const native = nativeUpdate(images, changed, output, letter);
+  const shown = await putBackOnPage(page, changed);
+  const written = native.status === 0;
+  assert.deepEqual([shown.lines, shown.messages, shown.summary, shown.offered],
+                   [native.stdout, native.stderr.slice(0, written ? -1 : undefined).map(asSentence),
+                    written ? asSentence(native.stderr[native.stderr.length - 1]) : '', written]);
+  if (written) {
+    const file = await download(page, '[data-action="download-update"]');
+    assert.equal(file.name, output);
+    if (Buffer.isBuffer(native.out)) {
+      assert.ok(file.bytes.equals(native.out), `${output}: the bytes that d88update writes`);
+    } else {
+      const members = unzipped(file.bytes);
+      assert.deepEqual([...members.keys()].sort(), [...native.out.keys()].sort());
+      for (const [name, bytes] of native.out) {
+        assert.ok(members.get(name).equals(bytes), `${output}/${name}`);
+      }
+    }
+  } else {
+    assert.equal(native.out, null);
+  }
+  return Object.assign(shown, { native });
+}
+
+test('changed files put back into a new image as d88update puts them back', async () => {
+  const page = await openPage();
+  // The round trip: the files as extracted give the image given, in both layouts.
+  for (const letter of ['a', 'b']) {
+    const image = sample(`update-${letter}.d88`, '--layout', letter);
+    await pick(page, [image]);
+    const folder = extractedFolder(image, letter);
+    const shown = await assertPutsBackAsNative(page, [image], folder, `update-${letter}.d88`,
+                                               letter);
+    assert.ok(shown.native.out.equals(fs.readFileSync(image)), 'the bytes given');
+    assert.equal(shown.summary, `0 files put back; 7 unchanged; 'update-${letter}.d88' holds ` +
+                 'the bytes given.');
+  }
+  // One file changed, and one that no entry saves under.
+  const image = path.join(work, 'update-a.d88');
+  await pick(page, [image]);
+  const folder = extractedFolder(image, 'a');
+  const readme = fs.readFileSync(path.join(folder, 'README.TXT'));
+  readme.write('Changed on the page.', 100);
+  fs.writeFileSync(path.join(folder, 'README.TXT'), readme);
+  fs.writeFileSync(path.join(folder, 'notes.txt'), 'Not a file of the set.\n');
+  const changed = await assertPutsBackAsNative(page, [image], folder, 'update-a.d88');
+  assert.equal(changed.lines[0],
+               'README.TXT    DISK:01 TRK:02 SEC:01 SIZE:800  2 sectors written, 1 changed');
+  assert.deepEqual(changed.outcomes.filter(([name]) => /README|notes/.test(name)),
+                   [['README.TXT', 'put-back'], ['notes.txt', 'left-out']]);
+  // A file longer than its entry: refused, and nothing is offered.
+  const large = path.join(folder, 'LARGE.BIN');
+  fs.appendFileSync(large, Buffer.alloc(300, 0x41));
+  const refused = await assertPutsBackAsNative(page, [image], folder, 'update-a.d88');
+  assert.ok(refused.messages.includes("'LARGE.BIN' needs 61 sectors; its entry holds 60."),
+            `${refused.messages}`);
+  // The set as four disk files, one file shorter: a zip of the four new disks.
+  fs.truncateSync(large, 5000);
+  const disks = splitDisks(image, ['A.d88', 'B.d88', 'C.d88', 'D.d88']);
+  await pick(page, disks);
+  const several = await assertPutsBackAsNative(page, disks, folder, 'SAMPLE DISK 1-updated.zip');
+  assert.equal(several.native.out.size, 4);
+  assert.ok(several.lines.includes('  shorter than its entry: 5000 of 61440 bytes, zeros after'));
+  // Two copies of Disk B: refused before any file is decided, as d88update refuses them.
+  const twice = [...disks, writeFile('B-again.d88', fs.readFileSync(disks[1]))];
+  await pick(page, twice);
+  const copies = await assertPutsBackAsNative(page, twice, folder, 'SAMPLE DISK 1-updated.zip');
+  assert.deepEqual(copies.messages, ['Disk B is given 2 times: give one copy of each disk.']);
+  // Two files dropped under one name: the page cannot tell which one stands for the entry.
+  await pick(page, disks);
+  const other = fs.mkdtempSync(path.join(work, 'other-'));
+  fs.copyFileSync(path.join(folder, 'README.TXT'), path.join(other, 'README.TXT'));
+  await page.setInputFiles('input[name=changed]', [path.join(folder, 'README.TXT'),
+                                                   path.join(other, 'README.TXT')]);
+  await page.waitForSelector('#update[data-state=done]');
+  assert.deepEqual(await page.$$eval('#update-messages li', (items) => items.map((item) =>
+    item.textContent)), ["Two of the files dropped are named 'README.TXT': drop one of them."]);
+  assert.ok(await page.isDisabled('[data-action="download-update"]'));
+  await closePage(page);
+});
+
+test('changed files put back into a damaged set, over a shared name and from a zip, as ' +
+     'd88update puts them back', async () => {
+  // Entry 7 is README.TXT again, over entry 0's sectors, the second of them stored with a data
+  // CRC error; LARGE.BIN's run ends before its third track.
+  const bytes = fs.readFileSync(path.join(work, 'sample-a.d88'));
+  writeEntry(bytes, 434 + 16 * 7, 'README.TXT', 2, 1, 2, 0);
+  bytes[record(0, 2, 1) + 8] = 0xb0;
+  bytes[record(3, 0x2a, 0) + 2] = 9;
+  const image = writeFile('update-damaged.d88', bytes);
+  const folder = extractedFolder(image, 'a');
+  const readme = fs.readFileSync(path.join(folder, 'README.TXT'));
+  fs.writeFileSync(path.join(folder, 'README.TXT'), readme.fill(0x2a, 1500, 1600));
+  const page = await openPage();
+  await pick(page, [image]);
+  const shared = await assertPutsBackAsNative(page, [image], folder, 'update-damaged.d88');
+  assert.deepEqual(shared.lines.slice(0, 3), [
+    "entry 0 'README.TXT' left as it is: the file of that name is entry 7's",
+    'README.TXT    DISK:01 TRK:02 SEC:01 SIZE:800  2 sectors written, 1 changed, 1 status ' +
+    'cleared', "  entry 0 'README.TXT' shares its sectors and changes with it"]);
+  // Bytes other than zero where the image holds no sector: refused.
+  fs.writeFileSync(path.join(folder, 'LARGE.BIN'), Buffer.alloc(61440, 0x41));
+  const missing = await assertPutsBackAsNative(page, [image], folder, 'update-damaged.d88');
+  assert.ok(missing.messages.includes("'LARGE.BIN' needs 60 sectors; the image holds 10 of its " +
+                                      "entry's 60, and a missing sector cannot be made."),
+            `${missing.messages}`);
+  // The set's four disks in a zip: the zip's new disks, named as the zip's members.
+  const sample = path.join(work, 'sample-a.d88');
+  const disks = zipFile('update-disks.zip', splitDisks(sample, ['A.d88', 'B.d88', 'C.d88',
+                                                                'D.d88'])
+    .map((disk) => [`set/${path.basename(disk)}`, fs.readFileSync(disk)]));
+  const changed = extractedFolder(sample, 'a');
+  fs.writeFileSync(path.join(changed, 'ABC.DAT'), 'ABC');
+  await pick(page, [disks]);
+  const zipped = await assertPutsBackAsNative(page, [disks], changed, 'update-disks-updated.zip');
+  assert.deepEqual([...zipped.native.out.keys()].sort(), ['A.d88', 'B.d88', 'C.d88', 'D.d88']);
+  await closePage(page);
+});
