@@ -3,7 +3,6 @@
 // files, a folder of new disk files) takes its name only once it is whole and reads back as
 // planned.
 #include "CommandLine.h"
-#include "DigestCrc.h"
 #include "DiskSet.h"
 #include "FileChoice.h"
 #include "FileHashes.h"
@@ -39,8 +38,8 @@ const char* const PROGRAM = "d88update";
 struct Buffers {
     WalkBuffers walk;
     uint8_t newBytes[MAX_FILE_BYTES]; // one folder file's bytes at a time, zeros after
-    uint8_t current[MAX_FILE_BYTES];  // its entry's bytes now
-    uint8_t after[MAX_FILE_BYTES];    // an entry's bytes read back, or what they must be
+    uint8_t current[MAX_FILE_BYTES];  // its entry's bytes now (for --json), later what an entry
+                                      // must hold read back
 };
 
 void printHelp() {
@@ -342,17 +341,21 @@ nlohmann::ordered_json hashesOf(const uint8_t* bytes, size_t length) {
 struct Decided {
     std::vector<FileUpdate> updates; // by entry, as decided one by one
     UpdatePlan plan;                 // then, from them all
-    NewFiles files;                  // by entry, for the entries put back
+    NewFiles files;                  // by entry, for the entries put back later: read again then
     std::vector<OwnedFile> owned;    // the same, closed at the end
-    std::vector<KnownBytes> known;
+    std::vector<bool> made;          // by entry: put back in the held image's bytes already
+    std::vector<KnownBytes> known;   // by entry: what it must hold read back
     UpdateRunFacts facts;
 };
 
 // What deciding an entry reads: the files given, and the run's buffers.
 struct DecideWith {
     d88::D88Image& image;
+    HeldImage& held;
     Buffers& buffers;
-    bool json; // the hashes of the files before and after are taken
+    std::vector<bool> apart; // by entry: its file is put back as soon as it is decided (empty:
+                             // none is)
+    bool json;               // the hashes of the files before and after are taken
 };
 
 // Decides entry `i` of `set` from the file that stands for it in `from`, into `decided`. `read`
@@ -369,8 +372,8 @@ void decideEntry(const UpdateSet& set, size_t i, const FolderOfFiles& from, cons
         read.add(id,
                  std::string(from.name) + "/" + entry.names[static_cast<size_t>(file.name)].name);
     }
-    decided.updates.push_back(
-        decideFileUpdate(with.image, entry, file, newBytes, with.buffers.current));
+    decided.updates.push_back(decideFileUpdate(with.image, entry, file, newBytes,
+                                               with.json ? with.buffers.current : nullptr));
     const UpdateOutcome outcome = decided.updates.back().outcome;
     if (outcome != UpdateOutcome::PutBack && outcome != UpdateOutcome::Unchanged) {
         return;
@@ -379,41 +382,38 @@ void decideEntry(const UpdateSet& set, size_t i, const FolderOfFiles& from, cons
     const size_t size = static_cast<size_t>(entry.entry.size);
     const size_t length = static_cast<size_t>(file.length);
     memset(newBytes + length, 0, size - length);
-    decided.known[i] = KnownBytes{true, addToCrc32(0, newBytes, size)};
+    decided.known[i] = KnownBytes{true, bytesFingerprint(newBytes, size)};
     if (with.json) {
         decided.facts.before[i] = hashesOf(with.buffers.current, size);
         decided.facts.after[i] = hashesOf(newBytes, size);
     }
-    if (outcome == UpdateOutcome::PutBack) {
-        decided.files[i] = stream.get();
-        decided.owned.push_back(std::move(stream));
+    if (outcome != UpdateOutcome::PutBack) {
+        return;
     }
+    if (i < with.apart.size() && with.apart[i]) {
+        // Its bytes go into the held image now, so that its file is read only once.
+        putEntryBytes(entry, newBytes, with.held.bytes.get(), with.held.size);
+        decided.made[i] = true;
+        return;
+    }
+    decided.files[i] = stream.get();
+    decided.owned.push_back(std::move(stream));
 }
 
-// Locates every entry's sectors and decides it from the folder's files. `read` gets the files
-// opened.
-Decided decideEntries(UpdateSet& set, const FolderOfFiles& from, const DecideWith& with,
+// Decides every entry (located) from the folder's files. `read` gets the files opened.
+Decided decideEntries(const UpdateSet& set, const FolderOfFiles& from, const DecideWith& with,
                       ReadFiles& read) {
     const size_t count = set.entries.size();
     Decided decided;
     decided.files.assign(count, nullptr);
+    decided.made.assign(count, false);
     decided.known.assign(count, KnownBytes{false, 0});
     decided.facts.before.assign(count, nullptr);
     decided.facts.after.assign(count, nullptr);
     for (size_t i = 0; i < count; ++i) {
-        // Located and read at once, while the reader holds the entry's tracks.
-        locateEntrySectors(with.image, set.entries[i]);
         decideEntry(set, i, from, with, decided, read);
     }
     decided.plan = finishUpdatePlan(set, std::move(decided.updates));
-    // An entry that changes with another one's file holds what neither file alone says.
-    for (const FileUpdate& file : decided.plan.files) {
-        for (int index : file.changesWith) {
-            for (size_t i = 0; i < count; ++i) {
-                decided.known[i].known = decided.known[i].known && set.entries[i].index != index;
-            }
-        }
-    }
     return decided;
 }
 
@@ -503,6 +503,7 @@ void printCheckFailure(const UpdateSet& set, const UpdatePlan& plan, const Write
 struct Input {
     GivenFiles given;
     ReadFiles read;
+    HeldImage held; // the bytes of the files given, when held in memory
     DiskSetFacts facts;
     bool damaged = false; // a disk is cut off or missing
 };
@@ -512,11 +513,20 @@ struct Input {
 int openInput(Options& options, d88::D88Image& image, Input& input) {
     const std::vector<std::string> asGiven(options.images.begin(), options.images.end());
     GivenFiles& given = input.given;
-    if (!openGivenFiles(PROGRAM, options.images, given, image)) {
+    if (!openGivenFiles(PROGRAM, options.images, given, image, false)) {
         return 1;
     }
+    std::vector<FILE*> streams;
     for (size_t i = 0; i < given.files.size(); ++i) {
         input.read.add(given.files[i].get(), given.names[i]);
+        streams.push_back(given.files[i].get());
+    }
+    // Read from memory when the files are small enough, else from the files.
+    if (!holdFiles(streams, input.held) || !openHeldImage(image, input.held)) {
+        input.held = HeldImage{};
+        if (!openGivenImage(PROGRAM, given, image)) {
+            return 1;
+        }
     }
     // The zips are the paths given that no file read is named as, in the order given.
     size_t zip = 0;
@@ -571,8 +581,8 @@ int openFolders(const Options& options, HostFolder& from, Outputs& outputs) {
     return decideOutputs(options, outputs) ? -1 : 1;
 }
 
-// The listed entries of the planned set, with what d88extract says of the set it reads (the
-// disks that entries need and no file holds, the directory's sectors not read whole, whose
+// The listed entries of the planned set, located, with what d88extract says of the set it reads
+// (the disks that entries need and no file holds, the directory's sectors not read whole, whose
 // entries cannot be put back) and the patterns that match no file. `complete` is cleared when
 // any of that is said.
 UpdateSet readSetEntries(const Options& options, d88::D88Image& image, const Input& input,
@@ -582,6 +592,7 @@ UpdateSet readSetEntries(const Options& options, d88::D88Image& image, const Inp
     const SetPlan& plan = planned.plans.plans[layoutIndex(*planned.layout)];
     UpdateSet set = readUpdateSet(image, planned.disks, plan, planned.targets, hostNameRules(),
                                   chooseFiles(options.patterns, patternText));
+    locatePlannedSectors(image, plan, planned.disks, set);
     ShownFiles shown;
     for (const char* path : options.images) {
         shown.push_back(shownPath(path, stderr));
@@ -658,7 +669,10 @@ void keepHashes(const std::vector<FileDigests>& after, const PendingOutput& pend
 int writeNewFiles(const UpdateWrite& write, const Outputs& outputs, const HostFolder& outFolder,
                   const Options& options, Decided& decided, Buffers& buffers) {
     const UpdateSet& set = write.set;
-    completeUpdate(write, decided.known, buffers.after);
+    {
+        NewBytes source = newBytesOf(write.changes, write.plan, write.files);
+        completeKnownBytes(write.image, set, write.plan, source, decided.known, buffers.current);
+    }
     PendingOutput pending;
     WriteResult result = writeUpdatedFiles(write, outFolder, outputs.paths, options.json, pending);
     if (result.problem == WriteProblem::CannotWrite) {
@@ -668,8 +682,8 @@ int writeNewFiles(const UpdateWrite& write, const Outputs& outputs, const HostFo
     d88::D88Image& readBack = write.image;
     std::vector<FileDigests> after(set.entries.size(), FileDigests{false, Digests{}});
     if (result.problem == WriteProblem::None) {
-        const CheckWith with{decided.known, buffers.after, options.json ? &after : nullptr};
-        result = checkUpdatedFiles(write, with, readBack, pending);
+        result = checkUpdatedFiles(write, decided.known, readBack, pending,
+                                   options.json ? &after : nullptr);
     }
     if (result.problem != WriteProblem::None) {
         printCheckFailure(set, write.plan, result);
@@ -734,7 +748,11 @@ int main(int argc, char** argv) {
     bool complete = true;
     UpdateSet set = readSetEntries(options, image, input, planned, complete);
     const FolderOfFiles from{folder, options.from, planned.targets};
-    const DecideWith with{image, *buffers, options.json};
+    // Held in memory, a file is put back as soon as it is decided where no other entry's bytes
+    // depend on its sectors; a dry run changes nothing.
+    const bool putNow = input.held.bytes && !options.dryRun;
+    const DecideWith with{image, input.held, *buffers,
+                          putNow ? entriesApart(set) : std::vector<bool>(), options.json};
     Decided decided = decideEntries(set, from, with, input.read);
     UpdateRunFacts& run = decided.facts;
     run.images = options.images;
@@ -756,8 +774,8 @@ int main(int argc, char** argv) {
         return finishRun(options, set, decided, 1);
     }
     if (!options.dryRun) {
-        const std::vector<ByteChange> changes = updateChanges(set, decided.plan);
-        const UpdateWrite write{image, set, decided.plan, changes, decided.files};
+        const std::vector<ByteChange> changes = updateChanges(set, decided.plan, decided.made);
+        const UpdateWrite write{image, input.held, set, decided.plan, changes, decided.files};
         if (writeNewFiles(write, outputs, outFolder, options, decided, *buffers) != 0) {
             return finishRun(options, set, decided, 1);
         }
