@@ -218,11 +218,10 @@ bool decideOutputs(const Options& options, Outputs& outputs) {
     for (const char* image : options.images) {
         const std::string name = lastName(image);
         if (std::find(outputs.paths.begin(), outputs.paths.end(), name) != outputs.paths.end()) {
-            hostPrintfLocal(stderr,
-                            "%s: two files given are named '%s', and '%s' can hold only one of "
-                            "them\n",
-                            PROGRAM, shownPath(name.c_str(), stderr).c_str(),
-                            shownPath(options.output, stderr).c_str());
+            hostPrintfLocal(
+                stderr, "%s: %s\n", PROGRAM,
+                sameLastNameText(shownPath(name.c_str(), stderr), shownPath(options.output, stderr))
+                    .c_str());
             return false;
         }
         outputs.paths.push_back(name);
@@ -472,26 +471,20 @@ void printWriteFailure(const std::string& path, const ReplaceResult& result) {
 void printCheckFailure(const UpdateSet& set, const UpdatePlan& plan, const WriteResult& result) {
     switch (result.problem) {
     case WriteProblem::ImageChanged:
-        hostPrintfLocal(
-            stderr, "%s: nothing written: the files given changed while they were read\n", PROGRAM);
+        hostPrintfLocal(stderr, "%s: %s\n", PROGRAM, givenFilesChangedText().c_str());
         break;
     case WriteProblem::CannotRead:
-        hostPrintfLocal(stderr, "%s: nothing written: the new files cannot be read back\n",
-                        PROGRAM);
+        hostPrintfLocal(stderr, "%s: %s\n", PROGRAM, cannotReadBackText().c_str());
         break;
     case WriteProblem::OtherPlaces:
-        hostPrintfLocal(stderr,
-                        "%s: nothing written: read back, the set's directory or sectors are not "
-                        "where they were\n",
-                        PROGRAM);
+        hostPrintfLocal(stderr, "%s: %s\n", PROGRAM,
+                        readBackText(ReadBackProblem::OtherPlaces, 0, "").c_str());
         break;
     case WriteProblem::OtherBytes: {
-        const ShownName name =
-            shownName(updateFileName(set.entries[result.entry], plan.files[result.entry]), stderr);
-        hostPrintf(
-            stderr,
-            "%s: nothing written: read back, entry %d '%s' does not hold what was put there\n",
-            PROGRAM, set.entries[result.entry].index, name.text());
+        const UpdateEntry& entry = set.entries[result.entry];
+        const ShownName name = shownName(updateFileName(entry, plan.files[result.entry]), stderr);
+        hostPrintf(stderr, "%s: %s\n", PROGRAM,
+                   readBackText(ReadBackProblem::OtherBytes, entry.index, name.text()).c_str());
         break;
     }
     default:
@@ -547,7 +540,7 @@ struct Planned {
     // where names are bytes, the other way (UTF-8 or as stored).
     std::vector<NameTarget> targets;
     LayoutPlans plans;
-    const DirectoryLayout* layout;
+    const DirectoryLayout* layout = nullptr;
 };
 
 // Reads the set's directory and chooses its layout: -1 to go on, otherwise the exit status
@@ -718,65 +711,71 @@ int finishRun(const Options& options, const UpdateSet& set, const Decided& decid
     return finishOutput(PROGRAM, status);
 }
 
-} // namespace
-
-int main(int argc, char** argv) {
-    hostStartProgram(argc, argv);
+// What a run holds from one step to the next; main owns it.
+struct Run {
     Options options;
-    int status = parseOptions(argc, argv, options);
-    if (status >= 0) {
-        return status;
-    }
     d88::D88Image image; // the files given
     Input input;
-    status = openInput(options, image, input);
-    if (status >= 0) {
-        return status;
-    }
-    const std::unique_ptr<Buffers> buffers(new Buffers);
+    std::unique_ptr<Buffers> buffers;
     Planned planned;
-    status = planLayout(options, image, input, buffers->walk, planned);
-    if (status >= 0) {
-        return status;
-    }
-    HostFolder folder = hostCurrentFolder();
+    HostFolder folder = hostCurrentFolder(); // of the changed files
     Outputs outputs;
-    status = openFolders(options, folder, outputs);
-    if (status >= 0) {
-        return status;
+};
+
+// The steps before the set's entries are read: the command line, the files given, the layout
+// and the folders. -1 to go on, otherwise the exit status.
+int prepareRun(int argc, char** argv, Run& run) {
+    int status = parseOptions(argc, argv, run.options);
+    if (status < 0) {
+        status = openInput(run.options, run.image, run.input);
     }
-    bool complete = true;
-    UpdateSet set = readSetEntries(options, image, input, planned, complete);
-    const FolderOfFiles from{folder, options.from, planned.targets};
+    if (status < 0) {
+        run.buffers.reset(new Buffers);
+        status = planLayout(run.options, run.image, run.input, run.buffers->walk, run.planned);
+    }
+    return status < 0 ? openFolders(run.options, run.folder, run.outputs) : status;
+}
+
+// Decides every entry of `set` from the files of `from`, with what the document says of the run.
+Decided decideRun(Run& run, const UpdateSet& set, const FolderOfFiles& from) {
+    const Options& options = run.options;
     // Held in memory, a file is put back as soon as it is decided where no other entry's bytes
     // depend on its sectors; a dry run changes nothing.
-    const bool putNow = input.held.bytes && !options.dryRun;
-    const DecideWith with{image, input.held, *buffers,
+    const bool putNow = run.input.held.bytes && !options.dryRun;
+    const DecideWith with{run.image, run.input.held, *run.buffers,
                           putNow ? entriesApart(set) : std::vector<bool>(), options.json};
-    Decided decided = decideEntries(set, from, with, input.read);
-    UpdateRunFacts& run = decided.facts;
-    run.images = options.images;
-    run.folder = options.from;
-    run.output = options.output;
-    run.dryRun = options.dryRun;
-    run.written = false;
-    run.outputFiles = outputs.shown;
+    Decided decided = decideEntries(set, from, with, run.input.read);
+    UpdateRunFacts& facts = decided.facts;
+    facts.images = options.images;
+    facts.folder = options.from;
+    facts.output = options.output;
+    facts.dryRun = options.dryRun;
+    facts.written = false;
+    facts.outputFiles = run.outputs.shown;
+    return decided;
+}
+
+// Says what was decided and, unless a file is refused or it is a dry run, writes the new files:
+// the exit status. `complete` tells that nothing was said of the set before.
+int putBack(Run& run, const UpdateSet& set, const FolderOfFiles& from, Decided& decided,
+            bool complete) {
+    const Options& options = run.options;
     const bool report = !options.quiet && !options.json;
     reportDecisions(set, from, report, decided);
     const UpdateSummary& summary = decided.plan.summary;
     if (summary.refused > 0) {
-        hostPrintf(stderr, "%s: nothing written: %d file%s cannot be put back\n", PROGRAM,
-                   summary.refused, summary.refused == 1 ? "" : "s");
+        hostPrintf(stderr, "%s: %s\n", PROGRAM, refusedFilesText(summary.refused).c_str());
         return finishRun(options, set, decided, 1);
     }
     HostFolder outFolder = hostCurrentFolder();
-    if (openOutput(options, outputs, input.read, outFolder) >= 0) {
+    if (openOutput(options, run.outputs, run.input.read, outFolder) >= 0) {
         return finishRun(options, set, decided, 1);
     }
     if (!options.dryRun) {
         const std::vector<ByteChange> changes = updateChanges(set, decided.plan, decided.made);
-        const UpdateWrite write{image, input.held, set, decided.plan, changes, decided.files};
-        if (writeNewFiles(write, outputs, outFolder, options, decided, *buffers) != 0) {
+        const UpdateWrite write{run.image,    run.input.held, set,
+                                decided.plan, changes,        decided.files};
+        if (writeNewFiles(write, run.outputs, outFolder, options, decided, *run.buffers) != 0) {
             return finishRun(options, set, decided, 1);
         }
     }
@@ -784,4 +783,20 @@ int main(int argc, char** argv) {
         printUpdateSummary(PROGRAM, summary, options.output, options.dryRun, stderr);
     }
     return finishRun(options, set, decided, complete ? 0 : 1);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    hostStartProgram(argc, argv);
+    Run run;
+    const int status = prepareRun(argc, argv, run);
+    if (status >= 0) {
+        return status;
+    }
+    bool complete = true;
+    const UpdateSet set = readSetEntries(run.options, run.image, run.input, run.planned, complete);
+    const FolderOfFiles from{run.folder, run.options.from, run.planned.targets};
+    Decided decided = decideRun(run, set, from);
+    return putBack(run, set, from, decided, complete);
 }
