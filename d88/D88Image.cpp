@@ -336,6 +336,12 @@ int64_t D88Image::readBytes(int64_t position, uint8_t* out, int64_t length) {
     return partCount_ == 0 ? 0 : copyFileBytes(memory_->cache, position, out, length);
 }
 
+const uint8_t* D88Image::viewBytes(int64_t position, int length, uint8_t* scratch) {
+    return partCount_ == 0 || length < 0 || length > BLOCK_BYTES
+               ? nullptr
+               : viewFileBytes(memory_->cache, position, length, scratch);
+}
+
 void D88Image::setSectorRange(int first, int last) {
     firstSector_ = first;
     lastSector_ = last;

@@ -93,6 +93,10 @@ class D88Image {
     // Copies at most `length` bytes from image position `position` into `out`. Returns the
     // number of bytes copied, short where the image ends.
     int64_t readBytes(int64_t position, uint8_t* out, int64_t length);
+    // Points at `length` (at most BLOCK_BYTES) bytes from image position `position` where they
+    // lie (in memory or in the reader's blocks), or copied into `scratch` when they straddle two
+    // blocks; null when the image ends before them. Valid until the next call on the image.
+    const uint8_t* viewBytes(int64_t position, int length, uint8_t* scratch);
     int failedPart() const { return failedPart_; }
 
     // Makes disk `index` (0-based, in file order) the selected disk by reading its header.

@@ -92,6 +92,20 @@ bool vote(d88::D88Image& image, const std::vector<Copy>& holders, int want, Sect
 bool pickSector(d88::D88Image& image, const std::vector<int>& copies, const d88::SectorAddress& at,
                 int want, SectorPick& pick, std::vector<uint8_t>& voted) {
     pick = SectorPick{SectorTaken::AsStored, -1, {}, want, false, false, 0, 0, 0, false, -1};
+    if (copies.size() == 1) {
+        // One copy is only located, with nothing to compare (and no list to keep).
+        image.selectDisk(copies[0]);
+        image.setSectorRange(FIRST_SECTOR, LAST_SECTOR);
+        if (image.locateSector(at, want, pick.place) < want) {
+            pick.place = d88::SectorPlace{};
+            return false;
+        }
+        pick.disk = copies[0];
+        pick.readError = d88::isReadErrorStatus(pick.place.marks.status);
+        pick.sameStatus = true;
+        pick.holders = 1;
+        return true;
+    }
     std::vector<Copy> holders;
     std::vector<Copy> clean;
     for (int disk : copies) {
@@ -110,13 +124,6 @@ bool pickSector(d88::D88Image& image, const std::vector<int>& copies, const d88:
         return false;
     }
     pick.holders = static_cast<int>(holders.size());
-    if (copies.size() == 1) {
-        pick.disk = holders[0].disk;
-        pick.place = holders[0].place;
-        pick.readError = clean.empty();
-        pick.sameStatus = true;
-        return true;
-    }
     if (!clean.empty()) {
         // An error status never outranks a clean copy: the clean copies decide.
         const std::vector<std::vector<const Copy*>> groups = groupByBytes(image, clean, want);

@@ -1,7 +1,133 @@
 #include "UpdateCheck.h"
 
+#include "DiskSet.h"
+
 #include <algorithm>
 #include <cstring>
+#include <memory>
+
+namespace {
+
+constexpr uint64_t PRIME1 = 0x9E3779B185EBCA87ULL;
+constexpr uint64_t PRIME2 = 0xC2B2AE3D27D4EB4FULL;
+constexpr uint64_t PRIME3 = 0x165667B19E3779F9ULL;
+
+uint64_t rotateLeft(uint64_t value, int bits) {
+    return (value << bits) | (value >> (64 - bits));
+}
+
+uint64_t wordAt(const uint8_t* bytes) {
+    uint64_t word;
+    memcpy(&word, bytes, sizeof word);
+    return word;
+}
+
+// One word into one lane: multiplied, rotated and multiplied again.
+uint64_t mixWord(uint64_t lane, uint64_t word) {
+    return rotateLeft(lane + word * PRIME2, 31) * PRIME1;
+}
+
+// Takes the whole groups of 32 bytes of `bytes` (`length` of them) into the lanes; returns the
+// bytes taken.
+size_t addGroups(Fingerprint& print, const uint8_t* bytes, size_t length) {
+    size_t at = 0;
+    for (; at + FINGERPRINT_GROUP <= length; at += FINGERPRINT_GROUP) {
+        for (int k = 0; k < 4; ++k) {
+            print.lanes[k] = mixWord(print.lanes[k], wordAt(bytes + at + 8 * k));
+        }
+    }
+    return at;
+}
+
+// Zero bytes, for runs of them.
+const uint8_t ZEROS[1024] = {};
+
+} // namespace
+
+void startFingerprint(Fingerprint& print) {
+    print = Fingerprint{{PRIME1 + PRIME2, PRIME2, 0, 0 - PRIME1}, {}, 0, 0};
+}
+
+void addToFingerprint(Fingerprint& print, const uint8_t* bytes, size_t length) {
+    print.length += length;
+    if (print.pendingBytes > 0) {
+        const size_t taken = std::min(length, FINGERPRINT_GROUP - print.pendingBytes);
+        memcpy(print.pending + print.pendingBytes, bytes, taken);
+        print.pendingBytes += taken;
+        bytes += taken;
+        length -= taken;
+        if (print.pendingBytes < FINGERPRINT_GROUP) {
+            return;
+        }
+        addGroups(print, print.pending, FINGERPRINT_GROUP);
+        print.pendingBytes = 0;
+    }
+    const size_t taken = addGroups(print, bytes, length);
+    memcpy(print.pending, bytes + taken, length - taken);
+    print.pendingBytes = length - taken;
+}
+
+void addZerosToFingerprint(Fingerprint& print, size_t count) {
+    while (count > 0) {
+        const size_t step = std::min(count, sizeof ZEROS);
+        addToFingerprint(print, ZEROS, step);
+        count -= step;
+    }
+}
+
+uint64_t finishFingerprint(const Fingerprint& print) {
+    // The lanes, then the words and bytes left and the length, mixed into one value.
+    const uint64_t* lanes = print.lanes;
+    uint64_t value = rotateLeft(lanes[0], 1) + rotateLeft(lanes[1], 7) + rotateLeft(lanes[2], 12) +
+                     rotateLeft(lanes[3], 18);
+    for (int k = 0; k < 4; ++k) {
+        value = (value ^ mixWord(0, lanes[k])) * PRIME1 + PRIME3;
+    }
+    value += print.length;
+    size_t at = 0;
+    for (; at + 8 <= print.pendingBytes; at += 8) {
+        value = rotateLeft(value ^ mixWord(0, wordAt(print.pending + at)), 27) * PRIME1 + PRIME3;
+    }
+    for (; at < print.pendingBytes; ++at) {
+        value = rotateLeft(value ^ (print.pending[at] * PRIME3), 11) * PRIME1;
+    }
+    value ^= value >> 33;
+    value *= PRIME2;
+    value ^= value >> 29;
+    value *= PRIME3;
+    return value ^ (value >> 32);
+}
+
+uint64_t bytesFingerprint(const uint8_t* bytes, size_t length) {
+    Fingerprint print;
+    startFingerprint(print);
+    addToFingerprint(print, bytes, length);
+    return finishFingerprint(print);
+}
+
+uint64_t entryFingerprint(d88::D88Image& image, const UpdateEntry& entry) {
+    // Each sector where it lies, as readEntryBytes would copy it: zeros where none gives bytes.
+    Fingerprint print;
+    startFingerprint(print);
+    const size_t size = static_cast<size_t>(entry.entry.size);
+    uint8_t scratch[SECTOR_BYTES];
+    for (const StoredSector& sector : entry.sectors) {
+        const size_t start = static_cast<size_t>(print.length);
+        if (start >= size) {
+            break;
+        }
+        const int length = static_cast<int>(std::min<size_t>(sector.length, size - start));
+        const uint8_t* bytes = image.viewBytes(sector.position, length, scratch);
+        const size_t held = bytes != nullptr
+                                ? static_cast<size_t>(length)
+                                : static_cast<size_t>(std::max<int64_t>(
+                                      0, image.readBytes(sector.position, scratch, length)));
+        addToFingerprint(print, bytes != nullptr ? bytes : scratch, held);
+        addZerosToFingerprint(print, std::min<size_t>(SECTOR_BYTES - held, size - start - held));
+    }
+    addZerosToFingerprint(print, size - std::min<size_t>(size, static_cast<size_t>(print.length)));
+    return finishFingerprint(print);
+}
 
 bool sameEntries(const UpdateSet& planned, const std::vector<UpdateEntry>& written) {
     if (planned.entries.size() != written.size()) {
@@ -27,7 +153,9 @@ std::vector<int64_t> putSectorPositions(const UpdateSet& set, const UpdatePlan& 
             }
         }
     }
-    std::sort(positions.begin(), positions.end());
+    if (!std::is_sorted(positions.begin(), positions.end())) {
+        std::sort(positions.begin(), positions.end());
+    }
     return positions;
 }
 
@@ -52,11 +180,71 @@ bool samePlaces(const UpdateEntry& planned, const UpdateEntry& written,
 
 void expectedEntryBytes(d88::D88Image& input, const UpdateSet& set, size_t position,
                         NewBytes& source, uint8_t* expected) {
+    // Only the bytes that no sector gives are zeroed, as readEntryBytes does.
     const UpdateEntry& entry = set.entries[position];
-    memset(expected, 0, static_cast<size_t>(entry.entry.size));
-    uint8_t* at = expected;
+    const size_t size = static_cast<size_t>(entry.entry.size);
+    size_t filled = 0;
+    size_t at = 0;
     for (const StoredSector& sector : entry.sectors) {
-        readUpdatedBytes(input, source, sector.position, at, sector.length);
+        if (filled < at) {
+            memset(expected + filled, 0, at - filled);
+        }
+        filled = at + static_cast<size_t>(readUpdatedBytes(input, source, sector.position,
+                                                           expected + at, sector.length));
         at += SECTOR_BYTES;
     }
+    if (filled < size) {
+        memset(expected + filled, 0, size - filled);
+    }
+}
+
+void completeKnownBytes(d88::D88Image& input, const UpdateSet& set, const UpdatePlan& plan,
+                        NewBytes& source, std::vector<KnownBytes>& known, uint8_t* scratch) {
+    known.resize(set.entries.size(), KnownBytes{false, 0});
+    for (const FileUpdate& file : plan.files) {
+        for (int index : file.changesWith) {
+            for (size_t i = 0; i < set.entries.size(); ++i) {
+                known[i].known = known[i].known && set.entries[i].index != index;
+            }
+        }
+    }
+    for (size_t i = 0; i < set.entries.size(); ++i) {
+        if (!known[i].known) {
+            expectedEntryBytes(input, set, i, source, scratch);
+            known[i] = KnownBytes{
+                true, bytesFingerprint(scratch, static_cast<size_t>(set.entries[i].entry.size))};
+        }
+    }
+}
+
+ReadBack checkReadBack(d88::D88Image& written, const UpdateSet& set, const UpdatePlan& plan,
+                       const std::vector<KnownBytes>& known) {
+    ReadBack back{ReadBackProblem::None, 0, {}};
+    {
+        const std::unique_ptr<WalkBuffers> buffers(new WalkBuffers);
+        back.entries = readEntriesBack(
+            written, identityDiskChoice(decideDiskSet(written, readIdSectors(written))),
+            *set.layout, *buffers);
+    }
+    if (!sameEntries(set, back.entries)) {
+        back.problem = ReadBackProblem::OtherPlaces;
+        return back;
+    }
+    const std::vector<int64_t> putSectors = putSectorPositions(set, plan);
+    for (size_t i = 0; i < set.entries.size(); ++i) {
+        // Each entry located and read at once, while the reader holds its tracks.
+        UpdateEntry& entry = back.entries[i];
+        locateEntrySectors(written, entry);
+        if (!samePlaces(set.entries[i], entry, putSectors)) {
+            back.problem = ReadBackProblem::OtherPlaces;
+            return back;
+        }
+        if (i >= known.size() || !known[i].known ||
+            entryFingerprint(written, entry) != known[i].fingerprint) {
+            back.problem = ReadBackProblem::OtherBytes;
+            back.entry = i;
+            return back;
+        }
+    }
+    return back;
 }

@@ -10,8 +10,36 @@
 
 #include "D88Image.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
+
+// A 64-bit fingerprint of `length` bytes: what an entry's bytes are checked by once they are no
+// longer at hand. Two different runs of bytes give one fingerprint only by a rare chance.
+uint64_t bytesFingerprint(const uint8_t* bytes, size_t length);
+
+// The same taken piece by piece: the pieces added in turn give the fingerprint of them joined.
+constexpr size_t FINGERPRINT_GROUP = 32; // the bytes mixed in at a time
+struct Fingerprint {
+    uint64_t lanes[4];
+    uint8_t pending[FINGERPRINT_GROUP]; // bytes not mixed in yet
+    size_t pendingBytes;
+    uint64_t length;
+};
+void startFingerprint(Fingerprint& print);
+void addToFingerprint(Fingerprint& print, const uint8_t* bytes, size_t length);
+void addZerosToFingerprint(Fingerprint& print, size_t count);
+uint64_t finishFingerprint(const Fingerprint& print);
+
+// The fingerprint of the entry's bytes (located) as readEntryBytes gives them, read where they
+// lie.
+uint64_t entryFingerprint(d88::D88Image& image, const UpdateEntry& entry);
+
+// What an entry's file must hold read back, when it is known: the fingerprint of its bytes.
+struct KnownBytes {
+    bool known;
+    uint64_t fingerprint;
+};
 
 // True when `written`, the entries read back (readEntriesBack), are those of `planned`, with the
 // same bytes on the same disks.
@@ -31,3 +59,30 @@ bool samePlaces(const UpdateEntry& planned, const UpdateEntry& written,
 // (MAX_FILE_BYTES) receives them.
 void expectedEntryBytes(d88::D88Image& input, const UpdateSet& set, size_t position,
                         NewBytes& source, uint8_t* expected);
+
+// Completes `known` (by position in set.entries) before the new image is made: an entry that
+// shares sectors with a file put back is known by neither file alone and is forgotten; every
+// entry not known then is known by its bytes in `input` with the changes of `source` made
+// (expectedEntryBytes), made in `scratch` (MAX_FILE_BYTES).
+void completeKnownBytes(d88::D88Image& input, const UpdateSet& set, const UpdatePlan& plan,
+                        NewBytes& source, std::vector<KnownBytes>& known, uint8_t* scratch);
+
+enum class ReadBackProblem {
+    None,
+    OtherPlaces, // the set's directory, entries or sectors are not where they were
+    OtherBytes,  // entry `entry` (by position in set.entries) does not hold what was put there
+};
+
+struct ReadBack {
+    ReadBackProblem problem;
+    size_t entry;
+    // The entries read back, located, by position in set.entries (as far as they were checked).
+    std::vector<UpdateEntry> entries;
+};
+
+// Reads the set back from `written` (the new image) as the extraction reads it, with the disks
+// that their ID sectors name, and checks it against the plan: the same directory entries on the
+// same disks, every entry's sectors where they were (samePlaces), and every entry's bytes with
+// the fingerprint that `known` gives (each one known, by completeKnownBytes).
+ReadBack checkReadBack(d88::D88Image& written, const UpdateSet& set, const UpdatePlan& plan,
+                       const std::vector<KnownBytes>& known);

@@ -121,6 +121,62 @@ void locateEntrySectors(d88::D88Image& image, UpdateEntry& entry) {
                                     entry.entry.size, entry.sectors);
 }
 
+namespace {
+
+// The entry's sectors as the plan's walk found them on its one copy: false when the plan's pieces
+// are not such a run (then nothing is kept).
+bool sectorsOfPlan(d88::D88Image& image, const PlannedEntry& planned, UpdateEntry& entry) {
+    entry.sectors.clear();
+    int inSector = 0; // bytes of the last sector so far
+    for (const Piece& piece : planned.pieces) {
+        if (piece.part == INLINE_PIECE || piece.part < 0 || piece.part >= image.partCount()) {
+            return false;
+        }
+        const int64_t position = image.partStart(piece.part) + piece.offset;
+        if (inSector == 0) {
+            entry.sectors.push_back(StoredSector{position, 0, d88::STATUS_NORMAL});
+        } else if (position != entry.sectors.back().position + inSector) {
+            return false; // a sector's pieces lie one after another, split where a file ends
+        }
+        inSector += piece.length;
+        entry.sectors.back().length = inSector;
+        const int64_t left =
+            entry.entry.size - static_cast<int64_t>(entry.sectors.size() - 1) * SECTOR_BYTES;
+        if (inSector > SECTOR_BYTES || inSector > left) {
+            return false;
+        }
+        inSector = inSector == SECTOR_BYTES || inSector == left ? 0 : inSector;
+    }
+    if (inSector != 0 || static_cast<int64_t>(entry.sectors.size()) !=
+                             (planned.bytesRead + SECTOR_BYTES - 1) / SECTOR_BYTES) {
+        return false;
+    }
+    for (StoredSector& sector : entry.sectors) {
+        if (image.readBytes(statusPosition(sector.position), &sector.status, 1) != 1) {
+            return false;
+        }
+    }
+    entry.bytesHeld = planned.bytesRead;
+    return true;
+}
+
+} // namespace
+
+void locatePlannedSectors(d88::D88Image& image, const SetPlan& plan, const DiskChoice& disks,
+                          UpdateSet& set) {
+    for (size_t i = 0; i < set.entries.size(); ++i) {
+        UpdateEntry& entry = set.entries[i];
+        const int id = entrySetNumber(entry.entry);
+        const bool oneCopy =
+            isSetNumber(id) && disks.copiesFor[static_cast<size_t>(id)].size() == 1;
+        const bool planned = i < plan.entries.size() && plan.entries[i].index == entry.index &&
+                             plan.entries[i].disk == entry.disk;
+        if (!oneCopy || !planned || !sectorsOfPlan(image, plan.entries[i], entry)) {
+            locateEntrySectors(image, entry);
+        }
+    }
+}
+
 std::vector<UpdateEntry> readEntriesBack(d88::D88Image& image, const DiskChoice& disks,
                                          const DirectoryLayout& layout, WalkBuffers& buffers) {
     std::vector<UpdateEntry> entries;

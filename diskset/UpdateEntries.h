@@ -74,6 +74,14 @@ UpdateSet readUpdateSet(d88::D88Image& image, const DiskChoice& disks, SetPlan p
 // Locates the sectors that hold the entry's file on its disk.
 void locateEntrySectors(d88::D88Image& image, UpdateEntry& entry);
 
+// Locates the sectors of every entry of `set` as locateEntrySectors does, from what `plan` found:
+// `plan` is the plan that `set` was read from (before the user's choice of files applied), for
+// the same image and `disks`. The plan's walk found each sector already; only its status byte is
+// read. An entry whose disk is given in several copies, or that the plan does not hold as one
+// run of sectors, is located by locateEntrySectors.
+void locatePlannedSectors(d88::D88Image& image, const SetPlan& plan, const DiskChoice& disks,
+                          UpdateSet& set);
+
 // The listed entries of `layout` as the directory that the extraction reads from `image` holds
 // them (as the programs read it from one copy of Disk A), each with its disk as `disks` finds
 // it; without names, and not located: how an image written by putting files back is read back.

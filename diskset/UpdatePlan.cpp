@@ -3,6 +3,8 @@
 #include "FileSeek.h"
 
 #include <algorithm>
+#include <cstddef>
+#include <cstdint>
 #include <cstring>
 
 namespace {
@@ -13,18 +15,24 @@ struct ChangedSpan {
     size_t entry;
 };
 
-// Whether the bytes from `begin` to `end` are all zero: the first is, and each equals the next
-// (one memcmp, which runs a block at a time).
-bool allZero(const uint8_t* begin, const uint8_t* end) {
-    return begin >= end ||
-           (*begin == 0 && memcmp(begin, begin + 1, static_cast<size_t>(end - begin - 1)) == 0);
+// Zeroes out[from, to), when it holds any byte.
+void zeroBetween(uint8_t* out, size_t from, size_t to) {
+    if (from < to) {
+        memset(out + from, 0, to - from);
+    }
+}
+
+// Whether `count` bytes are all zero: the first is, and each equals the next (one memcmp, which
+// runs a block at a time).
+bool allZero(const uint8_t* bytes, size_t count) {
+    return count == 0 || (bytes[0] == 0 && memcmp(bytes, bytes + 1, count - 1) == 0);
 }
 
 // The length of `bytes` without the zeros that end it: blocks of zeros first, then the bytes of
 // the last block that is not all zero.
 size_t withoutZeroTail(const uint8_t* bytes, size_t length) {
     constexpr size_t BLOCK = 256;
-    while (length >= BLOCK && allZero(bytes + length - BLOCK, bytes + length)) {
+    while (length >= BLOCK && allZero(bytes + length - BLOCK, BLOCK)) {
         length -= BLOCK;
     }
     while (length > 0 && bytes[length - 1] == 0) {
@@ -37,12 +45,22 @@ bool overlaps(const ByteSpan& a, const ByteSpan& b) {
     return a.start < b.end && b.start < a.end;
 }
 
+// The sectors of every entry of the set.
+size_t sectorCount(const UpdateSet& set) {
+    size_t count = 0;
+    for (const UpdateEntry& entry : set.entries) {
+        count += entry.sectors.size();
+    }
+    return count;
+}
+
 // The spans that putting entry `entry` back changes: its sectors' data and status bytes.
 void addChangedSpans(const UpdateEntry& entry, size_t position, std::vector<ChangedSpan>& spans) {
     for (const StoredSector& sector : entry.sectors) {
-        spans.push_back({{sector.position, sector.position + sector.length}, position});
+        // The status byte first, as it lies before the data: in image order, for a sort to find.
         const int64_t status = statusPosition(sector.position);
         spans.push_back({{status, status + 1}, position});
+        spans.push_back({{sector.position, sector.position + sector.length}, position});
     }
 }
 
@@ -102,12 +120,18 @@ std::vector<SetNumber> disksGivenTwice(const DiskSetFacts& facts) {
 }
 
 void readEntryBytes(d88::D88Image& image, const UpdateEntry& entry, uint8_t* out) {
-    memset(out, 0, static_cast<size_t>(entry.entry.size));
-    uint8_t* at = out;
+    // Only the bytes that no sector gives are zeroed (a run's sectors are at most SECTOR_BYTES
+    // long, the last cut to the entry's size).
+    const size_t size = static_cast<size_t>(entry.entry.size);
+    size_t filled = 0;
+    size_t at = 0;
     for (const StoredSector& sector : entry.sectors) {
-        image.readBytes(sector.position, at, sector.length);
+        zeroBetween(out, filled, at);
+        filled =
+            at + static_cast<size_t>(image.readBytes(sector.position, out + at, sector.length));
         at += SECTOR_BYTES;
     }
+    zeroBetween(out, filled, size);
 }
 
 FileUpdate decideFileUpdate(d88::D88Image& image, const UpdateEntry& entry, const FolderFile& file,
@@ -143,10 +167,41 @@ FileUpdate decideFileUpdate(d88::D88Image& image, const UpdateEntry& entry, cons
         return update;
     }
     const size_t length = static_cast<size_t>(file.length);
-    readEntryBytes(image, entry, current);
-    const bool sameBytes = (length == 0 || memcmp(bytes, current, length) == 0) &&
-                           allZero(current + length, current + size);
-    if (sameBytes) {
+    if (current != nullptr) {
+        readEntryBytes(image, entry, current);
+    }
+    // Each sector compared where it lies with the file's bytes there; the entry's other bytes are
+    // zeros, and so must the file's be for the two to be the same.
+    const auto fileZeros = [&](size_t from, size_t to) {
+        from = std::min(from, length);
+        return allZero(bytes + from, std::max(from, std::min(to, length)) - from);
+    };
+    int sectorsChanged = 0;
+    size_t compared = 0; // the file's bytes up to here are compared or checked
+    bool otherBytesZero = true;
+    uint8_t scratch[SECTOR_BYTES];
+    for (size_t i = 0; i < entry.sectors.size(); ++i) {
+        const size_t start = i * SECTOR_BYTES;
+        const int stored = entry.sectors[i].length;
+        const uint8_t* held = image.viewBytes(entry.sectors[i].position, stored, scratch);
+        if (held == nullptr) {
+            // Where the image ends: the bytes it gives, zeros after.
+            const int64_t got =
+                std::max<int64_t>(0, image.readBytes(entry.sectors[i].position, scratch, stored));
+            zeroBetween(scratch, static_cast<size_t>(got), static_cast<size_t>(stored));
+            held = scratch;
+        }
+        const size_t end = start + static_cast<size_t>(stored);
+        const size_t fromFile = std::min(end, std::max(start, length));
+        otherBytesZero = otherBytesZero && fileZeros(compared, start);
+        compared = end;
+        const bool changed =
+            (fromFile > start && memcmp(bytes + start, held, fromFile - start) != 0) ||
+            !allZero(held + (fromFile - start), end - fromFile);
+        sectorsChanged += changed ? 1 : 0;
+    }
+    otherBytesZero = otherBytesZero && fileZeros(compared, length);
+    if (sectorsChanged == 0 && otherBytesZero) {
         update.outcome = UpdateOutcome::Unchanged;
         return update;
     }
@@ -158,31 +213,30 @@ FileUpdate decideFileUpdate(d88::D88Image& image, const UpdateEntry& entry, cons
         return update;
     }
     update.outcome = UpdateOutcome::PutBack;
-    for (size_t i = 0; i < entry.sectors.size(); ++i) {
-        const size_t start = i * SECTOR_BYTES;
-        const size_t end = start + static_cast<size_t>(entry.sectors[i].length);
-        const size_t fromFile = std::min(end, std::max(start, length));
-        const bool changed =
-            (fromFile > start && memcmp(bytes + start, current + start, fromFile - start) != 0) ||
-            !allZero(current + fromFile, current + end);
-        update.sectorsChanged += changed ? 1 : 0;
-        update.statusesCleared += entry.sectors[i].status != d88::STATUS_NORMAL ? 1 : 0;
+    update.sectorsChanged = sectorsChanged;
+    for (const StoredSector& sector : entry.sectors) {
+        update.statusesCleared += sector.status != d88::STATUS_NORMAL ? 1 : 0;
     }
     return update;
 }
 
 UpdatePlan finishUpdatePlan(const UpdateSet& set, std::vector<FileUpdate> files) {
     std::vector<ChangedSpan> spans;
+    spans.reserve(sectorCount(set) * 2);
     for (size_t i = 0; i < files.size(); ++i) {
         if (files[i].outcome == UpdateOutcome::PutBack) {
             addChangedSpans(set.entries[i], i, spans);
         }
     }
     checkReserved(set, spans, files);
-    // Two files put back may not change one byte: the later entry is refused.
-    std::sort(spans.begin(), spans.end(), [](const ChangedSpan& a, const ChangedSpan& b) {
+    // Two files put back may not change one byte: the later entry is refused. (The spans are
+    // mostly in order already: the files' sectors follow each other.)
+    const auto byStart = [](const ChangedSpan& a, const ChangedSpan& b) {
         return a.span.start < b.span.start;
-    });
+    };
+    if (!std::is_sorted(spans.begin(), spans.end(), byStart)) {
+        std::sort(spans.begin(), spans.end(), byStart);
+    }
     for (size_t i = 1, reach = 0; i < spans.size(); ++i) {
         if (spans[i].span.start < spans[reach].span.end) {
             const size_t earlier = std::min(spans[i].entry, spans[reach].entry);
@@ -232,23 +286,28 @@ UpdatePlan finishUpdatePlan(const UpdateSet& set, std::vector<FileUpdate> files)
     return plan;
 }
 
-std::vector<ByteChange> updateChanges(const UpdateSet& set, const UpdatePlan& plan) {
+std::vector<ByteChange> updateChanges(const UpdateSet& set, const UpdatePlan& plan,
+                                      const std::vector<bool>& made) {
     std::vector<ByteChange> changes;
     for (size_t i = 0; i < plan.files.size(); ++i) {
-        if (plan.files[i].outcome != UpdateOutcome::PutBack) {
+        if (plan.files[i].outcome != UpdateOutcome::PutBack || (i < made.size() && made[i])) {
             continue;
         }
         const std::vector<StoredSector>& sectors = set.entries[i].sectors;
         for (size_t k = 0; k < sectors.size(); ++k) {
-            changes.push_back(ByteChange{sectors[k].position, sectors[k].length,
-                                         static_cast<int>(i), static_cast<int>(k) * SECTOR_BYTES});
             if (sectors[k].status != d88::STATUS_NORMAL) {
                 changes.push_back(ByteChange{statusPosition(sectors[k].position), 1, -1, 0});
             }
+            changes.push_back(ByteChange{sectors[k].position, sectors[k].length,
+                                         static_cast<int>(i), static_cast<int>(k) * SECTOR_BYTES});
         }
     }
-    std::sort(changes.begin(), changes.end(),
-              [](const ByteChange& a, const ByteChange& b) { return a.position < b.position; });
+    const auto byPosition = [](const ByteChange& a, const ByteChange& b) {
+        return a.position < b.position;
+    };
+    if (!std::is_sorted(changes.begin(), changes.end(), byPosition)) {
+        std::sort(changes.begin(), changes.end(), byPosition);
+    }
     return changes;
 }
 
@@ -273,28 +332,28 @@ namespace {
 // Reads `count` bytes of entry `entry`'s new file from byte `offset` into `out`, zeros past its
 // end or where it gives fewer.
 void readNewBytes(NewBytes& source, size_t entry, int64_t offset, uint8_t* out, size_t count) {
-    memset(out, 0, count);
     const int64_t length = source.plan->files[entry].file.length;
     FILE* file = source.files[entry];
-    if (offset >= length || file == nullptr) {
-        return;
-    }
-    std::vector<uint8_t>& held = source.held[entry];
-    if (held.empty() && (source.heldBytes == 0 || source.heldBytes + length <= MAX_HELD_BYTES)) {
-        held.assign(static_cast<size_t>(length), 0);
-        source.heldBytes += length;
-        if (d88::seekFile(file, 0, SEEK_SET)) {
-            const size_t got = fread(held.data(), 1, held.size(), file);
-            memset(held.data() + got, 0, held.size() - got);
+    size_t copied = 0;
+    if (offset < length && file != nullptr) {
+        std::vector<uint8_t>& held = source.held[entry];
+        if (held.empty() &&
+            (source.heldBytes == 0 || source.heldBytes + length <= MAX_HELD_BYTES)) {
+            held.resize(static_cast<size_t>(length));
+            source.heldBytes += length;
+            const size_t got =
+                d88::seekFile(file, 0, SEEK_SET) ? fread(held.data(), 1, held.size(), file) : 0;
+            zeroBetween(held.data(), got, held.size());
+        }
+        const size_t want = static_cast<size_t>(std::min<int64_t>(length - offset, count));
+        if (!held.empty()) {
+            memcpy(out, held.data() + offset, want);
+            copied = want;
+        } else if (d88::seekFile(file, offset, SEEK_SET)) {
+            copied = fread(out, 1, want, file);
         }
     }
-    const size_t want = static_cast<size_t>(std::min<int64_t>(length - offset, count));
-    if (!held.empty()) {
-        memcpy(out, held.data() + offset, want);
-    } else if (d88::seekFile(file, offset, SEEK_SET)) {
-        const size_t got = fread(out, 1, want, file);
-        memset(out + got, 0, want - got);
-    }
+    zeroBetween(out, copied, count);
 }
 
 // Forgets the entry's bytes once its last change is made.
@@ -311,9 +370,14 @@ void madeChange(NewBytes& source, size_t entry) {
 
 int64_t readUpdatedBytes(d88::D88Image& image, NewBytes& source, int64_t position, uint8_t* out,
                          int64_t length) {
-    const std::vector<ByteChange>& changes = *source.changes;
     const int64_t got = image.readBytes(position, out, length);
-    const int64_t end = position + got;
+    makeChanges(source, position, out, got);
+    return got;
+}
+
+void makeChanges(NewBytes& source, int64_t position, uint8_t* out, int64_t length) {
+    const std::vector<ByteChange>& changes = *source.changes;
+    const int64_t end = position + length;
     auto it = std::lower_bound(
         changes.begin(), changes.end(), position,
         [](const ByteChange& change, int64_t at) { return change.position + change.length <= at; });
@@ -332,11 +396,78 @@ int64_t readUpdatedBytes(d88::D88Image& image, NewBytes& source, int64_t positio
             madeChange(source, entry);
         }
     }
-    return got;
+}
+
+std::vector<bool> entriesApart(const UpdateSet& set) {
+    constexpr size_t RESERVED = SIZE_MAX; // the directory's and ID sectors' records
+    const auto byStart = [](const ChangedSpan& a, const ChangedSpan& b) {
+        return a.span.start < b.span.start;
+    };
+    std::vector<ChangedSpan> spans;
+    spans.reserve(sectorCount(set) * 2);
+    for (size_t i = 0; i < set.entries.size(); ++i) {
+        addChangedSpans(set.entries[i], i, spans);
+    }
+    // The entries' sectors mostly follow each other: sorted, the few reserved ones merge in.
+    if (!std::is_sorted(spans.begin(), spans.end(), byStart)) {
+        std::sort(spans.begin(), spans.end(), byStart);
+    }
+    std::vector<ChangedSpan> reserved;
+    for (const std::vector<ByteSpan>* records : {&set.directory, &set.idSectors}) {
+        for (const ByteSpan& span : *records) {
+            if (span.end > span.start) {
+                reserved.push_back({span, RESERVED});
+            }
+        }
+    }
+    std::sort(reserved.begin(), reserved.end(), byStart);
+    const size_t entrySpans = spans.size();
+    spans.insert(spans.end(), reserved.begin(), reserved.end());
+    std::inplace_merge(spans.begin(), spans.begin() + static_cast<std::ptrdiff_t>(entrySpans),
+                       spans.end(), byStart);
+    // Spans that overlap, one after another, form a group; every span of a group of two or more
+    // overlaps another one of it.
+    std::vector<bool> apart(set.entries.size(), true);
+    for (size_t first = 0; first < spans.size();) {
+        int64_t end = spans[first].span.end;
+        size_t next = first + 1;
+        for (; next < spans.size() && spans[next].span.start < end; ++next) {
+            end = std::max(end, spans[next].span.end);
+        }
+        for (size_t k = first; next - first > 1 && k < next; ++k) {
+            if (spans[k].entry != RESERVED) {
+                apart[spans[k].entry] = false;
+            }
+        }
+        first = next;
+    }
+    return apart;
+}
+
+void putEntryBytes(const UpdateEntry& entry, const uint8_t* bytes, uint8_t* image, int64_t size) {
+    for (size_t k = 0; k < entry.sectors.size(); ++k) {
+        const StoredSector& sector = entry.sectors[k];
+        const int64_t status = statusPosition(sector.position);
+        if (status >= 0 && sector.position + sector.length <= size) {
+            memcpy(image + sector.position, bytes + k * SECTOR_BYTES,
+                   static_cast<size_t>(sector.length));
+            image[status] = d88::STATUS_NORMAL;
+        }
+    }
 }
 
 std::vector<size_t> filesOfNoEntry(const UpdateSet& set, const std::vector<NameTarget>& targets,
                                    const NameRules& rules, const std::vector<std::string>& names) {
+    // The keys of the entries' names for each target, sorted to be looked up.
+    std::vector<std::vector<std::string>> keys(targets.size());
+    for (size_t t = 0; t < targets.size(); ++t) {
+        for (const UpdateEntry& entry : set.entries) {
+            if (t < entry.names.size() && !entry.names[t].name.empty()) {
+                keys[t].push_back(entry.names[t].key);
+            }
+        }
+        std::sort(keys[t].begin(), keys[t].end());
+    }
     std::vector<size_t> none;
     for (size_t i = 0; i < names.size(); ++i) {
         bool claimed = false;
@@ -344,13 +475,7 @@ std::vector<size_t> filesOfNoEntry(const UpdateSet& set, const std::vector<NameT
             // A saved name's key for the host's names, the name itself for the others.
             const std::string key =
                 targets[t] == NameTarget::Host ? rules.sameFileKey(names[i].c_str()) : names[i];
-            for (const UpdateEntry& entry : set.entries) {
-                const SavedName& saved = entry.names[t];
-                if (!saved.name.empty() && saved.key == key) {
-                    claimed = true;
-                    break;
-                }
-            }
+            claimed = std::binary_search(keys[t].begin(), keys[t].end(), key);
         }
         if (!claimed) {
             none.push_back(i);

@@ -81,8 +81,9 @@ std::vector<SetNumber> disksGivenTwice(const DiskSetFacts& facts);
 void readEntryBytes(d88::D88Image& image, const UpdateEntry& entry, uint8_t* out);
 
 // Decides one entry from the file that stands for it and, when one was found, its first bytes in
-// `bytes`: as many as it has, up to the entry's size. `current` (MAX_FILE_BYTES) receives the
-// entry's bytes as it holds them now when they were compared.
+// `bytes`: as many as it has, up to the entry's size. The entry's sectors are compared where the
+// image holds them. `current` (MAX_FILE_BYTES), when not null, receives the entry's bytes as it
+// holds them now when they were compared.
 FileUpdate decideFileUpdate(d88::D88Image& image, const UpdateEntry& entry, const FolderFile& file,
                             const uint8_t* bytes, uint8_t* current);
 
@@ -100,8 +101,21 @@ struct ByteChange {
     int fileOffset;
 };
 
-// The changes of the files put back, by image position; none overlaps another.
-std::vector<ByteChange> updateChanges(const UpdateSet& set, const UpdatePlan& plan);
+// The changes of the files put back, by image position; none overlaps another. Entries that
+// `made` marks (by position in set.entries) are left out: their bytes are in place already.
+std::vector<ByteChange> updateChanges(const UpdateSet& set, const UpdatePlan& plan,
+                                      const std::vector<bool>& made = {});
+
+// By position in set.entries: true for each entry whose sectors (their data and status bytes)
+// share no byte with another entry's, with one another, or with the directory's or an ID
+// sector's records. Putting such an entry's file back changes no other entry's bytes, and no
+// other decision reads its bytes, so they can be put in place as soon as it is decided.
+std::vector<bool> entriesApart(const UpdateSet& set);
+
+// Puts the new bytes of an entry into `image` (an image's bytes held in memory from image
+// position 0 on, `size` of them): `bytes` (the entry's size: the file, zeros after) into its
+// sectors' data, and every sector's status byte read without error (STATUS_NORMAL).
+void putEntryBytes(const UpdateEntry& entry, const uint8_t* bytes, uint8_t* image, int64_t size);
 
 // The new files of the entries put back, by position in set.entries (null for the others),
 // open for reading; each is read again, whole, as the image is made.
@@ -130,6 +144,10 @@ NewBytes newBytesOf(const std::vector<ByteChange>& changes, const UpdatePlan& pl
 // zeros instead.
 int64_t readUpdatedBytes(d88::D88Image& image, NewBytes& source, int64_t position, uint8_t* out,
                          int64_t length);
+
+// Makes the changes of `source` that fall in the `length` image bytes from `position`, held in
+// `bytes`, in place, as readUpdatedBytes makes them in what it copies.
+void makeChanges(NewBytes& source, int64_t position, uint8_t* bytes, int64_t length);
 
 // The files of a folder, `names` as an entry's names are handed to the host (empty for a name
 // that no entry's can be), that stand under no entry's name for any of `targets`: by position.

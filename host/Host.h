@@ -154,3 +154,10 @@ void hostPrintf(FILE* stream, const char* format, ...);
 __attribute__((format(printf, 2, 3)))
 #endif
 void hostPrintfLocal(FILE* stream, const char* format, ...);
+
+// Memory for `size` bytes that a program fills and holds whole (an image read into memory), not
+// zeroed. On Linux it is made present at once, in 2 MiB pages as far as it fills them (where
+// the system gives such pages), so that filling it costs few page faults instead of one per
+// 4 KiB. Null when no memory can be had. Given back by hostFreeHeldMemory with the same size.
+uint8_t* hostHeldMemory(size_t size);
+void hostFreeHeldMemory(uint8_t* bytes, size_t size);

@@ -21,6 +21,7 @@
 #include <poll.h>
 #include <string>
 #include <strings.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -893,3 +894,64 @@ void hostDropFile(PendingFile* file) {
     removePendingName(*file);
     delete file;
 }
+
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+namespace {
+
+constexpr uintptr_t LARGE_PAGE_BYTES = uintptr_t{2} << 20;
+constexpr uintptr_t PAGE_BYTES = 4096;
+
+size_t roundedUp(size_t size, uintptr_t unit) {
+    return (size + unit - 1) & ~(unit - 1);
+}
+
+} // namespace
+
+uint8_t* hostHeldMemory(size_t size) {
+    // Mapped with room to align its start to a large page; the rest is given back at once. Only
+    // the large pages that it fills whole are asked for, so that it takes no more memory than
+    // its 4 KiB pages; all of it is then made present at once, which is faster than a page
+    // fault for each page as it is first written.
+    const size_t length = roundedUp(size, PAGE_BYTES);
+    if (size == 0 || length < size || length + LARGE_PAGE_BYTES < length) {
+        return nullptr;
+    }
+    void* mapped = mmap(nullptr, length + LARGE_PAGE_BYTES, PROT_READ | PROT_WRITE,
+                        MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (mapped == MAP_FAILED) {
+        return nullptr;
+    }
+    const uintptr_t start = reinterpret_cast<uintptr_t>(mapped);
+    const uintptr_t aligned = roundedUp(start, LARGE_PAGE_BYTES);
+    if (aligned > start) {
+        munmap(mapped, aligned - start);
+    }
+    const uintptr_t end = start + length + LARGE_PAGE_BYTES;
+    if (end > aligned + length) {
+        munmap(reinterpret_cast<void*>(aligned + length), end - (aligned + length));
+    }
+    uint8_t* bytes = reinterpret_cast<uint8_t*>(aligned);
+    // Hints: the memory is as good without them.
+    if (length >= LARGE_PAGE_BYTES) {
+        madvise(bytes, length & ~(LARGE_PAGE_BYTES - 1), MADV_HUGEPAGE);
+    }
+#ifdef MADV_POPULATE_WRITE
+    madvise(bytes, length, MADV_POPULATE_WRITE);
+#endif
+    return bytes;
+}
+
+void hostFreeHeldMemory(uint8_t* bytes, size_t size) {
+    if (bytes != nullptr) {
+        munmap(bytes, roundedUp(size, PAGE_BYTES));
+    }
+}
+#else
+uint8_t* hostHeldMemory(size_t size) {
+    return static_cast<uint8_t*>(malloc(size));
+}
+
+void hostFreeHeldMemory(uint8_t* bytes, size_t) {
+    free(bytes);
+}
+#endif

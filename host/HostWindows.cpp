@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdarg>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <io.h>
@@ -776,4 +777,13 @@ void hostDropFile(PendingFile* file) {
     _close(file->fd);
     removePendingFile(*file);
     delete file;
+}
+
+// Held memory comes from the heap: large pages need a privilege that programs seldom have.
+uint8_t* hostHeldMemory(size_t size) {
+    return static_cast<uint8_t*>(malloc(size));
+}
+
+void hostFreeHeldMemory(uint8_t* bytes, size_t) {
+    free(bytes);
 }

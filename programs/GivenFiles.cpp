@@ -106,8 +106,8 @@ bool keepDiskMembers(const char* program, const char* path, UnpackedZip& zip, Gi
 } // namespace
 
 bool openGivenFiles(const char* program, std::vector<const char*>& paths, GivenFiles& given,
-                    d88::D88Image& image) {
-    d88::D88Image checker;
+                    d88::D88Image& image, bool openImage) {
+    d88::D88Image& checker = image; // its memory serves the image afterwards
     int64_t unpacked = 0; // what the members of the zips so far declare: one limit for the run
     int64_t zipFiles = 0; // the files unpacked from them
     for (size_t i = 0; i < paths.size(); ++i) {
@@ -152,16 +152,21 @@ bool openGivenFiles(const char* program, std::vector<const char*>& paths, GivenF
         }
         given.zips.push_back(std::move(file));
     }
-    std::vector<FILE*> streams;
-    for (const OwnedFile& file : given.files) {
-        streams.push_back(file.get());
-    }
     paths.clear();
     for (const std::string& name : given.names) {
         paths.push_back(name.c_str());
     }
+    return !openImage || openGivenImage(program, given, image);
+}
+
+bool openGivenImage(const char* program, const GivenFiles& given, d88::D88Image& image) {
+    std::vector<FILE*> streams;
+    for (const OwnedFile& file : given.files) {
+        streams.push_back(file.get());
+    }
     if (!image.openStreams(streams.data(), static_cast<int>(streams.size()))) {
-        printFileOpenFailure(program, paths[static_cast<size_t>(image.failedPart())], errno);
+        const std::string& name = given.names[static_cast<size_t>(image.failedPart())];
+        printFileOpenFailure(program, name.c_str(), errno);
         return false;
     }
     return true;

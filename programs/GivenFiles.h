@@ -22,8 +22,12 @@ struct GivenFiles {
     SameFiles sameFiles; // for each file read, the earlier one that is the same file, or -1
 };
 
-// Opens the files `paths` into `given` and has `image` read them joined. On success `paths`
+// Opens the files `paths` into `given` and, unless `openImage` is false, has `image` read them
+// joined (openGivenImage); `image` serves to tell zips from images meanwhile. On success `paths`
 // holds their shown names (pointing into `given`). False after a message on standard error, in
 // the words of `program`.
 bool openGivenFiles(const char* program, std::vector<const char*>& paths, GivenFiles& given,
-                    d88::D88Image& image);
+                    d88::D88Image& image, bool openImage = true);
+
+// Has `image` read the files of `given` joined, from the files. False after a message.
+bool openGivenImage(const char* program, const GivenFiles& given, d88::D88Image& image);

@@ -1,7 +1,10 @@
 // Writes the image that an update plan makes: each given file's bytes, with the plan's changes,
 // into a new file of its own that is read back with the same reader before it takes its name.
-// It decides nothing of its own: the bytes come from readUpdatedBytes, the check from
-// UpdateCheck.h.
+// An image of MAX_HELD_IMAGE_BYTES at most is held in memory (HeldImage): read once, changed in
+// place, written whole and checked from those bytes. A larger one is made a chunk at a time from
+// the reader's blocks, and the new files are read back the same way, so that memory does not
+// grow with the image. It decides nothing of its own: the bytes come from the plan's changes
+// (UpdatePlan.h), the check from UpdateCheck.h.
 #pragma once
 
 #include "FileHashes.h"
@@ -13,31 +16,45 @@
 
 #include "D88Image.h"
 
+#include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
-// What an entry's file must hold read back, when the run knows it already: the CRC-32 of the
-// bytes it put there (a file put back, with zeros after) or compared (a file unchanged). The
-// others are compared byte for byte with their bytes made again from the image and the files.
-struct KnownBytes {
-    bool known;
-    uint32_t crc32;
+// The largest image that is held in memory: the full four-disk set (3.2 MiB) and a little more.
+constexpr int64_t MAX_HELD_IMAGE_BYTES = int64_t{4} << 20;
+
+// Gives back held memory (hostHeldMemory) of `size` bytes.
+struct HeldMemoryFree {
+    size_t size;
+    void operator()(uint8_t* bytes) const { hostFreeHeldMemory(bytes, size); }
 };
+
+// The bytes of the files given, held in memory one after another as the image joins them.
+struct HeldImage {
+    std::unique_ptr<uint8_t[], HeldMemoryFree> bytes{
+        nullptr, HeldMemoryFree{0}}; // null when
+                                     // the image is read from its files
+    int64_t size = 0;
+    std::vector<int64_t> starts; // where each file's bytes start
+};
+
+// Reads the files open as `streams` (in order) whole into `held`, when they hold
+// MAX_HELD_IMAGE_BYTES at most. False, with nothing held, when they are larger or cannot be read
+// whole.
+bool holdFiles(const std::vector<FILE*>& streams, HeldImage& held);
+
+// Opens `image` on the bytes held, each file a part, as D88Image::openSources opens them.
+bool openHeldImage(d88::D88Image& image, const HeldImage& held);
 
 // What is written: the plan and the bytes it is made from.
 struct UpdateWrite {
     d88::D88Image& image; // the files given, read as one image
+    HeldImage& held;      // their bytes, when held: changed in place into the new files' bytes
     const UpdateSet& set;
     const UpdatePlan& plan;
-    const std::vector<ByteChange>& changes;
+    const std::vector<ByteChange>& changes; // those not made in held.bytes yet
     const NewFiles& files;
-    const std::vector<KnownBytes>& known; // by entry
-};
-
-// The caller's buffers for reading the set back.
-struct ReadBack {
-    uint8_t* after;    // MAX_FILE_BYTES: an entry's file as read back
-    uint8_t* expected; // MAX_FILE_BYTES: what it should hold
 };
 
 enum class WriteProblem {
@@ -69,11 +86,14 @@ WriteResult writeUpdatedFiles(const UpdateWrite& write, const HostFolder& folder
                               const std::vector<std::string>& paths, bool digest,
                               PendingOutput& output);
 
-// Reads the new files back into `image` (left open on success) and checks every entry against
-// the plan. With `after`, the digests of the file of each entry put back or unchanged, as read
-// back, are stored there, by position. On a problem the new files are dropped.
-WriteResult checkUpdatedFiles(const UpdateWrite& write, const ReadBack& how, d88::D88Image& image,
-                              PendingOutput& output, std::vector<FileDigests>* after);
+// Reads the new files back with `image` (left open on them on success): from the bytes written
+// when they are held, else from the files. `image` may be write.image, which then no longer reads
+// the files given. Every entry is checked against the plan and `known` (checkReadBack), and
+// `digests`, when not null, gets the digests of the file of each entry put back or unchanged as
+// read back, by position. On a problem the new files are dropped.
+WriteResult checkUpdatedFiles(const UpdateWrite& write, const std::vector<KnownBytes>& known,
+                              d88::D88Image& image, PendingOutput& output,
+                              std::vector<FileDigests>* digests);
 
 // Names the new files in order; the first that cannot take its name stops it, and the rest are
 // dropped. Returns the files named; `failed` says why the next was not.

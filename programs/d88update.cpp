@@ -22,12 +22,11 @@
 #include "UpdatePlan.h"
 #include "UpdateText.h"
 
-#include "FileSeek.h"
-
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -35,13 +34,13 @@ namespace {
 
 const char* const PROGRAM = "d88update";
 
-d88::D88Image image;    // the files given
-d88::D88Image readBack; // the files written, read back
-WalkBuffers buffers;
-uint8_t newBytes[MAX_FILE_BYTES]; // one folder file's bytes at a time
-uint8_t current[MAX_FILE_BYTES];  // its entry's bytes now
-uint8_t after[MAX_FILE_BYTES];    // an entry's bytes read back
-uint8_t expected[MAX_FILE_BYTES]; // what they should be
+// The memory of a run, taken once by main: what the reader's walks need, and an entry's bytes.
+struct Buffers {
+    WalkBuffers walk;
+    uint8_t newBytes[MAX_FILE_BYTES]; // one folder file's bytes at a time, zeros after
+    uint8_t current[MAX_FILE_BYTES];  // its entry's bytes now (for --json), later what an entry
+                                      // must hold read back
+};
 
 void printHelp() {
     hostPrintf(stdout,
@@ -148,12 +147,13 @@ int parseOptions(int argc, char** argv, Options& options) {
 
 // What the files given hold, said before anything else: -1 to go on, otherwise the exit
 // status after a message. `damaged` is set when a disk is cut off or missing.
-int checkDiskSet(const Options& options, const DiskSetFacts& set, bool& damaged) {
+int checkDiskSet(const Options& options, const DiskSetFacts& set, int64_t imageSize,
+                 bool& damaged) {
     std::vector<std::string> files;
     for (const char* path : options.images) {
         files.push_back(shownPath(path, stderr));
     }
-    for (const SetNote& note : decideSetNotes(set, image.fileSize())) {
+    for (const SetNote& note : decideSetNotes(set, imageSize)) {
         if (note.subject == NoteSubject::Copies) {
             continue; // refused below
         }
@@ -218,11 +218,10 @@ bool decideOutputs(const Options& options, Outputs& outputs) {
     for (const char* image : options.images) {
         const std::string name = lastName(image);
         if (std::find(outputs.paths.begin(), outputs.paths.end(), name) != outputs.paths.end()) {
-            hostPrintfLocal(stderr,
-                            "%s: two files given are named '%s', and '%s' can hold only one of "
-                            "them\n",
-                            PROGRAM, shownPath(name.c_str(), stderr).c_str(),
-                            shownPath(options.output, stderr).c_str());
+            hostPrintfLocal(
+                stderr, "%s: %s\n", PROGRAM,
+                sameLastNameText(shownPath(name.c_str(), stderr), shownPath(options.output, stderr))
+                    .c_str());
             return false;
         }
         outputs.paths.push_back(name);
@@ -267,12 +266,21 @@ bool outputsAreNew(const Outputs& outputs, const HostFolder& folder, const ReadF
     return true;
 }
 
-// Finds the file that stands for `entry` in `folder` under one of its names, and reads its
-// first bytes (as many as the entry holds) into newBytes. `stream` keeps it open, `foundId`
+// Where the new files stand: the folder, and the name targets that an entry's file may stand
+// under (as d88extract names it here first).
+struct FolderOfFiles {
+    const HostFolder& folder;
+    const char* name; // as given
+    const std::vector<NameTarget>& targets;
+};
+
+// Finds the file that stands for `entry` in the folder under one of its names, and reads its
+// first bytes (as many as the entry holds) into `bytes`. `stream` keeps it open, `foundId`
 // tells which file it is.
-FolderFile findFolderFile(const HostFolder& folder, const UpdateEntry& entry,
-                          const std::vector<NameTarget>& targets, OwnedFile& stream,
-                          HostFileId& foundId) {
+FolderFile findFolderFile(const FolderOfFiles& from, const UpdateEntry& entry, uint8_t* bytes,
+                          OwnedFile& stream, HostFileId& foundId) {
+    const HostFolder& folder = from.folder;
+    const std::vector<NameTarget>& targets = from.targets;
     FolderFile found{FolderFileState::None, -1, 0, 0};
     for (size_t t = 0; t < targets.size(); ++t) {
         const SavedName& saved = entry.names[t];
@@ -313,7 +321,7 @@ FolderFile findFolderFile(const HostFolder& folder, const UpdateEntry& entry,
     // The entry's bytes at most: a longer file is refused by its length alone.
     const size_t want = static_cast<size_t>(std::min<int64_t>(found.length, entry.entry.size));
     errno = 0;
-    if (fread(newBytes, 1, want, stream.get()) != want) {
+    if (fread(bytes, 1, want, stream.get()) != want) {
         found.state = FolderFileState::Unreadable;
         found.error = errno != 0 ? errno : EIO;
         stream.reset();
@@ -330,76 +338,90 @@ nlohmann::ordered_json hashesOf(const uint8_t* bytes, size_t length) {
 
 // What putting back needs from the run: the folder's files and what is printed of them.
 struct Decided {
-    UpdatePlan plan;
-    NewFiles files;               // by entry, for the entries put back
-    std::vector<OwnedFile> owned; // the same, closed at the end
-    std::vector<KnownBytes> known;
+    std::vector<FileUpdate> updates; // by entry, as decided one by one
+    UpdatePlan plan;                 // then, from them all
+    NewFiles files;                  // by entry, for the entries put back later: read again then
+    std::vector<OwnedFile> owned;    // the same, closed at the end
+    std::vector<bool> made;          // by entry: put back in the held image's bytes already
+    std::vector<KnownBytes> known;   // by entry: what it must hold read back
     UpdateRunFacts facts;
 };
 
-// Locates every entry's sectors and decides it from the folder's files. `read` gets the files
-// opened.
-Decided decideEntries(const Options& options, UpdateSet& set, const HostFolder& folder,
-                      const std::vector<NameTarget>& targets, ReadFiles& read) {
+// What deciding an entry reads: the files given, and the run's buffers.
+struct DecideWith {
+    d88::D88Image& image;
+    HeldImage& held;
+    Buffers& buffers;
+    std::vector<bool> apart; // by entry: its file is put back as soon as it is decided (empty:
+                             // none is)
+    bool json;               // the hashes of the files before and after are taken
+};
+
+// Decides entry `i` of `set` from the file that stands for it in `from`, into `decided`. `read`
+// gets the file opened.
+void decideEntry(const UpdateSet& set, size_t i, const FolderOfFiles& from, const DecideWith& with,
+                 Decided& decided, ReadFiles& read) {
+    const UpdateEntry& entry = set.entries[i];
+    uint8_t* newBytes = with.buffers.newBytes;
+    OwnedFile stream;
+    HostFileId id{};
+    const FolderFile file = entry.chosen ? findFolderFile(from, entry, newBytes, stream, id)
+                                         : FolderFile{FolderFileState::None, -1, 0, 0};
+    if (stream) {
+        read.add(id,
+                 std::string(from.name) + "/" + entry.names[static_cast<size_t>(file.name)].name);
+    }
+    decided.updates.push_back(decideFileUpdate(with.image, entry, file, newBytes,
+                                               with.json ? with.buffers.current : nullptr));
+    const UpdateOutcome outcome = decided.updates.back().outcome;
+    if (outcome != UpdateOutcome::PutBack && outcome != UpdateOutcome::Unchanged) {
+        return;
+    }
+    // What the entry holds afterwards: the file's bytes and zeros after.
+    const size_t size = static_cast<size_t>(entry.entry.size);
+    const size_t length = static_cast<size_t>(file.length);
+    memset(newBytes + length, 0, size - length);
+    decided.known[i] = KnownBytes{true, bytesFingerprint(newBytes, size)};
+    if (with.json) {
+        decided.facts.before[i] = hashesOf(with.buffers.current, size);
+        decided.facts.after[i] = hashesOf(newBytes, size);
+    }
+    if (outcome != UpdateOutcome::PutBack) {
+        return;
+    }
+    if (i < with.apart.size() && with.apart[i]) {
+        // Its bytes go into the held image now, so that its file is read only once.
+        putEntryBytes(entry, newBytes, with.held.bytes.get(), with.held.size);
+        decided.made[i] = true;
+        return;
+    }
+    decided.files[i] = stream.get();
+    decided.owned.push_back(std::move(stream));
+}
+
+// Decides every entry (located) from the folder's files. `read` gets the files opened.
+Decided decideEntries(const UpdateSet& set, const FolderOfFiles& from, const DecideWith& with,
+                      ReadFiles& read) {
+    const size_t count = set.entries.size();
     Decided decided;
-    std::vector<FileUpdate> files;
-    decided.files.assign(set.entries.size(), nullptr);
-    decided.known.assign(set.entries.size(), KnownBytes{false, 0});
-    decided.facts.before.assign(set.entries.size(), nullptr);
-    decided.facts.after.assign(set.entries.size(), nullptr);
-    for (size_t i = 0; i < set.entries.size(); ++i) {
-        // Located and read at once, while the reader holds the entry's tracks.
-        locateEntrySectors(image, set.entries[i]);
-        const UpdateEntry& entry = set.entries[i];
-        OwnedFile stream;
-        HostFileId id{};
-        const FolderFile file = entry.chosen ? findFolderFile(folder, entry, targets, stream, id)
-                                             : FolderFile{FolderFileState::None, -1, 0, 0};
-        if (stream) {
-            read.add(id, std::string(options.from) + "/" +
-                             entry.names[static_cast<size_t>(file.name)].name);
-        }
-        files.push_back(decideFileUpdate(image, entry, file, newBytes, current));
-        const UpdateOutcome outcome = files.back().outcome;
-        if (outcome != UpdateOutcome::PutBack && outcome != UpdateOutcome::Unchanged) {
-            continue;
-        }
-        // What the entry holds afterwards: the file's bytes and zeros after.
-        const size_t size = static_cast<size_t>(entry.entry.size);
-        const size_t length = static_cast<size_t>(file.length);
-        memset(newBytes + length, 0, size - length);
-        Digests digests{};
-        decided.known[i] =
-            KnownBytes{digestBytes(newBytes, size, DIGEST_CRC32, digests), digests.crc32};
-        if (options.json) {
-            decided.facts.before[i] = hashesOf(current, size);
-            decided.facts.after[i] = hashesOf(newBytes, size);
-        }
-        if (outcome == UpdateOutcome::PutBack) {
-            decided.files[i] = stream.get();
-            decided.owned.push_back(std::move(stream));
-        }
+    decided.files.assign(count, nullptr);
+    decided.made.assign(count, false);
+    decided.known.assign(count, KnownBytes{false, 0});
+    decided.facts.before.assign(count, nullptr);
+    decided.facts.after.assign(count, nullptr);
+    for (size_t i = 0; i < count; ++i) {
+        decideEntry(set, i, from, with, decided, read);
     }
-    decided.plan = finishUpdatePlan(set, std::move(files));
-    // An entry that changes with another one's file holds what neither file alone says.
-    for (const FileUpdate& file : decided.plan.files) {
-        for (int index : file.changesWith) {
-            for (size_t i = 0; i < set.entries.size(); ++i) {
-                decided.known[i].known = decided.known[i].known && set.entries[i].index != index;
-            }
-        }
-    }
+    decided.plan = finishUpdatePlan(set, std::move(decided.updates));
     return decided;
 }
 
 // Names the folder's files that no entry saves under, in one note.
-std::vector<std::string> noteFilesOfNoEntry(const Options& options, const UpdateSet& set,
-                                            const HostFolder& folder,
-                                            const std::vector<NameTarget>& targets) {
+std::vector<std::string> noteFilesOfNoEntry(const UpdateSet& set, const FolderOfFiles& from) {
     std::vector<FolderName> listed;
     int error = 0;
     std::vector<std::string> leftOut;
-    if (!hostListFolder(folder, listed, error)) {
+    if (!hostListFolder(from.folder, listed, error)) {
         return leftOut;
     }
     std::vector<std::string> names;
@@ -407,7 +429,7 @@ std::vector<std::string> noteFilesOfNoEntry(const Options& options, const Update
         names.push_back(name.name);
     }
     std::vector<std::string> shown;
-    for (size_t i : filesOfNoEntry(set, targets, hostNameRules(), names)) {
+    for (size_t i : filesOfNoEntry(set, from.targets, hostNameRules(), names)) {
         leftOut.push_back(listed[i].text);
     }
     std::sort(leftOut.begin(), leftOut.end());
@@ -416,7 +438,7 @@ std::vector<std::string> noteFilesOfNoEntry(const Options& options, const Update
     }
     if (!shown.empty()) {
         hostPrintfLocal(stderr, "%s: %s\n", PROGRAM,
-                        filesOfNoEntryText(shownPath(options.from, stderr).c_str(), shown).c_str());
+                        filesOfNoEntryText(shownPath(from.name, stderr).c_str(), shown).c_str());
     }
     return leftOut;
 }
@@ -449,26 +471,20 @@ void printWriteFailure(const std::string& path, const ReplaceResult& result) {
 void printCheckFailure(const UpdateSet& set, const UpdatePlan& plan, const WriteResult& result) {
     switch (result.problem) {
     case WriteProblem::ImageChanged:
-        hostPrintfLocal(
-            stderr, "%s: nothing written: the files given changed while they were read\n", PROGRAM);
+        hostPrintfLocal(stderr, "%s: %s\n", PROGRAM, givenFilesChangedText().c_str());
         break;
     case WriteProblem::CannotRead:
-        hostPrintfLocal(stderr, "%s: nothing written: the new files cannot be read back\n",
-                        PROGRAM);
+        hostPrintfLocal(stderr, "%s: %s\n", PROGRAM, cannotReadBackText().c_str());
         break;
     case WriteProblem::OtherPlaces:
-        hostPrintfLocal(stderr,
-                        "%s: nothing written: read back, the set's directory or sectors are not "
-                        "where they were\n",
-                        PROGRAM);
+        hostPrintfLocal(stderr, "%s: %s\n", PROGRAM,
+                        readBackText(ReadBackProblem::OtherPlaces, 0, "").c_str());
         break;
     case WriteProblem::OtherBytes: {
-        const ShownName name =
-            shownName(updateFileName(set.entries[result.entry], plan.files[result.entry]), stderr);
-        hostPrintf(
-            stderr,
-            "%s: nothing written: read back, entry %d '%s' does not hold what was put there\n",
-            PROGRAM, set.entries[result.entry].index, name.text());
+        const UpdateEntry& entry = set.entries[result.entry];
+        const ShownName name = shownName(updateFileName(entry, plan.files[result.entry]), stderr);
+        hostPrintf(stderr, "%s: %s\n", PROGRAM,
+                   readBackText(ReadBackProblem::OtherBytes, entry.index, name.text()).c_str());
         break;
     }
     default:
@@ -476,82 +492,109 @@ void printCheckFailure(const UpdateSet& set, const UpdatePlan& plan, const Write
     }
 }
 
-} // namespace
-
-int main(int argc, char** argv) {
-    hostStartProgram(argc, argv);
-    Options options;
-    int status = parseOptions(argc, argv, options);
-    if (status >= 0) {
-        return status;
-    }
-    const std::vector<std::string> asGiven(options.images.begin(), options.images.end());
+// The files that the run reads and what they hold.
+struct Input {
     GivenFiles given;
-    if (!openGivenFiles(PROGRAM, options.images, given, image)) {
+    ReadFiles read;
+    HeldImage held; // the bytes of the files given, when held in memory
+    DiskSetFacts facts;
+    bool damaged = false; // a disk is cut off or missing
+};
+
+// Opens the files given into `image` and says what they hold: -1 to go on, otherwise the exit
+// status. `options.images` then names the files read.
+int openInput(Options& options, d88::D88Image& image, Input& input) {
+    const std::vector<std::string> asGiven(options.images.begin(), options.images.end());
+    GivenFiles& given = input.given;
+    if (!openGivenFiles(PROGRAM, options.images, given, image, false)) {
         return 1;
     }
-    ReadFiles read;
+    std::vector<FILE*> streams;
     for (size_t i = 0; i < given.files.size(); ++i) {
-        read.add(given.files[i].get(), given.names[i]);
+        input.read.add(given.files[i].get(), given.names[i]);
+        streams.push_back(given.files[i].get());
+    }
+    // Read from memory when the files are small enough, else from the files.
+    if (!holdFiles(streams, input.held) || !openHeldImage(image, input.held)) {
+        input.held = HeldImage{};
+        if (!openGivenImage(PROGRAM, given, image)) {
+            return 1;
+        }
     }
     // The zips are the paths given that no file read is named as, in the order given.
     size_t zip = 0;
     for (const std::string& path : asGiven) {
         if (zip < given.zips.size() &&
             std::find(given.names.begin(), given.names.end(), path) == given.names.end()) {
-            read.add(given.zips[zip++].get(), path);
+            input.read.add(given.zips[zip++].get(), path);
         }
     }
-    const DiskSetFacts facts = decideDiskSet(image, readIdSectors(image), given.sameFiles);
-    bool damaged = false;
-    status = checkDiskSet(options, facts, damaged);
-    if (status >= 0) {
-        return status;
-    }
-    const DiskChoice disks = identityDiskChoice(facts);
-    // The names an entry's file may stand under: as d88extract names it here first, then, where
-    // names are bytes, the other way (UTF-8 or as stored).
-    std::vector<NameTarget> targets = {nameTargetFor(NameChoice::Default)};
+    input.facts = decideDiskSet(image, readIdSectors(image), given.sameFiles);
+    return checkDiskSet(options, input.facts, image.fileSize(), input.damaged);
+}
+
+// The set that the files go back into, as planned.
+struct Planned {
+    DiskChoice disks;
+    // The names an entry's file may stand under: as d88extract names it here first, then,
+    // where names are bytes, the other way (UTF-8 or as stored).
+    std::vector<NameTarget> targets;
+    LayoutPlans plans;
+    const DirectoryLayout* layout = nullptr;
+};
+
+// Reads the set's directory and chooses its layout: -1 to go on, otherwise the exit status
+// after a message.
+int planLayout(const Options& options, d88::D88Image& image, const Input& input, WalkBuffers& walk,
+               Planned& planned) {
+    planned.disks = identityDiskChoice(input.facts);
+    planned.targets = {nameTargetFor(NameChoice::Default)};
     if (!hostNamesAreUnicode()) {
-        targets.push_back(targets[0] == NameTarget::Host ? NameTarget::Utf8 : NameTarget::Host);
+        planned.targets.push_back(planned.targets[0] == NameTarget::Host ? NameTarget::Utf8
+                                                                         : NameTarget::Host);
     }
-    const SaveTarget target{targets[0], hostNameRules(), {}};
-    const DirectoryRead directory = readDirectory(image, disks, buffers);
-    const PlanSource source{image, disks, directory, target, buffers};
-    LayoutPlans plans{};
-    const DirectoryLayout* layout = chooseLayout(options, source, plans, status);
-    if (layout == nullptr) {
-        return status;
-    }
-    HostFolder from = hostCurrentFolder();
+    const SaveTarget target{planned.targets[0], hostNameRules(), {}};
+    const DirectoryRead directory = readDirectory(image, planned.disks, walk);
+    const PlanSource source{image, planned.disks, directory, target, walk};
+    planned.plans = LayoutPlans{};
+    int status = -1;
+    planned.layout = chooseLayout(options, source, planned.plans, status);
+    return status;
+}
+
+// Opens the folder of the new files and decides where the new image goes: -1 to go on,
+// otherwise the exit status after a message.
+int openFolders(const Options& options, HostFolder& from, Outputs& outputs) {
     int error = 0;
     if (!hostOpenFolder(options.from, false, from, error)) {
         hostPrintfLocal(stderr, "%s: cannot open folder %s: %s\n", PROGRAM,
                         quotedPath(options.from, stderr).c_str(), strerror(error));
         return 1;
     }
-    Outputs outputs;
-    if (!decideOutputs(options, outputs)) {
-        return 1;
-    }
+    return decideOutputs(options, outputs) ? -1 : 1;
+}
+
+// The listed entries of the planned set, located, with what d88extract says of the set it reads
+// (the disks that entries need and no file holds, the directory's sectors not read whole, whose
+// entries cannot be put back) and the patterns that match no file. `complete` is cleared when
+// any of that is said.
+UpdateSet readSetEntries(const Options& options, d88::D88Image& image, const Input& input,
+                         const Planned& planned, bool& complete) {
     const PatternText patternText =
         hostTerminalIsUtf8() || hostNamesAreUnicode() ? PatternText::Utf8 : PatternText::Bytes;
-    const FileChoice choice = chooseFiles(options.patterns, patternText);
-    UpdateSet set = readUpdateSet(image, disks, plans.plans[layoutIndex(*layout)], targets,
-                                  hostNameRules(), choice);
-    bool complete = !damaged;
-    // What d88extract says of the set it reads: the disks that entries need and no file holds,
-    // the directory's sectors not read whole (their entries cannot be put back).
-    const SetPlan& planned = plans.plans[layoutIndex(*layout)];
+    const SetPlan& plan = planned.plans.plans[layoutIndex(*planned.layout)];
+    UpdateSet set = readUpdateSet(image, planned.disks, plan, planned.targets, hostNameRules(),
+                                  chooseFiles(options.patterns, patternText));
+    locatePlannedSectors(image, plan, planned.disks, set);
     ShownFiles shown;
     for (const char* path : options.images) {
         shown.push_back(shownPath(path, stderr));
     }
     const std::string prefix = std::string(PROGRAM) + ": ";
-    printMissingDisks(planned, prefix.c_str(), stderr);
-    printDirectoryNotes(planned, facts, shown, prefix.c_str(), stderr);
-    complete = complete && planned.missingDisks.empty() &&
-               decideDirectoryNotes(planned.directory, planned.layout).empty();
+    printMissingDisks(plan, prefix.c_str(), stderr);
+    printDirectoryNotes(plan, input.facts, shown, prefix.c_str(), stderr);
+    complete = !input.damaged && plan.missingDisks.empty() &&
+               decideDirectoryNotes(plan.directory, plan.layout).empty();
     for (const std::string& pattern : options.patterns) {
         const FileChoice one = chooseFiles({pattern}, patternText);
         if (std::none_of(set.entries.begin(), set.entries.end(), [&](const UpdateEntry& entry) {
@@ -562,87 +605,85 @@ int main(int argc, char** argv) {
             complete = false;
         }
     }
-    Decided decided = decideEntries(options, set, from, targets, read);
-    const UpdatePlan& plan = decided.plan;
-    UpdateRunFacts& run = decided.facts;
-    run.images = options.images;
-    run.folder = options.from;
-    run.output = options.output;
-    run.dryRun = options.dryRun;
-    run.written = false;
-    run.outputFiles = outputs.shown;
-    run.leftOut = noteFilesOfNoEntry(options, set, from, targets);
-    const bool report = !options.quiet && !options.json;
+    return set;
+}
+
+// Says what the run decided: the folder's files that no entry saves under, a line per file put
+// back (unless `report` is false) and each file refused.
+void reportDecisions(const UpdateSet& set, const FolderOfFiles& from, bool report,
+                     Decided& decided) {
+    decided.facts.leftOut = noteFilesOfNoEntry(set, from);
     for (size_t i = 0; i < set.entries.size() && report; ++i) {
-        printUpdateLines(set, plan, i, stdout);
+        printUpdateLines(set, decided.plan, i, stdout);
     }
     fflush(stdout);
     const std::string lead = std::string(PROGRAM) + ": ";
     for (size_t i = 0; i < set.entries.size(); ++i) {
-        printUpdateRefusal(set, plan, i, lead.c_str(), options.from, stderr);
+        printUpdateRefusal(set, decided.plan, i, lead.c_str(), from.name, stderr);
     }
-    const auto finish = [&](int exitStatus) {
-        if (options.json) {
-            const std::string text = dumpJson(updateDocument(set, plan, run));
-            fputs(text.c_str(), stdout);
-            fputc('\n', stdout);
-        }
-        return finishOutput(PROGRAM, exitStatus);
-    };
-    if (plan.summary.refused > 0) {
-        hostPrintf(stderr, "%s: nothing written: %d file%s cannot be put back\n", PROGRAM,
-                   plan.summary.refused, plan.summary.refused == 1 ? "" : "s");
-        return finish(1);
-    }
-    HostFolder outFolder = hostCurrentFolder();
+}
+
+// Where the new files go: the folder of the output (made when missing, unless a dry run) and
+// never a file that the run reads. -1 to go on, otherwise the exit status after a message.
+int openOutput(const Options& options, const Outputs& outputs, const ReadFiles& read,
+               HostFolder& outFolder) {
+    int error = 0;
     if (outputs.folder && !hostOpenFolder(options.output, !options.dryRun, outFolder, error)) {
         if (error != ENOENT || !options.dryRun) {
             hostPrintfLocal(stderr, "%s: cannot make folder %s: %s\n", PROGRAM,
                             quotedPath(options.output, stderr).c_str(), strerror(error));
-            return finish(1);
+            return 1;
         }
         outFolder.notMadeYet = true; // a dry run makes nothing: the folder holds nothing yet
     }
-    if (!outFolder.notMadeYet && !outputsAreNew(outputs, outFolder, read)) {
-        return finish(1);
+    return !outFolder.notMadeYet && !outputsAreNew(outputs, outFolder, read) ? 1 : -1;
+}
+
+// The hashes of what was read back, for the document: each entry's file put back or
+// unchanged, each new file and each disk.
+void keepHashes(const std::vector<FileDigests>& after, const PendingOutput& pending,
+                d88::D88Image& readBack, UpdateRunFacts& run) {
+    for (size_t i = 0; i < after.size(); ++i) {
+        run.after[i] = after[i].taken ? fileHashesJson(after[i].digests) : nullptr;
     }
-    if (options.dryRun) {
-        if (report) {
-            printUpdateSummary(PROGRAM, plan.summary, options.output, true, stderr);
-        }
-        return finish(complete ? 0 : 1);
+    for (const Digests& digests : pending.digests) {
+        run.outputHashes.push_back(fileHashesJson(digests));
     }
-    const std::vector<ByteChange> changes = updateChanges(set, plan);
-    const UpdateWrite write{image, set, plan, changes, decided.files, decided.known};
+    run.disks = nlohmann::ordered_json::array();
+    for (int disk = 0; disk < readBack.diskCount(); ++disk) {
+        run.disks.push_back(nlohmann::ordered_json{
+            {"index", disk}, {"hashes", diskHashesJson(digestDisk(readBack, disk))}});
+    }
+}
+
+// Writes the new files, reads them back with the image (which then no longer reads the files
+// given) and checks them, and names them: 0 when every one took its name, otherwise 1 after a
+// message.
+int writeNewFiles(const UpdateWrite& write, const Outputs& outputs, const HostFolder& outFolder,
+                  const Options& options, Decided& decided, Buffers& buffers) {
+    const UpdateSet& set = write.set;
+    {
+        NewBytes source = newBytesOf(write.changes, write.plan, write.files);
+        completeKnownBytes(write.image, set, write.plan, source, decided.known, buffers.current);
+    }
     PendingOutput pending;
     WriteResult result = writeUpdatedFiles(write, outFolder, outputs.paths, options.json, pending);
     if (result.problem == WriteProblem::CannotWrite) {
         printWriteFailure(outputs.shown[result.file], result.replace);
-        return finish(1);
+        return 1;
     }
-    std::vector<FileDigests> afterDigests(set.entries.size(), FileDigests{false, Digests{}});
+    d88::D88Image& readBack = write.image;
+    std::vector<FileDigests> after(set.entries.size(), FileDigests{false, Digests{}});
     if (result.problem == WriteProblem::None) {
-        const ReadBack how{after, expected};
-        result = checkUpdatedFiles(write, how, readBack, pending,
-                                   options.json ? &afterDigests : nullptr);
+        result = checkUpdatedFiles(write, decided.known, readBack, pending,
+                                   options.json ? &after : nullptr);
     }
     if (result.problem != WriteProblem::None) {
-        printCheckFailure(set, plan, result);
-        return finish(1);
+        printCheckFailure(set, write.plan, result);
+        return 1;
     }
     if (options.json) {
-        for (size_t i = 0; i < set.entries.size(); ++i) {
-            run.after[i] =
-                afterDigests[i].taken ? fileHashesJson(afterDigests[i].digests) : nullptr;
-        }
-        for (const Digests& digests : pending.digests) {
-            run.outputHashes.push_back(fileHashesJson(digests));
-        }
-        run.disks = nlohmann::ordered_json::array();
-        for (int disk = 0; disk < readBack.diskCount(); ++disk) {
-            run.disks.push_back(nlohmann::ordered_json{
-                {"index", disk}, {"hashes", diskHashesJson(digestDisk(readBack, disk))}});
-        }
+        keepHashes(after, pending, readBack, decided.facts);
     }
     readBack.close();
     ReplaceResult failed{};
@@ -654,11 +695,108 @@ int main(int argc, char** argv) {
                             static_cast<int>(named), static_cast<int>(outputs.paths.size()),
                             quotedPath(options.output, stderr).c_str());
         }
-        return finish(1);
+        return 1;
     }
-    run.written = true;
+    decided.facts.written = true;
+    return 0;
+}
+
+// Ends the run with `status`, after the document when it is asked for.
+int finishRun(const Options& options, const UpdateSet& set, const Decided& decided, int status) {
+    if (options.json) {
+        const std::string text = dumpJson(updateDocument(set, decided.plan, decided.facts));
+        fputs(text.c_str(), stdout);
+        fputc('\n', stdout);
+    }
+    return finishOutput(PROGRAM, status);
+}
+
+// What a run holds from one step to the next; main owns it.
+struct Run {
+    Options options;
+    d88::D88Image image; // the files given
+    Input input;
+    std::unique_ptr<Buffers> buffers;
+    Planned planned;
+    HostFolder folder = hostCurrentFolder(); // of the changed files
+    Outputs outputs;
+};
+
+// The steps before the set's entries are read: the command line, the files given, the layout
+// and the folders. -1 to go on, otherwise the exit status.
+int prepareRun(int argc, char** argv, Run& run) {
+    int status = parseOptions(argc, argv, run.options);
+    if (status < 0) {
+        status = openInput(run.options, run.image, run.input);
+    }
+    if (status < 0) {
+        run.buffers.reset(new Buffers);
+        status = planLayout(run.options, run.image, run.input, run.buffers->walk, run.planned);
+    }
+    return status < 0 ? openFolders(run.options, run.folder, run.outputs) : status;
+}
+
+// Decides every entry of `set` from the files of `from`, with what the document says of the run.
+Decided decideRun(Run& run, const UpdateSet& set, const FolderOfFiles& from) {
+    const Options& options = run.options;
+    // Held in memory, a file is put back as soon as it is decided where no other entry's bytes
+    // depend on its sectors; a dry run changes nothing.
+    const bool putNow = run.input.held.bytes && !options.dryRun;
+    const DecideWith with{run.image, run.input.held, *run.buffers,
+                          putNow ? entriesApart(set) : std::vector<bool>(), options.json};
+    Decided decided = decideEntries(set, from, with, run.input.read);
+    UpdateRunFacts& facts = decided.facts;
+    facts.images = options.images;
+    facts.folder = options.from;
+    facts.output = options.output;
+    facts.dryRun = options.dryRun;
+    facts.written = false;
+    facts.outputFiles = run.outputs.shown;
+    return decided;
+}
+
+// Says what was decided and, unless a file is refused or it is a dry run, writes the new files:
+// the exit status. `complete` tells that nothing was said of the set before.
+int putBack(Run& run, const UpdateSet& set, const FolderOfFiles& from, Decided& decided,
+            bool complete) {
+    const Options& options = run.options;
+    const bool report = !options.quiet && !options.json;
+    reportDecisions(set, from, report, decided);
+    const UpdateSummary& summary = decided.plan.summary;
+    if (summary.refused > 0) {
+        hostPrintf(stderr, "%s: %s\n", PROGRAM, refusedFilesText(summary.refused).c_str());
+        return finishRun(options, set, decided, 1);
+    }
+    HostFolder outFolder = hostCurrentFolder();
+    if (openOutput(options, run.outputs, run.input.read, outFolder) >= 0) {
+        return finishRun(options, set, decided, 1);
+    }
+    if (!options.dryRun) {
+        const std::vector<ByteChange> changes = updateChanges(set, decided.plan, decided.made);
+        const UpdateWrite write{run.image,    run.input.held, set,
+                                decided.plan, changes,        decided.files};
+        if (writeNewFiles(write, run.outputs, outFolder, options, decided, *run.buffers) != 0) {
+            return finishRun(options, set, decided, 1);
+        }
+    }
     if (report) {
-        printUpdateSummary(PROGRAM, plan.summary, options.output, false, stderr);
+        printUpdateSummary(PROGRAM, summary, options.output, options.dryRun, stderr);
     }
-    return finish(complete ? 0 : 1);
+    return finishRun(options, set, decided, complete ? 0 : 1);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    hostStartProgram(argc, argv);
+    Run run;
+    const int status = prepareRun(argc, argv, run);
+    if (status >= 0) {
+        return status;
+    }
+    bool complete = true;
+    const UpdateSet set = readSetEntries(run.options, run.image, run.input, run.planned, complete);
+    const FolderOfFiles from{run.folder, run.options.from, run.planned.targets};
+    Decided decided = decideRun(run, set, from);
+    return putBack(run, set, from, decided, complete);
 }

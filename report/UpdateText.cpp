@@ -139,6 +139,32 @@ std::string givenTwiceText(const SetNumber& number) {
            " times: give one copy of each disk";
 }
 
+std::string sameLastNameText(const std::string& name, const std::string& output) {
+    return "two files given are named '" + name + "', and '" + output +
+           "' can hold only one of them";
+}
+
+std::string refusedFilesText(int refused) {
+    return "nothing written: " + std::to_string(refused) + " file" + plural(refused) +
+           " cannot be put back";
+}
+
+std::string givenFilesChangedText() {
+    return "nothing written: the files given changed while they were read";
+}
+
+std::string cannotReadBackText() {
+    return "nothing written: the new files cannot be read back";
+}
+
+std::string readBackText(ReadBackProblem problem, int index, const std::string& shownName) {
+    if (problem == ReadBackProblem::OtherBytes) {
+        return "nothing written: read back, entry " + std::to_string(index) + " '" + shownName +
+               "' does not hold what was put there";
+    }
+    return "nothing written: read back, the set's directory or sectors are not where they were";
+}
+
 std::string filesOfNoEntryText(const char* folder, const std::vector<std::string>& shown) {
     std::string text = "left out of '" + std::string(folder) + "', as no entry is saved under ";
     text += shown.size() == 1 ? "its name: " : "their names: ";

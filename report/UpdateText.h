@@ -4,6 +4,7 @@
 #pragma once
 
 #include "DiskSet.h"
+#include "UpdateCheck.h"
 #include "UpdateEntries.h"
 #include "UpdatePlan.h"
 
@@ -28,6 +29,21 @@ bool printUpdateRefusal(const UpdateSet& set, const UpdatePlan& plan, size_t pos
 
 // "Disk B is given 2 times: give one copy of each disk".
 std::string givenTwiceText(const SetNumber& number);
+
+// "two files given are named 'A.d88', and 'OUT' can hold only one of them", the names as they
+// are to be shown.
+std::string sameLastNameText(const std::string& name, const std::string& output);
+
+// Why nothing was written, each after "nothing written: ": "3 files cannot be put back";
+std::string refusedFilesText(int refused);
+// "the files given changed while they were read";
+std::string givenFilesChangedText();
+// "the new files cannot be read back";
+std::string cannotReadBackText();
+// and, for a problem of the check (UpdateCheck.h), "read back, the set's directory or sectors
+// are not where they were" or "read back, entry 7 'B.BIN' does not hold what was put there" of
+// entry `index` under its name as shown.
+std::string readBackText(ReadBackProblem problem, int index, const std::string& shownName);
 
 // "left out of 'DIR', as no entry is saved under their names: 'a', 'b'", the names as they are
 // to be shown.

@@ -7,6 +7,7 @@
 #include "support/ZipBytes.h"
 
 #include "SampleDiskSet.h"
+#include "UpdateCheck.h"
 
 #include <csignal>
 #include <cstdlib>
@@ -70,11 +71,13 @@ using UpdateLayouts = LayoutTest;
 
 } // namespace
 
-// Extracted and put back unchanged, the sample sets give their images byte for byte.
+// Extracted and put back unchanged, the sample sets give their images byte for byte; a full set
+// with one file changed gives it in that file's sectors, also from an image too large to be held
+// in memory (six disks), which is read and written a block at a time.
 TEST_P(UpdateLayouts, TheFilesExtractedGiveTheImageBack) {
-    for (const bool full : {false, true}) {
-        SCOPED_TRACE(full ? "full set" : "small set");
-        const SampleSet sample = full ? fullSampleSet(layout(), 4) : smallSampleSet(layout());
+    for (const int full : {0, 4, 6}) {
+        SCOPED_TRACE(full == 0 ? "small set" : std::to_string(full) + " disks");
+        SampleSet sample = full > 0 ? fullSampleSet(layout(), full) : smallSampleSet(layout());
         std::vector<DiskPlan> disks;
         ASSERT_TRUE(buildSampleDisks(sample, disks));
         Update f;
@@ -86,6 +89,20 @@ TEST_P(UpdateLayouts, TheFilesExtractedGiveTheImageBack) {
         EXPECT_EQ(result.err, consoleText("d88update: 0 files put back; " +
                                           std::to_string(sample.files.size()) +
                                           " unchanged; 'new.d88' holds the bytes given\n"));
+        EXPECT_TRUE(readFileBytes(f.work + "/new.d88") == buildImage(disks));
+        if (full == 0) {
+            continue;
+        }
+        SampleFile& changed = sample.files.back();
+        for (uint8_t& byte : changed.bytes) {
+            byte ^= 0x5a;
+        }
+        f.change(changed.name, changed.bytes);
+        remove((f.work + "/new.d88").c_str());
+        const RunResult again =
+            run("d88update", f.work, {"-q", "-o", "new.d88", "--from", "dir", f.imagePath});
+        EXPECT_EQ(again.status, 0) << again.err;
+        ASSERT_TRUE(buildSampleDisks(sample, disks));
         EXPECT_TRUE(readFileBytes(f.work + "/new.d88") == buildImage(disks));
     }
 }
@@ -103,8 +120,9 @@ TEST_P(UpdateLayouts, ChangedFilesGoIntoTheirSectorsAndRefusalsWriteNothing) {
     entry(1, "B.BIN", 32, 2, 1, 2);
     entry(2, "SAME.BIN", 34, 1, 0, 3);
     entry(3, "SAME.BIN", 36, 1, 0, 4);
-    entry(4, "HOLE.BIN", 40, 3, 0, 5);                // track 40 R = 4, 5, track 41 R = 1
-    set.disks[0].tracks[30].sectors[1].status = 0xB0; // read with a CRC error
+    entry(4, "HOLE.BIN", 40, 3, 0, 5);                      // track 40 R = 4, 5, track 41 R = 1
+    set.setEntry(entryOffset(5), "SHARE.BIN", 30, 3, 1, 0); // A.BIN's last sector
+    set.disks[0].tracks[30].sectors[1].status = 0xB0;       // read with a CRC error
     set.disks[0].tracks[41].sectors.erase(set.disks[0].tracks[41].sectors.begin()); // missing
     const std::string sameLine = "entry 2 'SAME.BIN' left as it is: the file of that name is "
                                  "entry 3's\n";
@@ -120,16 +138,24 @@ TEST_P(UpdateLayouts, ChangedFilesGoIntoTheirSectorsAndRefusalsWriteNothing) {
          {},
          0,
          sameLine,
-         "d88update: 0 files put back; 4 unchanged; 'new.d88' holds the bytes given\n",
+         "d88update: 0 files put back; 5 unchanged; 'new.d88' holds the bytes given\n",
          [](DiskSetImage&) {}},
         {"one file, a read error cleared",
          {{"A.BIN", patternBytes(3, 9)}},
          0,
          "A.BIN         DISK:01 TRK:1e SEC:01 SIZE:c00  3 sectors written, 3 changed, 1 status "
-         "cleared\n" +
+         "cleared\n"
+         "  entry 5 'SHARE.BIN' shares its sectors and changes with it\n" +
              sameLine,
-         "d88update: 1 file put back into 'new.d88'; 3 unchanged\n",
+         "d88update: 1 file put back into 'new.d88'; 4 unchanged\n",
          [](DiskSetImage& s) { putBack(s, 0, 30, 1, patternBytes(3, 9)); }},
+        {"a sector that another entry holds too",
+         {{"SHARE.BIN", patternBytes(1, 10)}},
+         0,
+         sameLine + "SHARE.BIN     DISK:01 TRK:1e SEC:03 SIZE:400  1 sector written, 1 changed\n"
+                    "  entry 0 'A.BIN' shares its sectors and changes with it\n",
+         "d88update: 1 file put back into 'new.d88'; 4 unchanged\n",
+         [](DiskSetImage& s) { putBack(s, 0, 30, 3, patternBytes(1, 10)); }},
         {"shorter, its first sector as it was, and a file of no entry",
          {{"B.BIN", head(patternBytes(2, 2), 1024)}, {"NOTES.TXT", {'x'}}},
          0,
@@ -137,7 +163,7 @@ TEST_P(UpdateLayouts, ChangedFilesGoIntoTheirSectorsAndRefusalsWriteNothing) {
          "  shorter than its entry: 1024 of 2048 bytes, zeros after\n" +
              sameLine,
          "d88update: left out of 'dir', as no entry is saved under its name: 'NOTES.TXT'\n"
-         "d88update: 1 file put back into 'new.d88'; 3 unchanged\n",
+         "d88update: 1 file put back into 'new.d88'; 4 unchanged\n",
          [](DiskSetImage& s) { putBack(s, 1, 32, 1, zeroTail(patternBytes(2, 2), 1024)); }},
         {"longer",
          {{"B.BIN", std::vector<uint8_t>(2049, 7)}},
@@ -157,13 +183,13 @@ TEST_P(UpdateLayouts, ChangedFilesGoIntoTheirSectorsAndRefusalsWriteNothing) {
          {{"HOLE.BIN", zeroTail(std::vector<uint8_t>(3072, 7), 2048)}},
          0,
          sameLine + "HOLE.BIN      DISK:01 TRK:28 SEC:04 SIZE:c00  2 sectors written, 2 changed\n",
-         "d88update: 1 file put back into 'new.d88'; 3 unchanged\n",
+         "d88update: 1 file put back into 'new.d88'; 4 unchanged\n",
          [](DiskSetImage& s) { putBack(s, 0, 40, 4, std::vector<uint8_t>(2048, 7)); }},
         {"two entries of one name: the later one's",
          {{"SAME.BIN", patternBytes(1, 8)}},
          0,
          sameLine + "SAME.BIN      DISK:01 TRK:24 SEC:01 SIZE:400  1 sector written, 1 changed\n",
-         "d88update: 1 file put back into 'new.d88'; 3 unchanged\n",
+         "d88update: 1 file put back into 'new.d88'; 4 unchanged\n",
          [](DiskSetImage& s) { putBack(s, 0, 36, 1, patternBytes(1, 8)); }},
     };
     for (const Row& row : rows) {
@@ -208,6 +234,80 @@ TEST_P(UpdateLayouts, AFileOverTheDirectoryIsRefused) {
               std::string::npos)
         << result.err;
     EXPECT_FALSE(fileExists(f.work + "/new.d88"));
+}
+
+// The read-back check, in process: the image written as planned passes, and each row's change
+// of it is found (A.BIN put back over a sector read with an error, B.BIN left as it was).
+TEST(Update, TheReadBackCheckFindsWhatTheWrittenImageDoesNotHold) {
+    DiskSetImage set(4);
+    set.setEntry(LAYOUT_A.firstEntryOffset, "A.BIN", 30, 1, 2, 0);
+    set.putFile(0, 30, 1, patternBytes(2, 1));
+    set.setEntry(LAYOUT_A.firstEntryOffset + 16, "B.BIN", 32, 1, 1, 1);
+    set.putFile(1, 32, 1, patternBytes(1, 2));
+    set.disks[0].tracks[30].sectors[0].status = 0xB0;
+    const std::vector<uint8_t> input = set.build();
+    D88Image image;
+    const ByteSource source = memorySource(input.data(), input.size());
+    ASSERT_TRUE(image.openSources(&source, 1));
+    const DiskChoice disks = identityDiskChoice(decideDiskSet(image, readIdSectors(image)));
+    const std::unique_ptr<WalkBuffers> buffers(new WalkBuffers);
+    const SaveTarget target{NameTarget::Zip, BYTE_NAME_RULES, {}};
+    const SetPlan plan =
+        planSet(image, disks, readDirectory(image, disks, *buffers), LAYOUT_A, target, *buffers);
+    UpdateSet entries = readUpdateSet(image, disks, plan, {NameTarget::Zip}, BYTE_NAME_RULES,
+                                      chooseFiles({}, PatternText::Utf8));
+    ASSERT_EQ(entries.entries.size(), 2u);
+    const std::vector<uint8_t> bytes = zeroTail(patternBytes(2, 9), 1500);
+    std::vector<FileUpdate> files;
+    for (UpdateEntry& entry : entries.entries) {
+        locateEntrySectors(image, entry);
+        const FolderFile file{files.empty() ? FolderFileState::Found : FolderFileState::None, 0,
+                              static_cast<int64_t>(bytes.size()), 0};
+        files.push_back(decideFileUpdate(image, entry, file, bytes.data(), nullptr));
+    }
+    const UpdatePlan planned = finishUpdatePlan(entries, files);
+    ASSERT_EQ(planned.files[0].outcome, UpdateOutcome::PutBack);
+    std::vector<KnownBytes> known{{true, bytesFingerprint(bytes.data(), bytes.size())}, {false, 0}};
+    const std::vector<ByteChange> changes;
+    NewBytes none = newBytesOf(changes, planned, NewFiles(2, nullptr));
+    std::vector<uint8_t> scratch(MAX_FILE_BYTES);
+    completeKnownBytes(image, entries, planned, none, known, scratch.data());
+    std::vector<uint8_t> written = input;
+    putEntryBytes(entries.entries[0], bytes.data(), written.data(),
+                  static_cast<int64_t>(written.size()));
+    const size_t a = static_cast<size_t>(entries.entries[0].sectors[1].position);
+    const size_t b = static_cast<size_t>(entries.entries[1].sectors[0].position);
+    const size_t status =
+        static_cast<size_t>(statusPosition(entries.entries[0].sectors[0].position));
+    const size_t name = static_cast<size_t>(entries.directory[0].start) + 16 +
+                        static_cast<size_t>(LAYOUT_A.firstEntryOffset);
+    const struct Row {
+        const char* name;
+        size_t at; // the byte changed, 0 for none
+        uint8_t value;
+        ReadBackProblem problem;
+        size_t entry;
+    } rows[] = {
+        {"as planned", 0, 0, ReadBackProblem::None, 0},
+        {"a byte of A.BIN's zeros", a + 1000, 1, ReadBackProblem::OtherBytes, 0},
+        {"a byte of B.BIN", b + 5, static_cast<uint8_t>(written[b + 5] ^ 1),
+         ReadBackProblem::OtherBytes, 1},
+        {"a status left", status, 0xB0, ReadBackProblem::OtherPlaces, 0},
+        {"a name in the directory", name, 'C', ReadBackProblem::OtherPlaces, 0},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        std::vector<uint8_t> changed = written;
+        if (row.at > 0) {
+            changed[row.at] = row.value;
+        }
+        D88Image back;
+        const ByteSource bytesWritten = memorySource(changed.data(), changed.size());
+        ASSERT_TRUE(back.openSources(&bytesWritten, 1));
+        const ReadBack result = checkReadBack(back, entries, planned, known);
+        EXPECT_EQ(result.problem, row.problem);
+        EXPECT_EQ(result.entry, row.entry);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(BothLayouts, UpdateLayouts, ::testing::Values(&LAYOUT_A, &LAYOUT_B),

@@ -57,7 +57,6 @@ struct PageUpdate {
     std::string output;               // the download's: the one new file, or their zip
     d88::D88Image readBack;           // the new files, read back
     std::vector<uint8_t> newBytes = std::vector<uint8_t>(MAX_FILE_BYTES);
-    std::vector<uint8_t> current = std::vector<uint8_t>(MAX_FILE_BYTES);
     std::vector<uint8_t> expected = std::vector<uint8_t>(MAX_FILE_BYTES);
 };
 
@@ -106,8 +105,7 @@ std::vector<std::string> refusals(PageSession& session, const DirectoryLayout& l
     for (const std::string& path : session.paths.size() > 1 ? session.names : ShownFiles()) {
         const std::string name = lastName(path);
         if (std::find(seen.begin(), seen.end(), name) != seen.end()) {
-            texts.push_back("two files given are named '" + name + "', and '" + output +
-                            "' can hold only one of them");
+            texts.push_back(sameLastNameText(name, output));
         }
         seen.push_back(name);
     }
@@ -202,7 +200,7 @@ void decideEntries(PageSession& session, PageUpdate& update,
         OpenFile stream;
         const FolderFile file = droppedFile(update, update.set.entries[i], byName, stream);
         decided.push_back(decideFileUpdate(session.image, update.set.entries[i], file,
-                                           update.newBytes.data(), update.current.data()));
+                                           update.newBytes.data(), nullptr));
         if (decided.back().outcome == UpdateOutcome::PutBack) {
             update.files[i] = stream.get();
             update.owned[i] = std::move(stream);
@@ -213,40 +211,21 @@ void decideEntries(PageSession& session, PageUpdate& update,
 }
 
 // Why the new files do not read back as planned, in d88update's words; empty when they do. The
-// check of d88update's, from the same functions: the directory and entries read back as the
-// extraction reads them, every entry's sectors where they were, those put back without error,
-// and every entry's file with what the plan puts there.
-std::string checkReadBack(PageSession& session, PageUpdate& update) {
-    d88::D88Image& image = update.readBack;
-    const std::unique_ptr<WalkBuffers> buffers(new WalkBuffers);
-    std::vector<UpdateEntry> back =
-        readEntriesBack(image, identityDiskChoice(decideDiskSet(image, readIdSectors(image))),
-                        *update.set.layout, *buffers);
-    const std::string otherPlaces =
-        "nothing written: read back, the set's directory or sectors are not where they were";
-    if (!sameEntries(update.set, back)) {
-        return otherPlaces;
-    }
-    const std::vector<int64_t> putSectors = putSectorPositions(update.set, update.plan);
+// check of d88update's (checkReadBack): what every entry must hold is known from the given files
+// and the dropped ones.
+std::string readBackProblem(PageSession& session, PageUpdate& update) {
+    std::vector<KnownBytes> known;
     NewBytes source = newBytesOf(update.changes, update.plan, update.files);
-    std::vector<uint8_t>& after = update.current; // free once the entries are decided
-    for (size_t i = 0; i < update.set.entries.size(); ++i) {
-        UpdateEntry& entry = back[i];
-        locateEntrySectors(image, entry);
-        if (!samePlaces(update.set.entries[i], entry, putSectors)) {
-            return otherPlaces;
-        }
-        readEntryBytes(image, entry, after.data());
-        expectedEntryBytes(session.image, update.set, i, source, update.expected.data());
-        if (memcmp(after.data(), update.expected.data(), static_cast<size_t>(entry.entry.size)) !=
-            0) {
-            const UpdateEntry& planned = update.set.entries[i];
-            return "nothing written: read back, entry " + std::to_string(planned.index) + " '" +
-                   updateFileName(planned, update.plan.files[i]) +
-                   "' does not hold what was put there";
-        }
+    completeKnownBytes(session.image, update.set, update.plan, source, known,
+                       update.expected.data());
+    const ReadBack back = checkReadBack(update.readBack, update.set, update.plan, known);
+    if (back.problem == ReadBackProblem::None) {
+        return std::string();
     }
-    return std::string();
+    const bool entry = back.problem == ReadBackProblem::OtherBytes;
+    const UpdateEntry& planned = update.set.entries[entry ? back.entry : 0];
+    return readBackText(back.problem, planned.index,
+                        entry ? updateFileName(planned, update.plan.files[back.entry]) : "");
 }
 
 } // namespace
@@ -313,8 +292,7 @@ EMSCRIPTEN_KEEPALIVE bool d88web_update_plan(PageSession* session, const char* l
         }
     }
     if (plan.summary.refused > 0) {
-        messages.push_back("nothing written: " + std::to_string(plan.summary.refused) + " file" +
-                           (plan.summary.refused == 1 ? "" : "s") + " cannot be put back");
+        messages.push_back(refusedFilesText(plan.summary.refused));
     }
     document["writes"] = plan.summary.refused == 0;
     document["files"] = droppedFilesJson(update, dropped);
@@ -343,10 +321,7 @@ EMSCRIPTEN_KEEPALIVE bool d88web_update_write(PageSession* session) {
             const int64_t got = readUpdatedBytes(image, source, at, chunk.data(), want);
             if (got < want) {
                 sendDocument(
-                    json{{"checked", false},
-                         {"messages",
-                          json::array({"nothing written: the files given changed while they were "
-                                       "read"})}});
+                    json{{"checked", false}, {"messages", json::array({givenFilesChangedText()})}});
                 return false;
             }
             d88web_output(part, chunk.data(), static_cast<int>(got));
@@ -369,9 +344,9 @@ EMSCRIPTEN_KEEPALIVE bool d88web_update_check(PageSession* session, int count) {
         paths.push_back("/output/" + std::to_string(part));
     }
     const std::vector<const char*> list = pathList(paths);
-    std::string problem = "nothing written: the new files cannot be read back";
+    std::string problem = cannotReadBackText();
     if (update.readBack.openParts(list.data(), count)) {
-        problem = checkReadBack(*session, update);
+        problem = readBackProblem(*session, update);
     }
     update.readBack.close();
     if (!problem.empty()) {
