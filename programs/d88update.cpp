@@ -643,11 +643,12 @@ int openOutput(const Options& options, const Outputs& outputs, const ReadFiles& 
 // unchanged, each new file and each disk.
 void keepHashes(const std::vector<FileDigests>& after, const PendingOutput& pending,
                 d88::D88Image& readBack, UpdateRunFacts& run) {
+    const bool digested = digestProblem() == nullptr;
     for (size_t i = 0; i < after.size(); ++i) {
-        run.after[i] = after[i].taken ? fileHashesJson(after[i].digests) : nullptr;
+        run.after[i] = after[i].taken && digested ? fileHashesJson(after[i].digests) : nullptr;
     }
     for (const Digests& digests : pending.digests) {
-        run.outputHashes.push_back(fileHashesJson(digests));
+        run.outputHashes.push_back(digested ? fileHashesJson(digests) : nullptr);
     }
     run.disks = nlohmann::ordered_json::array();
     for (int disk = 0; disk < readBack.diskCount(); ++disk) {
@@ -766,6 +767,12 @@ int putBack(Run& run, const UpdateSet& set, const FolderOfFiles& from, Decided& 
     if (summary.refused > 0) {
         hostPrintf(stderr, "%s: %s\n", PROGRAM, refusedFilesText(summary.refused).c_str());
         return finishRun(options, set, decided, 1);
+    }
+    if (options.json && digestProblem() != nullptr) {
+        // The document then holds no hashes (null), and the run says so and ends with 1.
+        hostPrintfLocal(stderr, "%s: SHA-1 and SHA-256 are left out: %s\n", PROGRAM,
+                        digestProblem());
+        complete = false;
     }
     HostFolder outFolder = hostCurrentFolder();
     if (openOutput(options, run.outputs, run.input.read, outFolder) >= 0) {

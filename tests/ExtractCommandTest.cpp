@@ -299,7 +299,7 @@ TEST(Command, DiskFilesInAZipGiveTheFilesOfTheDisks) {
 
 // A library that cannot be loaded is said in one line naming it, with status 1: the zip
 // library (d88extract refuses the zip), the digest library (the JSON's hashes are left out,
-// never a silent null).
+// never a silent null, nor zeros in their place).
 TEST(Command, AMissingLibraryIsSaidInOneLine) {
     if (usesLauncher()) {
         return; // the Windows build reads no zip, and hashes through the system's CNG
@@ -330,6 +330,9 @@ TEST(Command, AMissingLibraryIsSaidInOneLine) {
         {D88INFO_PATH,
          {"--json", f.imagePath},
          "d88info: SHA-1 and SHA-256 are left out: " + digest},
+        {D88UPDATE_PATH,
+         {"--json", "-o", "new.d88", "--from", ".", f.imagePath},
+         "d88update: SHA-1 and SHA-256 are left out: " + digest},
     };
     setenv("LD_LIBRARY_PATH", libraries.path().c_str(), 1);
     for (const auto& row : rows) {
@@ -341,6 +344,7 @@ TEST(Command, AMissingLibraryIsSaidInOneLine) {
         EXPECT_EQ(result.status, 1) << row.said;
         EXPECT_EQ(result.err.rfind(row.said, 0), 0u) << result.err;
         EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1) << result.err;
+        EXPECT_EQ(result.out.find("\"00000000\""), std::string::npos) << "no zeros as hashes";
     }
     unsetenv("LD_LIBRARY_PATH");
 }
