@@ -895,6 +895,30 @@ void hostDropFile(PendingFile* file) {
     delete file;
 }
 
+void hostHoldEndingSignals(bool hold) {
+    // The signals that come from outside (a terminal, kill, a timer); those that a fault raises
+    // cannot wait.
+    static const int held[] = {SIGHUP,  SIGINT,  SIGQUIT,   SIGTERM, SIGUSR1,
+                               SIGUSR2, SIGALRM, SIGVTALRM, SIGPROF, SIGXCPU};
+    sigset_t set;
+    sigemptyset(&set);
+    for (int signalNumber : held) {
+        sigaddset(&set, signalNumber);
+    }
+#ifdef SIGRTMIN
+    for (int signalNumber = SIGRTMIN; signalNumber <= SIGRTMAX; ++signalNumber) {
+        sigaddset(&set, signalNumber);
+    }
+#endif
+    // Let through, the mask is as before; one that came meanwhile is delivered then.
+    static sigset_t before;
+    if (hold) {
+        sigprocmask(SIG_BLOCK, &set, &before);
+    } else {
+        sigprocmask(SIG_SETMASK, &before, nullptr);
+    }
+}
+
 #if defined(__linux__) && defined(MADV_HUGEPAGE)
 namespace {
 

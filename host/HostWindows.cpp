@@ -92,7 +92,14 @@ constexpr size_t PENDING_NAME_CHARS = 4096;
 wchar_t pendingNames[MAX_PENDING_FILES][PENDING_NAME_CHARS];
 volatile LONG pendingNameSet[MAX_PENDING_FILES];
 
+// Set while new files take their names (hostHoldEndingSignals): a console event then waits.
+volatile LONG endingHeld = 0;
+
 BOOL WINAPI removePendingTemporary(DWORD) {
+    // The handler runs on a thread of its own: the names are taken meanwhile.
+    while (InterlockedCompareExchange(&endingHeld, 0, 0) != 0) {
+        Sleep(1);
+    }
     if (InterlockedCompareExchange(&temporaryPending, 0, 0) != 0) {
         DeleteFileW(pendingTemporary);
     }
@@ -786,4 +793,8 @@ uint8_t* hostHeldMemory(size_t size) {
 
 void hostFreeHeldMemory(uint8_t* bytes, size_t) {
     free(bytes);
+}
+
+void hostHoldEndingSignals(bool hold) {
+    InterlockedExchange(&endingHeld, hold ? 1 : 0);
 }

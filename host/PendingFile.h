@@ -40,3 +40,9 @@ ReplaceResult hostNameFile(PendingFile* file);
 
 // Removes the file, so that nothing of it is left. Frees `file`.
 void hostDropFile(PendingFile* file);
+
+// Holds back (true) the signals and console events that end the program, until let through
+// again (false): while several new files take their names one after another, so that such an
+// event ends the program before the first of them is named or after the last, never in between.
+// What cannot be held (SIGKILL, a power loss) still can.
+void hostHoldEndingSignals(bool hold);

@@ -192,6 +192,7 @@ WriteResult checkUpdatedFiles(const UpdateWrite& write, const std::vector<KnownB
 
 size_t nameUpdatedFiles(PendingOutput& output, ReplaceResult& failed) {
     size_t named = 0;
+    bool held = false;
     failed = ReplaceResult{ReplaceOutcome::Replaced, 0, false};
     for (; named < output.files.size(); ++named) {
         const ReplaceResult result = hostNameFile(output.files[named]);
@@ -200,8 +201,17 @@ size_t nameUpdatedFiles(PendingOutput& output, ReplaceResult& failed) {
             failed = result;
             break;
         }
+        // Once the first file holds its name, a signal waits until the others hold theirs: a
+        // folder of new files is never left with some new and some old.
+        if (!held && output.files.size() > 1) {
+            hostHoldEndingSignals(true);
+            held = true;
+        }
     }
     dropUpdatedFiles(output);
+    if (held) {
+        hostHoldEndingSignals(false);
+    }
     return named;
 }
 

@@ -437,14 +437,28 @@ TEST(Update, NoNewFileOutlivesASignal) {
         f.root.write("a.d88", buildDisk(disks[0])),
         f.root.write("rest.d88", buildImage({disks[1], disks[2], disks[3]}))};
     ASSERT_EQ(mkdir((f.work + "/out").c_str(), 0700), 0);
-    f.root.write("work/out/a.d88", {'o', 'l', 'd'});
+    const std::vector<uint8_t> old = {'o', 'l', 'd'};
+    // The signal before the first file takes its name: nothing new is left. Before the second:
+    // it waits until both are named, so the folder is never half new.
     for (const int signalNumber : {SIGINT, SIGTERM, SIGHUP}) {
-        const RunResult result = runPaused(
-            f.root.file("pause"), [&] { return run("d88update", f.work, words); },
-            [signalNumber](pid_t pid) { kill(pid, signalNumber); });
-        EXPECT_EQ(result.status, 128 + signalNumber);
-        EXPECT_EQ(listDirectory(f.work + "/out"), std::vector<std::string>{"a.d88"});
-        EXPECT_EQ(readFileBytes(f.work + "/out/a.d88"), (std::vector<uint8_t>{'o', 'l', 'd'}));
+        for (const int at : {1, 2}) {
+            SCOPED_TRACE(std::to_string(signalNumber) + " before name " + std::to_string(at));
+            f.root.write("work/out/a.d88", old);
+            f.root.write("work/out/rest.d88", old);
+            int pauses = 0;
+            const RunResult result = runPaused(
+                f.root.file("pause"), [&] { return run("d88update", f.work, words); },
+                [&](pid_t pid) {
+                    if (++pauses == at) {
+                        kill(pid, signalNumber);
+                    }
+                });
+            EXPECT_EQ(result.status, 128 + signalNumber);
+            EXPECT_EQ(listDirectory(f.work + "/out"),
+                      (std::vector<std::string>{"a.d88", "rest.d88"}));
+            EXPECT_EQ(readFileBytes(f.work + "/out/a.d88") == old, at == 1);
+            EXPECT_EQ(readFileBytes(f.work + "/out/rest.d88") == old, at == 1);
+        }
     }
 }
 
