@@ -16,8 +16,8 @@
 //   file): exactly the plans of one file, unless the second file's bytes complete a header that
 //   failed the check at the end of the first;
 // - by identity with one to three other dumps of its disks after it (ChangedCopies.h, as bytes
-//   22 to 25 say), one layout at the host's names: each sector read from every copy, as
-//   PlanCheck.h checks; one input in sixteen the JSON document of the other layout; then the
+//   22 to 25 say), one layout alone, at the host's names: each sector read from every copy, as
+//   PlanCheck.h checks; one input in sixteen its JSON document; then the
 //   copies of every disk in the order of the dumps in another order, which byte 16 chooses,
 //   planned in the layout at the host's names (OrderCheck.h): the same files, ties aside.
 // Only the images and byte buffers are kept from one input to the next: every other value is
@@ -77,6 +77,9 @@ Kept* kept = nullptr;
 
 const SaveTarget ZIP_TARGET{NameTarget::Zip, BYTE_NAME_RULES, {}};
 
+void checkJson(const SetPlan& plan, const GivenFiles& files, const d88::D88Image& image,
+               const DiskSetFacts& set);
+
 // Zip names are never a path nor hold a control character, and (with `set`) the JSON document
 // reads back.
 void checkZipPlan(const SetPlan& plan, const GivenFiles& files, const d88::D88Image& image,
@@ -95,15 +98,20 @@ void checkZipPlan(const SetPlan& plan, const GivenFiles& files, const d88::D88Im
             abort();
         }
     }
-    if (set == nullptr) {
-        return;
+    if (set != nullptr) {
+        checkJson(plan, files, image, *set);
     }
+}
+
+// The plan's JSON document reads back.
+void checkJson(const SetPlan& plan, const GivenFiles& files, const d88::D88Image& image,
+               const DiskSetFacts& set) {
     std::vector<const char*> paths;
     for (const std::string& name : files.names) {
         paths.push_back(name.c_str());
     }
     const nlohmann::ordered_json document =
-        setDocument(plan, *set, paths, image.diskCount(), image.fileSize());
+        setDocument(plan, set, paths, image.diskCount(), image.fileSize());
     // The text is JSON (checked without building it again), with an entry for each entry.
     if (!nlohmann::ordered_json::accept(dumpJson(document)) || !document.contains("entries") ||
         document["entries"].size() != plan.entries.size()) {
@@ -116,7 +124,8 @@ struct PlanChecks {
     bool disks; // the disks found, against the input's bytes
     bool plans; // every plan read again (else only planned)
     bool host;  // hostLayout planned at the host's names (else at zip names, as the other)
-    const DiskSetFacts* jsonSet; // with `withJson`: the JSON of the zip plan, with these disks
+    bool both;  // both layouts planned (else hostLayout alone, and no layout fit)
+    const DiskSetFacts* jsonSet; // with `withJson`: the JSON of a plan, with these disks
 };
 
 // The target that layout `i` is planned at.
@@ -138,6 +147,9 @@ std::vector<SetPlan> planAndCheck(d88::D88Image& image, const GivenFiles& files,
     }
     LayoutPlans plans{};
     for (size_t i = 0; i < 2; ++i) {
+        if (!checks.both && i != hostLayout) {
+            continue;
+        }
         const DirectoryLayout& layout = *SET_LAYOUTS[i];
         const bool host = checks.host && i == hostLayout;
         plans.plans[i] = planSet(image, disks, directory, layout, targetOf(i, checks, files), into);
@@ -151,9 +163,11 @@ std::vector<SetPlan> planAndCheck(d88::D88Image& image, const GivenFiles& files,
                   runBuffers, state);
         if (!host) {
             checkZipPlan(plan, files, image, withJson ? checks.jsonSet : nullptr);
+        } else if (!checks.both && withJson && checks.jsonSet != nullptr) {
+            checkJson(plan, files, image, *checks.jsonSet);
         }
     }
-    if (checks.plans) {
+    if (checks.plans && checks.both) {
         // The layout fit counts the files that the plans write.
         int counted[2] = {0, 0};
         const PlanSource source{image, disks, directory, ZIP_TARGET, into};
@@ -245,9 +259,9 @@ GivenFiles cutInput(const uint8_t* data, size_t size) {
 enum class Way { Programs, Cut, Twice, Dumps };
 constexpr size_t WAY_BYTE = 15;
 
-const PlanChecks CHECK_ALL{true, true, true, nullptr};
-const PlanChecks CHECK_ZIP{true, true, false, nullptr};
-const PlanChecks CHECK_DISKS{true, false, false, nullptr};
+const PlanChecks CHECK_ALL{true, true, true, true, nullptr};
+const PlanChecks CHECK_ZIP{true, true, false, true, nullptr};
+const PlanChecks CHECK_DISKS{true, false, false, true, nullptr};
 
 // By identity, cut into files joined in the order given: the disks and plans of one file.
 void checkCut(const GivenSet& whole, const uint8_t* data, size_t size) {
@@ -310,7 +324,7 @@ void checkDumps(d88::D88Image& image, const uint8_t* data, size_t size) {
     }
     GivenSet merged{kept->mergedImage, {}, {}, {}, {}};
     planGivenFiles(merged, given, joined.data(), SameFiles(),
-                   PlanChecks{true, true, true, &merged.facts}, kept->buffers);
+                   PlanChecks{true, true, true, false, &merged.facts}, kept->buffers);
     // The same dumps in another order, never the one given: each set number's copies in the
     // order of the files that hold them, planned in hostLayout.
     const int count = choice.dumps + 1;

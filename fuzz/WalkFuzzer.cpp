@@ -1,9 +1,9 @@
 // Fuzzes the extraction: the input is an image. As byte 15 (a byte of the first disk's name,
-// which no plan reads) chooses: as d88extract-a and d88extract-b do, the disks are found by
-// programsDiskChoice, the directory planned by planSet and the plan's files written by
-// extractPlan, into an empty folder; or as d88extract does, by identity, from the input and one
-// or two other dumps of its disks (ChangedCopies.h, as bytes 22 to 25 say) given after it, into
-// the folder that holds those files, one of them named as the set's first file. Everything is
+// which no plan reads) chooses, in one layout and one way: as d88extract-a and d88extract-b do, the
+// disks are found by programsDiskChoice, the directory planned by planSet and the plan's files
+// written by extractPlan, into an empty folder; or as d88extract does, by identity, from the input
+// and one or two other dumps of its disks (ChangedCopies.h, as bytes 22 to 25 say) given after it,
+// into the folder that holds those files, one of them named as the set's first file. Everything is
 // read from memory, and extractPlan hands each file to a folder kept in memory instead of the
 // host (WriteWatch::keep), which refuses a name that would reach outside the folder and any
 // given file's name: the given files are never written. After each run the folder holds exactly
@@ -215,18 +215,17 @@ void extractSetAndCheck(const std::vector<GivenFile>& given, const DirectoryLayo
 
 // The name of the first file that the set in the input would write, when it can name a given
 // file: so that the run meets a file of its own input under a name it writes.
-std::string firstFileName(d88::D88Image& image, const std::string& fallback) {
+std::string firstFileName(d88::D88Image& image, const DirectoryLayout& layout,
+                          const std::string& fallback) {
     const DiskChoice disks = identityDiskChoice(decideDiskSet(image, readIdSectors(image)));
     const SaveTarget target = folderHolding({}); // an empty folder: no name is the image's
     const DirectoryRead directory = readDirectory(image, disks, *buffers);
-    for (const DirectoryLayout* layout : SET_LAYOUTS) {
-        const SetPlan plan = planSet(image, disks, directory, *layout, target, *buffers);
-        for (const PlannedEntry& entry : plan.entries) {
-            const std::string& name = entry.saved.name;
-            if (isWritten(entry.outcome) && name != "image.d88" && name.find("dump") != 0 &&
-                !hostNameRules().refuses(name.c_str())) {
-                return name;
-            }
+    const SetPlan plan = planSet(image, disks, directory, layout, target, *buffers);
+    for (const PlannedEntry& entry : plan.entries) {
+        const std::string& name = entry.saved.name;
+        if (isWritten(entry.outcome) && name != "image.d88" && name.find("dump") != 0 &&
+            !hostNameRules().refuses(name.c_str())) {
+            return name;
         }
     }
     return fallback;
@@ -252,15 +251,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     d88::D88Image& image = *inputImage;
     const d88::ByteSource input = d88::memorySource(data, size);
     // Byte 15 (the last of the first disk's name, which no plan reads) chooses the programs'
-    // extraction or d88extract's for each input, so that each input costs a few plans.
-    const bool programs = (size > 15 ? data[15] : 0) % 2 == 0;
+    // extraction or d88extract's, and the layout, for each input, so that each input costs a
+    // few plans.
+    const uint8_t choosing = size > 15 ? data[15] : 0;
+    const bool programs = choosing % 2 == 0;
+    const DirectoryLayout& layout = *SET_LAYOUTS[(choosing >> 1) % 2];
     if (programs) {
-        for (const DirectoryLayout* layout : SET_LAYOUTS) {
-            if (!image.openSources(&input, 1)) {
-                abort();
-            }
-            extractAndCheck(image, *layout);
+        if (!image.openSources(&input, 1)) {
+            abort();
         }
+        extractAndCheck(image, layout);
         return 0;
     }
 
@@ -277,11 +277,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (int dump = 1; dump <= choice.dumps; ++dump) {
         const std::string name = "dump" + std::to_string(dump) + ".d88";
         const std::vector<uint8_t>& bytes = (*dumps)[static_cast<size_t>(dump - 1)];
-        given.push_back(GivenFile{dump == 1 ? firstFileName(image, name) : name,
+        given.push_back(GivenFile{dump == 1 ? firstFileName(image, layout, name) : name,
                                   d88::memorySource(bytes.data(), bytes.size())});
     }
-    for (const DirectoryLayout* layout : SET_LAYOUTS) {
-        extractSetAndCheck(given, *layout);
-    }
+    extractSetAndCheck(given, layout);
     return 0;
 }
