@@ -4,6 +4,7 @@
 
 #include "DiskSet.h"
 #include "Host.h"
+#include "NoteText.h"
 #include "ShownName.h"
 #include "ZipRefusalText.h"
 
@@ -28,6 +29,17 @@ bool memberStartsAsZip(FILE* file) {
     const size_t got = d88::seekFile(file, 0, SEEK_SET) ? fread(head, 1, sizeof head, file) : 0;
     clearerr(file);
     return startsAsZip(head, got);
+}
+
+// The first of `files` that is the file `identity`, -1 when none.
+int sameFileIn(const std::vector<OwnedFile>& files, const FileIdentity& identity) {
+    for (size_t i = 0; i < files.size(); ++i) {
+        FileIdentity earlier{};
+        if (hostFileIdentity(files[i].get(), earlier) && earlier == identity) {
+            return static_cast<int>(i);
+        }
+    }
+    return -1;
 }
 
 // The member names `names`, shown on standard error, with ", " between them.
@@ -122,19 +134,17 @@ bool openGivenFiles(const char* program, std::vector<const char*>& paths, GivenF
         if (known) {
             given.identities.push_back(identity);
         }
+        // The same file given again, through this name or another, is read once.
         if (!isZip(file.get(), checker)) {
-            // The same file given again, through this name or another, is read once.
-            int same = -1;
-            for (size_t part = 0; part < given.files.size() && known && same < 0; ++part) {
-                FileIdentity earlier{};
-                if (given.sameFiles[part] < 0 &&
-                    hostFileIdentity(given.files[part].get(), earlier) && earlier == identity) {
-                    same = static_cast<int>(part);
-                }
-            }
-            given.sameFiles.push_back(same);
+            given.sameFiles.push_back(known ? sameFileIn(given.files, identity) : -1);
             given.names.push_back(paths[i]);
             given.files.push_back(std::move(file));
+            continue;
+        }
+        if (known && sameFileIn(given.zips, identity) >= 0) {
+            hostPrintfLocal(stderr, "%s: %s\n", program,
+                            givenAgainText("'" + shownPath(paths[i], stderr) + "'").c_str());
+            given.zips.push_back(std::move(file));
             continue;
         }
         // The files given beside this zip, and those unpacked from the zips before it.

@@ -129,6 +129,10 @@ std::string copyName(const DiskSetFacts& set, const ShownFiles& files, int disk)
     return quoted(files, copy.part) + (inFile > 1 ? format(" (disk %d)", copy.index) : "");
 }
 
+std::string givenAgainText(const std::string& quotedName) {
+    return quotedName + " is given again: read once";
+}
+
 std::string setNoteText(const SetNote& note, const DiskSetFacts& set, const ShownFiles& files) {
     switch (note.subject) {
     case NoteSubject::NotImage:
@@ -145,7 +149,7 @@ std::string setNoteText(const SetNote& note, const DiskSetFacts& set, const Show
     case NoteSubject::Copies:
         return copiesText(note, set, files);
     case NoteSubject::Repeated:
-        return quoted(files, note.part) + " is given again: read once";
+        return givenAgainText(quoted(files, note.part));
     case NoteSubject::Cut: {
         const FoundDisk& disk = set.disks[static_cast<size_t>(note.disk)];
         const std::string head =

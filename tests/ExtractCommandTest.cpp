@@ -209,7 +209,8 @@ TEST(Command, DiskFilesInAZipGiveTheFilesOfTheDisks) {
         std::string zip;
         std::vector<ZipMember> members;
         std::vector<std::string> images; // the members read, in order
-        std::string said;                // "ZIP" stands for the zip's path
+        std::string said;                // "ZIP" stands for the zip's path, "LINK" for a link to it
+        bool again = false; // the zip given again, through LINK and by its path: read once
     } rows[] = {
         {{},
          "set.zip",
@@ -225,6 +226,13 @@ TEST(Command, DiskFilesInAZipGiveTheFilesOfTheDisks) {
          "d88extract: left out of 'ZIP', as they hold no D88 disk: label.png, readme.txt\n"
          "d88extract: left out of 'ZIP', as a zip inside a zip is not unpacked: inner.zip\n"},
         {{}, "joined.zip", {{"full.d88", buildImage(disks), true}}, {"full.d88"}, ""},
+        {{},
+         "again.zip",
+         {{"full.d88", buildImage(disks), true}},
+         {"full.d88"},
+         "d88extract: 'LINK' is given again: read once\n"
+         "d88extract: 'ZIP' is given again: read once\n",
+         true},
         {{}, "split.zip", pieces, {"set.d88.1", "set.d88.2", "set.d88.3", "set.d88.4"}, ""},
         {{words[0]},
          "rest.zip",
@@ -239,6 +247,11 @@ TEST(Command, DiskFilesInAZipGiveTheFilesOfTheDisks) {
         const std::string zip = f.root.write(row.zip, zipBytes(row.members));
         std::vector<std::string> given = row.before;
         given.push_back(zip);
+        const std::string link = f.root.file("link.zip");
+        if (row.again) {
+            ASSERT_EQ(symlink(zip.c_str(), link.c_str()), 0);
+            given.insert(given.end(), {link, zip});
+        }
         setenv("TMPDIR", temporary.path().c_str(), 1);
         const RunResult result = runCommand(f, given);
         std::vector<std::string> images = given;
@@ -259,13 +272,18 @@ TEST(Command, DiskFilesInAZipGiveTheFilesOfTheDisks) {
         for (size_t at; (at = said.find("ZIP")) != std::string::npos;) {
             said.replace(at, 3, zip);
         }
+        for (size_t at; (at = said.find("LINK")) != std::string::npos;) {
+            said.replace(at, 4, link);
+        }
         EXPECT_EQ(result.status, 0);
         EXPECT_EQ(result.err,
                   said + "d88extract: 164 files, 3,022,848 bytes, written to the current folder\n");
         EXPECT_EQ(filesIn(f.work), expected);
         EXPECT_EQ(listDirectory(temporary.path()), std::vector<std::string>{});
-        EXPECT_EQ(listDirectory(f.root.path()), (std::vector<std::string>{row.zip, "work"}));
-        images.pop_back();
+        EXPECT_EQ(listDirectory(f.root.path()),
+                  row.again ? (std::vector<std::string>{row.zip, "link.zip", "work"})
+                            : (std::vector<std::string>{row.zip, "work"}));
+        images.resize(row.before.size());
         for (const std::string& member : row.images) {
             images.push_back(zip + "/" + member);
         }
