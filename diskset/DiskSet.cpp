@@ -1,6 +1,7 @@
 #include "DiskSet.h"
 
 #include "CopyCompare.h"
+#include "ZipPolicy.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -108,7 +109,7 @@ void findUnread(const d88::D88Image& image, DiskSetFacts& facts) {
 // when some disk starts before the file ends and ends after it starts. One that holds none is
 // no D88 image, unless the reader never looked at it; an empty file holds none, wherever it is
 // given.
-void findFiles(const d88::D88Image& image, const SameFiles& sameFiles, DiskSetFacts& facts) {
+void findFiles(d88::D88Image& image, const SameFiles& sameFiles, DiskSetFacts& facts) {
     const int64_t imageEnd = image.fileSize();
     for (int part = 0; part < facts.partCount; ++part) {
         if (static_cast<size_t>(part) < sameFiles.size() &&
@@ -134,6 +135,12 @@ void findFiles(const d88::D88Image& image, const SameFiles& sameFiles, DiskSetFa
         const bool unread = facts.unreadReason == UnreadReason::ReaderLimit &&
                             begin >= facts.unreadFrom && end > begin;
         (unread ? facts.partsUnread : facts.partsWithoutDisk).push_back(part);
+        uint8_t head[4] = {};
+        const int64_t got =
+            unread ? 0 : image.readBytes(begin, head, std::min(end - begin, int64_t{4}));
+        if (startsAsZip(head, static_cast<size_t>(got))) {
+            facts.partsLikeZip.push_back(part);
+        }
     }
     // A disk of a file given again repeats the disk at the same place of the earlier name.
     for (FoundDisk& disk : facts.disks) {

@@ -91,6 +91,8 @@ struct DiskSetFacts {
     std::vector<StrayBytes> stray;     // left out between the files
     std::vector<int> partsWithoutDisk; // files that hold no byte of any disk and lie where the
                                        // disks were looked for: no D88 images
+    std::vector<int> partsLikeZip;     // of those, the ones that start as a zip does: a zip
+                                       // whose directory cannot be read (isZipFile)
     std::vector<int> partsUnread;      // files that lie wholly past where the reader stopped at
                                        // its limits: never looked at
     std::vector<int> partsRepeated;    // files given again after an earlier name of the same

@@ -6,9 +6,9 @@
 #include "Host.h"
 #include "NoteText.h"
 #include "ShownName.h"
+#include "ZipRecords.h"
 #include "ZipRefusalText.h"
 
-#include "FileSeek.h"
 #include "ImageFile.h"
 
 #include <cerrno>
@@ -16,19 +16,11 @@
 
 namespace {
 
-// True when the file given as `file` is read as a zip: it starts as one and is no D88 disk.
+// True when the file given as `file` is read as a zip (isZipFile).
 bool isZip(FILE* file, d88::D88Image& checker) {
     const bool zip = checker.openStreams(&file, 1) && isZipFile(checker);
     checker.close();
     return zip;
-}
-
-// True when the member's bytes start as a zip's do.
-bool memberStartsAsZip(FILE* file) {
-    uint8_t head[4] = {};
-    const size_t got = d88::seekFile(file, 0, SEEK_SET) ? fread(head, 1, sizeof head, file) : 0;
-    clearerr(file);
-    return startsAsZip(head, got);
 }
 
 // The first of `files` that is the file `identity`, -1 when none.
@@ -89,11 +81,11 @@ bool keepDiskMembers(const char* program, const char* path, UnpackedZip& zip, Gi
         given.files.push_back(std::move(member.file));
         given.sameFiles.push_back(-1); // a member is a file of its own
     }
-    // A member left out that starts as a zip is a zip inside the zip; one that goes on with a
-    // disk that an earlier member starts is kept, whatever its first bytes.
+    // A member left out that is a zip is a zip inside the zip; one that goes on with a disk
+    // that an earlier member starts is kept, whatever its first bytes.
     for (int left : joined.leftOut) {
         UnpackedMember& member = *members[static_cast<size_t>(left)];
-        (memberStartsAsZip(member.file.get()) ? zipsInside : noDisk).push_back(member.name);
+        (isZip(member.file.get(), checker) ? zipsInside : noDisk).push_back(member.name);
     }
     const size_t kept = joined.kept.size();
     const std::string shown = shownPath(path, stderr);

@@ -2,6 +2,7 @@
 
 #include "ShownName.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace {
@@ -136,8 +137,13 @@ std::string givenAgainText(const std::string& quotedName) {
 std::string setNoteText(const SetNote& note, const DiskSetFacts& set, const ShownFiles& files) {
     switch (note.subject) {
     case NoteSubject::NotImage:
-        return note.part >= 0 ? quoted(files, note.part) + " is not a D88 image"
-                              : "the files hold no D88 disk";
+        if (note.part < 0) {
+            return "the files hold no D88 disk";
+        }
+        return quoted(files, note.part) + " is not a D88 image" +
+               (std::count(set.partsLikeZip.begin(), set.partsLikeZip.end(), note.part) > 0
+                    ? ", nor a zip whose directory can be read"
+                    : "");
     case NoteSubject::NoSetDisk:
         return noSetDiskText(set);
     case NoteSubject::NoDiskA:

@@ -396,6 +396,14 @@ TEST(Command, FilesAreReadAsGivenWhereverTheyAreCut) {
     const auto all = filesIn(whole.work);
     const std::string ALL_WRITTEN =
         "d88extract: 7 files, 75,776 bytes, written to the current folder\n";
+    // A sector of Disk D that no file uses starts with a zip's first bytes.
+    std::vector<DiskPlan> marked = disks;
+    const uint8_t zipMark[] = {'P', 'K', 3, 4, 'M', 'A', 'R', 'K'};
+    std::copy(std::begin(zipMark), std::end(zipMark), marked[3].tracks[60].sectors[0].data.begin());
+    const std::vector<uint8_t> markedImage = buildImage(marked);
+    const auto zipCut = std::search(markedImage.begin() + static_cast<long>(3 * disk),
+                                    markedImage.end(), std::begin(zipMark), std::end(zipMark));
+    ASSERT_NE(zipCut, markedImage.end());
     struct Row {
         std::string name;
         std::vector<std::vector<uint8_t>> files;
@@ -450,6 +458,12 @@ TEST(Command, FilesAreReadAsGivenWhereverTheyAreCut) {
          "d88extract: disk 7, which starts in 'F1', reaches past the end of the files: a file "
          "is missing or damaged\n" +
              ALL_WRITTEN,
+         {}},
+        // The second piece starts as a zip does, inside Disk D: it is a piece of the disk.
+        {"a piece that starts with a zip's first bytes",
+         {{markedImage.begin(), zipCut}, {zipCut, markedImage.end()}},
+         0,
+         ALL_WRITTEN,
          {}},
         // Its ID sector is cut off with it: it is taken as Disk D by its place.
         {"Disk D cut short",
@@ -699,7 +713,10 @@ TEST(Command, BadInputNamesTheFileAndWritesNothing) {
         {{disks65}, 1, "'" + disks65 + "' holds 65 files; d88extract reads at most 64 files"},
         {{a, disks64}, 1, "holds 64 files, 65 in all with the other files given; d88extract"},
         {{disks64, a}, 1, "holds 64 files, 65 in all with the other files given; d88extract"},
-        {{junkZip}, 1, "'" + junkZip + "' cannot be read as a zip: "},
+        // A file that starts as a zip and has no zip directory is read as bytes.
+        {{junkZip},
+         1,
+         "'" + junkZip + "' is not a D88 image, nor a zip whose directory can be read\n"},
     };
     for (const auto& row : rows) {
         const RunResult result = runCommand(f, row.words);
