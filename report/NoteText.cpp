@@ -50,9 +50,13 @@ std::string noIdentityText(const SetNote& note, const DiskSetFacts& set, const S
     if (note.number == NO_SET_NUMBER) {
         return text + "its number in the set is unknown";
     }
-    text += "taken as " + diskLabel(note.number) + " by its place ";
-    return text + (note.number == DISK_A_ID ? "before " + diskLabel(2)
-                                            : "after " + diskLabel(note.number - 1));
+    text += "taken as " + diskLabel(note.number);
+    if (disk.byGap) {
+        return text + ", the one disk of the set missing from the others";
+    }
+    return text + " by its place " +
+           (note.number == DISK_A_ID ? "before " + diskLabel(2)
+                                     : "after " + diskLabel(note.number - 1));
 }
 
 std::string copiesText(const SetNote& note, const DiskSetFacts& set, const ShownFiles& files) {

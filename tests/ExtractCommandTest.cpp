@@ -465,12 +465,12 @@ TEST(Command, FilesAreReadAsGivenWhereverTheyAreCut) {
          0,
          ALL_WRITTEN,
          {}},
-        // Its ID sector is cut off with it: it is taken as Disk D by its place.
+        // Its ID sector is cut off with it: it is taken as Disk D, the one disk missing.
         {"Disk D cut short",
          {bytes(0, 3 * disk), bytes(3 * disk, 3 * disk + 4000)},
          1,
          "d88extract: disk 3 in 'F1' has no readable ID sector (the disk is cut short at track "
-         "0): taken as Disk D by its place after Disk C\n"
+         "0): taken as Disk D, the one disk of the set missing from the others\n"
          "d88extract: disk 3, which starts in 'F1', reaches past the end of the files: a file "
          "is missing or damaged\n"
          "file 'LARGE.BIN' not written: its first sector (Disk D, track 40, sector 1) is "
