@@ -183,12 +183,17 @@ UnpackedZip unpackInLocale(FILE* zipFile, const char* path, const ZipRunSoFar& r
         return zip;
     }
     const int fd = fileno(zipFile);
-    const off_t size = lseek(fd, 0, SEEK_END);
+    d88::D88Image records; // the zip's own records, read before libarchive reads it
     std::string detail;
-    if (size < 0 || !readZipDirectory(fd, size, entries, detail)) {
-        refuse(zip, unreadable(size < 0 ? "it cannot be read to its end" : detail), entries);
+    if (!records.openStreams(&zipFile, 1)) {
+        refuse(zip, unreadable("it cannot be read to its end"), entries);
         return zip;
     }
+    if (!readZipDirectory(records, entries, detail)) {
+        refuse(zip, unreadable(detail), entries);
+        return zip;
+    }
+    const int64_t size = records.fileSize();
     const ZipPlan plan = planZip(entries, run);
     for (const int member : plan.notFiles) {
         zip.notFiles.push_back(entries[static_cast<size_t>(member)].name);
@@ -199,8 +204,9 @@ UnpackedZip unpackInLocale(FILE* zipFile, const char* path, const ZipRunSoFar& r
     }
     std::vector<ZipLocalFacts> locals;
     for (const int member : plan.files) {
-        locals.push_back(readLocalFacts(fd, entries[static_cast<size_t>(member)]));
+        locals.push_back(readLocalFacts(records, entries[static_cast<size_t>(member)]));
     }
+    records.close();
     const ZipVerdict local = checkLocalHeaders(entries, plan, locals, size);
     if (local.refusal != ZipRefusal::None) {
         refuse(zip, local, entries);

@@ -1,6 +1,7 @@
 #include "DiskSet.h"
 
 #include "CopyCompare.h"
+#include "ZipPolicy.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -108,7 +109,7 @@ void findUnread(const d88::D88Image& image, DiskSetFacts& facts) {
 // when some disk starts before the file ends and ends after it starts. One that holds none is
 // no D88 image, unless the reader never looked at it; an empty file holds none, wherever it is
 // given.
-void findFiles(const d88::D88Image& image, const SameFiles& sameFiles, DiskSetFacts& facts) {
+void findFiles(d88::D88Image& image, const SameFiles& sameFiles, DiskSetFacts& facts) {
     const int64_t imageEnd = image.fileSize();
     for (int part = 0; part < facts.partCount; ++part) {
         if (static_cast<size_t>(part) < sameFiles.size() &&
@@ -134,6 +135,12 @@ void findFiles(const d88::D88Image& image, const SameFiles& sameFiles, DiskSetFa
         const bool unread = facts.unreadReason == UnreadReason::ReaderLimit &&
                             begin >= facts.unreadFrom && end > begin;
         (unread ? facts.partsUnread : facts.partsWithoutDisk).push_back(part);
+        uint8_t head[4] = {};
+        const int64_t got =
+            unread ? 0 : image.readBytes(begin, head, std::min(end - begin, int64_t{4}));
+        if (startsAsZip(head, static_cast<size_t>(got))) {
+            facts.partsLikeZip.push_back(part);
+        }
     }
     // A disk of a file given again repeats the disk at the same place of the earlier name.
     for (FoundDisk& disk : facts.disks) {
@@ -152,10 +159,23 @@ void findFiles(const d88::D88Image& image, const SameFiles& sameFiles, DiskSetFa
     }
 }
 
-// The disks before `place` (repeats left out) carry 1, 2, ..., k in order: k, else -1.
-int numbersBefore(const std::vector<FoundDisk>& disks, size_t place) {
+// Where each disk's stretch of the files starts: the place of the first disk of the file it
+// starts in, or of the file that the disks before it go on from (the pieces of one image). The
+// order of the disks in a stretch is that of its bytes, whatever the order of the files given.
+std::vector<size_t> stretchStarts(const d88::D88Image& image, const std::vector<FoundDisk>& disks) {
+    std::vector<size_t> starts(disks.size(), 0);
+    for (size_t place = 1; place < disks.size(); ++place) {
+        const FoundDisk& before = disks[place - 1];
+        const int64_t lastByte = std::min(readEnd(image, before), image.fileSize()) - 1;
+        starts[place] = image.partAt(lastByte) == disks[place].part ? starts[place - 1] : place;
+    }
+    return starts;
+}
+
+// The disks from `first` to `place` (repeats left out) carry 1, 2, ..., k in order: k, else -1.
+int numbersBefore(const std::vector<FoundDisk>& disks, size_t first, size_t place) {
     int k = 0;
-    for (size_t i = 0; i < place; ++i) {
+    for (size_t i = first; i < place; ++i) {
         if (disks[i].repeatOf >= 0) {
             continue;
         }
@@ -167,10 +187,72 @@ int numbersBefore(const std::vector<FoundDisk>& disks, size_t place) {
     return k;
 }
 
+// A disk whose ID sector cannot be read takes the number its place gives, in its stretch of
+// the files: k + 1 when the disks before it there carry 1 to k (the first: when the next there
+// carries 2) and no disk carries k + 1 with a clean ID sector.
+void numberByPlace(const d88::D88Image& image, std::vector<FoundDisk>& disks,
+                   const std::vector<bool>& carried) {
+    const std::vector<size_t> starts = stretchStarts(image, disks);
+    for (size_t place = 0; place < disks.size(); ++place) {
+        FoundDisk& disk = disks[place];
+        if (disk.id.state == IdSector::Clean || disk.repeatOf >= 0) {
+            continue;
+        }
+        const int k = numbersBefore(disks, starts[place], place);
+        bool placed = k > 0;
+        for (size_t next = place + 1;
+             k == 0 && next < disks.size() && starts[next] == starts[place]; ++next) {
+            if (disks[next].repeatOf < 0) {
+                placed = disks[next].id.state == IdSector::Clean && disks[next].id.byte == 2;
+                break;
+            }
+        }
+        if (placed && isSetNumber(k + 1) && !carried[static_cast<size_t>(k + 1)]) {
+            disk.setNumber = k + 1;
+            disk.byPlace = true;
+        }
+    }
+}
+
+// Where exactly one disk without a readable ID sector is left unnumbered and exactly one number
+// of the set (1 to the highest carried, Disk D at least) is carried by no disk, that disk is
+// taken as it, unless the byte its ID sector stores names another number of the set.
+void numberByGap(std::vector<FoundDisk>& disks) {
+    int highest = MIN_SET_DISKS;
+    for (const FoundDisk& disk : disks) {
+        highest = std::max(highest, disk.setNumber);
+    }
+    std::vector<bool> carried(static_cast<size_t>(highest) + 1, false);
+    std::vector<FoundDisk*> unknown;
+    for (FoundDisk& disk : disks) {
+        if (disk.setNumber != NO_SET_NUMBER) {
+            carried[static_cast<size_t>(disk.setNumber)] = true;
+        } else if (disk.id.state != IdSector::Clean && disk.repeatOf < 0) {
+            unknown.push_back(&disk);
+        }
+    }
+    std::vector<int> missing;
+    for (int number = 1; number <= highest; ++number) {
+        if (!carried[static_cast<size_t>(number)]) {
+            missing.push_back(number);
+        }
+    }
+    if (unknown.size() != 1 || missing.size() != 1) {
+        return;
+    }
+    FoundDisk& disk = *unknown[0];
+    const bool namesAnother =
+        disk.id.byte >= 1 && disk.id.byte <= highest && disk.id.byte != missing[0];
+    if (!namesAnother) {
+        disk.setNumber = missing[0];
+        disk.byGap = true;
+    }
+}
+
 // The set number of each disk: the ID byte of a clean ID sector; for a disk whose ID sector
-// cannot be read, the number its place gives when the disks before it carry 1 to k (the first
-// disk: when the next carries 2) and no disk carries k + 1 with a clean ID sector.
-void numberDisks(DiskSetFacts& facts) {
+// cannot be read, the number its place gives (numberByPlace), else the one number that no disk
+// carries (numberByGap). None of it hangs on the order of the files given.
+void numberDisks(const d88::D88Image& image, DiskSetFacts& facts) {
     std::vector<FoundDisk>& disks = facts.disks;
     std::vector<bool> carried(MAX_SET_NUMBER + 2, false);
     for (FoundDisk& disk : disks) {
@@ -179,32 +261,15 @@ void numberDisks(DiskSetFacts& facts) {
             carried[static_cast<size_t>(disk.id.byte)] = true;
         }
     }
-    for (size_t place = 0; place < disks.size(); ++place) {
-        FoundDisk& disk = disks[place];
-        if (disk.id.state == IdSector::Clean || disk.repeatOf >= 0) {
-            continue;
-        }
-        const int k = numbersBefore(disks, place);
-        bool placed = k > 0;
-        if (k == 0) {
-            for (size_t next = place + 1; next < disks.size() && !placed; ++next) {
-                if (disks[next].repeatOf < 0) {
-                    placed = disks[next].id.state == IdSector::Clean && disks[next].id.byte == 2;
-                    break;
-                }
-            }
-        }
-        if (placed && isSetNumber(k + 1) && !carried[static_cast<size_t>(k + 1)]) {
-            disk.setNumber = k + 1;
-            disk.byPlace = true;
-        }
-    }
+    numberByPlace(image, disks, carried);
+    numberByGap(disks);
     // A repeat is what the earlier name's disk is.
     for (FoundDisk& disk : disks) {
         if (disk.repeatOf >= 0) {
             const FoundDisk& earlier = disks[static_cast<size_t>(disk.repeatOf)];
             disk.setNumber = earlier.setNumber;
             disk.byPlace = earlier.byPlace;
+            disk.byGap = earlier.byGap;
         }
     }
 }
@@ -300,7 +365,7 @@ DiskSetFacts decideDiskSet(d88::D88Image& image, const std::vector<IdRead>& ids,
     findDisks(image, ids, facts);
     findUnread(image, facts);
     findFiles(image, sameFiles, facts);
-    numberDisks(facts);
+    numberDisks(image, facts);
     groupCopies(image, facts);
     return facts;
 }

@@ -1,7 +1,8 @@
 // The disks that the given files hold, each known by its identity: the ID byte of its ID
-// sector, or, where that sector cannot be read, its place among the disks. The files are read
-// as given, joined in the order given, and never reordered; the set is decided once, as values,
-// for every face (d88extract, d88info, the page).
+// sector, or, where that sector cannot be read, its place among the disks of its file, or the
+// one number of the set that no other disk carries. The files are read as given, joined in the
+// order given, and never reordered; which disk is which does not hang on their order. The set
+// is decided once, as values, for every face (d88extract, d88info, the page).
 #pragma once
 
 #include "ByteSource.h"
@@ -39,8 +40,10 @@ struct FoundDisk {
     int64_t end;   // start + its size: past the end of the files when it is cut
     IdRead id;
     int setNumber; // the set number it is taken as: its ID byte when that is clean and one, else
-                   // the one its place gives; NO_SET_NUMBER when it carries none or none is known
-    bool byPlace;  // setNumber comes from its place after the disks before it
+                   // the one its place gives, else the one that no disk carries; NO_SET_NUMBER
+                   // when it carries none or none is known
+    bool byPlace;  // setNumber comes from its place after the disks before it in its file
+    bool byGap;    // setNumber is the one number of the set that no other disk carries
     int lastTrack; // where it is cut or reaches past the files: the track its bytes end in, -1
     bool pastEnd;  // it reaches past the end of the files: a file is missing or damaged
     int cutBy;     // the file that starts inside it with a disk of its own, where it was cut
@@ -91,6 +94,8 @@ struct DiskSetFacts {
     std::vector<StrayBytes> stray;     // left out between the files
     std::vector<int> partsWithoutDisk; // files that hold no byte of any disk and lie where the
                                        // disks were looked for: no D88 images
+    std::vector<int> partsLikeZip;     // of those, the ones that start as a zip does: a zip
+                                       // whose directory cannot be read (isZipFile)
     std::vector<int> partsUnread;      // files that lie wholly past where the reader stopped at
                                        // its limits: never looked at
     std::vector<int> partsRepeated;    // files given again after an earlier name of the same
@@ -107,8 +112,9 @@ using SameFiles = std::vector<int>;
 
 // Reads the disks of `image` (open, all its files joined in the order given): checks each
 // header in turn, takes its ID sector from `ids` (readIdSectors), gives the disks whose ID
-// sector cannot be read a number by their place, and groups the copies of each set number by
-// their sectors. `sameFiles` (empty: all different) says which files are given twice.
+// sector cannot be read a number by their place or as the one missing, and groups the copies of
+// each set number by their sectors. `sameFiles` (empty: all different) says which files are given
+// twice.
 DiskSetFacts decideDiskSet(d88::D88Image& image, const std::vector<IdRead>& ids,
                            const SameFiles& sameFiles = SameFiles());
 

@@ -192,12 +192,6 @@ bool startsAsZip(const uint8_t* head, size_t length) {
            ((head[2] == 3 && head[3] == 4) || (head[2] == 5 && head[3] == 6));
 }
 
-bool isZipFile(d88::D88Image& image) {
-    uint8_t head[4] = {};
-    const int64_t got = image.readBytes(0, head, sizeof head);
-    return startsAsZip(head, static_cast<size_t>(got)) && !image.looksLikeDiskAt(0);
-}
-
 std::string memberShownName(const ZipEntryFacts& entry) {
     std::string text;
     if (isValidUtf8(entry.name)) {

@@ -133,10 +133,6 @@ ZipVerdict checkUnpacked(const ZipEntryFacts& entry, int member, int64_t bytes, 
 // local header, or, when it holds nothing, with its end record.
 bool startsAsZip(const uint8_t* head, size_t length);
 
-// Whether a given file, open alone as `image`, is read as a zip: it starts as one and is no D88
-// disk (a disk whose header's name starts with "PK\3\4" is a disk).
-bool isZipFile(d88::D88Image& image);
-
 // The name of a member as the page shows it: as stored when marked UTF-8 or when it is UTF-8,
 // else decoded from Shift_JIS (code page 932), else its bytes past ASCII as \xNN.
 std::string memberShownName(const ZipEntryFacts& entry);

@@ -4,10 +4,11 @@
 
 #include "DiskSet.h"
 #include "Host.h"
+#include "NoteText.h"
 #include "ShownName.h"
+#include "ZipRecords.h"
 #include "ZipRefusalText.h"
 
-#include "FileSeek.h"
 #include "ImageFile.h"
 
 #include <cerrno>
@@ -15,19 +16,22 @@
 
 namespace {
 
-// True when the file given as `file` is read as a zip: it starts as one and is no D88 disk.
+// True when the file given as `file` is read as a zip (isZipFile).
 bool isZip(FILE* file, d88::D88Image& checker) {
     const bool zip = checker.openStreams(&file, 1) && isZipFile(checker);
     checker.close();
     return zip;
 }
 
-// True when the member's bytes start as a zip's do.
-bool memberStartsAsZip(FILE* file) {
-    uint8_t head[4] = {};
-    const size_t got = d88::seekFile(file, 0, SEEK_SET) ? fread(head, 1, sizeof head, file) : 0;
-    clearerr(file);
-    return startsAsZip(head, got);
+// The first of `files` that is the file `identity`, -1 when none.
+int sameFileIn(const std::vector<OwnedFile>& files, const FileIdentity& identity) {
+    for (size_t i = 0; i < files.size(); ++i) {
+        FileIdentity earlier{};
+        if (hostFileIdentity(files[i].get(), earlier) && earlier == identity) {
+            return static_cast<int>(i);
+        }
+    }
+    return -1;
 }
 
 // The member names `names`, shown on standard error, with ", " between them.
@@ -77,11 +81,11 @@ bool keepDiskMembers(const char* program, const char* path, UnpackedZip& zip, Gi
         given.files.push_back(std::move(member.file));
         given.sameFiles.push_back(-1); // a member is a file of its own
     }
-    // A member left out that starts as a zip is a zip inside the zip; one that goes on with a
-    // disk that an earlier member starts is kept, whatever its first bytes.
+    // A member left out that is a zip is a zip inside the zip; one that goes on with a disk
+    // that an earlier member starts is kept, whatever its first bytes.
     for (int left : joined.leftOut) {
         UnpackedMember& member = *members[static_cast<size_t>(left)];
-        (memberStartsAsZip(member.file.get()) ? zipsInside : noDisk).push_back(member.name);
+        (isZip(member.file.get(), checker) ? zipsInside : noDisk).push_back(member.name);
     }
     const size_t kept = joined.kept.size();
     const std::string shown = shownPath(path, stderr);
@@ -122,19 +126,17 @@ bool openGivenFiles(const char* program, std::vector<const char*>& paths, GivenF
         if (known) {
             given.identities.push_back(identity);
         }
+        // The same file given again, through this name or another, is read once.
         if (!isZip(file.get(), checker)) {
-            // The same file given again, through this name or another, is read once.
-            int same = -1;
-            for (size_t part = 0; part < given.files.size() && known && same < 0; ++part) {
-                FileIdentity earlier{};
-                if (given.sameFiles[part] < 0 &&
-                    hostFileIdentity(given.files[part].get(), earlier) && earlier == identity) {
-                    same = static_cast<int>(part);
-                }
-            }
-            given.sameFiles.push_back(same);
+            given.sameFiles.push_back(known ? sameFileIn(given.files, identity) : -1);
             given.names.push_back(paths[i]);
             given.files.push_back(std::move(file));
+            continue;
+        }
+        if (known && sameFileIn(given.zips, identity) >= 0) {
+            hostPrintfLocal(stderr, "%s: %s\n", program,
+                            givenAgainText("'" + shownPath(paths[i], stderr) + "'").c_str());
+            given.zips.push_back(std::move(file));
             continue;
         }
         // The files given beside this zip, and those unpacked from the zips before it.

@@ -2,6 +2,7 @@
 
 #include "ShownName.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace {
@@ -49,9 +50,13 @@ std::string noIdentityText(const SetNote& note, const DiskSetFacts& set, const S
     if (note.number == NO_SET_NUMBER) {
         return text + "its number in the set is unknown";
     }
-    text += "taken as " + diskLabel(note.number) + " by its place ";
-    return text + (note.number == DISK_A_ID ? "before " + diskLabel(2)
-                                            : "after " + diskLabel(note.number - 1));
+    text += "taken as " + diskLabel(note.number);
+    if (disk.byGap) {
+        return text + ", the one disk of the set missing from the others";
+    }
+    return text + " by its place " +
+           (note.number == DISK_A_ID ? "before " + diskLabel(2)
+                                     : "after " + diskLabel(note.number - 1));
 }
 
 std::string copiesText(const SetNote& note, const DiskSetFacts& set, const ShownFiles& files) {
@@ -129,11 +134,20 @@ std::string copyName(const DiskSetFacts& set, const ShownFiles& files, int disk)
     return quoted(files, copy.part) + (inFile > 1 ? format(" (disk %d)", copy.index) : "");
 }
 
+std::string givenAgainText(const std::string& quotedName) {
+    return quotedName + " is given again: read once";
+}
+
 std::string setNoteText(const SetNote& note, const DiskSetFacts& set, const ShownFiles& files) {
     switch (note.subject) {
     case NoteSubject::NotImage:
-        return note.part >= 0 ? quoted(files, note.part) + " is not a D88 image"
-                              : "the files hold no D88 disk";
+        if (note.part < 0) {
+            return "the files hold no D88 disk";
+        }
+        return quoted(files, note.part) + " is not a D88 image" +
+               (std::count(set.partsLikeZip.begin(), set.partsLikeZip.end(), note.part) > 0
+                    ? ", nor a zip whose directory can be read"
+                    : "");
     case NoteSubject::NoSetDisk:
         return noSetDiskText(set);
     case NoteSubject::NoDiskA:
@@ -145,7 +159,7 @@ std::string setNoteText(const SetNote& note, const DiskSetFacts& set, const Show
     case NoteSubject::Copies:
         return copiesText(note, set, files);
     case NoteSubject::Repeated:
-        return quoted(files, note.part) + " is given again: read once";
+        return givenAgainText(quoted(files, note.part));
     case NoteSubject::Cut: {
         const FoundDisk& disk = set.disks[static_cast<size_t>(note.disk)];
         const std::string head =

@@ -20,6 +20,9 @@ using ShownFiles = std::vector<std::string>;
 // disk its index: "'dump1.d88'", "'set.d88' (disk 5)". `disk` is a place in set.disks.
 std::string copyName(const DiskSetFacts& set, const ShownFiles& files, int disk);
 
+// "'NAME' is given again: read once", of a file given again (`quotedName`, "'NAME'").
+std::string givenAgainText(const std::string& quotedName);
+
 // The text of `note`.
 std::string setNoteText(const SetNote& note, const DiskSetFacts& set, const ShownFiles& files);
 

@@ -122,7 +122,8 @@ const char* reasonWord(UnreadReason reason) {
 }
 
 // Every fact of `facts`, in a line: each set number with its copies grouped by their sectors
-// ("1:0,2|3": disks 0 and 2 alike, disk 3 other; "p" after a disk taken by its place), the disks
+// ("1:0,2|3": disks 0 and 2 alike, disk 3 other; "p" after a disk taken by its place, "m" as the
+// one number missing), the disks
 // that carry none, Disk A's index, then what is not "none": repeats of a file given again, stray
 // bytes (file:length), files without a disk, files unread, where and why reading stops, and cut
 // disks.
@@ -138,7 +139,8 @@ std::string describe(const DiskSetFacts& facts) {
                             : g > 0 ? "|"
                                     : "") +
                            std::to_string(disk) +
-                           (facts.disks[static_cast<size_t>(disk)].byPlace ? "p" : "");
+                           (facts.disks[static_cast<size_t>(disk)].byPlace ? "p" : "") +
+                           (facts.disks[static_cast<size_t>(disk)].byGap ? "m" : "");
                 grouped.push_back(disk);
             }
         }
@@ -304,10 +306,26 @@ TEST(DecideDiskSet, EveryDiskKnownByItsIdentity) {
          {joined({"1", "2", "3", "4"}, zeros(60)), {"5"}},
          {},
          "1:0 2:1 3:2 4:3 | other 4-63 | A 0 | unread 1 | ends reader-limit in 1"},
-        {"a disk cut short where the next file starts with a disk",
+        {"a disk cut short where the next file starts with a disk: no place across files",
          {{"1", "trim:7000"}, {"2"}},
          {},
-         "1:0p 2:1 | other - | A 0 | cut 0 by 1 in track 30"},
+         "2:1 | other 0 | A -1 | cut 0 by 1 in track 30"},
+        {"the one disk without a readable ID sector is the one number missing, in any order",
+         {{"3!"}, {"1"}, {"4"}, {"2"}},
+         {},
+         "1:1 2:3 3:0m 4:2 | other - | A 1"},
+        {"a disk's place counts in its own file, whichever file comes first",
+         {{"3", "4"}, {"1", "2", "trim:7000"}},
+         {},
+         "1:2 2:3p 3:0 4:1 | other - | A 2 | cut 3 past the end in track 30"},
+        {"but not where its ID byte in error names another disk of the set",
+         {{"1"}, {"2"}, {"4"}, {"2!"}},
+         {},
+         "1:0 2:1 4:2 | other 3 | A 0"},
+        {"nor where two numbers are missing",
+         {{"1"}, {"2"}, {"3-"}},
+         {},
+         "1:0 2:1 | other 2 | A 0"},
         {"the last disk cut in its ID sector",
          {{"1", "2", "trim:600"}},
          {},

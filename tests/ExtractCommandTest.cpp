@@ -209,7 +209,8 @@ TEST(Command, DiskFilesInAZipGiveTheFilesOfTheDisks) {
         std::string zip;
         std::vector<ZipMember> members;
         std::vector<std::string> images; // the members read, in order
-        std::string said;                // "ZIP" stands for the zip's path
+        std::string said;                // "ZIP" stands for the zip's path, "LINK" for a link to it
+        bool again = false; // the zip given again, through LINK and by its path: read once
     } rows[] = {
         {{},
          "set.zip",
@@ -225,6 +226,13 @@ TEST(Command, DiskFilesInAZipGiveTheFilesOfTheDisks) {
          "d88extract: left out of 'ZIP', as they hold no D88 disk: label.png, readme.txt\n"
          "d88extract: left out of 'ZIP', as a zip inside a zip is not unpacked: inner.zip\n"},
         {{}, "joined.zip", {{"full.d88", buildImage(disks), true}}, {"full.d88"}, ""},
+        {{},
+         "again.zip",
+         {{"full.d88", buildImage(disks), true}},
+         {"full.d88"},
+         "d88extract: 'LINK' is given again: read once\n"
+         "d88extract: 'ZIP' is given again: read once\n",
+         true},
         {{}, "split.zip", pieces, {"set.d88.1", "set.d88.2", "set.d88.3", "set.d88.4"}, ""},
         {{words[0]},
          "rest.zip",
@@ -239,6 +247,11 @@ TEST(Command, DiskFilesInAZipGiveTheFilesOfTheDisks) {
         const std::string zip = f.root.write(row.zip, zipBytes(row.members));
         std::vector<std::string> given = row.before;
         given.push_back(zip);
+        const std::string link = f.root.file("link.zip");
+        if (row.again) {
+            ASSERT_EQ(symlink(zip.c_str(), link.c_str()), 0);
+            given.insert(given.end(), {link, zip});
+        }
         setenv("TMPDIR", temporary.path().c_str(), 1);
         const RunResult result = runCommand(f, given);
         std::vector<std::string> images = given;
@@ -259,13 +272,18 @@ TEST(Command, DiskFilesInAZipGiveTheFilesOfTheDisks) {
         for (size_t at; (at = said.find("ZIP")) != std::string::npos;) {
             said.replace(at, 3, zip);
         }
+        for (size_t at; (at = said.find("LINK")) != std::string::npos;) {
+            said.replace(at, 4, link);
+        }
         EXPECT_EQ(result.status, 0);
         EXPECT_EQ(result.err,
                   said + "d88extract: 164 files, 3,022,848 bytes, written to the current folder\n");
         EXPECT_EQ(filesIn(f.work), expected);
         EXPECT_EQ(listDirectory(temporary.path()), std::vector<std::string>{});
-        EXPECT_EQ(listDirectory(f.root.path()), (std::vector<std::string>{row.zip, "work"}));
-        images.pop_back();
+        EXPECT_EQ(listDirectory(f.root.path()),
+                  row.again ? (std::vector<std::string>{row.zip, "link.zip", "work"})
+                            : (std::vector<std::string>{row.zip, "work"}));
+        images.resize(row.before.size());
         for (const std::string& member : row.images) {
             images.push_back(zip + "/" + member);
         }
@@ -382,6 +400,14 @@ TEST(Command, FilesAreReadAsGivenWhereverTheyAreCut) {
     const auto all = filesIn(whole.work);
     const std::string ALL_WRITTEN =
         "d88extract: 7 files, 75,776 bytes, written to the current folder\n";
+    // A sector of Disk D that no file uses starts with a zip's first bytes.
+    std::vector<DiskPlan> marked = disks;
+    const uint8_t zipMark[] = {'P', 'K', 3, 4, 'M', 'A', 'R', 'K'};
+    std::copy(std::begin(zipMark), std::end(zipMark), marked[3].tracks[60].sectors[0].data.begin());
+    const std::vector<uint8_t> markedImage = buildImage(marked);
+    const auto zipCut = std::search(markedImage.begin() + static_cast<long>(3 * disk),
+                                    markedImage.end(), std::begin(zipMark), std::end(zipMark));
+    ASSERT_NE(zipCut, markedImage.end());
     struct Row {
         std::string name;
         std::vector<std::vector<uint8_t>> files;
@@ -437,12 +463,18 @@ TEST(Command, FilesAreReadAsGivenWhereverTheyAreCut) {
          "is missing or damaged\n" +
              ALL_WRITTEN,
          {}},
-        // Its ID sector is cut off with it: it is taken as Disk D by its place.
+        // The second piece starts as a zip does, inside Disk D: it is a piece of the disk.
+        {"a piece that starts with a zip's first bytes",
+         {{markedImage.begin(), zipCut}, {zipCut, markedImage.end()}},
+         0,
+         ALL_WRITTEN,
+         {}},
+        // Its ID sector is cut off with it: it is taken as Disk D, the one disk missing.
         {"Disk D cut short",
          {bytes(0, 3 * disk), bytes(3 * disk, 3 * disk + 4000)},
          1,
          "d88extract: disk 3 in 'F1' has no readable ID sector (the disk is cut short at track "
-         "0): taken as Disk D by its place after Disk C\n"
+         "0): taken as Disk D, the one disk of the set missing from the others\n"
          "d88extract: disk 3, which starts in 'F1', reaches past the end of the files: a file "
          "is missing or damaged\n"
          "file 'LARGE.BIN' not written: its first sector (Disk D, track 40, sector 1) is "
@@ -685,7 +717,10 @@ TEST(Command, BadInputNamesTheFileAndWritesNothing) {
         {{disks65}, 1, "'" + disks65 + "' holds 65 files; d88extract reads at most 64 files"},
         {{a, disks64}, 1, "holds 64 files, 65 in all with the other files given; d88extract"},
         {{disks64, a}, 1, "holds 64 files, 65 in all with the other files given; d88extract"},
-        {{junkZip}, 1, "'" + junkZip + "' cannot be read as a zip: "},
+        // A file that starts as a zip and has no zip directory is read as bytes.
+        {{junkZip},
+         1,
+         "'" + junkZip + "' is not a D88 image, nor a zip whose directory can be read\n"},
     };
     for (const auto& row : rows) {
         const RunResult result = runCommand(f, row.words);

@@ -443,9 +443,9 @@ TEST_F(Info, FilesThatAreNoImage) {
                                     "the disk files it holds\n";
     for (const auto& [name, bytes] : rows) {
         const std::string path = dir.write(name, bytes);
-        const std::string said = name != "set.zip" ? "' is not a D88 image\n"
-                                 : usesLauncher()  ? notUnpacked
-                                                   : "' cannot be read as a zip: ";
+        const std::string said =
+            name != "set.zip" ? "' is not a D88 image\n"
+                              : "' is not a D88 image, nor a zip whose directory can be read\n";
         for (const std::vector<std::string>& words :
              {std::vector<std::string>{"d88info", path}, {"d88info", good, path}}) {
             const RunResult result = run(words);

@@ -18,6 +18,7 @@
 #include "SetNotes.h"
 #include "SetText.h"
 #include "ZipPolicy.h"
+#include "ZipRecords.h"
 #include "ZipRefusalText.h"
 
 #include "D88Image.h"
@@ -325,8 +326,8 @@ json refusalJson(const std::string& zip, const std::vector<ZipEntryFacts>& entri
 
 extern "C" {
 
-// Whether the mounted file `path`, given to the page, is read as a zip (a D88 disk whose first
-// bytes are a zip's is a disk).
+// Whether the mounted file `path`, given to the page, is read as a zip, as d88extract decides
+// (isZipFile: a D88 disk, or a piece of one, whose first bytes are a zip's is no zip).
 EMSCRIPTEN_KEEPALIVE bool d88web_is_zip(const char* path) {
     d88::D88Image given;
     return given.open(path) && isZipFile(given);

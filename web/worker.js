@@ -267,7 +267,8 @@ function ordered(module, files) {
 }
 
 // The files to join: the given ones, each zip replaced by its members, all in the C++'s order.
-// Which files are zips is the C++'s to say (a disk whose first bytes are a zip's is a disk);
+// Which files are zips is the C++'s to say, as for d88extract (a disk, or a piece of one, whose
+// first bytes are a zip's is no zip);
 // the zips are read in the order of their names, so that what the pick's limits say never
 // hangs on the order in which the files were picked. { parts, notes } or { refused }.
 async function unpack(module, files) {

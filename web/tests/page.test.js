@@ -552,8 +552,8 @@ function zipBytes(members) {
 // end it, up to them. Null when d88extract refuses no zip.
 function nativeZipRefusal(files) {
   const line = runs('d88extract', ['-n', '-d', DRY_RUN, '--layout', 'a', ...files]).stderr
-    .split('\n').find((each) => / is refused: |cannot be read as a zip: |' holds [\d,]+ files;/
-      .test(each));
+    .split('\n').find((each) =>
+      / is refused: |cannot be read as a zip: |' holds [\d,]+ files;|, nor a zip /.test(each));
   if (!line) {
     return null;
   }
@@ -654,6 +654,12 @@ test('zips are read or refused as d88extract reads or refuses the same bytes, on
       assert.deepEqual(await said(page), nativeMessages(joined).map(asPicked));
     }
   }
+  // The same image as two files, the second starting with "PK\3\4": pieces of a disk, no zip.
+  const pieces = [writeFile('marked.d88.1', marked.subarray(0, cut)),
+                  writeFile('marked.d88.2', marked.subarray(cut))];
+  await pick(page, [pieces[1], pieces[0]]);
+  assert.equal(await page.textContent('[role=alert]'), '');
+  await assertListsAsNative(page, 'a', pieces);
   // More than 64 files: in a zip, as d88extract says; given, in the page's words.
   const many = writeFile('many.zip', zipSync(Object.fromEntries(
     Array.from({ length: 100000 }, (_, i) => [`m${i}`, new Uint8Array(0)]))));

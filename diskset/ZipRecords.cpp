@@ -1,7 +1,5 @@
 #include "ZipRecords.h"
 
-#include <unistd.h>
-
 namespace {
 
 constexpr uint32_t LOCAL_HEADER = 0x04034b50;
@@ -34,18 +32,12 @@ int64_t u64(const uint8_t* bytes) {
 }
 
 // Reads `length` bytes at `position`, short where the zip ends.
-std::vector<uint8_t> readAt(int fd, int64_t position, int64_t length) {
-    std::vector<uint8_t> bytes(static_cast<size_t>(length > 0 ? length : 0));
-    size_t got = 0;
-    while (got < bytes.size()) {
-        const ssize_t step =
-            pread(fd, bytes.data() + got, bytes.size() - got, static_cast<off_t>(position) + got);
-        if (step <= 0) {
-            break;
-        }
-        got += static_cast<size_t>(step);
-    }
-    bytes.resize(got);
+std::vector<uint8_t> readAt(d88::D88Image& zip, int64_t position, int64_t length) {
+    std::vector<uint8_t> bytes(static_cast<size_t>(length > 0 && position >= 0 ? length : 0));
+    const int64_t got =
+        bytes.empty() ? 0
+                      : zip.readBytes(position, bytes.data(), static_cast<int64_t>(bytes.size()));
+    bytes.resize(static_cast<size_t>(got > 0 ? got : 0));
     return bytes;
 }
 
@@ -114,11 +106,11 @@ Descriptor readDescriptor(const std::vector<uint8_t>& bytes, bool zip64,
 }
 
 // Where the central directory lies, from the end record (and the zip64 one).
-bool findDirectory(int fd, int64_t zipSize, int64_t& count, bool& zip64, int64_t& size,
+bool findDirectory(d88::D88Image& zip, int64_t zipSize, int64_t& count, bool& zip64, int64_t& size,
                    int64_t& offset, std::string& detail) {
     const int64_t tailStart =
         zipSize > 65535 + END_RECORD_BYTES ? zipSize - 65535 - END_RECORD_BYTES : 0;
-    const std::vector<uint8_t> tail = readAt(fd, tailStart, zipSize - tailStart);
+    const std::vector<uint8_t> tail = readAt(zip, tailStart, zipSize - tailStart);
     int64_t end = static_cast<int64_t>(tail.size()) - END_RECORD_BYTES;
     while (end >= 0 && u32(tail.data() + end) != END_RECORD) {
         --end;
@@ -132,7 +124,7 @@ bool findDirectory(int fd, int64_t zipSize, int64_t& count, bool& zip64, int64_t
     size = u32(record + 12);
     offset = u32(record + 16);
     if (end >= 20 && u32(record - 20) == ZIP64_LOCATOR) {
-        const std::vector<uint8_t> record64 = readAt(fd, u64(record - 20 + 8), 56);
+        const std::vector<uint8_t> record64 = readAt(zip, u64(record - 20 + 8), 56);
         if (record64.size() == 56 && u32(record64.data()) == ZIP64_END_RECORD) {
             zip64 = true;
             count = u64(record64.data() + 32);
@@ -153,16 +145,28 @@ bool findDirectory(int fd, int64_t zipSize, int64_t& count, bool& zip64, int64_t
 
 } // namespace
 
-bool readZipDirectory(int fd, int64_t zipSize, std::vector<ZipEntryFacts>& entries,
+bool isZipFile(d88::D88Image& file) {
+    uint8_t head[4] = {};
+    const int64_t got = file.readBytes(0, head, sizeof head);
+    if (!startsAsZip(head, static_cast<size_t>(got)) || file.looksLikeDiskAt(0)) {
+        return false;
+    }
+    std::vector<ZipEntryFacts> entries;
+    std::string detail;
+    return readZipDirectory(file, entries, detail);
+}
+
+bool readZipDirectory(d88::D88Image& zip, std::vector<ZipEntryFacts>& entries,
                       std::string& detail) {
+    const int64_t zipSize = zip.fileSize();
     int64_t count = 0;
     bool zip64 = false;
     int64_t size = 0;
     int64_t offset = 0;
-    if (!findDirectory(fd, zipSize, count, zip64, size, offset, detail)) {
+    if (!findDirectory(zip, zipSize, count, zip64, size, offset, detail)) {
         return false;
     }
-    const std::vector<uint8_t> directory = readAt(fd, offset, size);
+    const std::vector<uint8_t> directory = readAt(zip, offset, size);
     // The end record counts 16 bits: a zip of more members without zip64 records (as some
     // writers make them) wraps the count, and its directory holds the rest, read as zip.js
     // reads them.
@@ -207,9 +211,9 @@ bool readZipDirectory(int fd, int64_t zipSize, std::vector<ZipEntryFacts>& entri
     return true;
 }
 
-ZipLocalFacts readLocalFacts(int fd, const ZipEntryFacts& entry) {
+ZipLocalFacts readLocalFacts(d88::D88Image& zip, const ZipEntryFacts& entry) {
     ZipLocalFacts local{false, 0, 0, 0, -1, -1};
-    const std::vector<uint8_t> header = readAt(fd, entry.offset, LOCAL_HEADER_BYTES);
+    const std::vector<uint8_t> header = readAt(zip, entry.offset, LOCAL_HEADER_BYTES);
     if (header.size() < LOCAL_HEADER_BYTES || u32(header.data()) != LOCAL_HEADER) {
         return local;
     }
@@ -221,13 +225,13 @@ ZipLocalFacts readLocalFacts(int fd, const ZipEntryFacts& entry) {
     local.compressedSize = u32(header.data() + 18);
     local.size = u32(header.data() + 22);
     const std::vector<uint8_t> extra =
-        readAt(fd, entry.offset + LOCAL_HEADER_BYTES + nameLength, extraLength);
+        readAt(zip, entry.offset + LOCAL_HEADER_BYTES + nameLength, extraLength);
     int64_t* const fields[] = {&local.size, &local.compressedSize};
     bool zip64 = false;
     applyZip64(extra.data(), extra.size(), fields, 2, zip64);
     local.dataEnd = local.dataStart + entry.compressedSize;
     if ((u16(header.data() + 6) & 8) != 0) { // the sizes and CRC-32 follow the data
-        const Descriptor descriptor = readDescriptor(readAt(fd, local.dataEnd, 24), zip64, entry);
+        const Descriptor descriptor = readDescriptor(readAt(zip, local.dataEnd, 24), zip64, entry);
         local.crc32 = descriptor.crc32;
         local.compressedSize = descriptor.found ? descriptor.compressedSize : -1;
         local.size = descriptor.found ? descriptor.size : -1;
