@@ -1,7 +1,8 @@
 // Checks the disks that decideDiskSet finds in the given files, and where the disk choices of
 // the programs and of identity send each set number, against the reader, the vote on the
 // input's bytes (ExpectedDisks.h) and the input's own bytes: each disk's ID sector as it reads,
-// the set number it is taken as (its clean ID byte, else the one its place gives), the files
+// the set number it is taken as (its clean ID byte, else the one its place or the one number
+// missing gives), the files
 // given again, and the copies of each set number grouped by their sectors.
 #pragma once
 
@@ -156,16 +157,21 @@ struct CheckedSet {
                    // after a file's last disk were passed over
 };
 
-// The set number of each disk (by place in the found disks) and whether its place gave it: the
-// ID byte of a clean ID sector; for a disk whose ID sector cannot be read, k + 1 when the disks
-// before it (repeats left out) carry 1 to k (the first disk: when the next one carries 2 with a
-// clean ID sector) and no disk carries k + 1 with a clean ID sector. A repeat is what the disk
-// it repeats is.
+// The set number of each disk (by place in the found disks) and whether its place or the one
+// number missing gave it: the ID byte of a clean ID sector; for a disk whose ID sector cannot be
+// read, k + 1 when the disks before it in its stretch (`stretch` the place of the stretch's
+// first disk; repeats left out) carry 1 to k (the first disk of a stretch: when the next one in
+// it carries 2 with a clean ID sector) and no disk carries k + 1 with a clean ID sector; else,
+// when it is the one such disk left without a number and exactly one number from 1 to the
+// highest carried (4 at least) is carried by none, that number, unless its ID sector's byte
+// names another of them. A repeat is what the disk it repeats is.
 inline void expectedNumbers(const std::vector<IdRead>& ids, const std::vector<int>& repeatOf,
-                            std::vector<int>& numbers, std::vector<bool>& byPlace) {
+                            const std::vector<size_t>& stretch, std::vector<int>& numbers,
+                            std::vector<bool>& byPlace, std::vector<bool>& byGap) {
     const size_t found = repeatOf.size();
     numbers.assign(found, NO_SET_NUMBER);
     byPlace.assign(found, false);
+    byGap.assign(found, false);
     std::vector<bool> carried(MAX_SET_NUMBER + 2, false);
     for (size_t k = 0; k < found; ++k) {
         const IdRead& id = ids[k];
@@ -174,37 +180,63 @@ inline void expectedNumbers(const std::vector<IdRead>& ids, const std::vector<in
             carried[static_cast<size_t>(id.byte)] = true;
         }
     }
-    std::vector<size_t> before; // the disks before, repeats left out
     for (size_t k = 0; k < found; ++k) {
-        if (repeatOf[k] >= 0) {
+        if (repeatOf[k] >= 0 || ids[k].state == IdSector::Clean) {
             continue;
         }
-        if (ids[k].state != IdSector::Clean) {
-            bool inOrder = true;
-            for (size_t i = 0; i < before.size(); ++i) {
-                inOrder = inOrder && numbers[before[i]] == static_cast<int>(i) + 1;
-            }
-            const int k1 = static_cast<int>(before.size()) + 1;
-            bool placed = inOrder && !before.empty();
-            if (before.empty()) {
-                for (size_t next = k + 1; next < found; ++next) {
-                    if (repeatOf[next] < 0) {
-                        placed = ids[next].state == IdSector::Clean && ids[next].byte == 2;
-                        break;
-                    }
-                }
-            }
-            if (placed && isSetNumber(k1) && !carried[static_cast<size_t>(k1)]) {
-                numbers[k] = k1;
-                byPlace[k] = true;
+        std::vector<size_t> before; // the disks before it in its stretch, repeats left out
+        for (size_t i = stretch[k]; i < k; ++i) {
+            if (repeatOf[i] < 0) {
+                before.push_back(i);
             }
         }
-        before.push_back(k);
+        bool inOrder = true;
+        for (size_t i = 0; i < before.size(); ++i) {
+            inOrder = inOrder && numbers[before[i]] == static_cast<int>(i) + 1;
+        }
+        const int k1 = static_cast<int>(before.size()) + 1;
+        bool placed = inOrder && !before.empty();
+        if (before.empty()) {
+            for (size_t next = k + 1; next < found && stretch[next] == stretch[k]; ++next) {
+                if (repeatOf[next] < 0) {
+                    placed = ids[next].state == IdSector::Clean && ids[next].byte == 2;
+                    break;
+                }
+            }
+        }
+        if (placed && isSetNumber(k1) && !carried[static_cast<size_t>(k1)]) {
+            numbers[k] = k1;
+            byPlace[k] = true;
+        }
+    }
+    int highest = MIN_SET_DISKS;
+    for (size_t k = 0; k < found; ++k) {
+        highest = std::max(highest, numbers[k]);
+    }
+    std::vector<size_t> unknown;
+    std::vector<int> missing;
+    for (int number = 1; number <= highest; ++number) {
+        if (std::find(numbers.begin(), numbers.end(), number) == numbers.end()) {
+            missing.push_back(number);
+        }
+    }
+    for (size_t k = 0; k < found; ++k) {
+        if (numbers[k] == NO_SET_NUMBER && repeatOf[k] < 0 && ids[k].state != IdSector::Clean) {
+            unknown.push_back(k);
+        }
+    }
+    if (unknown.size() == 1 && missing.size() == 1) {
+        const int byte = ids[unknown[0]].byte;
+        if (!(byte >= 1 && byte <= highest && byte != missing[0])) {
+            numbers[unknown[0]] = missing[0];
+            byGap[unknown[0]] = true;
+        }
     }
     for (size_t k = 0; k < found; ++k) {
         if (repeatOf[k] >= 0) {
             numbers[k] = numbers[static_cast<size_t>(repeatOf[k])];
             byPlace[k] = byPlace[static_cast<size_t>(repeatOf[k])];
+            byGap[k] = byGap[static_cast<size_t>(repeatOf[k])];
         }
     }
 }
@@ -287,9 +319,23 @@ inline CheckedSet checkDiskSet(d88::D88Image& image, const GivenFiles& files, co
             }
         }
     }
+    // A disk's stretch: the disks of its file, and of the files that a disk before it runs on
+    // into (the pieces of one image), in the order of their bytes.
+    std::vector<size_t> stretch(static_cast<size_t>(found), 0);
+    for (int k = 1; k < found; ++k) {
+        const int64_t start = indexed[static_cast<size_t>(k - 1)].start;
+        const uint32_t limit = indexed[static_cast<size_t>(k - 1)].limit;
+        const int64_t end =
+            limit != 0 ? start + limit : start + d88::readU32(data + start + d88::DISK_SIZE_OFFSET);
+        const bool same = files.holding(std::min(end, size) - 1) ==
+                          files.holding(indexed[static_cast<size_t>(k)].start);
+        stretch[static_cast<size_t>(k)] =
+            same ? stretch[static_cast<size_t>(k - 1)] : static_cast<size_t>(k);
+    }
     std::vector<int> numbers;
     std::vector<bool> byPlace;
-    expectedNumbers(ids, repeatOf, numbers, byPlace);
+    std::vector<bool> byGap;
+    expectedNumbers(ids, repeatOf, stretch, numbers, byPlace, byGap);
     // Where each disk's bytes end as read: where it was cut short, else where its size says.
     std::vector<int64_t> readEnds;
     for (int k = 0; k < found; ++k) {
@@ -323,7 +369,7 @@ inline CheckedSet checkDiskSet(d88::D88Image& image, const GivenFiles& files, co
             disk.lastTrack != lastTrack || disk.id.byte != id.byte || disk.id.state != id.state ||
             disk.id.status != id.status || disk.repeatOf != repeatOf[place] ||
             disk.setNumber != numbers[place] || disk.byPlace != byPlace[place] ||
-            disk.media != header[d88::MEDIA_TYPE_OFFSET] ||
+            disk.byGap != byGap[place] || disk.media != header[d88::MEDIA_TYPE_OFFSET] ||
             disk.writeProtect != (header[d88::WRITE_PROTECT_OFFSET] == d88::WRITE_PROTECTED)) {
             abort();
         }
