@@ -230,7 +230,7 @@ TEST_P(UpdateLayouts, AFileOverTheDirectoryIsRefused) {
         run("d88update", f.work,
             {"-q", "-o", "new.d88", "--from", "dir", "--layout", layout().letter, f.imagePath});
     EXPECT_EQ(result.status, 1);
-    EXPECT_NE(result.err.find("'DIR.BIN' shares sectors with the set's directory\n"),
+    EXPECT_NE(result.err.find(consoleText("'DIR.BIN' shares sectors with the set's directory\n")),
               std::string::npos)
         << result.err;
     EXPECT_FALSE(fileExists(f.work + "/new.d88"));
