@@ -95,8 +95,9 @@ std::vector<SectorPlan>::iterator sectorAt(DiskPlan& disk, int track, int r) {
 }
 
 // A disk of the set as given: its number (1 to 4) and what is done to it. "D<s><m>": directory
-// sector s missing (-), 609 bytes long (<: an entry of layout a ends with its byte 609) or 610
-// ((: an entry of layout a ends where its 610 bytes end), stored with a read-error status (!),
+// sector s missing (-), stored without a byte of data (0), 609 bytes long (<: an entry of
+// layout a ends with its byte 609; >: and entry 37 naming Disk D) or 610 ((: an entry of
+// layout a ends where its 610 bytes end), stored with a read-error status (!),
 // or with its byte 10, outside the table, changed (b). "F<m>": the sector of track 35 (the file of
 // entry 36, 37, 100 or 101) missing (m), stored with a read-error status (e), or its byte 100 XORed
 // with 1 (x) or 2 (y).
@@ -112,6 +113,11 @@ DiskPlan givenDisk(const std::vector<DiskPlan>& disks, const std::string& spec) 
                 disk.tracks[DIRECTORY_TRACK].sectors.erase(sector);
             } else if (mark == '<' || mark == '(') {
                 sector->data.resize(mark == '<' ? 609 : 610);
+            } else if (mark == '>') {
+                sector->data.resize(609);
+                sector->data[17] ^= 2; // in layout a, entry 37's disk: Disk D
+            } else if (mark == '0') {
+                sector->data.clear();
             } else if (mark == '!') {
                 sector->status = 0xB0;
             } else {
@@ -519,6 +525,43 @@ TEST(PlanSet, EveryEntryAndEveryDirectorySectorAccountedFor) {
          "75-101",
          "2 cut 609 75-101",
          "files 4 bytes 5120 incomplete 0 errors 0 repaired 0 contested 0 voted 0 replaced 0 "
+         "kept 0 not-written 0 passed-over 0 unreadable 27",
+         false,
+         "-"},
+        {"the second stored without a byte of data: missing, as the programs take it",
+         a,
+         false,
+         {},
+         {"1D20", "2", "3", "4"},
+         "0:whole@0, 101:whole@3, 163:whole@0",
+         "36-100",
+         "2 missing 36-100",
+         "files 3 bytes 4096 incomplete 0 errors 0 repaired 0 contested 0 voted 0 replaced 0 "
+         "kept 0 not-written 0 passed-over 0 unreadable 65",
+         false,
+         "-"},
+        // Copies storing as much of a sector give the lower bytes, whichever comes first.
+        {"two copies of Disk A, the second 609 bytes long in each, other bytes",
+         a,
+         false,
+         {},
+         {"1D2>", "1D2<", "2", "3", "4"},
+         "0:whole@0 [aa], 36:whole@0 [a], 37:whole@2, 101:whole@4, 163:whole@0 [a]",
+         "74-100",
+         "2 cut 609 74-100",
+         "files 5 bytes 6144 incomplete 0 errors 0 repaired 0 contested 0 voted 0 replaced 0 "
+         "kept 0 not-written 0 passed-over 0 unreadable 27",
+         false,
+         "-"},
+        {"in the other order",
+         a,
+         false,
+         {},
+         {"1D2<", "1D2>", "2", "3", "4"},
+         "0:whole@0 [aa], 36:whole@0 [a], 37:whole@2, 101:whole@4, 163:whole@0 [a]",
+         "74-100",
+         "2 cut 609 74-100",
+         "files 5 bytes 6144 incomplete 0 errors 0 repaired 0 contested 0 voted 0 replaced 0 "
          "kept 0 not-written 0 passed-over 0 unreadable 27",
          false,
          "-"},
