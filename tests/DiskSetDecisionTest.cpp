@@ -422,9 +422,9 @@ struct Copy {
     int length;
 };
 
-Copy copyOf(const std::string& spec) {
-    Copy copy{spec == "-", spec[0], 0, SECTOR_BYTES};
-    for (const char mark : spec.substr(1)) {
+Copy copyOf(const std::string& code) {
+    Copy copy{code == "-", code[0], 0, SECTOR_BYTES};
+    for (const char mark : code.substr(1)) {
         copy.status = mark == '!' ? 0xB0 : mark == '?' ? 0xA0 : mark == '+' ? 0x10 : copy.status;
         copy.length = mark == '<' ? 500 : copy.length;
     }
@@ -700,8 +700,8 @@ TEST(PickSector, TheMergeDoesNotDependOnTheOrderOfTheCopies) {
         SCOPED_TRACE(row.name);
         std::vector<Copy> copies;
         std::vector<DiskPlan> disks;
-        for (const std::string& spec : row.copies) {
-            copies.push_back(copyOf(spec));
+        for (const std::string& code : row.copies) {
+            copies.push_back(copyOf(code));
             DiskPlan disk;
             disk.tracks[FILE_TRACK] = makeTrack(FILE_TRACK);
             std::vector<SectorPlan>& sectors = disk.tracks[FILE_TRACK].sectors;

@@ -101,13 +101,13 @@ std::vector<SectorPlan>::iterator sectorAt(DiskPlan& disk, int track, int r) {
 // or with its byte 10, outside the table, changed (b). "F<m>": the sector of track 35 (the file of
 // entry 36, 37, 100 or 101) missing (m), stored with a read-error status (e), or its byte 100 XORed
 // with 1 (x) or 2 (y).
-DiskPlan givenDisk(const std::vector<DiskPlan>& disks, const std::string& spec) {
-    DiskPlan disk = disks[static_cast<size_t>(spec[0] - '1')];
-    for (size_t at = 1; at + 1 < spec.size(); at += 2) {
-        if (spec[at] == 'D') {
-            const int r = spec[at + 1] - '0';
+DiskPlan givenDisk(const std::vector<DiskPlan>& disks, const std::string& code) {
+    DiskPlan disk = disks[static_cast<size_t>(code[0] - '1')];
+    for (size_t at = 1; at + 1 < code.size(); at += 2) {
+        if (code[at] == 'D') {
+            const int r = code[at + 1] - '0';
             const auto sector = sectorAt(disk, DIRECTORY_TRACK, r);
-            const char mark = spec[at + 2];
+            const char mark = code[at + 2];
             ++at;
             if (mark == '-') {
                 disk.tracks[DIRECTORY_TRACK].sectors.erase(sector);
@@ -126,7 +126,7 @@ DiskPlan givenDisk(const std::vector<DiskPlan>& disks, const std::string& spec) 
             continue;
         }
         const auto sector = sectorAt(disk, 35, 1);
-        const char mark = spec[at + 1];
+        const char mark = code[at + 1];
         if (mark == 'm') {
             disk.tracks[35].sectors.erase(sector);
         } else if (mark == 'e') {
@@ -279,7 +279,7 @@ std::string describeMissing(const SetPlan& plan) {
     return out.empty() ? "-" : out;
 }
 
-// The plan of `layout` made from the disks `given` (each spec as givenDisk reads it), read by
+// The plan of `layout` made from the disks `given` (each written as givenDisk reads it), read by
 // identity as d88extract reads it, or as the set's programs read it.
 struct Planned {
     std::unique_ptr<OpenedImage> opened;
@@ -291,8 +291,8 @@ Planned planOf(const DirectoryLayout& layout, const std::vector<int>& kinds,
                const std::vector<std::string>& given, bool programs) {
     const std::vector<DiskPlan> disks = setDisks(layout, kinds);
     std::vector<DiskPlan> image;
-    for (const std::string& spec : given) {
-        image.push_back(givenDisk(disks, spec));
+    for (const std::string& code : given) {
+        image.push_back(givenDisk(disks, code));
     }
     Planned planned;
     planned.opened =
