@@ -264,12 +264,17 @@ void D88Image::close() {
     diskCount_ = 0;
     fileSize_ = 0;
     mediaType_ = -1;
+    selectedDisk_ = -1;
 }
 
 bool D88Image::selectDisk(int index) {
     if (partCount_ == 0) {
         return false;
     }
+    if (index == selectedDisk_ && index >= 0) {
+        return true; // its header is kept as first read: the selection stays as it is
+    }
+    selectedDisk_ = -1;
     diskOffset_ = -1;
     mediaType_ = -1;
     diskSize_ = 0;
@@ -295,6 +300,7 @@ bool D88Image::selectDisk(int index) {
     for (int i = 0; i < DISK_NAME_LENGTH && header.name[i] != 0; ++i) {
         diskName_[i] = static_cast<char>(header.name[i]);
     }
+    selectedDisk_ = index;
     return true;
 }
 

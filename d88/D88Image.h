@@ -178,6 +178,7 @@ class D88Image {
     uint32_t diskLimits_[MAX_DISKS] = {};
     IndexGap gaps_[MAX_IMAGE_PARTS] = {};
     int gapCount_ = 0;
+    int selectedDisk_ = -1; // the disk whose header the fields below hold; -1 when none
     uint32_t diskSize_ = 0;
     int32_t diskOffset_ = 0;
     int64_t diskBytesEnd_ = 0;

@@ -65,6 +65,10 @@ int locateRun(d88::D88Image& image, const std::vector<int>& copies, int track, i
     int got = 0;
     d88::SectorAddress at = setSectorAddress(track, sector);
     image.setSectorRange(FIRST_SECTOR, LAST_SECTOR);
+    // A piece per sector, two where a sector goes on into the next file.
+    const size_t sectors = static_cast<size_t>(total / SECTOR_BYTES + 1);
+    into.sources.reserve(sectors);
+    into.pieces.reserve(sectors + 1);
     while (got < total) {
         const int want = total - got < SECTOR_BYTES ? total - got : SECTOR_BYTES;
         SectorPick pick;

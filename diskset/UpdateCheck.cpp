@@ -8,13 +8,13 @@
 
 namespace {
 
+// Odd constants with bits spread evenly: one per lane, and those of the end.
+constexpr uint64_t LANE_KEYS[FINGERPRINT_LANES] = {
+    0xa0761d6478bd642fULL, 0xe7037ed1a0b428dbULL, 0x8ebc6af09c88c6e3ULL, 0x589965cc75374cc3ULL,
+    0x1d8e4e27c47d124fULL, 0x2d358dccaa6c78a5ULL, 0x8bb84b93962eacc9ULL, 0x4b33a62ed433d4a3ULL};
 constexpr uint64_t PRIME1 = 0x9E3779B185EBCA87ULL;
 constexpr uint64_t PRIME2 = 0xC2B2AE3D27D4EB4FULL;
 constexpr uint64_t PRIME3 = 0x165667B19E3779F9ULL;
-
-uint64_t rotateLeft(uint64_t value, int bits) {
-    return (value << bits) | (value >> (64 - bits));
-}
 
 uint64_t wordAt(const uint8_t* bytes) {
     uint64_t word;
@@ -22,21 +22,33 @@ uint64_t wordAt(const uint8_t* bytes) {
     return word;
 }
 
-// One word into one lane: multiplied, rotated and multiplied again.
-uint64_t mixWord(uint64_t lane, uint64_t word) {
-    return rotateLeft(lane + word * PRIME2, 31) * PRIME1;
+// The 128-bit product of two words folded to 64 bits: its halves XORed.
+uint64_t foldedProduct(uint64_t a, uint64_t b) {
+#ifndef __SIZEOF_INT128__
+#error "the fingerprint needs a 128-bit integer type"
+#endif
+    __extension__ typedef unsigned __int128 Wide;
+    const Wide product = static_cast<Wide>(a) * b;
+    return static_cast<uint64_t>(product) ^ static_cast<uint64_t>(product >> 64);
 }
 
-// Takes the whole groups of 32 bytes of `bytes` (`length` of them) into the lanes; returns the
-// bytes taken.
+// Takes the whole groups of `bytes` (`length` of them) into the lanes; returns the bytes taken.
+// Each lane takes two words of a group: one keyed, one mixed with the lane, multiplied, so that
+// every byte and its place in the order count.
 size_t addGroups(Fingerprint& print, const uint8_t* bytes, size_t length) {
     size_t at = 0;
     for (; at + FINGERPRINT_GROUP <= length; at += FINGERPRINT_GROUP) {
-        for (int k = 0; k < 4; ++k) {
-            print.lanes[k] = mixWord(print.lanes[k], wordAt(bytes + at + 8 * k));
+        for (size_t k = 0; k < FINGERPRINT_LANES; ++k) {
+            const uint8_t* words = bytes + at + 16 * k;
+            print.lanes[k] =
+                foldedProduct(wordAt(words) ^ LANE_KEYS[k], wordAt(words + 8) ^ print.lanes[k]);
         }
     }
     return at;
+}
+
+uint64_t rotateLeft(uint64_t value, int bits) {
+    return (value << bits) | (value >> (64 - bits));
 }
 
 // Zero bytes, for runs of them.
@@ -45,7 +57,10 @@ const uint8_t ZEROS[1024] = {};
 } // namespace
 
 void startFingerprint(Fingerprint& print) {
-    print = Fingerprint{{PRIME1 + PRIME2, PRIME2, 0, 0 - PRIME1}, {}, 0, 0};
+    print = Fingerprint{{}, {}, 0, 0};
+    for (size_t k = 0; k < FINGERPRINT_LANES; ++k) {
+        print.lanes[k] = LANE_KEYS[k] ^ PRIME3;
+    }
 }
 
 void addToFingerprint(Fingerprint& print, const uint8_t* bytes, size_t length) {
@@ -76,17 +91,14 @@ void addZerosToFingerprint(Fingerprint& print, size_t count) {
 }
 
 uint64_t finishFingerprint(const Fingerprint& print) {
-    // The lanes, then the words and bytes left and the length, mixed into one value.
-    const uint64_t* lanes = print.lanes;
-    uint64_t value = rotateLeft(lanes[0], 1) + rotateLeft(lanes[1], 7) + rotateLeft(lanes[2], 12) +
-                     rotateLeft(lanes[3], 18);
-    for (int k = 0; k < 4; ++k) {
-        value = (value ^ mixWord(0, lanes[k])) * PRIME1 + PRIME3;
+    // The lanes in turn, then the words and bytes left and the length, mixed into one value.
+    uint64_t value = print.length ^ PRIME3;
+    for (size_t k = 0; k < FINGERPRINT_LANES; ++k) {
+        value = foldedProduct(value ^ print.lanes[k], PRIME1) + k;
     }
-    value += print.length;
     size_t at = 0;
     for (; at + 8 <= print.pendingBytes; at += 8) {
-        value = rotateLeft(value ^ mixWord(0, wordAt(print.pending + at)), 27) * PRIME1 + PRIME3;
+        value = foldedProduct(value ^ wordAt(print.pending + at), PRIME2);
     }
     for (; at < print.pendingBytes; ++at) {
         value = rotateLeft(value ^ (print.pending[at] * PRIME3), 11) * PRIME1;

@@ -19,9 +19,10 @@
 uint64_t bytesFingerprint(const uint8_t* bytes, size_t length);
 
 // The same taken piece by piece: the pieces added in turn give the fingerprint of them joined.
-constexpr size_t FINGERPRINT_GROUP = 32; // the bytes mixed in at a time
+constexpr size_t FINGERPRINT_LANES = 8;
+constexpr size_t FINGERPRINT_GROUP = 16 * FINGERPRINT_LANES; // the bytes mixed in at a time
 struct Fingerprint {
-    uint64_t lanes[4];
+    uint64_t lanes[FINGERPRINT_LANES];
     uint8_t pending[FINGERPRINT_GROUP]; // bytes not mixed in yet
     size_t pendingBytes;
     uint64_t length;

@@ -23,6 +23,7 @@ int locateSectors(d88::D88Image& image, int disk, int track, int sector, int tot
     image.setSectorRange(FIRST_SECTOR, LAST_SECTOR);
     d88::SectorPlace places[MAX_RUN_PLACES];
     const int got = image.locateRun(setSectorAddress(track, sector), total, places, MAX_RUN_PLACES);
+    sectors.reserve(sectors.size() + static_cast<size_t>((got + SECTOR_BYTES - 1) / SECTOR_BYTES));
     for (int i = 0; i * SECTOR_BYTES < got; ++i) {
         sectors.push_back(
             StoredSector{places[i].position, places[i].length, places[i].marks.status});
@@ -54,11 +55,17 @@ int diskOf(const DiskChoice& disks, const DirEntry& entry) {
 
 } // namespace
 
-UpdateSet readUpdateSet(d88::D88Image& image, const DiskChoice& disks, SetPlan plan,
+UpdateSet readUpdateSet(d88::D88Image& image, const DiskChoice& disks, const SetPlan& planned,
                         const std::vector<NameTarget>& targets, const NameRules& rules,
                         const FileChoice& choice) {
-    UpdateSet set{plan.layout, {}, {}, {}};
-    applyChoice(plan, choice);
+    UpdateSet set{planned.layout, {}, {}, {}};
+    // The plan as the patterns leave it: copied only when they leave files out.
+    SetPlan chosen;
+    if (!choice.patterns.empty()) {
+        chosen = planned;
+        applyChoice(chosen, choice);
+    }
+    const SetPlan& plan = choice.patterns.empty() ? planned : chosen;
     if (!plan.enoughDisks || disks.directoryCopies.empty()) {
         return set;
     }
@@ -75,17 +82,18 @@ UpdateSet readUpdateSet(d88::D88Image& image, const DiskChoice& disks, SetPlan p
         set.idSectors.push_back(recordSpan(image, disk, ID_TRACK, ID_SECTOR));
     }
     std::map<std::string, size_t> owners; // a name's key -> the entry whose file stands there
-    for (const PlannedEntry& planned : plan.entries) {
+    set.entries.reserve(plan.entries.size());
+    for (const PlannedEntry& one : plan.entries) {
         UpdateEntry entry{};
-        entry.index = planned.index;
-        memcpy(entry.bytes, planned.bytes, DIR_ENTRY_SIZE);
-        entry.entry = planned.entry;
-        entry.chosen = planned.outcome != EntryOutcome::NotChosen;
-        entry.written = isWritten(planned.outcome);
+        entry.index = one.index;
+        memcpy(entry.bytes, one.bytes, DIR_ENTRY_SIZE);
+        entry.entry = one.entry;
+        entry.chosen = one.outcome != EntryOutcome::NotChosen;
+        entry.written = isWritten(one.outcome);
         entry.owner = -1;
         for (NameTarget each : targets) {
             SavedName saved =
-                each == targets[0] ? planned.saved : savedName(entry.entry.name, each, rules);
+                each == targets[0] ? one.saved : savedName(entry.entry.name, each, rules);
             if (refusesSavedName(entry.entry.name, saved, each, rules) ||
                 isUncreatable(entry.entry.name)) {
                 saved = SavedName{};
@@ -127,6 +135,7 @@ namespace {
 // are not such a run (then nothing is kept).
 bool sectorsOfPlan(d88::D88Image& image, const PlannedEntry& planned, UpdateEntry& entry) {
     entry.sectors.clear();
+    entry.sectors.reserve(planned.sources.size());
     int inSector = 0; // bytes of the last sector so far
     for (const Piece& piece : planned.pieces) {
         if (piece.part == INLINE_PIECE || piece.part < 0 || piece.part >= image.partCount()) {

@@ -63,11 +63,11 @@ struct UpdateSet {
     std::vector<ByteSpan> idSectors; // by disk index; empty spans where a disk has none
 };
 
-// Every listed entry of `plan` (of the disks of `disks`, with `choice` applied), with its names
+// Every listed entry of `planned` (of the disks of `disks`, with `choice` applied), with its names
 // for each target of `targets` (the first is the plan's), and the directory's and ID sectors
 // located; the entries' own sectors are located one by one, by locateEntrySectors, so that each
 // entry's bytes can be read while the reader still holds its tracks.
-UpdateSet readUpdateSet(d88::D88Image& image, const DiskChoice& disks, SetPlan plan,
+UpdateSet readUpdateSet(d88::D88Image& image, const DiskChoice& disks, const SetPlan& planned,
                         const std::vector<NameTarget>& targets, const NameRules& rules,
                         const FileChoice& choice);
 

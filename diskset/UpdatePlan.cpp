@@ -64,27 +64,54 @@ void addChangedSpans(const UpdateEntry& entry, size_t position, std::vector<Chan
     }
 }
 
-// Refuses a file put back whose changes reach the directory or an ID sector.
+// A span that no file may change: a directory sector's record, or the ID sector record of disk
+// `disk` (-1 for the directory).
+struct ReservedSpan {
+    ByteSpan span;
+    int disk;
+};
+
+// Refuses a file put back whose changes reach the directory or an ID sector: the first of its
+// spans that does, the directory before an ID sector, of ID sectors the first disk's.
 void checkReserved(const UpdateSet& set, const std::vector<ChangedSpan>& spans,
                    std::vector<FileUpdate>& files) {
+    std::vector<ReservedSpan> reserved;
+    for (const ByteSpan& directory : set.directory) {
+        reserved.push_back({directory, -1});
+    }
+    for (size_t disk = 0; disk < set.idSectors.size(); ++disk) {
+        if (set.idSectors[disk].end > set.idSectors[disk].start) {
+            reserved.push_back({set.idSectors[disk], static_cast<int>(disk)});
+        }
+    }
+    int64_t longest = 0;
+    for (const ReservedSpan& one : reserved) {
+        longest = std::max(longest, one.span.end - one.span.start);
+    }
+    const auto byStart = [](const ReservedSpan& a, const ReservedSpan& b) {
+        return a.span.start < b.span.start;
+    };
+    std::sort(reserved.begin(), reserved.end(), byStart);
     for (const ChangedSpan& changed : spans) {
         FileUpdate& file = files[changed.entry];
         if (file.outcome != UpdateOutcome::PutBack) {
             continue;
         }
-        for (const ByteSpan& directory : set.directory) {
-            if (overlaps(changed.span, directory)) {
-                file.outcome = UpdateOutcome::SharedSectors;
-                file.sharedWith = SharedWith::Directory;
+        // Those that reach into the span start less than the longest one before it.
+        auto it = std::lower_bound(reserved.begin(), reserved.end(),
+                                   ReservedSpan{{changed.span.start - longest, 0}, 0}, byStart);
+        bool directory = false;
+        int disk = -1;
+        for (; it != reserved.end() && it->span.start < changed.span.end; ++it) {
+            if (overlaps(changed.span, it->span)) {
+                directory = directory || it->disk < 0;
+                disk = it->disk >= 0 && (disk < 0 || it->disk < disk) ? it->disk : disk;
             }
         }
-        for (size_t disk = 0; disk < set.idSectors.size(); ++disk) {
-            if (file.outcome == UpdateOutcome::PutBack &&
-                overlaps(changed.span, set.idSectors[disk])) {
-                file.outcome = UpdateOutcome::SharedSectors;
-                file.sharedWith = SharedWith::IdSector;
-                file.sharedWithEntry = static_cast<int>(disk);
-            }
+        if (directory || disk >= 0) {
+            file.outcome = UpdateOutcome::SharedSectors;
+            file.sharedWith = directory ? SharedWith::Directory : SharedWith::IdSector;
+            file.sharedWithEntry = directory ? file.sharedWithEntry : disk;
         }
     }
 }

@@ -6,9 +6,11 @@
 #include "Host.h"
 #include "NoteText.h"
 #include "ShownName.h"
+#include "ZipPolicy.h"
 #include "ZipRecords.h"
 #include "ZipRefusalText.h"
 
+#include "FileSeek.h"
 #include "ImageFile.h"
 
 #include <cerrno>
@@ -16,8 +18,14 @@
 
 namespace {
 
-// True when the file given as `file` is read as a zip (isZipFile).
+// True when the file given as `file` is read as a zip (isZipFile). A file that does not start as
+// a zip is none: it is told by its first bytes, without indexing it as an image.
 bool isZip(FILE* file, d88::D88Image& checker) {
+    uint8_t head[4] = {};
+    const size_t got = d88::seekFile(file, 0, SEEK_SET) ? fread(head, 1, sizeof head, file) : 0;
+    if (!d88::seekFile(file, 0, SEEK_SET) || !startsAsZip(head, got)) {
+        return false;
+    }
     const bool zip = checker.openStreams(&file, 1) && isZipFile(checker);
     checker.close();
     return zip;

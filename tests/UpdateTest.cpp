@@ -9,11 +9,13 @@
 #include "SampleDiskSet.h"
 #include "UpdateCheck.h"
 
+#include <algorithm>
 #include <csignal>
 #include <cstdlib>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
+#include <set>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -234,6 +236,47 @@ TEST_P(UpdateLayouts, AFileOverTheDirectoryIsRefused) {
               std::string::npos)
         << result.err;
     EXPECT_FALSE(fileExists(f.work + "/new.d88"));
+}
+
+// The fingerprint that the read-back check compares: taken in pieces it is that of the bytes
+// joined, and one bit changed anywhere, two groups of bytes swapped, a byte more or fewer tell
+// bytes apart.
+TEST(Update, TheFingerprintTellsBytesApart) {
+    const std::vector<uint8_t> bytes = patternBytes(4, 3); // eight groups of 128 bytes
+    const uint64_t whole = bytesFingerprint(bytes.data(), bytes.size());
+    for (size_t cut : {0, 1, 8, 63, 64, 127, 128, 129, 700, 1023, 1024}) {
+        Fingerprint print;
+        startFingerprint(print);
+        addToFingerprint(print, bytes.data(), cut);
+        addToFingerprint(print, bytes.data() + cut, bytes.size() - cut);
+        EXPECT_EQ(finishFingerprint(print), whole) << "cut at " << cut;
+        addZerosToFingerprint(print, 3000);
+        std::vector<uint8_t> zeros = bytes;
+        zeros.resize(bytes.size() + 3000);
+        EXPECT_EQ(finishFingerprint(print), bytesFingerprint(zeros.data(), zeros.size()));
+    }
+    std::set<uint64_t> seen{whole};
+    std::vector<std::vector<uint8_t>> others;
+    for (size_t at : {0, 7, 8, 15, 16, 127, 128, 1000, 1023}) {
+        for (int bit : {0, 7}) {
+            others.push_back(bytes);
+            others.back()[at] ^= static_cast<uint8_t>(1 << bit);
+        }
+    }
+    others.push_back(bytes); // the first two groups swapped
+    std::rotate(others.back().begin(), others.back().begin() + 128, others.back().begin() + 256);
+    others.push_back(bytes); // the second and third words of a lane swapped
+    std::swap_ranges(others.back().begin() + 8, others.back().begin() + 16,
+                     others.back().begin() + 136);
+    others.push_back(bytes);
+    others.back().push_back(0);
+    others.push_back(std::vector<uint8_t>(bytes.begin(), bytes.end() - 1));
+    others.push_back(std::vector<uint8_t>(bytes.size(), 0));
+    others.push_back(std::vector<uint8_t>(bytes.size() + 128, 0));
+    for (const std::vector<uint8_t>& other : others) {
+        EXPECT_TRUE(seen.insert(bytesFingerprint(other.data(), other.size())).second)
+            << "a fingerprint met twice, at row " << seen.size();
+    }
 }
 
 // The read-back check, in process: the image written as planned passes, and each row's change
