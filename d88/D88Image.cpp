@@ -81,6 +81,8 @@ void ReaderMemoryFree::operator()(ReaderMemory* memory) const {
     free(memory);
 }
 
+const uint32_t D88Image::NO_TRACK_OFFSETS[MAX_TRACKS] = {};
+
 D88Image::D88Image() = default;
 
 namespace {
@@ -265,6 +267,7 @@ void D88Image::close() {
     fileSize_ = 0;
     mediaType_ = -1;
     selectedDisk_ = -1;
+    trackOffsets_ = NO_TRACK_OFFSETS;
 }
 
 bool D88Image::selectDisk(int index) {
@@ -279,46 +282,55 @@ bool D88Image::selectDisk(int index) {
     mediaType_ = -1;
     diskSize_ = 0;
     diskBytesEnd_ = 0;
+    trackOffsets_ = NO_TRACK_OFFSETS;
     memset(diskName_, 0, sizeof diskName_);
     if (index < 0 || index >= diskCount_) {
         return false;
     }
 
-    DiskHeader header;
-    if (!diskHeader(index, header)) {
+    const DiskHeader* header = keptHeader(index);
+    if (header == nullptr) {
         return false; // the file has changed since it was indexed
     }
     diskOffset_ = diskOffsets_[index];
-    memcpy(trackOffsets_, header.trackOffsets, sizeof trackOffsets_);
-    mediaType_ = header.mediaType;
+    trackOffsets_ = header->trackOffsets;
+    mediaType_ = header->mediaType;
     // A disk cut short where the next file starts ends there: no track of it is read from the
     // next disk's bytes, nor any record or data. Each track start lies in one disk, so a walk
     // or search kept by its start is always bounded alike.
-    const bool cut = diskLimits_[index] != 0 && diskLimits_[index] < header.diskSize;
-    diskSize_ = cut ? diskLimits_[index] : header.diskSize;
+    const bool cut = diskLimits_[index] != 0 && diskLimits_[index] < header->diskSize;
+    diskSize_ = cut ? diskLimits_[index] : header->diskSize;
     diskBytesEnd_ = cut ? diskOffset_ + static_cast<int64_t>(diskLimits_[index]) : fileSize_;
-    for (int i = 0; i < DISK_NAME_LENGTH && header.name[i] != 0; ++i) {
-        diskName_[i] = static_cast<char>(header.name[i]);
+    for (int i = 0; i < DISK_NAME_LENGTH && header->name[i] != 0; ++i) {
+        diskName_[i] = static_cast<char>(header->name[i]);
     }
     selectedDisk_ = index;
     return true;
 }
 
-bool D88Image::diskHeader(int index, DiskHeader& header) {
+const DiskHeader* D88Image::keptHeader(int index) {
     if (partCount_ == 0 || index < 0 || index >= diskCount_) {
-        return false;
+        return nullptr;
     }
     // A header read once is kept: every later look at the disk finds the same bytes.
     if (!memory_->headerKnown[index]) {
         uint8_t bytes[DISK_HEADER_SIZE];
         if (copyFileBytes(memory_->cache, diskOffsets_[index], bytes, DISK_HEADER_SIZE) !=
             DISK_HEADER_SIZE) {
-            return false;
+            return nullptr;
         }
         memory_->headers[index] = parseDiskHeader(bytes);
         memory_->headerKnown[index] = true;
     }
-    header = memory_->headers[index];
+    return &memory_->headers[index];
+}
+
+bool D88Image::diskHeader(int index, DiskHeader& header) {
+    const DiskHeader* kept = keptHeader(index);
+    if (kept == nullptr) {
+        return false;
+    }
+    header = *kept;
     return true;
 }
 

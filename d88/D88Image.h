@@ -158,6 +158,9 @@ class D88Image {
     // Where the disk that starts at `start` and claims to end at `end` really ends: the start of
     // the first later part inside it that begins with a D88 disk header, else `end`.
     int64_t nextDiskAt(int64_t start, int64_t end);
+    // Disk `index`'s header as first read, kept in the reader's memory until the next open; null
+    // when it cannot be read.
+    const DiskHeader* keptHeader(int index);
     // The result of the search for the sector at `at`, null when not found.
     const SectorSearch* findSector(const SectorAddress& at);
     // Steps through the run of `total` bytes from `start` as readRun reads it: hands each
@@ -182,7 +185,9 @@ class D88Image {
     uint32_t diskSize_ = 0;
     int32_t diskOffset_ = 0;
     int64_t diskBytesEnd_ = 0;
-    uint32_t trackOffsets_[MAX_TRACKS] = {};
+    // The selected disk's track table, in its kept header; all zero when no disk is selected.
+    static const uint32_t NO_TRACK_OFFSETS[MAX_TRACKS];
+    const uint32_t* trackOffsets_ = NO_TRACK_OFFSETS;
     int mediaType_ = -1;
     char diskName_[DISK_NAME_LENGTH + 1] = {};
     std::unique_ptr<ReaderMemory, ReaderMemoryFree> memory_;

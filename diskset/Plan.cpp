@@ -297,9 +297,13 @@ const uint8_t* entryBytes(const WalkBuffers& buffers, const DirectoryLayout& lay
 } // namespace
 
 bool entryRead(const DirectoryRead& read, const DirectoryLayout& layout, int index) {
+    // A sector read in part holds its first bytes: the entry's last byte in each sector it lies
+    // in tells.
     const int first = layout.firstEntryOffset + index * DIR_ENTRY_SIZE;
-    for (int at = first; at < first + DIR_ENTRY_SIZE; ++at) {
-        if (at % SECTOR_BYTES >= read.sectors[at / SECTOR_BYTES].bytes) {
+    const int last = first + DIR_ENTRY_SIZE - 1;
+    for (int s = first / SECTOR_BYTES; s <= last / SECTOR_BYTES; ++s) {
+        const int end = last < (s + 1) * SECTOR_BYTES ? last : (s + 1) * SECTOR_BYTES - 1;
+        if (end % SECTOR_BYTES >= read.sectors[s].bytes) {
             return false;
         }
     }

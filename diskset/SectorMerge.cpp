@@ -49,6 +49,31 @@ size_t largestGroup(const std::vector<std::vector<const Copy*>>& groups, bool& t
     return best;
 }
 
+// Byte `i` of the copies' bytes `data` by vote: the value most of them hold, on a tie the
+// first given's, appended to `voted`; `pick` keeps the fewest copies that agreed and any tie.
+void voteByte(const std::vector<std::vector<uint8_t>>& data, size_t i, SectorPick& pick,
+              std::vector<uint8_t>& voted) {
+    size_t best = 0;
+    int bestCount = 0;
+    bool tie = false;
+    for (size_t k = 0; k < data.size(); ++k) {
+        int count = 0;
+        for (size_t m = 0; m < data.size(); ++m) {
+            count += data[m][i] == data[k][i] ? 1 : 0;
+        }
+        if (count > bestCount) {
+            bestCount = count;
+            best = k;
+            tie = false;
+        } else if (count == bestCount && data[k][i] != data[best][i]) {
+            tie = true;
+        }
+    }
+    voted.push_back(data[best][i]);
+    pick.agree = bestCount < pick.agree ? bestCount : pick.agree;
+    pick.tie = pick.tie || tie;
+}
+
 // Every copy holds the sector with an error status, and they differ: byte by byte the value
 // most of them hold, on a tie the first given's. The bytes are appended to `voted`.
 bool vote(d88::D88Image& image, const std::vector<Copy>& holders, int want, SectorPick& pick,
@@ -62,27 +87,21 @@ bool vote(d88::D88Image& image, const std::vector<Copy>& holders, int want, Sect
     pick.taken = SectorTaken::Voted;
     pick.among = static_cast<int>(holders.size());
     pick.agree = pick.among;
-    for (int i = 0; i < want; ++i) {
-        int best = 0;
-        int bestCount = 0;
-        bool tie = false;
-        for (size_t k = 0; k < holders.size(); ++k) {
-            int count = 0;
-            for (size_t m = 0; m < holders.size(); ++m) {
-                count += data[m][static_cast<size_t>(i)] == data[k][static_cast<size_t>(i)] ? 1 : 0;
-            }
-            if (count > bestCount) {
-                bestCount = count;
-                best = static_cast<int>(k);
-                tie = false;
-            } else if (count == bestCount &&
-                       data[k][static_cast<size_t>(i)] != data[static_cast<size_t>(best)][i]) {
-                tie = true;
-            }
+    constexpr int WORD = 8;
+    for (int at = 0; at < want; at += WORD) {
+        const int end = at + WORD < want ? at + WORD : want;
+        // Bytes that every copy holds alike are taken as they are, a word at a time.
+        bool alike = end - at == WORD;
+        for (size_t k = 1; k < holders.size() && alike; ++k) {
+            alike = memcmp(data[k].data() + at, data[0].data() + at, WORD) == 0;
         }
-        voted.push_back(data[static_cast<size_t>(best)][static_cast<size_t>(i)]);
-        pick.agree = bestCount < pick.agree ? bestCount : pick.agree;
-        pick.tie = pick.tie || tie;
+        if (alike) {
+            voted.insert(voted.end(), data[0].begin() + at, data[0].begin() + end);
+            continue;
+        }
+        for (int i = at; i < end; ++i) {
+            voteByte(data, static_cast<size_t>(i), pick, voted);
+        }
     }
     return true;
 }

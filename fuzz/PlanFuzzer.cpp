@@ -11,7 +11,8 @@
 // - by identity as one file, and cut into four files where bytes 16 to 21 say (the reader
 //   ignores them): the same disks and plans as one file, unless a file of the cut starts inside a
 //   disk with bytes that pass the header check, where the reader starts a disk on purpose, or
-//   bytes after a file's last disk start no disk, which the reader passes over (CutCheck.h);
+//   bytes after a file's last disk start no disk, which the reader passes over (CutCheck.h), or
+//   a file starts just where a disk does while a disk is numbered by its place;
 // - by identity as one file, and the same file given twice (the host telling that it is one
 //   file): exactly the plans of one file, unless the second file's bytes complete a header that
 //   failed the check at the end of the first;
@@ -266,12 +267,31 @@ const PlanChecks CHECK_ZIP{true, true, false, true, nullptr};
 const PlanChecks CHECK_ZIP_ONE{true, true, false, false, nullptr};
 const PlanChecks CHECK_DISKS_ONE{true, false, false, false, nullptr};
 
+// Whether a file of the cut starts just where a disk does, no disk before it running on into
+// it, while some disk's ID sector does not give its number: then the disks after it are
+// numbered by their places in the files from there, as disk files given apart are, and the cut
+// may number them otherwise than the one file does.
+bool cutNumbersByOtherPlaces(const GivenSet& cut) {
+    const std::vector<FoundDisk>& disks = cut.facts.disks;
+    bool parted = false;
+    bool byPlace = false;
+    for (size_t k = 0; k < disks.size(); ++k) {
+        const IdRead& id = disks[k].id;
+        byPlace = byPlace || id.state != IdSector::Clean || !isSetNumber(id.byte);
+        if (k > 0) {
+            const int64_t last = std::min(disks[k - 1].end, cut.image.fileSize()) - 1;
+            parted = parted || cut.image.partAt(last) != disks[k].part;
+        }
+    }
+    return parted && byPlace;
+}
+
 // By identity, cut into files joined in the order given: the disks and plans of one file.
 void checkCut(const GivenSet& whole, const uint8_t* data, size_t size) {
     const GivenFiles parts = cutInput(data, size);
     GivenSet cut{kept->cutImage, {}, {}, {}, {}};
     planGivenFiles(cut, parts, data, SameFiles(), CHECK_ZIP_ONE, kept->buffers);
-    if (!cut.checked.resynced) {
+    if (!cut.checked.resynced && !cutNumbersByOtherPlaces(cut)) {
         checkSameDisks(whole.facts, cut.facts);
         checkSamePlan(whole.image, whole.plans[hostLayout], cut.image, cut.plans[hostLayout],
                       kept->buffers, kept->scratch, false);
