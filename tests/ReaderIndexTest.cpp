@@ -261,6 +261,8 @@ TEST(Select, OutOfRangeClearsTheSelection) {
         EXPECT_EQ(image.mediaType(), -1);
         EXPECT_STREQ(image.diskName(), "");
         EXPECT_EQ(image.diskOffset(), -1);
+        EXPECT_EQ(image.trackOffset(0), 0u) << "no track table is left of the disk before";
+        EXPECT_FALSE(image.trackPresent(0));
         EXPECT_EQ(image.readSector(0, 0, 0, 1, 3, buffer, 1024), 0);
         EXPECT_EQ(image.listSectorIds(0, buffer, 1024), 0);
         EXPECT_EQ(image.readRun(0, 0, 0, 1, 3, buffer, 1024), 0);
