@@ -172,7 +172,7 @@ std::vector<int64_t> putSectorPositions(const UpdateSet& set, const UpdatePlan& 
 }
 
 bool samePlaces(const UpdateEntry& planned, const UpdateEntry& written,
-                const std::vector<int64_t>& putSectors) {
+                const std::vector<int64_t>& putSectors, bool putBack) {
     if (planned.bytesHeld != written.bytesHeld ||
         planned.sectors.size() != written.sectors.size()) {
         return false;
@@ -181,7 +181,8 @@ bool samePlaces(const UpdateEntry& planned, const UpdateEntry& written,
         const StoredSector& was = planned.sectors[k];
         const StoredSector& is = written.sectors[k];
         // A sector put back reads without error, whichever entry put it back.
-        const bool put = std::binary_search(putSectors.begin(), putSectors.end(), was.position);
+        const bool put =
+            putBack || std::binary_search(putSectors.begin(), putSectors.end(), was.position);
         if (was.position != is.position || was.length != is.length ||
             is.status != (put ? d88::STATUS_NORMAL : was.status)) {
             return false;
@@ -247,7 +248,8 @@ ReadBack checkReadBack(d88::D88Image& written, const UpdateSet& set, const Updat
         // Each entry located and read at once, while the reader holds its tracks.
         UpdateEntry& entry = back.entries[i];
         locateEntrySectors(written, entry);
-        if (!samePlaces(set.entries[i], entry, putSectors)) {
+        if (!samePlaces(set.entries[i], entry, putSectors,
+                        i < plan.files.size() && plan.files[i].outcome == UpdateOutcome::PutBack)) {
             back.problem = ReadBackProblem::OtherPlaces;
             return back;
         }

@@ -50,10 +50,10 @@ bool sameEntries(const UpdateSet& planned, const std::vector<UpdateEntry>& writt
 std::vector<int64_t> putSectorPositions(const UpdateSet& set, const UpdatePlan& plan);
 
 // True when the entry read back (`written`, located) has the planned entry's sectors, each
-// with the status that the plan leaves it: 00 where a sector was put back (`putSectors`), else
-// the status it had.
+// with the status that the plan leaves it: 00 where a sector was put back (`putSectors`; every
+// sector of the entry when it is put back itself, `putBack`), else the status it had.
 bool samePlaces(const UpdateEntry& planned, const UpdateEntry& written,
-                const std::vector<int64_t>& putSectors);
+                const std::vector<int64_t>& putSectors, bool putBack);
 
 // The bytes that the file of entry `position` (in set.entries) must hold when it is read back:
 // its bytes in `input` with the changes made, the new bytes from `source`. `expected`

@@ -171,7 +171,7 @@ bool readsBack(d88::D88Image& image, const UpdateSet& set, const UpdatePlan& pla
     for (size_t i = 0; i < set.entries.size(); ++i) {
         UpdateEntry& entry = entries[i];
         locateEntrySectors(back, entry);
-        if (!samePlaces(set.entries[i], entry, putSectors)) {
+        if (!samePlaces(set.entries[i], entry, putSectors, false)) {
             return false;
         }
         readEntryBytes(back, entry, after->data());

@@ -135,6 +135,7 @@ TEST_P(UpdateLayouts, ChangedFilesGoIntoTheirSectorsAndRefusalsWriteNothing) {
         int status;
         std::string out, err;
         std::function<void(DiskSetImage&)> expected; // null: no image
+        std::vector<std::string> options;            // before the others
     } rows[] = {
         {"unchanged",
          {},
@@ -193,6 +194,13 @@ TEST_P(UpdateLayouts, ChangedFilesGoIntoTheirSectorsAndRefusalsWriteNothing) {
          sameLine + "SAME.BIN      DISK:01 TRK:24 SEC:01 SIZE:400  1 sector written, 1 changed\n",
          "d88update: 1 file put back into 'new.d88'; 4 unchanged\n",
          [](DiskSetImage& s) { putBack(s, 0, 36, 1, patternBytes(1, 8)); }},
+        {"only the files that -i chooses",
+         {{"A.BIN", patternBytes(3, 9)}, {"B.BIN", patternBytes(2, 9)}},
+         0,
+         "B.BIN         DISK:02 TRK:20 SEC:01 SIZE:800  2 sectors written, 2 changed\n",
+         "d88update: 1 file put back into 'new.d88'; 0 unchanged\n",
+         [](DiskSetImage& s) { putBack(s, 1, 32, 1, patternBytes(2, 9)); },
+         {"-i", "B*"}},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -201,9 +209,10 @@ TEST_P(UpdateLayouts, ChangedFilesGoIntoTheirSectorsAndRefusalsWriteNothing) {
         for (const auto& [name, bytes] : row.files) {
             f.change(name, bytes);
         }
-        const RunResult result =
-            run("d88update", f.work,
-                {"-o", "new.d88", "--from", "dir", "--layout", layout().letter, f.imagePath});
+        std::vector<std::string> words = row.options;
+        words.insert(words.end(),
+                     {"-o", "new.d88", "--from", "dir", "--layout", layout().letter, f.imagePath});
+        const RunResult result = run("d88update", f.work, words);
         EXPECT_EQ(result.status, row.status);
         EXPECT_EQ(result.out, consoleText(row.out));
         EXPECT_EQ(result.err, consoleText(row.err));
@@ -219,23 +228,35 @@ TEST_P(UpdateLayouts, ChangedFilesGoIntoTheirSectorsAndRefusalsWriteNothing) {
 }
 
 // A file whose sector is one of the directory's is refused even where the directory sector
-// before it is missing (the entries after it, entry 40 among them, are read all the same).
-TEST_P(UpdateLayouts, AFileOverTheDirectoryIsRefused) {
-    DiskSetImage set(4);
-    set.setEntry(entryOffset(40), "DIR.BIN", DIRECTORY_TRACK, DIRECTORY_SECTOR + 1, 1, 0);
-    std::vector<SectorPlan>& directory = set.disks[0].tracks[DIRECTORY_TRACK].sectors;
-    directory.erase(directory.begin() + (DIRECTORY_SECTOR - 1));
-    Update f;
-    f.extractInto(set.build());
-    f.change("DIR.BIN", std::vector<uint8_t>(SECTOR_BYTES, 7));
-    const RunResult result =
-        run("d88update", f.work,
-            {"-q", "-o", "new.d88", "--from", "dir", "--layout", layout().letter, f.imagePath});
-    EXPECT_EQ(result.status, 1);
-    EXPECT_NE(result.err.find(consoleText("'DIR.BIN' shares sectors with the set's directory\n")),
-              std::string::npos)
-        << result.err;
-    EXPECT_FALSE(fileExists(f.work + "/new.d88"));
+// before it is missing (the entries after it, entry 40 among them, are read all the same); so is
+// a file over the ID sector of a disk.
+TEST_P(UpdateLayouts, AFileOverTheDirectoryOrAnIdSectorIsRefused) {
+    const struct Row {
+        const char* name;
+        int disk, track, sector;
+        const char* err;
+    } rows[] = {
+        {"the directory", 0, DIRECTORY_TRACK, DIRECTORY_SECTOR + 1,
+         "'DIR.BIN' shares sectors with the set's directory\n"},
+        {"disk 1's ID sector", 1, ID_TRACK, ID_SECTOR,
+         "'DIR.BIN' shares sectors with the ID sector of disk 1\n"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        DiskSetImage set(4);
+        set.setEntry(entryOffset(40), "DIR.BIN", row.track, row.sector, 1, row.disk);
+        std::vector<SectorPlan>& directory = set.disks[0].tracks[DIRECTORY_TRACK].sectors;
+        directory.erase(directory.begin() + (DIRECTORY_SECTOR - 1));
+        Update f;
+        f.extractInto(set.build());
+        f.change("DIR.BIN", std::vector<uint8_t>(SECTOR_BYTES, 7));
+        const RunResult result =
+            run("d88update", f.work,
+                {"-q", "-o", "new.d88", "--from", "dir", "--layout", layout().letter, f.imagePath});
+        EXPECT_EQ(result.status, 1);
+        EXPECT_NE(result.err.find(consoleText(row.err)), std::string::npos) << result.err;
+        EXPECT_FALSE(fileExists(f.work + "/new.d88"));
+    }
 }
 
 // The fingerprint that the read-back check compares: taken in pieces it is that of the bytes
@@ -288,6 +309,7 @@ TEST(Update, TheReadBackCheckFindsWhatTheWrittenImageDoesNotHold) {
     set.setEntry(LAYOUT_A.firstEntryOffset + 16, "B.BIN", 32, 1, 1, 1);
     set.putFile(1, 32, 1, patternBytes(1, 2));
     set.disks[0].tracks[30].sectors[0].status = 0xB0;
+    set.disks[1].tracks[32].sectors[0].status = 0x10; // deleted data: kept, as B.BIN is not put
     const std::vector<uint8_t> input = set.build();
     D88Image image;
     const ByteSource source = memorySource(input.data(), input.size());
