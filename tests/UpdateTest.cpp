@@ -289,6 +289,13 @@ TEST(Update, TheFingerprintTellsBytesApart) {
     others.push_back(bytes); // the second and third words of a lane swapped
     std::swap_ranges(others.back().begin() + 8, others.back().begin() + 16,
                      others.back().begin() + 136);
+    std::vector<uint8_t> tail = bytes; // 20 bytes after the groups: two words and four bytes
+    tail.resize(bytes.size() + 20, 5);
+    for (size_t at : {bytes.size(), bytes.size() + 15, bytes.size() + 19}) {
+        others.push_back(tail);
+        others.back()[at] ^= 1;
+    }
+    others.push_back(tail);
     others.push_back(bytes);
     others.back().push_back(0);
     others.push_back(std::vector<uint8_t>(bytes.begin(), bytes.end() - 1));
