@@ -12,6 +12,10 @@ namespace {
 constexpr uint64_t LANE_KEYS[FINGERPRINT_LANES] = {
     0xa0761d6478bd642fULL, 0xe7037ed1a0b428dbULL, 0x8ebc6af09c88c6e3ULL, 0x589965cc75374cc3ULL,
     0x1d8e4e27c47d124fULL, 0x2d358dccaa6c78a5ULL, 0x8bb84b93962eacc9ULL, 0x4b33a62ed433d4a3ULL};
+// The keys of the second words: other odd constants.
+constexpr uint64_t OTHER_KEYS[FINGERPRINT_LANES] = {
+    0xd6e8feb86659fd93ULL, 0xa9c1b6f2e5d7c3b1ULL, 0x94d049bb133111ebULL, 0xbf58476d1ce4e5b9ULL,
+    0xb25629846ef17d8fULL, 0x85ebca77c2b2ae63ULL, 0xc4ceb9fe1a85ec53ULL, 0xff51afd7ed558ccdULL};
 constexpr uint64_t PRIME1 = 0x9E3779B185EBCA87ULL;
 constexpr uint64_t PRIME2 = 0xC2B2AE3D27D4EB4FULL;
 constexpr uint64_t PRIME3 = 0x165667B19E3779F9ULL;
@@ -32,23 +36,27 @@ uint64_t foldedProduct(uint64_t a, uint64_t b) {
     return static_cast<uint64_t>(product) ^ static_cast<uint64_t>(product >> 64);
 }
 
+uint64_t rotateLeft(uint64_t value, int bits) {
+    return (value << bits) | (value >> (64 - bits));
+}
+
 // Takes the whole groups of `bytes` (`length` of them) into the lanes; returns the bytes taken.
-// Each lane takes two words of a group: one keyed, one mixed with the lane, multiplied, so that
-// every byte and its place in the order count.
+// Each lane takes two words of a group: their keyed product, folded, and the words themselves are
+// added to the lane turned, so that no bytes make a lane forget what it held or what the other
+// word holds, and every group's place in the order counts.
 size_t addGroups(Fingerprint& print, const uint8_t* bytes, size_t length) {
     size_t at = 0;
     for (; at + FINGERPRINT_GROUP <= length; at += FINGERPRINT_GROUP) {
         for (size_t k = 0; k < FINGERPRINT_LANES; ++k) {
             const uint8_t* words = bytes + at + 16 * k;
-            print.lanes[k] =
-                foldedProduct(wordAt(words) ^ LANE_KEYS[k], wordAt(words + 8) ^ print.lanes[k]);
+            const uint64_t first = wordAt(words);
+            const uint64_t second = wordAt(words + 8);
+            print.lanes[k] = rotateLeft(print.lanes[k], 31) +
+                             foldedProduct(first ^ LANE_KEYS[k], second ^ OTHER_KEYS[k]) +
+                             (first ^ rotateLeft(second, 29));
         }
     }
     return at;
-}
-
-uint64_t rotateLeft(uint64_t value, int bits) {
-    return (value << bits) | (value >> (64 - bits));
 }
 
 // Zero bytes, for runs of them.

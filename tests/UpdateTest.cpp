@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <csignal>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -299,6 +300,17 @@ TEST(Update, TheFingerprintTellsBytesApart) {
     others.push_back(bytes);
     others.back().push_back(0);
     others.push_back(std::vector<uint8_t>(bytes.begin(), bytes.end() - 1));
+    // A group whose words are the keys that the mix multiplies them with: a product of zero
+    // must not make the fingerprint blind to the words beside it or to the bytes before.
+    const uint64_t keys[] = {0xa0761d6478bd642fULL, 0xd6e8feb86659fd93ULL, 0xe7037ed1a0b428dbULL,
+                             0xa9c1b6f2e5d7c3b1ULL};
+    std::vector<uint8_t> keyed = bytes;
+    memcpy(keyed.data() + 512, keys, sizeof keys);
+    for (size_t at : {0, 520, 530}) {
+        others.push_back(keyed);
+        others.back()[at] ^= 1;
+    }
+    others.push_back(keyed);
     others.push_back(std::vector<uint8_t>(bytes.size(), 0));
     others.push_back(std::vector<uint8_t>(bytes.size() + 128, 0));
     for (const std::vector<uint8_t>& other : others) {
