@@ -220,12 +220,11 @@ bool D88Image::openPrepared(int count) {
     uint8_t header[DISK_HEADER_SIZE];
     while (diskCount_ < MAX_DISKS) {
         // Of several files, bytes after a file's last disk that start no disk (padding, or
-        // anything else) are passed over: the next file is read from its start.
+        // anything else) are passed over: the next file is read from its start. A header that
+        // the next file goes on with is a disk as the joined bytes are.
         const int part = partAt(runningOffset);
         if (part + 1 < partCount_ && runningOffset > partStarts_[part] &&
-            runningOffset < partStarts_[part + 1] &&
-            (partStarts_[part + 1] - runningOffset < DISK_HEADER_SIZE ||
-             !looksLikeDiskAt(runningOffset))) {
+            runningOffset < partStarts_[part + 1] && !looksLikeDiskAt(runningOffset)) {
             gaps_[gapCount_++] = IndexGap{runningOffset, partStarts_[part + 1] - runningOffset};
             runningOffset = partStarts_[part + 1];
             if (runningOffset > MAX_FILE_OFFSET) {

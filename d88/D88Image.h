@@ -80,9 +80,10 @@ class D88Image {
     // Of several files: the length of disk `index` when it was cut short because a later file
     // starts inside it with a disk header of its own (it is read no further); 0 otherwise.
     uint32_t diskLimit(int index) const;
-    // Of several files, the bytes after a file's last disk that start no disk (fewer than a
-    // header, padding, anything else): passed over, the next disk read from the next file's
-    // start. At most one per file, in order.
+    // Of several files, the bytes after a file's last disk that start no disk (with the next
+    // files' bytes after them they make no header that passes the check: padding, anything
+    // else): passed over, the next disk read from the next file's start. A header cut where a
+    // file ends and going on in the next is a disk. At most one per file, in order.
     int gapCount() const { return gapCount_; }
     IndexGap gap(int i) const;
     // The header of disk `index` as stored, without selecting it. False when it cannot be read.

@@ -88,9 +88,9 @@ struct ExpectedIndex {
 // The disks of `image`, whose files start at `partStarts` (the first at 0): one after another
 // from the start, each at the previous one's start plus its size, up to 64 disks and no further
 // once a start passes 2^31 - 1. A disk that would start inside a file that is not the last, at
-// a place that is not that file's start, with too few bytes of that file left for a header or
-// bytes that fail the vote, starts at the next file's start instead: the bytes before it are
-// passed over. The index ends where too few bytes are left for a header.
+// a place that is not that file's start, with bytes there (joined with the next files') that
+// fail the vote, starts at the next file's start instead: the bytes before it are passed over. The
+// index ends where too few bytes are left for a header.
 inline ExpectedIndex expectedDisks(const ImageBytesView& image,
                                    const std::vector<int64_t>& partStarts) {
     ExpectedIndex index;
@@ -105,8 +105,7 @@ inline ExpectedIndex expectedDisks(const ImageBytesView& image,
                 nextStart = part + 1 < partStarts.size() ? partStarts[part + 1] : -1;
             }
         }
-        if (nextStart >= 0 && at > holderStart &&
-            (nextStart - at < d88::DISK_HEADER_SIZE || !votesDisk(image, at))) {
+        if (nextStart >= 0 && at > holderStart && !votesDisk(image, at)) {
             index.gaps.push_back(PassedOver{at, nextStart - at});
             at = nextStart;
             if (at > 0x7FFFFFFF) {

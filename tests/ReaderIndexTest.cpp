@@ -307,6 +307,7 @@ TEST(OpenParts, ReadsSplitFilesAsTheJoinedFile) {
         {100, disk + 700, BLOCK_BYTES + 3},          // inside headers, records and a block
         {0, disk, disk, joined.size()},              // empty files before, between and after
         {1, 2, 3, static_cast<size_t>(BLOCK_BYTES)}, // files shorter than a header
+        {disk + 100, 2 * disk + 687, 3 * disk + 1},  // a later disk's header cut, at its edges too
     };
     for (std::vector<size_t> cuts : cutsTable) {
         std::sort(cuts.begin(), cuts.end());

@@ -136,7 +136,7 @@ TEST_P(UpdateLayouts, ChangedFilesGoIntoTheirSectorsAndRefusalsWriteNothing) {
         int status;
         std::string out, err;
         std::function<void(DiskSetImage&)> expected; // null: no image
-        std::vector<std::string> options;            // before the others
+        std::vector<std::string> options = {};       // before the others
     } rows[] = {
         {"unchanged",
          {},
