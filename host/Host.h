@@ -39,6 +39,7 @@ struct HostFolder {
     int descriptor;
     std::wstring prefix;
     bool notMadeYet = false; // a folder still to be made: nothing stands in it
+    bool made = false;       // hostOpenFolder made it: it did not stand before
 };
 
 // The current folder, which every path given relative to it names as it would without one.
@@ -47,6 +48,9 @@ HostFolder hostCurrentFolder();
 // that are missing when `createParents` is set. False with `error` (an errno value) set when
 // that fails or `path` is no folder.
 bool hostOpenFolder(const char* path, bool createParents, HostFolder& folder, int& error);
+// Closes `folder`, which hostOpenFolder made for `path`, and removes it when it is still empty;
+// a folder that stood before, or that holds anything, stays. True when it was removed.
+bool hostRemoveMadeFolder(HostFolder& folder, const char* path);
 // Closes a folder from hostOpenFolder; the current folder stays.
 void hostCloseFolder(HostFolder& folder);
 // True when this process may make files in `folder`; otherwise false with `error` (an errno

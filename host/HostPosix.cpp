@@ -467,15 +467,21 @@ HostFolder hostCurrentFolder() {
 }
 
 bool hostOpenFolder(const char* path, bool createParents, HostFolder& folder, int& error) {
+    bool made = false;
     if (createParents) {
         std::string part(path);
+        while (part.size() > 1 && part.back() == '/') {
+            part.pop_back(); // "out/" is made as "out" is
+        }
         for (size_t slash = part.find('/', 1);; slash = part.find('/', slash + 1)) {
             const std::string prefix = part.substr(0, slash);
-            if (!prefix.empty() && mkdir(prefix.c_str(), 0777) != 0 && errno != EEXIST) {
+            const bool madeNow = !prefix.empty() && mkdir(prefix.c_str(), 0777) == 0;
+            if (!madeNow && !prefix.empty() && errno != EEXIST) {
                 error = errno;
                 return false;
             }
             if (slash == std::string::npos) {
+                made = madeNow;
                 break;
             }
         }
@@ -486,7 +492,14 @@ bool hostOpenFolder(const char* path, bool createParents, HostFolder& folder, in
         return false;
     }
     folder = HostFolder{fd, {}};
+    folder.made = made;
     return true;
+}
+
+bool hostRemoveMadeFolder(HostFolder& folder, const char* path) {
+    const bool made = folder.made;
+    hostCloseFolder(folder);
+    return made && rmdir(path) == 0;
 }
 
 void hostCloseFolder(HostFolder& folder) {

@@ -356,17 +356,20 @@ bool hostOpenFolder(const char* path, bool createParents, HostFolder& folder, in
         error = ENOENT;
         return false;
     }
+    bool made = false;
     if (createParents) {
         for (size_t separator = wide.find_first_of(L"\\/", 1);;
              separator = wide.find_first_of(L"\\/", separator + 1)) {
             const std::wstring prefix = wide.substr(0, separator);
             const bool drive = prefix.size() == 2 && prefix[1] == L':';
-            if (!drive && !prefix.empty() && !CreateDirectoryW(prefix.c_str(), nullptr) &&
-                GetLastError() != ERROR_ALREADY_EXISTS) {
+            const bool madeNow =
+                !drive && !prefix.empty() && CreateDirectoryW(prefix.c_str(), nullptr);
+            if (!madeNow && !drive && !prefix.empty() && GetLastError() != ERROR_ALREADY_EXISTS) {
                 error = errnoOf(GetLastError());
                 return false;
             }
             if (separator == std::wstring::npos) {
+                made = madeNow;
                 break;
             }
         }
@@ -382,7 +385,15 @@ bool hostOpenFolder(const char* path, bool createParents, HostFolder& folder, in
     }
     const wchar_t last = wide.back();
     folder = HostFolder{-1, last == L'\\' || last == L'/' || last == L':' ? wide : wide + L'\\'};
+    folder.made = made;
     return true;
+}
+
+bool hostRemoveMadeFolder(HostFolder& folder, const char* path) {
+    const bool made = folder.made;
+    hostCloseFolder(folder);
+    std::wstring wide;
+    return made && wideName(path, NameSource::CommandLine, wide) && RemoveDirectoryW(wide.c_str());
 }
 
 void hostCloseFolder(HostFolder& folder) {

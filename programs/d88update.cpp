@@ -784,6 +784,8 @@ int putBack(Run& run, const UpdateSet& set, const FolderOfFiles& from, Decided& 
         const UpdateWrite write{run.image,    run.input.held, set,
                                 decided.plan, changes,        decided.files};
         if (writeNewFiles(write, run.outputs, outFolder, options, decided, *run.buffers) != 0) {
+            // A folder made for the new files and left empty goes with them.
+            hostRemoveMadeFolder(outFolder, options.output);
             return finishRun(options, set, decided, 1);
         }
     }

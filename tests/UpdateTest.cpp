@@ -435,6 +435,19 @@ TEST(Update, SeveralDiskFilesGiveAFolderOfNewDiskFiles) {
                 << name;
         }
     }
+    // A write that fails leaves none of the new files, nor the folder made for them; a folder
+    // that stood before stays.
+    RunOptions limited;
+    limited.fileSizeLimit = static_cast<long long>(buildDisk(disks[0]).size() / 2);
+    ASSERT_EQ(mkdir((f.work + "/stood").c_str(), 0755), 0);
+    for (const std::string out : {"made", "stood"}) {
+        SCOPED_TRACE(out);
+        std::vector<std::string> into = words;
+        into[1] = out;
+        EXPECT_EQ(run("d88update", f.work, into, limited).status, 1);
+        EXPECT_EQ(fileExists(f.work + "/" + out), out == "stood");
+        EXPECT_TRUE(listDirectory(f.work + "/stood").empty());
+    }
 }
 
 // OUT is never a file that the run reads, nor a link to one; what cannot be written (a read-only
