@@ -5,6 +5,7 @@
 // leave them). Plain values; nothing here prints or writes.
 #pragma once
 
+#include "Fingerprint.h"
 #include "UpdateEntries.h"
 #include "UpdatePlan.h"
 
@@ -13,24 +14,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <vector>
-
-// A 64-bit fingerprint of `length` bytes: what an entry's bytes are checked by once they are no
-// longer at hand. Two different runs of bytes give one fingerprint only by a rare chance.
-uint64_t bytesFingerprint(const uint8_t* bytes, size_t length);
-
-// The same taken piece by piece: the pieces added in turn give the fingerprint of them joined.
-constexpr size_t FINGERPRINT_LANES = 8;
-constexpr size_t FINGERPRINT_GROUP = 16 * FINGERPRINT_LANES; // the bytes mixed in at a time
-struct Fingerprint {
-    uint64_t lanes[FINGERPRINT_LANES];
-    uint8_t pending[FINGERPRINT_GROUP]; // bytes not mixed in yet
-    size_t pendingBytes;
-    uint64_t length;
-};
-void startFingerprint(Fingerprint& print);
-void addToFingerprint(Fingerprint& print, const uint8_t* bytes, size_t length);
-void addZerosToFingerprint(Fingerprint& print, size_t count);
-uint64_t finishFingerprint(const Fingerprint& print);
 
 // The fingerprint of the entry's bytes (located) as readEntryBytes gives them, read where they
 // lie.

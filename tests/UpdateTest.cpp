@@ -260,37 +260,26 @@ TEST_P(UpdateLayouts, AFileOverTheDirectoryOrAnIdSectorIsRefused) {
     }
 }
 
-// The fingerprint that the read-back check compares: taken in pieces it is that of the bytes
-// joined, and one bit changed anywhere, two groups of bytes swapped, a byte more or fewer tell
-// bytes apart.
+// The fingerprint that the read-back check compares, in each code that this machine runs (all
+// giving the same values): taken in pieces it is that of the bytes joined, and one bit changed
+// anywhere, two stripes or blocks swapped, a byte more or fewer tell bytes apart.
 TEST(Update, TheFingerprintTellsBytesApart) {
-    const std::vector<uint8_t> bytes = patternBytes(4, 3); // eight groups of 128 bytes
-    const uint64_t whole = bytesFingerprint(bytes.data(), bytes.size());
-    for (size_t cut : {0, 1, 8, 63, 64, 127, 128, 129, 700, 1023, 1024}) {
-        Fingerprint print;
-        startFingerprint(print);
-        addToFingerprint(print, bytes.data(), cut);
-        addToFingerprint(print, bytes.data() + cut, bytes.size() - cut);
-        EXPECT_EQ(finishFingerprint(print), whole) << "cut at " << cut;
-        addZerosToFingerprint(print, 3000);
-        std::vector<uint8_t> zeros = bytes;
-        zeros.resize(bytes.size() + 3000);
-        EXPECT_EQ(finishFingerprint(print), bytesFingerprint(zeros.data(), zeros.size()));
-    }
-    std::set<uint64_t> seen{whole};
+    std::vector<uint8_t> bytes = patternBytes(8, 3); // two blocks of 16 stripes of 64 bytes
     std::vector<std::vector<uint8_t>> others;
-    for (size_t at : {0, 7, 8, 15, 16, 127, 128, 1000, 1023}) {
+    for (size_t at : {0, 7, 8, 15, 16, 63, 64, 1000, 1023, 1024, 2047}) {
         for (int bit : {0, 7}) {
             others.push_back(bytes);
             others.back()[at] ^= static_cast<uint8_t>(1 << bit);
         }
     }
-    others.push_back(bytes); // the first two groups swapped
-    std::rotate(others.back().begin(), others.back().begin() + 128, others.back().begin() + 256);
-    others.push_back(bytes); // the second and third words of a lane swapped
+    others.push_back(bytes); // the first two stripes swapped
+    std::rotate(others.back().begin(), others.back().begin() + 64, others.back().begin() + 128);
+    others.push_back(bytes); // the two blocks swapped
+    std::rotate(others.back().begin(), others.back().begin() + 1024, others.back().end());
+    others.push_back(bytes); // a word swapped with the one mixed into its lane
     std::swap_ranges(others.back().begin() + 8, others.back().begin() + 16,
-                     others.back().begin() + 136);
-    std::vector<uint8_t> tail = bytes; // 20 bytes after the groups: two words and four bytes
+                     others.back().begin() + 40);
+    std::vector<uint8_t> tail = bytes; // 20 bytes after the stripes: two words and four bytes
     tail.resize(bytes.size() + 20, 5);
     for (size_t at : {bytes.size(), bytes.size() + 15, bytes.size() + 19}) {
         others.push_back(tail);
@@ -300,23 +289,58 @@ TEST(Update, TheFingerprintTellsBytesApart) {
     others.push_back(bytes);
     others.back().push_back(0);
     others.push_back(std::vector<uint8_t>(bytes.begin(), bytes.end() - 1));
-    // A group whose words are the keys that the mix multiplies them with: a product of zero
-    // must not make the fingerprint blind to the words beside it or to the bytes before.
-    const uint64_t keys[] = {0xa0761d6478bd642fULL, 0xd6e8feb86659fd93ULL, 0xe7037ed1a0b428dbULL,
-                             0xa9c1b6f2e5d7c3b1ULL};
+    // A stripe whose words are the keys that they are XORed with: a product of zero must not
+    // make the fingerprint blind to the words beside it or to the bytes before.
     std::vector<uint8_t> keyed = bytes;
-    memcpy(keyed.data() + 512, keys, sizeof keys);
+    for (size_t k = 0; k < FINGERPRINT_LANES; ++k) {
+        const uint64_t key = fingerprintKey(8 + k); // stripe 8 of the first block
+        memcpy(keyed.data() + 8 * FINGERPRINT_STRIPE + 8 * k, &key, sizeof key);
+    }
     for (size_t at : {0, 520, 530}) {
         others.push_back(keyed);
         others.back()[at] ^= 1;
     }
     others.push_back(keyed);
     others.push_back(std::vector<uint8_t>(bytes.size(), 0));
-    others.push_back(std::vector<uint8_t>(bytes.size() + 128, 0));
-    for (const std::vector<uint8_t>& other : others) {
-        EXPECT_TRUE(seen.insert(bytesFingerprint(other.data(), other.size())).second)
-            << "a fingerprint met twice, at row " << seen.size();
+    others.push_back(std::vector<uint8_t>(bytes.size() + 64, 0));
+    std::vector<uint64_t> portable;
+    for (FingerprintCode code :
+         {FingerprintCode::Portable, FingerprintCode::Sse2, FingerprintCode::Avx2}) {
+        if (!fingerprintCodeRuns(code)) {
+            continue;
+        }
+        const auto fingerprint = [code](const std::vector<uint8_t>& of, size_t cut) {
+            Fingerprint print;
+            startFingerprint(print, code);
+            addToFingerprint(print, of.data(), cut);
+            addToFingerprint(print, of.data() + cut, of.size() - cut);
+            return finishFingerprint(print);
+        };
+        const uint64_t whole = fingerprint(bytes, 0);
+        for (size_t cut : {1, 8, 63, 64, 127, 128, 129, 700, 1023, 1024, 2047}) {
+            EXPECT_EQ(fingerprint(bytes, cut), whole) << "cut at " << cut;
+            std::vector<uint8_t> zeros = bytes;
+            zeros.resize(bytes.size() + 3000);
+            Fingerprint print;
+            startFingerprint(print, code);
+            addToFingerprint(print, bytes.data(), cut);
+            addToFingerprint(print, bytes.data() + cut, bytes.size() - cut);
+            addZerosToFingerprint(print, 3000);
+            EXPECT_EQ(finishFingerprint(print), fingerprint(zeros, 0));
+        }
+        std::vector<uint64_t> values{whole};
+        std::set<uint64_t> seen{whole};
+        for (const std::vector<uint8_t>& other : others) {
+            values.push_back(fingerprint(other, 0));
+            EXPECT_TRUE(seen.insert(values.back()).second)
+                << "a fingerprint met twice, at row " << seen.size();
+        }
+        if (portable.empty()) {
+            portable = values;
+        }
+        EXPECT_EQ(values, portable) << "code " << static_cast<int>(code);
     }
+    EXPECT_EQ(bytesFingerprint(bytes.data(), bytes.size()), portable[0]);
 }
 
 // The read-back check, in process: the image written as planned passes, and each row's change
