@@ -64,6 +64,41 @@ void addChangedSpans(const UpdateEntry& entry, size_t position, std::vector<Chan
     }
 }
 
+// True when no byte that putting back may change (the entries' sectors' data and status bytes)
+// is shared by two sectors of the entries or lies in the directory's or an ID sector's record.
+// Most sets are so; then the spans of each sector need not be compared. Sectors whose records
+// follow each other in the image are taken as one span, bytes between included: a span that holds
+// more can only find sharing where there is none, never miss it.
+bool entriesShareNoBytes(const UpdateSet& set) {
+    std::vector<ByteSpan> spans;
+    for (const UpdateEntry& entry : set.entries) {
+        for (const StoredSector& sector : entry.sectors) {
+            const int64_t end = sector.position + sector.length;
+            if (!spans.empty() &&
+                sector.position - d88::SECTOR_RECORD_HEADER_SIZE == spans.back().end) {
+                spans.back().end = end;
+            } else {
+                spans.push_back({statusPosition(sector.position), end});
+            }
+        }
+    }
+    for (const std::vector<ByteSpan>* records : {&set.directory, &set.idSectors}) {
+        for (const ByteSpan& span : *records) {
+            if (span.end > span.start) {
+                spans.push_back(span);
+            }
+        }
+    }
+    const auto byStart = [](const ByteSpan& a, const ByteSpan& b) { return a.start < b.start; };
+    std::sort(spans.begin(), spans.end(), byStart);
+    for (size_t i = 1; i < spans.size(); ++i) {
+        if (spans[i].start < spans[i - 1].end) {
+            return false;
+        }
+    }
+    return true;
+}
+
 // A span that no file may change: a directory sector's record, or the ID sector record of disk
 // `disk` (-1 for the directory).
 struct ReservedSpan {
@@ -112,6 +147,60 @@ void checkReserved(const UpdateSet& set, const std::vector<ChangedSpan>& spans,
             file.outcome = UpdateOutcome::SharedSectors;
             file.sharedWith = directory ? SharedWith::Directory : SharedWith::IdSector;
             file.sharedWithEntry = directory ? file.sharedWithEntry : disk;
+        }
+    }
+}
+
+// Refuses the files put back whose changes reach the directory, an ID sector or another file put
+// back, and finds the entries that change with them.
+void checkSharedBytes(const UpdateSet& set, std::vector<FileUpdate>& files) {
+    std::vector<ChangedSpan> spans;
+    spans.reserve(sectorCount(set) * 2);
+    for (size_t i = 0; i < files.size(); ++i) {
+        if (files[i].outcome == UpdateOutcome::PutBack) {
+            addChangedSpans(set.entries[i], i, spans);
+        }
+    }
+    checkReserved(set, spans, files);
+    // Two files put back may not change one byte: the later entry is refused. (The spans are
+    // mostly in order already: the files' sectors follow each other.)
+    const auto byStart = [](const ChangedSpan& a, const ChangedSpan& b) {
+        return a.span.start < b.span.start;
+    };
+    if (!std::is_sorted(spans.begin(), spans.end(), byStart)) {
+        std::sort(spans.begin(), spans.end(), byStart);
+    }
+    for (size_t i = 1, reach = 0; i < spans.size(); ++i) {
+        if (spans[i].span.start < spans[reach].span.end) {
+            const size_t earlier = std::min(spans[i].entry, spans[reach].entry);
+            FileUpdate& later = files[std::max(spans[i].entry, spans[reach].entry)];
+            if (later.outcome == UpdateOutcome::PutBack) {
+                later.outcome = UpdateOutcome::SharedSectors;
+                later.sharedWith = SharedWith::OtherFile;
+                later.sharedWithEntry = set.entries[earlier].index;
+            }
+        }
+        reach = spans[i].span.end > spans[reach].span.end ? i : reach;
+    }
+    // Entries that are not put back but share bytes with one that is change with it.
+    for (size_t i = 0; i < files.size(); ++i) {
+        if (files[i].outcome == UpdateOutcome::PutBack) {
+            continue;
+        }
+        for (const StoredSector& sector : set.entries[i].sectors) {
+            const ByteSpan data{sector.position, sector.position + sector.length};
+            // No span is longer than a sector: those that reach into `data` start after this.
+            auto it = std::lower_bound(
+                spans.begin(), spans.end(), data.start - SECTOR_BYTES,
+                [](const ChangedSpan& span, int64_t start) { return span.span.start < start; });
+            for (; it != spans.end() && it->span.start < data.end; ++it) {
+                std::vector<int>& with = files[it->entry].changesWith;
+                if (overlaps(it->span, data) &&
+                    files[it->entry].outcome == UpdateOutcome::PutBack &&
+                    std::find(with.begin(), with.end(), set.entries[i].index) == with.end()) {
+                    with.push_back(set.entries[i].index);
+                }
+            }
         }
     }
 }
@@ -248,54 +337,8 @@ FileUpdate decideFileUpdate(d88::D88Image& image, const UpdateEntry& entry, cons
 }
 
 UpdatePlan finishUpdatePlan(const UpdateSet& set, std::vector<FileUpdate> files) {
-    std::vector<ChangedSpan> spans;
-    spans.reserve(sectorCount(set) * 2);
-    for (size_t i = 0; i < files.size(); ++i) {
-        if (files[i].outcome == UpdateOutcome::PutBack) {
-            addChangedSpans(set.entries[i], i, spans);
-        }
-    }
-    checkReserved(set, spans, files);
-    // Two files put back may not change one byte: the later entry is refused. (The spans are
-    // mostly in order already: the files' sectors follow each other.)
-    const auto byStart = [](const ChangedSpan& a, const ChangedSpan& b) {
-        return a.span.start < b.span.start;
-    };
-    if (!std::is_sorted(spans.begin(), spans.end(), byStart)) {
-        std::sort(spans.begin(), spans.end(), byStart);
-    }
-    for (size_t i = 1, reach = 0; i < spans.size(); ++i) {
-        if (spans[i].span.start < spans[reach].span.end) {
-            const size_t earlier = std::min(spans[i].entry, spans[reach].entry);
-            FileUpdate& later = files[std::max(spans[i].entry, spans[reach].entry)];
-            if (later.outcome == UpdateOutcome::PutBack) {
-                later.outcome = UpdateOutcome::SharedSectors;
-                later.sharedWith = SharedWith::OtherFile;
-                later.sharedWithEntry = set.entries[earlier].index;
-            }
-        }
-        reach = spans[i].span.end > spans[reach].span.end ? i : reach;
-    }
-    // Entries that are not put back but share bytes with one that is change with it.
-    for (size_t i = 0; i < files.size(); ++i) {
-        if (files[i].outcome == UpdateOutcome::PutBack) {
-            continue;
-        }
-        for (const StoredSector& sector : set.entries[i].sectors) {
-            const ByteSpan data{sector.position, sector.position + sector.length};
-            // No span is longer than a sector: those that reach into `data` start after this.
-            auto it = std::lower_bound(
-                spans.begin(), spans.end(), data.start - SECTOR_BYTES,
-                [](const ChangedSpan& span, int64_t start) { return span.span.start < start; });
-            for (; it != spans.end() && it->span.start < data.end; ++it) {
-                std::vector<int>& with = files[it->entry].changesWith;
-                if (overlaps(it->span, data) &&
-                    files[it->entry].outcome == UpdateOutcome::PutBack &&
-                    std::find(with.begin(), with.end(), set.entries[i].index) == with.end()) {
-                    with.push_back(set.entries[i].index);
-                }
-            }
-        }
+    if (!entriesShareNoBytes(set)) {
+        checkSharedBytes(set, files);
     }
     UpdatePlan plan{std::move(files), UpdateSummary{}};
     UpdateSummary& summary = plan.summary;
@@ -426,6 +469,9 @@ void makeChanges(NewBytes& source, int64_t position, uint8_t* out, int64_t lengt
 }
 
 std::vector<bool> entriesApart(const UpdateSet& set) {
+    if (entriesShareNoBytes(set)) {
+        return std::vector<bool>(set.entries.size(), true);
+    }
     constexpr size_t RESERVED = SIZE_MAX; // the directory's and ID sectors' records
     const auto byStart = [](const ChangedSpan& a, const ChangedSpan& b) {
         return a.span.start < b.span.start;
