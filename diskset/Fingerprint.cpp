@@ -7,7 +7,18 @@
 #include <immintrin.h>
 #endif
 #if defined(__SSE2__) && (defined(__x86_64__) || defined(__i386__)) && defined(__GNUC__)
+#if defined(__GLIBC__) && defined(__has_include)
+#if __has_include(<sys/platform/x86.h>)
+// What the C library found when the program started. The header is C: its _Bool is C++'s bool.
+#define _Bool bool
+#include <sys/platform/x86.h>
+#undef _Bool
+#define FINGERPRINT_ASKS_LIBRARY 1
+#endif
+#endif
+#if !defined(FINGERPRINT_ASKS_LIBRARY)
 #include <cpuid.h>
+#endif
 #endif
 #if defined(__SSE2__) && (defined(__x86_64__) || defined(__i386__)) && defined(__GNUC__)
 #define FINGERPRINT_HAS_AVX2 1
@@ -220,9 +231,13 @@ uint64_t wordAt(const uint8_t* bytes) {
 }
 
 #if defined(FINGERPRINT_HAS_AVX2)
-// True when the processor has AVX2 and the system keeps its registers. Asks the two leaves that
-// tell (a full survey of the processor takes many more, each slow in a virtual machine).
+// True when the processor has AVX2 and the system keeps its registers. The C library tells, from
+// what it asked when the program started; else the processor is asked the two questions that
+// tell (a full survey takes many more, each slow in a virtual machine).
 bool processorHasAvx2() {
+#if defined(FINGERPRINT_ASKS_LIBRARY)
+    return CPU_FEATURE_ACTIVE(AVX2);
+#else
     unsigned a = 0;
     unsigned b = 0;
     unsigned c = 0;
@@ -239,6 +254,7 @@ bool processorHasAvx2() {
         return false;
     }
     return (b & bit_AVX2) != 0;
+#endif
 }
 #endif
 
