@@ -343,6 +343,73 @@ TEST(Update, TheFingerprintTellsBytesApart) {
     EXPECT_EQ(bytesFingerprint(bytes.data(), bytes.size()), portable[0]);
 }
 
+// Which entries share bytes, decided from where their sectors lie alone: whether each one's file
+// may be put in place at once, and what putting both back decides. Records (a 16-byte header, its
+// status byte at 8, then a sector's data) follow each other from 10,000 on.
+TEST(Update, SectorsThatShareBytesAreFoundWhereverTheyLie) {
+    constexpr int RECORD = 16 + SECTOR_BYTES;
+    const auto data = [](int record) { return int64_t{10000 + RECORD * record + 16}; };
+    const auto record = [](int number) {
+        return ByteSpan{10000 + RECORD * number, 10000 + RECORD * (number + 1)};
+    };
+    const struct Row {
+        const char* name;
+        std::vector<int64_t> a, b; // where each sector's data starts
+        int lengthB;               // the bytes of each of b's sectors (0: a whole sector)
+        int directory;             // the directory's record
+        bool apartA, apartB;
+        UpdateOutcome outcomeB;
+        SharedWith sharedB;
+    } rows[] = {
+        // clang-format off
+        {"runs one after the other", {data(0), data(1), data(2)}, {data(3), data(4)}, 0, 9,
+         true, true, UpdateOutcome::PutBack, SharedWith::None},
+        {"a sector of both", {data(0), data(1)}, {data(1), data(5)}, 0, 9,
+         false, false, UpdateOutcome::SharedSectors, SharedWith::OtherFile},
+        {"a sector twice in one", {data(0), data(1)}, {data(4), data(5), data(4)}, 0, 9,
+         true, false, UpdateOutcome::SharedSectors, SharedWith::OtherFile},
+        {"backwards, next to the directory", {data(2), data(1), data(0)}, {data(4)}, 0, 3,
+         true, true, UpdateOutcome::PutBack, SharedWith::None},
+        {"over the directory", {data(0)}, {data(1), data(2)}, 0, 2,
+         true, false, UpdateOutcome::SharedSectors, SharedWith::Directory},
+        {"a record inside another's data", {data(0)}, {data(0) + 100}, 0, 9,
+         false, false, UpdateOutcome::SharedSectors, SharedWith::OtherFile},
+        // The header between two sectors of a run holds bytes that no file changes (all but the
+        // status byte): a short sector there, its status byte too, shares nothing.
+        {"in a header after its status", {data(0), data(1)}, {data(1) - 7}, 4, 9,
+         true, true, UpdateOutcome::PutBack, SharedWith::None},
+        {"on a status byte", {data(0), data(1)}, {data(0) - 8}, 4, 9,
+         false, false, UpdateOutcome::SharedSectors, SharedWith::OtherFile},
+        // clang-format on
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        UpdateSet set{&LAYOUT_A, {}, {record(row.directory)}, {}};
+        for (const std::vector<int64_t>* positions : {&row.a, &row.b}) {
+            UpdateEntry entry{};
+            entry.index = static_cast<int>(set.entries.size());
+            entry.entry.size = static_cast<int64_t>(positions->size()) * SECTOR_BYTES;
+            entry.owner = -1;
+            for (int64_t position : *positions) {
+                entry.sectors.push_back(StoredSector{
+                    position, positions == &row.b && row.lengthB > 0 ? row.lengthB : SECTOR_BYTES,
+                    0});
+            }
+            set.entries.push_back(entry);
+        }
+        EXPECT_EQ(entriesApart(set), (std::vector<bool>{row.apartA, row.apartB}));
+        std::vector<FileUpdate> files(2);
+        for (FileUpdate& file : files) {
+            file.outcome = UpdateOutcome::PutBack;
+            file.sharedWithEntry = -1;
+        }
+        const UpdatePlan plan = finishUpdatePlan(set, files);
+        EXPECT_EQ(plan.files[0].outcome, UpdateOutcome::PutBack);
+        EXPECT_EQ(plan.files[1].outcome, row.outcomeB);
+        EXPECT_EQ(plan.files[1].sharedWith, row.sharedB);
+    }
+}
+
 // The read-back check, in process: the image written as planned passes, and each row's change
 // of it is found (A.BIN put back over a sector read with an error, B.BIN left as it was).
 TEST(Update, TheReadBackCheckFindsWhatTheWrittenImageDoesNotHold) {
