@@ -7,17 +7,14 @@
 #include <immintrin.h>
 #endif
 #if defined(__SSE2__) && (defined(__x86_64__) || defined(__i386__)) && defined(__GNUC__)
+#include <cpuid.h>
 #if defined(__GLIBC__) && defined(__has_include)
 #if __has_include(<sys/platform/x86.h>)
 // What the C library found when the program started. The header is C: its _Bool is C++'s bool.
 #define _Bool bool
 #include <sys/platform/x86.h>
 #undef _Bool
-#define FINGERPRINT_ASKS_LIBRARY 1
 #endif
-#endif
-#if !defined(FINGERPRINT_ASKS_LIBRARY)
-#include <cpuid.h>
 #endif
 #endif
 #if defined(__SSE2__) && (defined(__x86_64__) || defined(__i386__)) && defined(__GNUC__)
@@ -235,7 +232,7 @@ uint64_t wordAt(const uint8_t* bytes) {
 // what it asked when the program started; else the processor is asked the two questions that
 // tell (a full survey takes many more, each slow in a virtual machine).
 bool processorHasAvx2() {
-#if defined(FINGERPRINT_ASKS_LIBRARY)
+#if defined(CPU_FEATURE_ACTIVE) // glibc 2.33 and later
     return CPU_FEATURE_ACTIVE(AVX2);
 #else
     unsigned a = 0;

@@ -1,7 +1,8 @@
 // A 64-bit fingerprint of a run of bytes: what the bytes of a file are checked by once they are no
 // longer at hand (the read-back check of putting files back). Two different runs of bytes give
-// one fingerprint only by a rare chance. Its value is the same on every machine of one kind of
-// processor, but it is only ever compared within one run of a program.
+// one fingerprint only by a rare chance: a fault in writing or placing bytes (a bit, a word, a
+// sector moved, doubled or lost) is told. Its keys are no secret, so bytes made on purpose to
+// collide can; it is only ever compared within one run of a program.
 #pragma once
 
 #include <cstddef>
